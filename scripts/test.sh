@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, starts the local test servers and runs the
+# whole suite: once plain, once under AddressSanitizer + UndefinedBehavior-
+# Sanitizer, and the worker-pool tests under ThreadSanitizer.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+
+scripts/setup
+
+# A throwaway PostgreSQL cluster for the backend tests; stopped on every exit.
+# shellcheck source=scripts/pg_cluster.sh
+source scripts/pg_cluster.sh
+trap pg_cluster_stop EXIT
+pg_cluster_start
+
+jobs=$(nproc)
+echo "== tests (plain build)"
+ctest --test-dir build --output-on-failure -j"$jobs"
+
+echo "== tests (address and undefined-behaviour sanitizers)"
+BUILD_DIR=build-asan CMAKE_ARGS="-DOSTREVANE_SANITIZE=address,undefined -DCMAKE_BUILD_TYPE=Debug" scripts/setup
+ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+  ctest --test-dir build-asan --output-on-failure -j"$jobs"
+
+echo "== worker-pool tests (thread sanitizer)"
+BUILD_DIR=build-tsan CMAKE_ARGS="-DOSTREVANE_SANITIZE=thread -DCMAKE_BUILD_TYPE=Debug" scripts/setup
+TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build-tsan --output-on-failure -j"$jobs" -R 'Dispatch|Worker|Pool|Event'

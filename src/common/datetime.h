@@ -1,0 +1,40 @@
+// Date-time values: a double counting days since 1899-12-30 00:00 local
+// time, the fraction being the time of day. Dates decode on the proleptic
+// Gregorian calendar.
+#pragma once
+
+#include <cstdint>
+
+namespace ostrevane {
+
+using DateTime = double;
+
+struct DateTimeParts {
+  int year = 1899, month = 12, day = 30;
+  int hour = 0, minute = 0, second = 0, millisecond = 0;
+  int day_of_week = 7;  // 1 = Sunday .. 7 = Saturday
+};
+
+// The time of day is rounded to the nearest millisecond; a rounding that
+// reaches midnight carries into the next day. For negative values the date
+// is the whole part and the time the absolute fraction.
+DateTimeParts DecodeDateTime(DateTime value);
+DateTime EncodeDateTime(int year, int month, int day, int hour = 0, int minute = 0,
+                        int second = 0, int millisecond = 0);
+// Days since 1970-01-01 of a civil date (negative before).
+int64_t DaysFromCivil(int64_t year, unsigned month, unsigned day);
+
+// The one clock of the program; tests pass fixed clocks.
+class Clock {
+ public:
+  virtual ~Clock() = default;
+  virtual DateTime Now() const = 0;  // local date and time
+};
+const Clock& SystemClock();
+DateTime NowLocal();
+
+// Whole seconds from 1970-01-01 00:00:00 to a local date-time, with no
+// time-zone correction (negative before 1970).
+int64_t SecondsSince1970(DateTime value);
+
+}  // namespace ostrevane

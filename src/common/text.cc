@@ -1,0 +1,217 @@
+#include "common/text.h"
+
+namespace ostrevane {
+
+std::string Trim(std::string_view s) {
+  size_t b = 0, e = s.size();
+  while (b < e && static_cast<unsigned char>(s[b]) <= 32) ++b;
+  while (e > b && static_cast<unsigned char>(s[e - 1]) <= 32) --e;
+  return std::string(s.substr(b, e - b));
+}
+
+bool IsBlank(std::string_view s) {
+  for (char c : s)
+    if (static_cast<unsigned char>(c) > 32) return false;
+  return true;
+}
+
+char ToUpperAscii(char c) { return (c >= 'a' && c <= 'z') ? char(c - 32) : c; }
+static char ToLowerChar(char c) { return (c >= 'A' && c <= 'Z') ? char(c + 32) : c; }
+
+bool IEquals(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (ToUpperAscii(a[i]) != ToUpperAscii(b[i])) return false;
+  return true;
+}
+
+bool IStartsWith(std::string_view s, std::string_view prefix) {
+  return s.size() >= prefix.size() && IEquals(s.substr(0, prefix.size()), prefix);
+}
+
+std::string ToUpperAscii(std::string_view s) {
+  std::string r(s);
+  for (char& c : r) c = ToUpperAscii(c);
+  return r;
+}
+
+std::string ToLowerAscii(std::string_view s) {
+  std::string r(s);
+  for (char& c : r) c = ToLowerChar(c);
+  return r;
+}
+
+size_t IFind(std::string_view hay, std::string_view needle, size_t from) {
+  if (needle.empty() || needle.size() > hay.size()) return std::string_view::npos;
+  const char first = ToUpperAscii(needle[0]);
+  for (size_t i = from; i + needle.size() <= hay.size(); ++i) {
+    if (ToUpperAscii(hay[i]) != first) continue;
+    if (IEquals(hay.substr(i, needle.size()), needle)) return i;
+  }
+  return std::string_view::npos;
+}
+
+std::string ReplaceAll(std::string_view s, std::string_view from, std::string_view to) {
+  if (from.empty()) return std::string(s);
+  std::string out;
+  size_t pos = 0;
+  for (size_t hit; (hit = s.find(from, pos)) != std::string_view::npos; pos = hit + from.size()) {
+    out.append(s.substr(pos, hit - pos));
+    out.append(to);
+  }
+  out.append(s.substr(pos));
+  return out;
+}
+
+std::string ReplaceAllIgnoreCase(std::string_view s, std::string_view from,
+                                 std::string_view to) {
+  if (from.empty()) return std::string(s);
+  std::string out;
+  size_t pos = 0;
+  for (size_t hit; (hit = IFind(s, from, pos)) != std::string_view::npos; pos = hit + from.size()) {
+    out.append(s.substr(pos, hit - pos));
+    out.append(to);
+  }
+  out.append(s.substr(pos));
+  return out;
+}
+
+std::vector<std::string> SplitLines(std::string_view s) {
+  std::vector<std::string> lines;
+  size_t start = 0;
+  for (size_t i = 0; i < s.size(); ++i) {
+    if (s[i] == '\r' || s[i] == '\n') {
+      lines.emplace_back(s.substr(start, i - start));
+      if (s[i] == '\r' && i + 1 < s.size() && s[i + 1] == '\n') ++i;
+      start = i + 1;
+    }
+  }
+  if (start < s.size()) lines.emplace_back(s.substr(start));
+  return lines;
+}
+
+// Decodes one UTF-8 sequence at s[i]; returns the code point and advances i,
+// or returns -1 (and advances by one byte) for an invalid sequence.
+static long DecodeUtf8(std::string_view s, size_t& i) {
+  const unsigned char c = static_cast<unsigned char>(s[i]);
+  if (c < 0x80) { ++i; return c; }
+  int len;
+  long cp;
+  if (c >= 0xC2 && c <= 0xDF) { len = 2; cp = c & 0x1F; }
+  else if (c >= 0xE0 && c <= 0xEF) { len = 3; cp = c & 0x0F; }
+  else if (c >= 0xF0 && c <= 0xF4) { len = 4; cp = c & 0x07; }
+  else { ++i; return -1; }
+  if (i + len > s.size()) { ++i; return -1; }
+  for (int k = 1; k < len; ++k) {
+    const unsigned char cc = static_cast<unsigned char>(s[i + k]);
+    if ((cc & 0xC0) != 0x80) { ++i; return -1; }
+    cp = (cp << 6) | (cc & 0x3F);
+  }
+  if ((len == 3 && (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF))) ||
+      (len == 4 && (cp < 0x10000 || cp > 0x10FFFF))) {
+    ++i;
+    return -1;
+  }
+  i += len;
+  return cp;
+}
+
+static void AppendUtf8(std::string& out, long cp) {
+  if (cp < 0x80) {
+    out += char(cp);
+  } else if (cp < 0x800) {
+    out += char(0xC0 | (cp >> 6));
+    out += char(0x80 | (cp & 0x3F));
+  } else if (cp < 0x10000) {
+    out += char(0xE0 | (cp >> 12));
+    out += char(0x80 | ((cp >> 6) & 0x3F));
+    out += char(0x80 | (cp & 0x3F));
+  } else {
+    out += char(0xF0 | (cp >> 18));
+    out += char(0x80 | ((cp >> 12) & 0x3F));
+    out += char(0x80 | ((cp >> 6) & 0x3F));
+    out += char(0x80 | (cp & 0x3F));
+  }
+}
+
+bool IsValidUtf8(std::string_view s) {
+  for (size_t i = 0; i < s.size();) {
+    if (static_cast<unsigned char>(s[i]) < 0x80) { ++i; continue; }
+    if (DecodeUtf8(s, i) < 0) return false;
+  }
+  return true;
+}
+
+std::string SanitizeUtf8(std::string_view s) {
+  if (IsValidUtf8(s)) return std::string(s);
+  std::string out;
+  out.reserve(s.size() + 8);
+  for (size_t i = 0; i < s.size();) {
+    long cp = DecodeUtf8(s, i);
+    AppendUtf8(out, cp < 0 ? 0xFFFD : cp);
+  }
+  return out;
+}
+
+std::u16string Utf8ToUtf16(std::string_view s) {
+  std::u16string out;
+  out.reserve(s.size());
+  for (size_t i = 0; i < s.size();) {
+    long cp = DecodeUtf8(s, i);
+    if (cp < 0) cp = 0xFFFD;
+    if (cp >= 0x10000) {
+      cp -= 0x10000;
+      out += char16_t(0xD800 + (cp >> 10));
+      out += char16_t(0xDC00 + (cp & 0x3FF));
+    } else {
+      out += char16_t(cp);
+    }
+  }
+  return out;
+}
+
+std::string Utf16ToUtf8(std::u16string_view s) {
+  std::string out;
+  out.reserve(s.size());
+  for (size_t i = 0; i < s.size(); ++i) {
+    long cp = s[i];
+    if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < s.size() && s[i + 1] >= 0xDC00 &&
+        s[i + 1] <= 0xDFFF) {
+      cp = 0x10000 + ((cp - 0xD800) << 10) + (s[i + 1] - 0xDC00);
+      ++i;
+    } else if (cp >= 0xD800 && cp <= 0xDFFF) {
+      cp = 0xFFFD;
+    }
+    AppendUtf8(out, cp);
+  }
+  return out;
+}
+
+void AppendUtf16Le(std::string& out, std::string_view utf8) {
+  // ASCII fast path: most values are plain ASCII.
+  size_t i = 0;
+  while (i < utf8.size()) {
+    unsigned char c = static_cast<unsigned char>(utf8[i]);
+    if (c < 0x80) {
+      out += char(c);
+      out += '\0';
+      ++i;
+      continue;
+    }
+    long cp = DecodeUtf8(utf8, i);
+    if (cp < 0) cp = 0xFFFD;
+    auto unit = [&out](unsigned u) {
+      out += char(u & 0xFF);
+      out += char(u >> 8);
+    };
+    if (cp >= 0x10000) {
+      cp -= 0x10000;
+      unit(0xD800 + (cp >> 10));
+      unit(0xDC00 + (cp & 0x3FF));
+    } else {
+      unit(unsigned(cp));
+    }
+  }
+}
+
+}  // namespace ostrevane

@@ -1,0 +1,46 @@
+// Text helpers. Texts are UTF-8 std::string inside the program; UTF-16 is
+// used only where bytes are fixed (log files, UTF-16 CSV, UTF-16 input).
+// Delimiters, quotes and trimming are ASCII, so byte positions in UTF-8 give
+// the same results as code-unit positions would.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace ostrevane {
+
+// Removes every character with a code of 32 or less from both ends.
+std::string Trim(std::string_view s);
+bool IsBlank(std::string_view s);
+
+// ASCII letters compared without regard to case; other bytes exactly.
+bool IEquals(std::string_view a, std::string_view b);
+bool IStartsWith(std::string_view s, std::string_view prefix);
+char ToUpperAscii(char c);
+std::string ToUpperAscii(std::string_view s);
+std::string ToLowerAscii(std::string_view s);
+// Position of `needle` in `hay` at or after `from`, ASCII case folded;
+// npos when absent. An empty needle is never found.
+size_t IFind(std::string_view hay, std::string_view needle, size_t from = 0);
+
+// Replaces every occurrence, left to right, without rescanning replacements.
+std::string ReplaceAll(std::string_view s, std::string_view from, std::string_view to);
+std::string ReplaceAllIgnoreCase(std::string_view s, std::string_view from,
+                                 std::string_view to);
+
+// Lines split at CR LF, CR or LF. A final line end does not start an empty
+// line; an empty text has no lines.
+std::vector<std::string> SplitLines(std::string_view s);
+
+// UTF-8 validity and conversion. Invalid UTF-8 input bytes, and unpaired
+// surrogates, become U+FFFD.
+bool IsValidUtf8(std::string_view s);
+std::u16string Utf8ToUtf16(std::string_view s);
+std::string Utf16ToUtf8(std::u16string_view s);
+// Appends the UTF-16LE bytes of a UTF-8 text.
+void AppendUtf16Le(std::string& out, std::string_view utf8);
+// Replaces invalid UTF-8 sequences by U+FFFD.
+std::string SanitizeUtf8(std::string_view s);
+
+}  // namespace ostrevane

@@ -1,0 +1,3 @@
+#include "control/entry.h"
+
+int main(int argc, char** argv) { return ostrevane::Main(argc, argv); }

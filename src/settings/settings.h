@@ -1,0 +1,53 @@
+// The settings values of a run, read from settings.ini once on the main
+// thread before any worker exists; read-only afterwards.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace ostrevane {
+
+struct tMailSettings {
+  std::string subject;
+  std::string sender;
+  std::string login;  // empty: no authentication
+  std::string password;
+  std::string server;
+  int32_t port = 0;  // mail delivery uses the low 16 bits
+  uint8_t TLS = 0;
+};
+
+struct tPSettings {
+  std::string server;
+  std::string login;
+  std::string password;
+  int32_t port = 0;
+  bool auth = false;
+};
+
+struct Settings {
+  int32_t connection_timeout = 0;  // seconds
+  int32_t command_timeout = 0;     // seconds
+  std::string log_dir;
+  int32_t thread_count = 1;  // at least 1
+  std::string ansi_codepage; // "" means UTF-8
+  tMailSettings mail;
+  tPSettings sftp;
+  tPSettings http;
+  tPSettings http_proxy;
+  tPSettings ftp;
+};
+
+// One password command's request: set this section's Password to `password`.
+struct PasswordChange {
+  bool set = false;
+  std::string password;
+};
+
+// Reads (and creates with defaults when missing) settings.ini in `folder`
+// (ends with "/"). The five requests are mail, SFTP, HTTP, HTTP proxy, FTP.
+Settings LoadSettings(const std::string& folder, const PasswordChange& mail,
+                      const PasswordChange& sftp, const PasswordChange& http,
+                      const PasswordChange& http_proxy, const PasswordChange& ftp);
+
+}  // namespace ostrevane

@@ -1,0 +1,60 @@
+#include "testing/run_program.h"
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <stdexcept>
+
+extern char** environ;
+
+namespace ostrevane::testing {
+
+std::string ProgramPath() { return OSTREVANE_EXE; }
+
+ProgramResult RunProgram(const std::vector<std::string>& args, const std::string& cwd,
+                         const std::string& home, const std::map<std::string, std::string>& env) {
+  int pipefd[2];
+  if (pipe(pipefd) != 0) throw std::runtime_error("pipe failed");
+  pid_t pid = fork();
+  if (pid < 0) throw std::runtime_error("fork failed");
+  if (pid == 0) {
+    dup2(pipefd[1], 1);
+    dup2(pipefd[1], 2);
+    close(pipefd[0]);
+    close(pipefd[1]);
+    int devnull = open("/dev/null", O_RDONLY);
+    if (devnull >= 0) dup2(devnull, 0);
+    if (chdir(cwd.c_str()) != 0) _exit(127);
+    setenv("OSTREVANE_HOME", home.c_str(), 1);
+    for (const auto& [k, v] : env) setenv(k.c_str(), v.c_str(), 1);
+    std::vector<char*> argv;
+    std::string exe = ProgramPath();
+    argv.push_back(exe.data());
+    std::vector<std::string> copy = args;
+    for (std::string& a : copy) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    execv(exe.c_str(), argv.data());
+    _exit(127);
+  }
+  close(pipefd[1]);
+  ProgramResult result;
+  char buf[65536];
+  for (ssize_t n; (n = read(pipefd[0], buf, sizeof buf)) != 0;) {
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      break;
+    }
+    result.out.append(buf, size_t(n));
+  }
+  close(pipefd[0]);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  return result;
+}
+
+}  // namespace ostrevane::testing

@@ -1,0 +1,24 @@
+// Runs the built ostrevane executable for end-to-end tests.
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace ostrevane::testing {
+
+struct ProgramResult {
+  int exit_code = -1;
+  std::string out;  // standard output and standard error, interleaved
+};
+
+// Runs `ostrevane args...` in `cwd` with OSTREVANE_HOME=`home` (settings.ini
+// and names.csv live there) plus `env`. No standard input.
+ProgramResult RunProgram(const std::vector<std::string>& args, const std::string& cwd,
+                         const std::string& home,
+                         const std::map<std::string, std::string>& env = {});
+
+// The path of the built executable.
+std::string ProgramPath();
+
+}  // namespace ostrevane::testing

@@ -1,0 +1,17 @@
+#pragma once
+
+#include <string>
+
+#include "common/format_settings.h"
+#include "control/job.h"
+
+namespace ostrevane {
+
+class Query;
+
+// Writes the open result set (on its first record) into the CSV file(s)
+// named by job.csv; empties job.attach first and lists every file created.
+// The caller holds the writer lock. On return the query is at its end.
+void WriteCsv(tRec& job, Query& query, const TFormatSettings& fs, const std::string& joiner);
+
+}  // namespace ostrevane

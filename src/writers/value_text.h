@@ -1,0 +1,32 @@
+// The text of one field value, and the macro expansion of templates.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "common/datetime.h"
+#include "common/format_settings.h"
+#include "common/guid.h"
+#include "workers/value.h"
+
+namespace ostrevane {
+
+class Query;
+
+// The cell text of a value (number forms with two decimals, currency,
+// date-time by `datetime_format`, standard texts). Bytes have no text form
+// and raise Error(kEConvertError). With `quoting`, quotes are doubled and a
+// value holding the separator, the quote, CR or LF is enclosed in quotes.
+std::string ValueToText(const Value& value, const std::string& datetime_format,
+                        const TFormatSettings& fs, std::string_view separator,
+                        std::string_view quote, bool quoting);
+
+// Replaces "?GUID", "?DATE", "?TIME" and, when `dataset` is given, ":" +
+// field name (for each field in field order) in `tmpl`; all matches,
+// without regard to case. Reads the dataset's current record only.
+std::string ExpandTemplate(const Guid& guid, std::string_view tmpl, const Query* dataset,
+                           DateTime moment, const TFormatSettings& fs,
+                           const std::string& date_pattern, const std::string& time_pattern,
+                           const std::string& joiner);
+
+}  // namespace ostrevane

@@ -22,6 +22,7 @@ struct tRec {
   Guid guid;
   DateTime dt = 0;
   std::string line;       // the trimmed list-file line of this job
+  int line_no = 0;        // its 1-based line number in the list file (informational)
   std::string cs;         // initialisation string from the data-link file
   std::string s;          // connection string: cs plus any data source
   std::string ss;         // main SQL text

@@ -1,0 +1,24 @@
+// Reading the files that options name: data-link files and SQL files.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "common/text_file.h"
+
+namespace ostrevane {
+
+struct FileBytes {
+  std::string bytes;  // content after the byte-order mark
+  TextEncoding encoding = TextEncoding::kAnsi;
+};
+
+// Raises Exception "File " + path + "does not exist" when there is no such
+// file; the platform's file error when it cannot be read.
+FileBytes ReadFileBytes(const std::string& path);
+// The file's text (UTF-8), decoded by its encoding.
+std::string BytesToText(const FileBytes& file);
+// Removes "[oledb]" and the OLE DB comment line, then trims.
+std::string UdlToInitString(std::string_view text);
+
+}  // namespace ostrevane

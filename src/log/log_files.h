@@ -1,0 +1,63 @@
+// The run's log file and error file, and the status file. Only the main
+// thread uses a LogFiles; workers hand their lines over through their
+// message lists.
+#pragma once
+
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "common/datetime.h"
+#include "common/format_settings.h"
+
+namespace ostrevane {
+
+// Message tags: exactly nine characters each.
+enum MessageTag { kTagNote = 0, kTagError = 1, kTagWarning = 2 };
+const char* TagText(int tag);  // "[NOTE]   ", "[ERROR]  ", "[WARNING]"
+
+// A worker line: the time "HH:NN:SS" (24-hour clock, the locale's time
+// separator), a space, the tag, a space, the message.
+std::string WorkerLine(DateTime time, int tag, std::string_view message, const TFormatSettings& fs);
+
+// "YYYYMMDD-HHNNSS" of a moment.
+std::string RunStampText(DateTime moment);
+
+class LogFiles {
+ public:
+  LogFiles(std::string log_dir, TFormatSettings fs, const Clock& clock = SystemClock());
+  ~LogFiles();
+  LogFiles(const LogFiles&) = delete;
+  LogFiles& operator=(const LogFiles&) = delete;
+
+  void set_run_stamp(std::string stamp) { run_stamp_ = std::move(stamp); }
+
+  // Log file: time, space, text; console: the text.
+  void LogNote(std::string_view text);
+  // Log file and console: the text.
+  void LogLine(std::string_view text);
+  // Log file, error file and console: the text.
+  void LogError(std::string_view text);
+  // Closes both files (they reopen, replaced, on the next line).
+  void Close();
+
+ private:
+  enum Which { kLog, kErr };
+  void AppendToLog(Which which, std::string_view text);
+
+  std::string log_dir_;
+  TFormatSettings fs_;
+  const Clock& clock_;
+  std::string run_stamp_;
+  struct FileCloser {
+    void operator()(std::FILE* f) const { std::fclose(f); }
+  };
+  std::unique_ptr<std::FILE, FileCloser> files_[2];
+};
+
+// Creates `path` (replacing it) holding exactly the bytes of `text`: no
+// byte-order mark, no line end.
+void WriteResultFile(const std::string& text, const std::string& path);
+
+}  // namespace ostrevane

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -17,7 +18,9 @@ struct MemoryResult {
   std::vector<std::vector<Value>> rows;
 };
 
+// Workers of a pool share one MemoryDatabase: every access locks `mu`.
 struct MemoryDatabase {
+  std::mutex mu;
   // Served in order by Run(); when exhausted, the last one is served again.
   std::vector<MemoryResult> results;
   size_t next_result = 0;
@@ -50,14 +53,15 @@ class MemoryCursor : public Cursor {
 class MemoryBackend : public Backend {
  public:
   explicit MemoryBackend(std::shared_ptr<MemoryDatabase> db) : db_(std::move(db)) {}
-  void Open(const ConnectionString&, int) override { db_->events.push_back("open"); }
-  void Close() override { db_->events.push_back("close"); }
-  void Begin() override { db_->events.push_back("begin"); }
-  void Commit() override { db_->events.push_back("commit"); }
-  void Rollback() override { db_->events.push_back("rollback"); }
+  void Open(const ConnectionString&, int) override { Event("open"); }
+  void Close() override { Event("close"); }
+  void Begin() override { Event("begin"); }
+  void Commit() override { Event("commit"); }
+  void Rollback() override { Event("rollback"); }
   std::string Placeholder(size_t index) const override { return "?" + std::to_string(index + 1); }
   std::unique_ptr<Cursor> Run(const std::string& sql, const std::vector<BoundParam>& params, int,
                               bool want_rows) override {
+    std::lock_guard<std::mutex> lock(db_->mu);
     MemoryDatabase::Call call{sql, {}, want_rows};
     for (const BoundParam& p : params) call.params.push_back(p.value ? *p.value : Value{});
     db_->calls.push_back(std::move(call));
@@ -69,6 +73,10 @@ class MemoryBackend : public Backend {
   }
 
  private:
+  void Event(const char* e) {
+    std::lock_guard<std::mutex> lock(db_->mu);
+    db_->events.push_back(e);
+  }
   std::shared_ptr<MemoryDatabase> db_;
 };
 

@@ -1,0 +1,57 @@
+#include "workers/dispatcher.h"
+
+#include <memory>
+#include <mutex>
+
+#include "workers/event.h"
+#include "workers/query_thread.h"
+
+namespace ostrevane {
+
+bool DispatchJobs(const std::vector<tRec>& jobs, int thread_count,
+                  const WorkerSettings& settings, ReportSink& sink) {
+  ReadyList ready;
+  std::mutex writer_lock;
+  ManualResetEvent response;
+  bool error_flag = false;
+
+  // Declared after the shared objects, so on every way out the workers are
+  // stopped and joined before those objects go away.
+  std::vector<std::unique_ptr<tQueryThread>> pool;
+  const int count = thread_count < 1 ? 1 : thread_count;
+  for (int i = 0; i < count; ++i)
+    pool.push_back(std::make_unique<tQueryThread>(ready, response, writer_lock, settings));
+
+  size_t next_job = 0;
+  int live = count;
+  while (live > 0) {
+    response.Wait();
+    std::lock_guard<std::mutex> lock(ready.mu);
+    for (tQueryThread* worker : ready.workers) {
+      for (const std::string& line : worker->Log()) {
+        if (line.find("[ERROR]") != std::string::npos) {
+          error_flag = true;
+          sink.LogError(line);
+        } else {
+          sink.LogLine(line);
+        }
+      }
+      if (next_job < jobs.size()) {
+        worker->Rec() = jobs[next_job++];
+        worker->JobEvent().Set();
+      } else {
+        worker->Terminate();
+        worker->JobEvent().Set();
+        worker->WaitFinished();
+        for (auto& owned : pool)
+          if (owned.get() == worker) owned.reset();
+        --live;
+      }
+    }
+    ready.workers.clear();
+    response.Reset();
+  }
+  return error_flag;
+}
+
+}  // namespace ostrevane

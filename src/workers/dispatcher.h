@@ -1,0 +1,37 @@
+// The dispatcher: runs the jobs of a list on a pool of workers.
+//
+// Hand-off protocol. A free worker resets its job event, appends itself to
+// the ready list (under the list's lock) and sets the shared response event.
+// The dispatcher wakes on the response event, locks the ready list and, for
+// every worker in it in order, prints the worker's lines and either copies
+// the next job into it and sets its job event, or retires it. It then
+// empties the list and resets the response event before unlocking, so a
+// worker that reports after the pass sets the event after the reset and is
+// never missed. Only the dispatcher (main thread) prints.
+#pragma once
+
+#include <string_view>
+#include <vector>
+
+#include "control/job.h"
+#include "workers/job_run.h"
+
+namespace ostrevane {
+
+// Where the dispatcher writes the workers' lines (the log files and the
+// console in the program, a recorder in tests).
+class ReportSink {
+ public:
+  virtual ~ReportSink() = default;
+  virtual void LogLine(std::string_view line) = 0;
+  virtual void LogError(std::string_view line) = 0;
+};
+
+// Runs every job once, in list order, on thread_count workers (at least 1)
+// and returns whether any reported line contained "[ERROR]". If printing
+// fails, the exception leaves after every worker has stopped; jobs still
+// running then are rolled back, not committed.
+bool DispatchJobs(const std::vector<tRec>& jobs, int thread_count,
+                  const WorkerSettings& settings, ReportSink& sink);
+
+}  // namespace ostrevane

@@ -1,0 +1,117 @@
+#include "workers/dispatcher.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "testing/memory_backend.h"
+
+namespace ostrevane {
+namespace {
+
+using testing::MemoryDatabase;
+using testing::MemoryFactory;
+
+struct RecordingSink : ReportSink {
+  std::vector<std::string> lines;
+  std::vector<std::string> errors;
+  void LogLine(std::string_view l) override { lines.emplace_back(l); }
+  void LogError(std::string_view l) override {
+    lines.emplace_back(l);
+    errors.emplace_back(l);
+  }
+};
+
+std::vector<tRec> ScriptJobs(int n, int fail_every) {
+  std::vector<tRec> jobs(n);
+  for (int i = 0; i < n; ++i) {
+    jobs[i].s = "Provider=Memory";
+    jobs[i].ss = "job " + std::to_string(i) + (fail_every && i % fail_every == 0 ? " FAIL" : "");
+  }
+  return jobs;
+}
+
+// Each job leaves "executing SQL" and then "Done" or one error line; lines
+// of two jobs never interleave.
+void ExpectBlocks(const std::vector<std::string>& lines) {
+  ASSERT_EQ(lines.size() % 2, 0u);
+  for (size_t i = 0; i < lines.size(); i += 2) {
+    EXPECT_NE(lines[i].find("[NOTE]    executing SQL"), std::string::npos) << lines[i];
+    const bool done = lines[i + 1].find("[NOTE]    Done") != std::string::npos;
+    const bool error = lines[i + 1].find("[ERROR]   memory backend") != std::string::npos;
+    EXPECT_TRUE(done || error) << lines[i + 1];
+  }
+}
+
+TEST(DispatchTest, EveryJobRunsExactlyOnceOnAnyPoolSize) {
+  for (int workers : {1, 8, 64}) {
+    auto db = std::make_shared<MemoryDatabase>();
+    db->fail_on = "FAIL";
+    WorkerSettings settings;
+    settings.backend_factory = MemoryFactory(db);
+    RecordingSink sink;
+    const std::vector<tRec> jobs = ScriptJobs(200, 7);
+    const bool error = DispatchJobs(jobs, workers, settings, sink);
+
+    EXPECT_TRUE(error) << workers;
+    std::map<std::string, int> runs;
+    for (const auto& call : db->calls) ++runs[call.sql];
+    ASSERT_EQ(runs.size(), 200u) << workers;
+    for (const auto& [sql, n] : runs) EXPECT_EQ(n, 1) << sql;
+    EXPECT_EQ(sink.lines.size(), 400u) << workers;
+    EXPECT_EQ(sink.errors.size(), 29u) << workers;  // jobs 0, 7, ..., 196
+    ExpectBlocks(sink.lines);
+    if (workers == 1) {
+      for (int i = 0; i < 200; ++i) EXPECT_EQ(db->calls[i].sql, jobs[i].ss);
+    }
+  }
+}
+
+TEST(DispatchTest, EmptyListRetiresEveryWorkerQuietly) {
+  auto db = std::make_shared<MemoryDatabase>();
+  WorkerSettings settings;
+  settings.backend_factory = MemoryFactory(db);
+  RecordingSink sink;
+  EXPECT_FALSE(DispatchJobs({}, 0, settings, sink));
+  EXPECT_TRUE(sink.lines.empty());
+  EXPECT_TRUE(db->calls.empty());
+}
+
+TEST(DispatchTest, ANoteThatMentionsErrorSetsTheErrorFlag) {
+  auto db = std::make_shared<MemoryDatabase>();
+  WorkerSettings settings;
+  settings.backend_factory = MemoryFactory(db);
+  RecordingSink sink;
+  std::vector<tRec> jobs = ScriptJobs(1, 0);
+  jobs[0].ss = "select 1";
+  // A connection that fails with a text holding the tag on purpose.
+  settings.backend_factory = [](const ConnectionString&) -> std::unique_ptr<Backend> {
+    throw Error("Exception", "bad name [ERROR] inside");
+  };
+  EXPECT_TRUE(DispatchJobs(jobs, 2, settings, sink));
+  ASSERT_EQ(sink.errors.size(), 1u);
+  EXPECT_NE(sink.errors[0].find("bad name [ERROR] inside"), std::string::npos);
+}
+
+TEST(DispatchTest, AFailingSinkStopsTheRunAndRollsRunningJobsBack) {
+  struct ThrowingSink : ReportSink {
+    void LogLine(std::string_view) override { throw Error("EFCreateError", "no log"); }
+    void LogError(std::string_view) override { throw Error("EFCreateError", "no log"); }
+  } sink;
+  auto db = std::make_shared<MemoryDatabase>();
+  WorkerSettings settings;
+  settings.backend_factory = MemoryFactory(db);
+  EXPECT_THROW(DispatchJobs(ScriptJobs(20, 0), 4, settings, sink), Error);
+  std::lock_guard<std::mutex> lock(db->mu);
+  int commits = 0, begins = 0;
+  for (const auto& e : db->events) {
+    commits += e == "commit";
+    begins += e == "begin";
+  }
+  // Only the jobs whose report was printed (at most one pass) committed.
+  EXPECT_LT(commits, 20);
+  EXPECT_LE(begins, 8);
+}
+
+}  // namespace
+}  // namespace ostrevane

@@ -1,0 +1,64 @@
+// What a worker does with one job: connect, run the statement or script in
+// a transaction, write, deliver, run the follow-up statements, commit or
+// roll back, and leave its lines in the message list.
+#pragma once
+
+#include <atomic>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "common/format_settings.h"
+#include "control/job.h"
+#include "settings/settings.h"
+#include "workers/dataset.h"
+
+namespace ostrevane {
+
+// The settings a worker works with: its own copies, taken when it starts.
+struct WorkerSettings {
+  TFormatSettings format;
+  tMailSettings mail;
+  tPSettings http_proxy;
+  int connection_timeout = 5;  // seconds
+  int command_timeout = 30;    // seconds
+  BackendFactory backend_factory = MakeBackend;
+};
+
+// The message list of a worker: the lines of its current job.
+class MessageList {
+ public:
+  explicit MessageList(const TFormatSettings& fs) : fs_(fs) {}
+  // Appends one line: time, tag ("[NOTE]   " for 0, "[ERROR]  " for 1), message.
+  void AddMessage(const std::string& text, int tag);
+  void Clear() { lines_.clear(); }
+  const std::vector<std::string>& lines() const { return lines_; }
+
+ private:
+  const TFormatSettings& fs_;
+  std::vector<std::string> lines_;
+};
+
+// Everything one job run uses; the worker owns it all.
+struct JobResources {
+  Connection& fc;
+  Query& fq;
+  Query& frecq;
+  tRec& fa;
+  const WorkerSettings& settings;
+  std::mutex& writer_lock;
+  MessageList& log;
+  // Set when the run is being ended early: the job is rolled back instead
+  // of committed.
+  const std::atomic<bool>& cancelled;
+};
+
+// Runs fa. Never throws: every outcome ends in the message list, with
+// either "Done" or one error line last.
+void RunJob(JobResources& r);
+
+// Whether a job needs to read its result set twice (both writers, the
+// per-record post-SQL, or an HTML mail body).
+bool NeedsSecondPass(const tRec& job);
+
+}  // namespace ostrevane

@@ -1,0 +1,31 @@
+#include "workers/script_runner.h"
+
+#include "common/text.h"
+#include "log/console.h"
+#include "workers/sql_macros.h"
+
+namespace ostrevane {
+
+void RunScript(Query& query, tRec job, const TFormatSettings& fs) {
+  const std::vector<std::string> lines = SplitLines(job.ss);
+  query.ClearSql();
+  auto execute_batch = [&] {
+    ReadSqlMacros(query, job, /*skip=*/true);
+    BindParameters(query.params(), job, fs, nullptr);
+    query.Execute();
+  };
+  for (const std::string& line : lines) {
+    if (!IEquals(line, "go")) {
+      query.AddLine(line);
+      continue;
+    }
+    execute_batch();
+    query.ClearSql();
+    ConsoleDot();
+  }
+  // The text after the last "go" is a batch too, bound like the others,
+  // unless it holds nothing but blanks.
+  if (!IsBlank(query.Sql())) execute_batch();
+}
+
+}  // namespace ostrevane

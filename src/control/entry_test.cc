@@ -1,0 +1,88 @@
+// The run modes, exercised on the real executable in a temporary folder.
+#include <gtest/gtest.h>
+
+#include "common/path.h"
+#include "testing/run_program.h"
+#include "testing/temp_dir.h"
+
+namespace ostrevane {
+namespace {
+
+using testing::ReadFile;
+using testing::RunProgram;
+using testing::TempDir;
+using testing::WriteFile;
+
+struct EntryTest : ::testing::Test {
+  TempDir dir;
+  testing::ProgramResult Run(const std::vector<std::string>& args) {
+    return RunProgram(args, dir.path(), dir.path());
+  }
+  bool Exists(const std::string& name) { return FileExists(dir / name); }
+};
+
+TEST_F(EntryTest, NoParametersOnlyPointsToHelp) {
+  auto r = Run({});
+  EXPECT_EQ(r.out, "Use -help\n");
+  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_FALSE(Exists("settings.ini"));
+}
+
+TEST_F(EntryTest, HelpWinsOverListAndCreatesSettings) {
+  auto r = Run({"-list:jobs.txt", "-Help"});
+  EXPECT_EQ(r.out, "Read readme.txt text file\n");
+  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_TRUE(Exists("settings.ini"));
+  EXPECT_FALSE(Exists("log/RESULT.TXT"));
+}
+
+TEST_F(EntryTest, RunEndingErrorsPrintClassAndMessage) {
+  struct {
+    std::vector<std::string> args;
+    std::string out;
+  } cases[] = {
+      {{"-list"}, "Exception: list file can not be empty\n"},
+      {{"-list", "-x"}, "Exception: list file can not be empty\n"},
+      {{"-udl:missing.udl"}, "Exception: File missing.udldoes not exist\n"},
+  };
+  for (const auto& c : cases) {
+    auto r = Run(c.args);
+    EXPECT_EQ(r.out, c.out) << c.args[0];
+    EXPECT_EQ(r.exit_code, 2) << c.args[0];
+    EXPECT_FALSE(Exists("log/RESULT.TXT")) << c.args[0];
+  }
+}
+
+TEST_F(EntryTest, SingleJobModeWithoutConnection) {
+  auto r = Run({"-tocsv:out.csv", "-sql"});
+  EXPECT_EQ(r.exit_code, 2);  // -sql with an empty value names no file
+  r = Run({"-tocsv:out.csv"});
+  EXPECT_EQ(r.out, "Nothing to connect to\n");
+  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_FALSE(Exists("log/RESULT.TXT"));
+}
+
+TEST_F(EntryTest, PasswordCommandStoresOneEncryptedPassword) {
+  auto r = Run({"-setmailpwd", "secret"});
+  EXPECT_EQ(r.out, "Mail password was changed\n");
+  EXPECT_EQ(r.exit_code, 0);
+  const std::string ini = ReadFile(dir / "settings.ini");
+  EXPECT_NE(ini.find("Password="), std::string::npos);
+  EXPECT_EQ(ini.find("secret"), std::string::npos);
+  EXPECT_TRUE(Exists("log/_log.txt"));
+  // A later start reads (and decrypts) it without rewriting the file.
+  r = Run({"-help"});
+  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_EQ(ReadFile(dir / "settings.ini"), ini);
+}
+
+TEST_F(EntryTest, EmptyListRunsNothingAndSaysOk) {
+  WriteFile(dir / "jobs.txt", "\r\n   \t \r\n");
+  auto r = Run({"-list:jobs.txt"});
+  EXPECT_EQ(r.out, "Ostrevane v00006\n");
+  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_EQ(ReadFile(dir / "log/RESULT.TXT"), "OK");
+}
+
+}  // namespace
+}  // namespace ostrevane

@@ -1,0 +1,187 @@
+// List runs end to end: the real executable on real SQLite files.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <set>
+
+#include "common/path.h"
+#include "common/text.h"
+#include "common/text_file.h"
+#include "testing/run_program.h"
+#include "testing/sqlite_db.h"
+#include "testing/temp_dir.h"
+
+namespace ostrevane {
+namespace {
+
+using testing::ReadFile;
+using testing::SqliteRows;
+using testing::TempDir;
+using testing::WriteFile;
+using Rows = std::vector<std::vector<std::string>>;
+
+class ListRunTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    testing::CreateSqliteDatabase(dir / "t.db", R"(
+      CREATE TABLE items (id INTEGER, region VARCHAR(5), name VARCHAR(20), marked INTEGER);
+      INSERT INTO items VALUES (1, 'A', 'x', 0), (2, 'A', 'y;z', 0), (3, 'B', 'q"q', 0);
+      CREATE TABLE runs (n INTEGER);
+      CREATE TABLE audit (what VARCHAR(20));)");
+    testing::WriteUdlFile(dir / "t.udl", testing::SqliteConnectionString("t.db"));
+    WriteFile(dir / "items.sql", "SELECT id, region, name FROM items ORDER BY id");
+  }
+
+  void Settings(int threads) {
+    WriteFile(dir / "settings.ini", "[Ostrevane]\r\nthread_count=" + std::to_string(threads) + "\r\n");
+  }
+
+  testing::ProgramResult RunList(const std::string& list) {
+    WriteFile(dir / "jobs.txt", list);
+    return testing::RunProgram({"-list:jobs.txt"}, dir.path(), dir.path());
+  }
+
+  std::string Utf16File(const std::string& name) {
+    std::string bytes = ReadFile(dir / name);
+    EXPECT_EQ(bytes.substr(0, 2), "\xFF\xFE") << name;
+    return DecodeText(bytes.substr(2), TextEncoding::kUtf16Le);
+  }
+
+  // The name of the run's log file with this suffix ("_log.txt", "_err.txt").
+  std::string LogFileName(const std::string& suffix) {
+    for (const auto& e : std::filesystem::directory_iterator(dir / "log")) {
+      const std::string name = e.path().filename().string();
+      if (name.size() > suffix.size() && name.ends_with(suffix)) return name;
+    }
+    return "";
+  }
+
+  Rows Db(const std::string& sql) { return SqliteRows(dir / "t.db", sql); }
+  std::string Result() { return ReadFile(dir / "log/RESULT.TXT"); }
+
+  TempDir dir;
+};
+
+// The lines of the console output that carry `tag` and `text`.
+std::vector<std::string> Lines(const std::string& out) { return SplitLines(out); }
+
+TEST_F(ListRunTest, ResultJobsWriteCsvXmlAndSplitFiles) {
+  Settings(2);
+  auto r = RunList(
+      "-udl:t.udl -sql:items.sql -tocsv:out/all.csv\r\n"
+      "-sql:items.sql -tocsv:out/split/:REGION.csv -csvcp:0 -csvformat:,\r\n"
+      "-clear -udl:t.udl -sql:items.sql -toxml:out/all.xml\r\n"
+      "-clear -udl:t.udl -sql:items.sql -tocsv:out/both.csv -toxml:out/both.xml\r\n");
+  ASSERT_EQ(r.exit_code, 0) << r.out;
+  EXPECT_EQ(Result(), "OK");
+  EXPECT_EQ(Utf16File("out/all.csv"), "1;A;x\r\n2;A;\"y;z\"\r\n3;B;q\"\"q");
+  EXPECT_EQ(ReadFile(dir / "out/split/A.csv"), "1,A,x\r\n2,A,y;z\r\n");
+  EXPECT_EQ(ReadFile(dir / "out/split/B.csv"), "3,B,\"q\"\"q\"");
+  const std::string xml = ReadFile(dir / "out/all.xml");
+  EXPECT_NE(xml.find("<RECORDS COUNT=\"3\">"), std::string::npos);
+  EXPECT_NE(xml.find("<RECORD id=\"3\" region=\"B\" name=\"q&quot;q\"/>"), std::string::npos);
+  EXPECT_EQ(ReadFile(dir / "out/both.xml").substr(xml.find("<DATASET ")),
+            xml.substr(xml.find("<DATASET ")));
+  EXPECT_NE(r.out.find("[NOTE]    saved file out/split/A.csv"), std::string::npos);
+  EXPECT_NE(r.out.find("[NOTE]    saved file out/both.csv"), std::string::npos);
+  EXPECT_NE(r.out.find("[NOTE]    saved file out/both.xml"), std::string::npos);
+  EXPECT_FALSE(FileExists(dir / "log/_err.txt"));
+}
+
+TEST_F(ListRunTest, ScriptJobsAndPostSqlCommitTheirWork) {
+  Settings(1);
+  WriteFile(dir / "script.sql",
+            "INSERT INTO runs VALUES (:n)\ngo\nINSERT INTO runs VALUES (:n + 1)\nGO\n"
+            "INSERT INTO runs VALUES (:n + 2)\n");
+  WriteFile(dir / "mark.sql", "UPDATE items SET marked = 1 WHERE id = :ID");
+  WriteFile(dir / "global.sql", "--param what;text;done\nINSERT INTO audit VALUES (:what)");
+  auto r = RunList(
+      "-udl:t.udl -sql:script.sql -params:n=10\r\n"
+      "-clear -udl:t.udl -sql:items.sql -tocsv:out/items.csv -postrecsql:mark.sql "
+      "-postsql:global.sql\r\n");
+  ASSERT_EQ(r.exit_code, 0) << r.out;
+  EXPECT_EQ(Db("SELECT n FROM runs ORDER BY n"), (Rows{{"10"}, {"11"}, {"12"}}));
+  EXPECT_EQ(Db("SELECT COUNT(*) FROM items WHERE marked = 1"), (Rows{{"3"}}));
+  EXPECT_EQ(Db("SELECT what FROM audit"), (Rows{{"done"}}));
+  // Two "go" lines: two dots, never inside a line.
+  EXPECT_NE(r.out.find(".."), std::string::npos);
+  EXPECT_NE(r.out.find("Post-SQL query for records executed"), std::string::npos);
+  EXPECT_NE(r.out.find("Global post-SQL query executed"), std::string::npos);
+}
+
+TEST_F(ListRunTest, EveryFailingStepRollsBackAndKeepsWrittenFiles) {
+  Settings(3);
+  WriteFile(dir / "bad_script.sql", "INSERT INTO runs VALUES (1)\ngo\nINSERT INTO nowhere VALUES (2)\ngo\n");
+  WriteFile(dir / "none.sql", "SELECT id FROM items WHERE id < 0");
+  WriteFile(dir / "mark.sql", "UPDATE items SET marked = 1 WHERE id = :id");
+  WriteFile(dir / "bad_global.sql", "INSERT INTO nowhere VALUES (1)");
+  WriteFile(dir / "blocker", "a file where a folder should be");
+  auto r = RunList(
+      "-clear -udl:t.udl -sql:bad_script.sql\r\n"
+      "-clear -udl:t.udl -sql:none.sql -tocsv:out/none.csv\r\n"
+      "-clear -udl:t.udl -sql:items.sql -tocsv:blocker/out.csv -postrecsql:mark.sql\r\n"
+      "-clear -udl:t.udl -sql:items.sql -tocsv:out/kept.csv -postrecsql:mark.sql "
+      "-postsql:bad_global.sql\r\n"
+      "-clear -udl:missing.udl\r\n");
+  // The last line names a missing data-link file: the whole run ends early.
+  EXPECT_EQ(r.exit_code, 2);
+  EXPECT_NE(r.out.find("Exception: File missing.udldoes not exist"), std::string::npos);
+
+  const std::string list = ReadFile(dir / "jobs.txt");
+  WriteFile(dir / "jobs.txt", list.substr(0, list.rfind("-clear -udl:missing")));
+  r = testing::RunProgram({"-list:jobs.txt"}, dir.path(), dir.path());
+  EXPECT_EQ(r.exit_code, 1) << r.out;
+  EXPECT_EQ(Result(), "ERROR");
+  EXPECT_EQ(Db("SELECT COUNT(*) FROM runs"), (Rows{{"0"}}));
+  EXPECT_EQ(Db("SELECT COUNT(*) FROM items WHERE marked = 1"), (Rows{{"0"}}));
+  EXPECT_NE(r.out.find("[ERROR]   zero records returned"), std::string::npos);
+  EXPECT_NE(r.out.find("nowhere"), std::string::npos);
+  EXPECT_NE(r.out.find("Cannot create file"), std::string::npos);
+  EXPECT_TRUE(FileExists(dir / "out/kept.csv"));
+  EXPECT_FALSE(FileExists(dir / "out/none.csv"));
+  const std::string errors = Utf16File("log/" + LogFileName("_err.txt"));
+  EXPECT_EQ(SplitLines(errors).size(), 4u) << errors;
+  EXPECT_NE(errors.find("[ERROR]   zero records returned\r\n"), std::string::npos);
+}
+
+TEST_F(ListRunTest, ManyJobsRunOnceEachInBlocks) {
+  WriteFile(dir / "one.sql", "SELECT 1 AS one");
+  WriteFile(dir / "mark.sql", "INSERT INTO runs VALUES (:n)");
+  std::string list;
+  for (int i = 0; i < 200; ++i) {
+    list += "-clear -udl:t.udl -sql:one.sql -postrecsql:mark.sql -tocsv:out/job_" +
+            std::to_string(i) + ".csv -params:n=" + std::to_string(i) + "\r\n";
+  }
+  for (int threads : {1, 8}) {
+    Settings(threads);
+    testing::CreateSqliteDatabase(dir / "t.db", "CREATE TABLE runs (n INTEGER);");
+    auto r = RunList(list);
+    ASSERT_EQ(r.exit_code, 0) << r.out.substr(0, 2000);
+    Rows runs = Db("SELECT n, COUNT(*) FROM runs GROUP BY n ORDER BY n");
+    ASSERT_EQ(runs.size(), 200u) << threads;
+    for (int i = 0; i < 200; ++i) EXPECT_EQ(runs[i], (std::vector<std::string>{std::to_string(i), "1"}));
+    std::vector<std::string> lines = Lines(r.out);
+    std::set<std::string> saved;
+    for (size_t i = 0; i < lines.size(); ++i) {
+      size_t at = lines[i].find("saved file ");
+      if (at == std::string::npos) continue;
+      saved.insert(lines[i].substr(at));
+      ASSERT_GE(i, 1u);
+      ASSERT_LT(i + 2, lines.size());
+      EXPECT_NE(lines[i - 1].find("executing SQL"), std::string::npos) << lines[i];
+      EXPECT_NE(lines[i + 1].find("Post-SQL query for records executed"), std::string::npos);
+      EXPECT_NE(lines[i + 2].find("Done"), std::string::npos) << lines[i];
+    }
+    EXPECT_EQ(saved.size(), 200u) << threads;
+    if (threads == 1) {
+      size_t pos = 0;
+      for (int i = 0; i < 200; ++i) {
+        pos = r.out.find("saved file out/job_" + std::to_string(i) + ".csv", pos);
+        ASSERT_NE(pos, std::string::npos) << i;
+      }
+    }
+  }
+}
+
+}  // namespace
+}  // namespace ostrevane

@@ -14,17 +14,32 @@ std::vector<tRec> ReadListFile(const std::string& name, const OptionContext& ctx
   const std::string text = ReadTextFile(name);
   const std::string_view all(text);
 
+  // Lines end at CR LF, LF or CR.
+  auto line_end = [&](size_t from) {
+    while (from < all.size() && all[from] != '\r' && all[from] != '\n') ++from;
+    return from;
+  };
+  auto next_line = [&](size_t end) {
+    if (end < all.size() && all[end] == '\r' && end + 1 < all.size() && all[end + 1] == '\n')
+      return end + 2;
+    return end + 1;
+  };
+  // Records are large: reserve once for the jobs rather than move them all
+  // each time the list grows.
+  size_t lines = 0;
+  for (size_t at = 0; at < all.size();) {
+    const size_t end = line_end(at);
+    if (!IsBlank(all.substr(at, end - at))) ++lines;
+    at = next_line(end);
+  }
+
   std::vector<tRec> jobs;
+  jobs.reserve(lines);
   int line_no = 0;
-  size_t start = 0;
-  while (start < all.size()) {
-    // Lines end at CR LF, LF or CR.
-    size_t end = all.find_first_of("\r\n", start);
-    if (end == std::string_view::npos) end = all.size();
+  for (size_t start = 0; start < all.size();) {
+    const size_t end = line_end(start);
     const std::string_view raw = all.substr(start, end - start);
-    start = end;
-    if (start < all.size()) start += (all[start] == '\r' && start + 1 < all.size() &&
-                                      all[start + 1] == '\n') ? 2 : 1;
+    start = next_line(end);
     ++line_no;
 
     if (IsBlank(raw)) continue;  // spaces, tabs and other control characters only

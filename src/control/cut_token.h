@@ -12,4 +12,11 @@ namespace ostrevane {
 // "Can't find 2nd insulator '" + insulator + "':" CR LF + the rest.
 std::string CutToken(std::string& source, std::string_view delimiter, std::string_view insulator);
 
+// The same over a view: `source` is advanced past the token and its
+// delimiter instead of being rewritten, so cutting a long text into many
+// tokens costs time linear in its length. On error `source` holds the text
+// after the opening insulator.
+std::string CutToken(std::string_view& source, std::string_view delimiter,
+                     std::string_view insulator);
+
 }  // namespace ostrevane

@@ -21,6 +21,16 @@ struct OptionContext {
   std::string joiner = " ";
 };
 
+// Applies one option token ("-name" or "-name:value") to the record. Names
+// are compared without regard to case; a token that names no option, and
+// an empty token, change nothing. Raises the errors of the files it reads,
+// EConvertError for a non-integer -csvcp, and the splitter's error for an
+// unclosed quote before the first ":".
 void ParseOption(std::string_view token, tRec& rec, const OptionContext& ctx);
+
+// Sets the program's default formats: fdf "YYYYMMDD", ftf "HHNNSSZZZ",
+// csvsep ";", csvisl the double quote, csvcp 1 (single-job mode and the
+// first job of a list).
+void SetDefaultFormats(tRec& rec);
 
 }  // namespace ostrevane

@@ -1,0 +1,58 @@
+#include "control/list_file.h"
+
+#include "common/error.h"
+#include "common/text.h"
+#include "control/cut_token.h"
+#include "control/job_files.h"
+
+namespace ostrevane {
+
+std::vector<tRec> ReadListFile(const std::string& name, const OptionContext& ctx) {
+  if (IsBlank(name)) throw Exception("list file can not be empty");
+  // A relative name is taken from the working directory; the untrimmed name
+  // is the one opened.
+  const std::string text = ReadTextFile(name);
+  const std::string_view all(text);
+
+  // Lines end at CR LF, LF or CR.
+  auto line_end = [&](size_t from) {
+    while (from < all.size() && all[from] != '\r' && all[from] != '\n') ++from;
+    return from;
+  };
+  auto next_line = [&](size_t end) {
+    if (end < all.size() && all[end] == '\r' && end + 1 < all.size() && all[end + 1] == '\n')
+      return end + 2;
+    return end + 1;
+  };
+  // Records are large: reserve once for the jobs rather than move them all
+  // each time the list grows.
+  size_t lines = 0;
+  for (size_t at = 0; at < all.size();) {
+    const size_t end = line_end(at);
+    if (!IsBlank(all.substr(at, end - at))) ++lines;
+    at = next_line(end);
+  }
+
+  std::vector<tRec> jobs;
+  jobs.reserve(lines);
+  int line_no = 0;
+  for (size_t start = 0; start < all.size();) {
+    const size_t end = line_end(start);
+    const std::string_view raw = all.substr(start, end - start);
+    start = next_line(end);
+    ++line_no;
+
+    if (IsBlank(raw)) continue;  // spaces, tabs and other control characters only
+    tRec& rec = jobs.emplace_back();
+    ClearRec(rec);
+    rec.line = Trim(raw);
+    rec.line_no = line_no;
+    // Tokens at single spaces; double quotes keep spaces inside one token.
+    // Two spaces give an empty token, which changes nothing.
+    std::string_view rest(rec.line);
+    while (!rest.empty()) ParseOption(CutToken(rest, " ", "\""), rec, ctx);
+  }
+  return jobs;
+}
+
+}  // namespace ostrevane

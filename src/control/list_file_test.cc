@@ -1,0 +1,275 @@
+// The list reader and the expansion of its jobs, on real files.
+#include "control/list_file.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <set>
+#include <stdexcept>
+
+#include "common/error.h"
+#include "common/text.h"
+#include "testing/temp_dir.h"
+
+namespace ostrevane {
+namespace {
+
+using testing::TempDir;
+using testing::WriteFile;
+
+class FixedClock : public Clock {
+ public:
+  DateTime Now() const override { return 45000.25; }
+};
+
+// One field of a record as text, by name ("fields" as "name=value|...").
+std::string FieldText(const tRec& r, std::string_view field) {
+  auto list = [](const std::vector<tParamRec>& l) {
+    std::string out;
+    for (const tParamRec& p : l) out += (out.empty() ? "" : "|") + p.name + "=" + p.value;
+    return out;
+  };
+  const struct {
+    std::string_view name;
+    const std::string tRec::*text;
+  } texts[] = {
+      {"line", &tRec::line},     {"cs", &tRec::cs},         {"s", &tRec::s},
+      {"ss", &tRec::ss},         {"postss", &tRec::postss}, {"postrecss", &tRec::postrecss},
+      {"ds", &tRec::ds},         {"name", &tRec::name},     {"csv", &tRec::csv},
+      {"xml", &tRec::xml},       {"xmlt", &tRec::xmlt},     {"mailto", &tRec::mailto},
+      {"fdf", &tRec::fdf},       {"ftf", &tRec::ftf},       {"httpto", &tRec::httpto},
+      {"httpl", &tRec::httpl},   {"httpp", &tRec::httpp},   {"frtemplate", &tRec::frtemplate},
+      {"ftpto", &tRec::ftpto},   {"ftpl", &tRec::ftpl},     {"ftpp", &tRec::ftpp},
+      {"ftpdir", &tRec::ftpdir}, {"csvsep", &tRec::csvsep}, {"csvisl", &tRec::csvisl},
+  };
+  for (const auto& t : texts)
+    if (t.name == field) return r.*t.text;
+  if (field == "csvcp") return std::to_string(r.csvcp);
+  if (field == "line_no") return std::to_string(r.line_no);
+  if (field == "fields") return list(r.fields);
+  if (field == "params") return list(r.params);
+  throw std::invalid_argument("no field " + std::string(field));
+}
+
+// A folder of data-link and SQL files; "@/" in a list text names it.
+class ListFileTest : public ::testing::Test {
+ protected:
+  ListFileTest() {
+    WriteFile(dir_ / "a.udl", "[oledb]\r\n; Everything after this line is an OLE DB initstring\r\n"
+                              "Provider=SQLite;Data Source=x.db\r\n");
+    WriteFile(dir_ / "b.udl", "Provider=P;User ID=u");
+    WriteFile(dir_ / "c.udl", "Provider=P;data source=lo");
+    WriteFile(dir_ / "q.sql", "select q");
+    WriteFile(dir_ / "r.sql", "select r");
+    WriteFile(dir_ / "dir with space/s.sql", "select s");
+    settings_.http = {"http://h/up", "hl", "hp", 0, false};
+    settings_.ftp = {"ftp.example", "fl", "fp", 21, false};
+    names_ = {{"Sales", "SRV01"}, {"Local", "X.DB"}};
+    ctx_.settings = &settings_;
+    ctx_.names = &names_;
+  }
+  std::string WriteList(const std::string& text) {
+    WriteFile(dir_ / "list.txt", ReplaceAll(text, "@/", dir_.path() + "/"));
+    return dir_ / "list.txt";
+  }
+  std::vector<tRec> Expand(const std::string& text) {
+    std::vector<tRec> jobs = ReadListFile(WriteList(text), ctx_);
+    ExpandJobs(jobs, ctx_, clock_);
+    return jobs;
+  }
+
+  TempDir dir_;
+  Settings settings_;
+  NamesTable names_;
+  OptionContext ctx_;
+  FixedClock clock_;
+};
+
+TEST_F(ListFileTest, ReadsOneJobPerNonBlankLine) {
+  const std::string list = " \t \r\n"
+                           "-udl:@/b.udl  -sql:\"@/dir with space/s.sql\"\t\r\n"
+                           "\r\n"
+                           "-sql:@/q.sql -tocsv:\"C:\\out dir\\?DATE.csv\"\r"
+                           "# note\n"
+                           "\t";
+  const std::vector<tRec> jobs = ReadListFile(WriteList(list), ctx_);
+  ASSERT_EQ(jobs.size(), 3u);
+  EXPECT_EQ(jobs[0].line_no, 2);
+  EXPECT_EQ(jobs[0].line, "-udl:" + dir_.path() + "/b.udl  -sql:\"" + dir_.path() +
+                              "/dir with space/s.sql\"");
+  EXPECT_EQ(jobs[0].ss, "select s");
+  EXPECT_EQ(jobs[1].line_no, 4);
+  EXPECT_EQ(jobs[1].csv, "C:\\out dir\\?DATE.csv");
+  EXPECT_EQ(jobs[2].line_no, 5);
+  EXPECT_EQ(jobs[2].line, "# note");  // not an option, still a job
+  EXPECT_EQ(jobs[2].csvcp, 255);      // reset by ClearRec, completed by expansion
+  // A tab inside a token stays in it.
+  EXPECT_EQ(ReadListFile(WriteList("-tocsv:a\tb"), ctx_)[0].csv, "a\tb");
+}
+
+TEST_F(ListFileTest, EncodingsOfTheListFile) {
+  std::string utf16 = "\xFF\xFE";
+  for (char c : std::string("-tocsv:\xE9.csv\r\n")) utf16 += c, utf16 += '\0';
+  WriteFile(dir_ / "u16.txt", utf16);
+  EXPECT_EQ(ReadListFile(dir_ / "u16.txt", ctx_)[0].csv, "\xC3\xA9.csv");
+  WriteFile(dir_ / "u8.txt", "\xEF\xBB\xBF-tocsv:\xC3\xA9.csv");
+  EXPECT_EQ(ReadListFile(dir_ / "u8.txt", ctx_)[0].csv, "\xC3\xA9.csv");
+}
+
+TEST_F(ListFileTest, EmptyListsGiveNoJobs) {
+  for (const std::string text : {"", "\r\n\r\n", " \t\n\t \r  ", "\xEF\xBB\xBF"}) {
+    std::vector<tRec> jobs = ReadListFile(WriteList(text), ctx_);
+    ExpandJobs(jobs, ctx_, clock_);
+    EXPECT_TRUE(jobs.empty()) << ::testing::PrintToString(text);
+  }
+}
+
+TEST_F(ListFileTest, RunEndingErrors) {
+  std::filesystem::create_directory(dir_ / "folder");
+  struct {
+    std::string name, list, class_name, message;
+  } cases[] = {
+      {"", "", "Exception", "list file can not be empty"},
+      {" \t", "", "Exception", "list file can not be empty"},
+      {dir_ / "nothing.txt", "", kEFOpenError,
+       "Cannot open file \"" + dir_ / "nothing.txt" + "\". No such file or directory"},
+      {dir_ / "folder", "", kEFOpenError,
+       "Cannot open file \"" + dir_ / "folder" + "\". Is a directory"},
+      {"list", "-udl:@/b.udl\n-sql:\"@/q.sql", "Exception",
+       "Can't find 2nd insulator '\"':\r\n" + dir_ / "q.sql"},
+      {"list", "-udl:@/b.udl\n-sql:@/none.sql", "Exception",
+       "File " + dir_ / "none.sql" + "does not exist"},
+      {"list", "-udl:", "Exception", "File does not exist"},
+      {"list", "-csvcp:abc", kEConvertError, "'abc' is not a valid integer value"},
+      // Raised by the expansion: the data-link file already names its data source.
+      {"list", "-udl:@/a.udl -ds:SRV2", "Exception", "Data Source already implemented"},
+      {"list", "-udl:@/b.udl\n-udl:@/a.udl\n-ds:SRV2", "Exception",
+       "Data Source already implemented"},
+  };
+  for (const auto& c : cases) {
+    const std::string name = c.name == "list" ? WriteList(c.list) : c.name;
+    try {
+      std::vector<tRec> jobs = ReadListFile(name, ctx_);
+      ExpandJobs(jobs, ctx_, clock_);
+      ADD_FAILURE() << c.message;
+    } catch (const Error& e) {
+      EXPECT_EQ(e.class_name(), c.class_name) << c.message;
+      EXPECT_EQ(e.message(), c.message);
+    }
+  }
+}
+
+TEST_F(ListFileTest, Expansion) {
+  struct Check {
+    size_t job;
+    std::string field, expected;
+  };
+  const std::string b = "Provider=P;User ID=u";
+  struct {
+    std::string what, list;
+    std::vector<Check> checks;
+  } cases[] = {
+      {"a line takes connection, SQL and outputs from the line above",
+       "-udl:@/b.udl -sql:@/q.sql -tocsv:out.csv -postsql:@/r.sql\n-sql:@/r.sql",
+       {{1, "cs", b}, {1, "s", b}, {1, "ss", "select r"}, {1, "csv", "out.csv"},
+        {1, "postss", "select r"}, {1, "fdf", "YYYYMMDD"}, {1, "csvcp", "1"}}},
+      {"-clear takes nothing and gets the program defaults",
+       "-udl:@/b.udl -sql:@/q.sql -tocsv:out.csv -fdf:DD -csvcp:5\n-clear -sql:@/r.sql",
+       {{1, "s", ""}, {1, "cs", ""}, {1, "csv", ""}, {1, "fdf", "YYYYMMDD"},
+        {1, "ftf", "HHNNSSZZZ"}, {1, "csvsep", ";"}, {1, "csvisl", "\""}, {1, "csvcp", "1"}}},
+      {"a first line without -udl still gets the defaults",
+       "-sql:@/q.sql",
+       {{0, "s", ""}, {0, "ds", ""}, {0, "name", ""}, {0, "fdf", "YYYYMMDD"}}},
+      {"a second line without any connection stops early",
+       "-sql:@/q.sql -tocsv:o.csv\n-sql:@/r.sql",
+       {{1, "s", ""}, {1, "fdf", ""}, {1, "csvsep", ""}, {1, "csvcp", "255"}, {1, "csv", ""}}},
+      {"-ds adds the data source to the inherited string",
+       "-udl:@/b.udl\n-ds:srv01",
+       {{1, "cs", b}, {1, "s", b + "; Data Source=srv01"}, {1, "name", "Sales"}}},
+      {"a line without -ds keeps the data source of the line above",
+       "-udl:@/b.udl -ds:SRV01\n-sql:@/r.sql",
+       {{0, "s", b + "; Data Source=SRV01"}, {1, "cs", b}, {1, "ds", "SRV01"},
+        {1, "name", "Sales"}, {1, "s", b + "; Data Source=SRV01"}}},
+      {"the data source of the data-link file gives the display name",
+       "-udl:@/a.udl\n-sql:@/r.sql",
+       {{0, "ds", "x.db"}, {0, "name", "Local"}, {0, "s", "Provider=SQLite;Data Source=x.db"},
+        {1, "ds", "x.db"}, {1, "name", "Local"}, {1, "s", "Provider=SQLite;Data Source=x.db"}}},
+      {"only the exact key \"Data Source=\" counts",
+       "-udl:@/c.udl -ds:SRV",
+       {{0, "s", "Provider=P;data source=lo; Data Source=SRV"}}},
+      {"-csvcp:255 is not given",
+       "-udl:@/b.udl -csvcp:7 -csvformat:,'\n-csvcp:255",
+       {{1, "csvcp", "7"}, {1, "csvsep", ","}, {1, "csvisl", "'"}}},
+      {"the template follows the recipients",
+       "-udl:@/b.udl -mail:ops -frtemplate:t1\n-frtemplate:t2\n-mail:dev",
+       {{1, "mailto", "ops"}, {1, "frtemplate", "t1"}, {2, "mailto", "dev"},
+        {2, "frtemplate", ""}}},
+      {"the FTP server passes down, the remote folder does not",
+       "-udl:@/b.udl -ftpdir:out\n-ftpdir:in\n-sql:@/r.sql",
+       {{1, "ftpto", "ftp.example"}, {1, "ftpdir", "in"}, {2, "ftpto", "ftp.example"},
+        {2, "ftpl", "fl"}, {2, "ftpp", "fp"}, {2, "ftpdir", ""}}},
+      {"HTTP target, fields and params pass down; xmlt does not",
+       "-udl:@/b.udl -http -fields:A -params:x=1 -toxml:o.xml -xmltmpl:t.xml\n-params:y=2",
+       {{1, "httpto", "http://h/up"}, {1, "httpp", "hp"}, {1, "fields", "A=yyyy-mm-dd hh:nn:ss"},
+        {1, "params", "y=2"}, {1, "xml", "o.xml"}, {1, "xmlt", ""}}},
+      {"a comment-like line repeats the job above",
+       "-udl:@/b.udl -sql:@/q.sql -tocsv:o.csv\n# note",
+       {{1, "line", "# note"}, {1, "s", b}, {1, "ss", "select q"}, {1, "csv", "o.csv"}}},
+      {"values pass down a run of lines until -clear",
+       "-udl:@/b.udl -tocsv:o.csv\n-sql:@/q.sql\n-sql:@/r.sql\n-clear -udl:@/a.udl\n-sql:@/q.sql",
+       {{2, "csv", "o.csv"}, {2, "ss", "select r"}, {3, "csv", ""}, {4, "csv", ""},
+        {4, "s", "Provider=SQLite;Data Source=x.db"}}},
+  };
+  for (const auto& c : cases) {
+    const std::vector<tRec> jobs = Expand(c.list);
+    for (const Check& k : c.checks) {
+      ASSERT_LT(k.job, jobs.size()) << c.what;
+      EXPECT_EQ(FieldText(jobs[k.job], k.field), k.expected)
+          << c.what << ": job " << k.job << " field " << k.field;
+    }
+  }
+}
+
+TEST_F(ListFileTest, EveryJobGetsItsOwnGuidAndTheExpansionTime) {
+  const std::vector<tRec> jobs = Expand("-udl:@/b.udl\n-sql:@/q.sql\n-clear\n\n-sql:@/r.sql");
+  ASSERT_EQ(jobs.size(), 4u);
+  std::set<std::string> guids;
+  for (const tRec& r : jobs) {
+    guids.insert(GuidToText(r.guid));
+    EXPECT_EQ(r.dt, 45000.25);
+  }
+  EXPECT_EQ(guids.size(), 4u);
+}
+
+TEST_F(ListFileTest, LongLineIsOneJob) {
+  std::string line = "-udl:@/b.udl -params:";
+  for (int i = 0; i < 100000; ++i) line += "p" + std::to_string(i) + "=" + std::to_string(i) + ";";
+  line += " -tocsv:\"" + std::string(200000, 'x') + " y\"";
+  ASSERT_GT(line.size(), 1000000u);
+  const std::vector<tRec> jobs = Expand(line + "\n-sql:@/q.sql");
+  ASSERT_EQ(jobs.size(), 2u);
+  ASSERT_EQ(jobs[1].params.size(), 100000u);
+  EXPECT_EQ(jobs[1].params.back().name, "p99999");
+  EXPECT_EQ(jobs[1].csv.size(), 200002u);
+}
+
+TEST(DataSourceTest, ExtractAndAdd) {
+  struct {
+    std::string init, ds;
+  } cases[] = {
+      {"Provider=P;Data Source=S1;User ID=u", "S1"},
+      {"Provider=P;Data Source=S1", "S1"},
+      {"Provider=P;Data Source= \"a;b\"", " \"a"},  // neither trimmed nor unquoted
+      {"Provider=P;data source=S1", ""},
+      {"", ""},
+  };
+  for (const auto& c : cases) EXPECT_EQ(ExtractDataSource(c.init), c.ds) << c.init;
+
+  std::string init = "Provider=P";
+  AddDataSource(init, "S2");
+  EXPECT_EQ(init, "Provider=P; Data Source=S2");
+  EXPECT_THROW(AddDataSource(init, "S3"), Error);
+}
+
+}  // namespace
+}  // namespace ostrevane

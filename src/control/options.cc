@@ -1,0 +1,177 @@
+#include "control/options.h"
+
+#include <charconv>
+#include <cstdint>
+
+#include "common/error.h"
+#include "common/text.h"
+#include "control/cut_token.h"
+#include "control/job_files.h"
+
+namespace ostrevane {
+namespace {
+
+enum class Option {
+  kClear, kUdl, kSql, kPostSql, kPostRecSql, kDs, kCsvFormat, kCsvCp, kToCsv, kToXml,
+  kXmlTmpl, kMail, kFrTemplate, kHttp, kFtp, kFtpDir, kFields, kParams, kFdf, kFtf, kNone
+};
+
+struct OptionName {
+  std::string_view name;
+  Option option;
+};
+constexpr OptionName kOptions[] = {
+    {"-clear", Option::kClear},       {"-udl", Option::kUdl},
+    {"-sql", Option::kSql},           {"-postsql", Option::kPostSql},
+    {"-postrecsql", Option::kPostRecSql}, {"-ds", Option::kDs},
+    {"-csvformat", Option::kCsvFormat}, {"-csvcp", Option::kCsvCp},
+    {"-tocsv", Option::kToCsv},       {"-toxml", Option::kToXml},
+    {"-xmltmpl", Option::kXmlTmpl},   {"-mail", Option::kMail},
+    {"-frtemplate", Option::kFrTemplate}, {"-http", Option::kHttp},
+    {"-ftp", Option::kFtp},           {"-ftpdir", Option::kFtpDir},
+    {"-fields", Option::kFields},     {"-params", Option::kParams},
+    {"-fdf", Option::kFdf},           {"-ftf", Option::kFtf},
+};
+
+Option Lookup(std::string_view name) {
+  for (const OptionName& o : kOptions)
+    if (IEquals(name, o.name)) return o.option;
+  return Option::kNone;
+}
+
+std::string FileText(const std::string& path) { return BytesToText(ReadFileBytes(path)); }
+
+// An integer as the platform's string-to-integer conversion reads it:
+// leading blanks, an optional sign, decimal digits or "$"/"0x" and
+// hexadecimal digits, nothing after them, within 32 bits.
+int32_t StrToInt(std::string_view text) {
+  auto fail = [&] {
+    return Error(kEConvertError, "'" + std::string(text) + "' is not a valid integer value");
+  };
+  std::string_view s = text;
+  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+  bool negative = false;
+  if (!s.empty() && (s.front() == '+' || s.front() == '-')) {
+    negative = s.front() == '-';
+    s.remove_prefix(1);
+  }
+  int base = 10;
+  if (!s.empty() && s.front() == '$') {
+    base = 16;
+    s.remove_prefix(1);
+  } else if (s.size() > 1 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X')) {
+    base = 16;
+    s.remove_prefix(2);
+  }
+  if (s.empty()) throw fail();
+  uint64_t magnitude = 0;
+  auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), magnitude, base);
+  if (ec != std::errc() || end != s.data() + s.size()) throw fail();
+  // Hexadecimal may spell all 32 bits; decimal must fit the signed range.
+  const uint64_t limit = base == 16 ? 0xFFFFFFFFull : (negative ? 0x80000000ull : 0x7FFFFFFFull);
+  if (magnitude > limit) throw fail();
+  const uint32_t bits = uint32_t(magnitude);
+  return int32_t(negative ? 0u - bits : bits);
+}
+
+// Length in bytes of the UTF-8 character that starts `s` (1 for a stray byte).
+size_t CharLength(std::string_view s) {
+  const unsigned char c = static_cast<unsigned char>(s[0]);
+  size_t n = c < 0xC0 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
+  return n <= s.size() ? n : 1;
+}
+
+// "a=1;b=2": items at ";", each cut at its first "=" into name and value.
+// A trailing ";" gives no extra item; an empty item gives an empty name.
+void AppendList(std::string_view list, std::vector<tParamRec>& out,
+                const std::string* default_value) {
+  while (!list.empty()) {
+    const std::string item = CutToken(list, ";", "");
+    std::string_view rest(item);
+    tParamRec pair;
+    pair.name = CutToken(rest, "=", "");
+    pair.value = rest;
+    if (default_value && pair.value.empty()) pair.value = *default_value;
+    out.push_back(std::move(pair));
+  }
+}
+
+void CopyServer(const tPSettings* server, std::string& to, std::string& login,
+                std::string& password) {
+  if (!server) {
+    to.clear(), login.clear(), password.clear();
+    return;
+  }
+  to = server->server;
+  login = server->login;
+  password = server->password;
+}
+
+}  // namespace
+
+void ParseOption(std::string_view token, tRec& rec, const OptionContext& ctx) {
+  // The name ends at the first ":" outside quotes; the value is the rest of
+  // the token as written, quotes and further colons included.
+  std::string_view value = token;
+  const std::string name = CutToken(value, ":", "\"");
+  const std::string v(value);
+  const Settings* settings = ctx.settings;
+
+  switch (Lookup(name)) {
+    case Option::kClear: rec.clear = true; break;
+    case Option::kUdl: rec.cs = UdlToInitString(FileText(v)); break;
+    case Option::kSql: rec.ss = FileText(v); break;
+    case Option::kPostSql: rec.postss = FileText(v); break;
+    case Option::kPostRecSql: rec.postrecss = FileText(v); break;
+    case Option::kDs:
+      rec.ds = v;
+      rec.name = ctx.names ? FindName(*ctx.names, v) : v;
+      break;
+    case Option::kCsvFormat:
+      if (!v.empty()) {
+        const size_t first = CharLength(v);
+        rec.csvsep = v.substr(0, first);
+        const std::string_view second = std::string_view(v).substr(first);
+        rec.csvisl = second.empty() ? std::string() : std::string(second.substr(0, CharLength(second)));
+      }
+      break;
+    case Option::kCsvCp: rec.csvcp = uint8_t(uint32_t(StrToInt(v)) & 0xFF); break;
+    case Option::kToCsv: rec.csv = v; break;
+    case Option::kToXml: rec.xml = v; break;
+    case Option::kXmlTmpl: rec.xmlt = v; break;
+    case Option::kMail:
+      rec.mailto = v;
+      rec.frtemplate.clear();  // a -frtemplate must follow -mail
+      break;
+    case Option::kFrTemplate: rec.frtemplate = v; break;
+    case Option::kHttp:
+      CopyServer(settings ? &settings->http : nullptr, rec.httpto, rec.httpl, rec.httpp);
+      break;
+    case Option::kFtp:
+      CopyServer(settings ? &settings->ftp : nullptr, rec.ftpto, rec.ftpl, rec.ftpp);
+      break;
+    case Option::kFtpDir:
+      CopyServer(settings ? &settings->ftp : nullptr, rec.ftpto, rec.ftpl, rec.ftpp);
+      rec.ftpdir = v;
+      break;
+    case Option::kFields: {
+      const std::string default_format = DefaultDateTimeFormat(ctx.format, ctx.joiner);
+      AppendList(value, rec.fields, &default_format);
+      break;
+    }
+    case Option::kParams: AppendList(value, rec.params, nullptr); break;
+    case Option::kFdf: rec.fdf = v; break;
+    case Option::kFtf: rec.ftf = v; break;
+    case Option::kNone: break;
+  }
+}
+
+void SetDefaultFormats(tRec& rec) {
+  rec.fdf = "YYYYMMDD";
+  rec.ftf = "HHNNSSZZZ";
+  rec.csvsep = ";";
+  rec.csvisl = "\"";
+  rec.csvcp = 1;
+}
+
+}  // namespace ostrevane

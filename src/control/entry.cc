@@ -108,11 +108,7 @@ int RunListMode(RunState& st, const std::string& list_file) {
 int RunSingleJobMode(RunState& st) {
   tRec rec;
   ClearRec(rec);
-  rec.fdf = "YYYYMMDD";
-  rec.ftf = "HHNNSSZZZ";
-  rec.csvsep = ";";
-  rec.csvisl = "\"";
-  rec.csvcp = 1;
+  SetDefaultFormats(rec);
   const OptionContext ctx = st.Options();
   for (const std::string& arg : st.args) ParseOption(arg, rec, ctx);
   if (rec.cs.empty()) ConsoleLine("Nothing to connect to");

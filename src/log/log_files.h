@@ -44,7 +44,11 @@ class LogFiles {
 
  private:
   enum Which { kLog, kErr };
+  // Empty text: nothing. Otherwise creates the file on first use (replacing
+  // an older one, FF FE first) and writes the text as UTF-16LE at once.
   void AppendToLog(Which which, std::string_view text);
+  std::string FileName(Which which) const;
+  void Open(Which which);
 
   std::string log_dir_;
   TFormatSettings fs_;
@@ -54,6 +58,7 @@ class LogFiles {
     void operator()(std::FILE* f) const { std::fclose(f); }
   };
   std::unique_ptr<std::FILE, FileCloser> files_[2];
+  std::string names_[2];  // absolute names of the open files, for messages
 };
 
 // Creates `path` (replacing it) holding exactly the bytes of `text`: no

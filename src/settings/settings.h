@@ -46,6 +46,8 @@ struct PasswordChange {
 
 // Reads (and creates with defaults when missing) settings.ini in `folder`
 // (ends with "/"). The five requests are mail, SFTP, HTTP, HTTP proxy, FTP.
+// Selects the 8-bit code page named by ansi_codepage (SetAnsiCodePage)
+// before any password is decrypted or encrypted, since it fixes their bytes.
 Settings LoadSettings(const std::string& folder, const PasswordChange& mail,
                       const PasswordChange& sftp, const PasswordChange& http,
                       const PasswordChange& http_proxy, const PasswordChange& ftp);

@@ -1,0 +1,179 @@
+#include "log/log_files.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "common/error.h"
+#include "common/path.h"
+#include "common/text.h"
+#include "log/console.h"
+
+namespace ostrevane {
+namespace {
+
+void AppendTwoDigits(std::string& out, int value) {
+  out += static_cast<char>('0' + value / 10 % 10);
+  out += static_cast<char>('0' + value % 10);
+}
+
+// "hh:nn:ss" on the 24-hour clock with the locale's time separator.
+std::string TimeText(DateTime time, const TFormatSettings& fs) {
+  const DateTimeParts p = DecodeDateTime(time);
+  std::string out;
+  AppendTwoDigits(out, p.hour);
+  if (fs.TimeSeparator != '\0') out += fs.TimeSeparator;
+  AppendTwoDigits(out, p.minute);
+  if (fs.TimeSeparator != '\0') out += fs.TimeSeparator;
+  AppendTwoDigits(out, p.second);
+  return out;
+}
+
+std::string SystemText(int err) {
+  if (err == EWOULDBLOCK) return "The file is in use by another run.";
+  return std::strerror(err);
+}
+
+Error CreateError(const std::string& name, int err) {
+  return Error(kEFCreateError,
+               "Cannot create file \"" + AbsolutePath(name) + "\". " + SystemText(err));
+}
+
+Error WriteError(const std::string& name, int err) {
+  return Error(kEWriteError, "Cannot write to file \"" + name + "\". " + SystemText(err));
+}
+
+}  // namespace
+
+const char* TagText(int tag) {
+  switch (tag) {
+    case kTagNote: return "[NOTE]   ";
+    case kTagError: return "[ERROR]  ";
+    case kTagWarning: return "[WARNING]";
+    default: return "         ";  // keeps the nine-character column
+  }
+}
+
+std::string WorkerLine(DateTime time, int tag, std::string_view message,
+                       const TFormatSettings& fs) {
+  std::string line = TimeText(time, fs);
+  line += ' ';
+  line += TagText(tag);
+  line += ' ';
+  line += message;
+  return line;
+}
+
+std::string RunStampText(DateTime moment) {
+  const DateTimeParts p = DecodeDateTime(moment);
+  std::string out;
+  AppendTwoDigits(out, p.year / 100);
+  AppendTwoDigits(out, p.year % 100);
+  AppendTwoDigits(out, p.month);
+  AppendTwoDigits(out, p.day);
+  out += '-';
+  AppendTwoDigits(out, p.hour);
+  AppendTwoDigits(out, p.minute);
+  AppendTwoDigits(out, p.second);
+  return out;
+}
+
+LogFiles::LogFiles(std::string log_dir, TFormatSettings fs, const Clock& clock)
+    : log_dir_(std::move(log_dir)), fs_(std::move(fs)), clock_(clock) {}
+
+LogFiles::~LogFiles() = default;
+
+std::string LogFiles::FileName(Which which) const {
+  std::string name = log_dir_;
+  // An empty folder means the working directory, not the file-system root.
+  if (!name.empty() && name.back() != '/' && name.back() != '\\') name += '/';
+  name += run_stamp_;
+  name += which == kLog ? "_log.txt" : "_err.txt";
+  return NormalizePath(name);
+}
+
+void LogFiles::Open(Which which) {
+  const std::string name = FileName(which);
+  // Open without truncating first: while another run still writes a file of
+  // this name (two runs started in the same second) it keeps its lock and
+  // this run fails instead of destroying that run's log.
+  const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+  if (fd < 0) throw CreateError(name, errno);
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || ::ftruncate(fd, 0) != 0) {
+    const int err = errno;
+    ::close(fd);
+    throw CreateError(name, err);
+  }
+  std::FILE* file = ::fdopen(fd, "wb");
+  if (!file) {
+    const int err = errno;
+    ::close(fd);
+    throw CreateError(name, err);
+  }
+  files_[which].reset(file);
+  names_[which] = AbsolutePath(name);
+  if (std::fwrite("\xFF\xFE", 1, 2, file) != 2 || std::fflush(file) != 0)
+    throw WriteError(names_[which], errno);
+}
+
+void LogFiles::AppendToLog(Which which, std::string_view text) {
+  if (text.empty()) return;
+  if (!files_[which]) Open(which);
+  std::string bytes;
+  AppendUtf16Le(bytes, text);
+  std::FILE* file = files_[which].get();
+  // Each line reaches the file at once: a crash loses nothing logged.
+  if (std::fwrite(bytes.data(), 1, bytes.size(), file) != bytes.size() || std::fflush(file) != 0)
+    throw WriteError(names_[which], errno);
+}
+
+void LogFiles::LogNote(std::string_view text) {
+  std::string line = TimeText(clock_.Now(), fs_);
+  line += ' ';
+  line += text;
+  line += "\r\n";
+  AppendToLog(kLog, line);
+  ConsoleLine(text);
+}
+
+void LogFiles::LogLine(std::string_view text) {
+  std::string line(text);
+  line += "\r\n";
+  AppendToLog(kLog, line);
+  ConsoleLine(text);
+}
+
+void LogFiles::LogError(std::string_view text) {
+  std::string line(text);
+  line += "\r\n";
+  AppendToLog(kLog, line);
+  AppendToLog(kErr, line);
+  ConsoleLine(text);
+}
+
+void LogFiles::Close() {
+  for (auto& file : files_) file.reset();
+}
+
+void WriteResultFile(const std::string& text, const std::string& path) {
+  const std::string name = NormalizePath(path);
+  const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd < 0) throw CreateError(name, errno);
+  std::string_view rest = text;
+  while (!rest.empty()) {
+    const ssize_t n = ::write(fd, rest.data(), rest.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      const int err = errno;
+      ::close(fd);
+      throw WriteError(AbsolutePath(name), err);
+    }
+    rest.remove_prefix(static_cast<size_t>(n));
+  }
+  if (::close(fd) != 0) throw WriteError(AbsolutePath(name), errno);
+}
+
+}  // namespace ostrevane

@@ -388,6 +388,9 @@ class SqliteBackend : public Backend {
                                         &raw, &tail);
       Statement stmt(raw);
       if (rc != SQLITE_OK) database.Fail(rc);
+      if (tail == p && p < end)  // SQLite ends a text at a NUL character
+        throw Error(kEDatabaseError, "The SQL text holds a NUL character at byte " +
+                                         std::to_string(p - sql.data()));
       p = tail ? tail : end;
       if (!stmt) continue;  // blanks or a comment
       BindAll(database, stmt.get(), params);

@@ -165,7 +165,7 @@ TEST_F(SqliteFile, PlaceholdersBindByPositionAcrossStatements) {
 
 TEST_F(SqliteFile, MarkersThatAreNoPlaceholdersAreRefused) {
   struct {
-    const char* sql;
+    std::string sql;
     const char* message_part;
   } cases[] = {
       // The apostrophe opens a quote for the placeholder parser, so :id
@@ -175,6 +175,7 @@ TEST_F(SqliteFile, MarkersThatAreNoPlaceholdersAreRefused) {
       {"SELECT 'unbalanced FROM t", "unrecognized token"},
       {"SELECT 1::int", "unrecognized token: \":\""},
       {"SELECT * FROM nowhere", "no such table: nowhere"},
+      {std::string("SELECT 1;\0 DELETE FROM t", 24), "NUL character at byte 9"},
   };
   for (const auto& c : cases) {
     Query q(conn);

@@ -73,11 +73,15 @@ int Read(const std::string& mode, const std::string& file) {
       for (size_t f = 0; f < q.FieldCount(); ++f) {
         const Value& v = q.FieldAt(f).value();
         switch (v.kind) {
-          case ValueKind::kText: case ValueKind::kDecimal: case ValueKind::kGuid:
+          case ValueKind::kText:
+          case ValueKind::kDecimal:
+          case ValueKind::kGuid:
           case ValueKind::kBytes:
             checksum += double(v.s.size());
             break;
-          case ValueKind::kDouble: case ValueKind::kSingle: case ValueKind::kDateTime:
+          case ValueKind::kDouble:
+          case ValueKind::kSingle:
+          case ValueKind::kDateTime:
             checksum += v.d;
             break;
           case ValueKind::kNull:

@@ -75,8 +75,8 @@ class FixedClock : public Clock {
 TEST_F(SqlMacros, BindsListValuesByNameWithANewGuidEach) {
   query.SetSql("select :ID, :other, :g1, :g2, :id, :unset");
   tRec rec;
-  rec.params = {{"id", "42"}, {"nowhere", "x"}, {"G1", "?guid"}, {"g2", "?GUID-?GUID"},
-                {"other", "o"}};
+  rec.params = {
+      {"id", "42"}, {"nowhere", "x"}, {"G1", "?guid"}, {"g2", "?GUID-?GUID"}, {"other", "o"}};
   BindParameters(query.params(), rec, TFormatSettings{}, nullptr, FixedClock());
   Params& p = query.params();
   EXPECT_EQ(p[0].value.s, "42");

@@ -135,12 +135,15 @@ void BindValue(Database& db, sqlite3_stmt* stmt, int index, const BoundParam& pa
         rc = sqlite3_bind_double(stmt, index, v->d);
         break;
       case ValueKind::kCurrency:
-        if (v->i % 10000 == 0) rc = sqlite3_bind_int64(stmt, index, v->i / 10000);
-        else rc = sqlite3_bind_double(stmt, index, double(v->i) / 10000.0);
+        if (v->i % 10000 == 0)
+          rc = sqlite3_bind_int64(stmt, index, v->i / 10000);
+        else
+          rc = sqlite3_bind_double(stmt, index, double(v->i) / 10000.0);
         break;
       case ValueKind::kDateTime: {
         const std::string iso = sqlite::DateTimeToIso(v->d, param.type);
-        rc = sqlite3_bind_text64(stmt, index, iso.data(), iso.size(), SQLITE_TRANSIENT, SQLITE_UTF8);
+        rc =
+            sqlite3_bind_text64(stmt, index, iso.data(), iso.size(), SQLITE_TRANSIENT, SQLITE_UTF8);
         break;
       }
       case ValueKind::kText:
@@ -171,11 +174,14 @@ void BindAll(Database& db, sqlite3_stmt* stmt, const std::vector<BoundParam>& pa
     size_t n = 0;
     bool ours = name[0] == '?' && name[1] != '\0';
     for (const char* p = name + 1; ours && *p; ++p) {
-      if (*p < '0' || *p > '9' || n > params.size()) ours = false;
-      else n = n * 10 + size_t(*p - '0');
+      if (*p < '0' || *p > '9' || n > params.size())
+        ours = false;
+      else
+        n = n * 10 + size_t(*p - '0');
     }
     if (!ours || n < 1 || n > params.size())
-      throw Error(kEDatabaseError, std::string("The SQL text holds the parameter marker \"") + name +
+      throw Error(kEDatabaseError, std::string("The SQL text holds the parameter marker \"") +
+                                       name +
                                        "\", which is not one of its :name placeholders "
                                        "(is a quote left open before it?)");
     BindValue(db, stmt, i, params[n - 1]);
@@ -234,8 +240,10 @@ class SqliteCursor : public Cursor {
     // the data it finalizes the statement.
     pending_ = Step();
     for (int c = 0; c < n; ++c) {
-      sqlite::SettleRule(rules_[size_t(c)], pending_ ? RawColumn(s, c).storage : sqlite::Storage::kNull);
-      defs_.push_back({std::move(names[size_t(c)]), rules_[size_t(c)].type, rules_[size_t(c)].size});
+      sqlite::SettleRule(rules_[size_t(c)],
+                         pending_ ? RawColumn(s, c).storage : sqlite::Storage::kNull);
+      defs_.push_back(
+          {std::move(names[size_t(c)]), rules_[size_t(c)].type, rules_[size_t(c)].size});
     }
   }
 
@@ -318,8 +326,8 @@ class SqliteBackend : public Backend {
         throw Error(kEDatabaseError, "The SQLite database file \"" + file + "\" does not exist");
     }
     sqlite3* raw = nullptr;
-    const int rc = sqlite3_open_v2(file.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX,
-                                   nullptr);
+    const int rc =
+        sqlite3_open_v2(file.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
     if (rc != SQLITE_OK) {
       const std::string msg = raw ? sqlite3_errmsg(raw) : sqlite3_errstr(rc);
       sqlite3_close_v2(raw);
@@ -329,8 +337,9 @@ class SqliteBackend : public Backend {
     // Time-outs of 0 or less wait without limit, as a time-out of 0 does
     // everywhere else in the data-access layer.
     db->busy_seconds = connect_timeout;
-    sqlite3_busy_timeout(raw, connect_timeout > 0 ? int(std::min<int64_t>(int64_t(connect_timeout) * 1000, INT_MAX))
-                                                  : INT_MAX);
+    sqlite3_busy_timeout(raw, connect_timeout > 0
+                                  ? int(std::min<int64_t>(int64_t(connect_timeout) * 1000, INT_MAX))
+                                  : INT_MAX);
     // Reading the schema proves that the file is a database.
     Run(db, "SELECT count(*) FROM sqlite_schema", {}, 0, false);
     db_ = db;
@@ -373,9 +382,9 @@ class SqliteBackend : public Backend {
   // is that of the last statement that has result columns: streamed when
   // it is the last statement of the text, read into memory first when
   // statements without results follow it.
-  static std::unique_ptr<Cursor> Run(const std::shared_ptr<Database>& shared, const std::string& sql,
-                                     const std::vector<BoundParam>& params, int timeout,
-                                     bool want_rows) {
+  static std::unique_ptr<Cursor> Run(const std::shared_ptr<Database>& shared,
+                                     const std::string& sql, const std::vector<BoundParam>& params,
+                                     int timeout, bool want_rows) {
     Database& database = *shared;
     TimeoutScope scope(database, timeout);
     const char* p = sql.data();
@@ -384,13 +393,13 @@ class SqliteBackend : public Backend {
     while (p < end) {
       sqlite3_stmt* raw = nullptr;
       const char* tail = nullptr;
-      const int rc = sqlite3_prepare_v2(database.get(), p, int(std::min<size_t>(size_t(end - p), INT_MAX)),
-                                        &raw, &tail);
+      const int rc = sqlite3_prepare_v2(
+          database.get(), p, int(std::min<size_t>(size_t(end - p), INT_MAX)), &raw, &tail);
       Statement stmt(raw);
       if (rc != SQLITE_OK) database.Fail(rc);
       if (tail == p && p < end)  // SQLite ends a text at a NUL character
-        throw Error(kEDatabaseError, "The SQL text holds a NUL character at byte " +
-                                         std::to_string(p - sql.data()));
+        throw Error(kEDatabaseError,
+                    "The SQL text holds a NUL character at byte " + std::to_string(p - sql.data()));
       p = tail ? tail : end;
       if (!stmt) continue;  // blanks or a comment
       BindAll(database, stmt.get(), params);

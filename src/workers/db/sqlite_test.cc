@@ -73,7 +73,8 @@ TEST(SqliteOpen, RefusesWhatIsNoUsableDatabase) {
   } cases[] = {
       {"Data Source=" + (dir / "a.db"), "names no Provider"},
       {"Provider=Oracle;Password=secret;Data Source=x", "Provider \"Oracle\" is not known"},
-      {"Provider=SQLite;Data Source=" + (dir / "missing.db"), "\"" + (dir / "missing.db") + "\" does not exist"},
+      {"Provider=SQLite;Data Source=" + (dir / "missing.db"),
+       "\"" + (dir / "missing.db") + "\" does not exist"},
       {"Provider=SQLite.1;Data Source=" + (dir / "missing.db"), "does not exist"},
       {"Provider=SQLite;Password=secret", "names no Data Source"},
       {"Provider=SQLite;Data Source=" + (dir / "junk.db"), "file is not a database"},
@@ -194,7 +195,8 @@ TEST_F(SqliteFile, StreamingStepsWhileReadingAndRewindableKeepsRows) {
     // A result without end can only be opened when it is streamed.
     Query endless(conn);
     endless.set_command_timeout(2);
-    endless.SetSql("WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM c) SELECT x FROM c");
+    endless.SetSql(
+        "WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM c) SELECT x FROM c");
     endless.Open();
     for (int i = 0; i < 1000; ++i) endless.Next();
     EXPECT_EQ(endless.FieldAt(0).value().i, 1001);
@@ -216,7 +218,8 @@ TEST_F(SqliteFile, StreamingStepsWhileReadingAndRewindableKeepsRows) {
 
   q.set_rewindable(true);
   q.Open();
-  for (; !q.Eof(); q.Next()) {}
+  for (; !q.Eof(); q.Next()) {
+  }
   EXPECT_EQ(q.RecordCount(), 5);
   q.First();
   sum = 0;
@@ -237,8 +240,10 @@ TEST_F(SqliteFile, BatchReturnsTheRowsOfItsLastResultStatement) {
     int64_t rows_after;
   } cases[] = {
       {"INSERT INTO t VALUES (1, 'a'); SELECT id FROM t; -- trailing comment\n;", {1}, 1},
-      {"SELECT 7; INSERT INTO t VALUES (2, 'b'); SELECT id FROM t ORDER BY id; DELETE FROM t WHERE id = 1",
-       {1, 2}, 1},
+      {"SELECT 7; INSERT INTO t VALUES (2, 'b'); SELECT id FROM t ORDER BY id; DELETE FROM t WHERE "
+       "id = 1",
+       {1, 2},
+       1},
       {"UPDATE t SET id = 5", {}, 1},
   };
   for (const auto& c : cases) {
@@ -305,10 +310,10 @@ TEST(SqliteTypeMapping, DeclaredTypesAndStoredValues) {
        EncodeDateTime(2015, 10, 8, 14, 3, 5, 678), ""},
       {"TIMESTAMP", "'2015-10-08T14:03'", FT::ftDateTime, 0, VK::kDateTime, 0,
        EncodeDateTime(2015, 10, 8, 14, 3), ""},
-      {"DATETIME", "2460311.0", FT::ftDateTime, 0, VK::kDateTime, 0,
-       EncodeDateTime(2024, 1, 1, 12), ""},  // a Julian day
-      {"DATETIME", "2460310.75", FT::ftDateTime, 0, VK::kDateTime, 0,
-       EncodeDateTime(2024, 1, 1, 6), ""},
+      {"DATETIME", "2460311.0", FT::ftDateTime, 0, VK::kDateTime, 0, EncodeDateTime(2024, 1, 1, 12),
+       ""},  // a Julian day
+      {"DATETIME", "2460310.75", FT::ftDateTime, 0, VK::kDateTime, 0, EncodeDateTime(2024, 1, 1, 6),
+       ""},
       {"DATETIME", "1700000000", FT::ftDateTime, 0, VK::kDateTime, 0,
        EncodeDateTime(2023, 11, 14, 22, 13, 20), ""},  // Unix seconds
       {"DATETIME", "'1899-12-29 06:00'", FT::ftDateTime, 0, VK::kDateTime, 0, -1.25, ""},
@@ -367,13 +372,21 @@ TEST(SqliteTypeMapping, DeclaredTypesAndStoredValues) {
     const Value& v = f.value();
     EXPECT_EQ(int(v.kind), int(c.kind)) << row;
     switch (v.kind) {
-      case VK::kInt16: case VK::kInt32: case VK::kInt64: case VK::kCurrency: case VK::kBoolean:
+      case VK::kInt16:
+      case VK::kInt32:
+      case VK::kInt64:
+      case VK::kCurrency:
+      case VK::kBoolean:
         EXPECT_EQ(v.i, c.i) << row;
         break;
-      case VK::kDouble: case VK::kDateTime:
+      case VK::kDouble:
+      case VK::kDateTime:
         EXPECT_NEAR(v.d, c.d, 1e-9) << row;
         break;
-      case VK::kText: case VK::kDecimal: case VK::kGuid: case VK::kBytes:
+      case VK::kText:
+      case VK::kDecimal:
+      case VK::kGuid:
+      case VK::kBytes:
         EXPECT_EQ(v.s, c.s) << row;
         break;
       default:
@@ -419,7 +432,9 @@ TEST_F(SqliteFile, AwkwardValuesSurviveTheRoundTrip) {
   EXPECT_EQ(q.FieldAt(1).value().s, nul_text);  // NUL bytes kept, nothing cut
   q.Next();
   // Invalid UTF-8 arrives with U+FFFD in place of each bad sequence.
-  EXPECT_EQ(q.FieldAt(1).value().s, "a\xEF\xBF\xBD" "b\xEF\xBF\xBD");
+  EXPECT_EQ(q.FieldAt(1).value().s,
+            "a\xEF\xBF\xBD"
+            "b\xEF\xBF\xBD");
 }
 
 TEST_F(SqliteFile, MegabyteStatementWithPlaceholdersAfterItsLiteral) {
@@ -450,7 +465,8 @@ TEST_F(SqliteFile, LockedDatabaseFailsAfterTheBusyTimeout) {
   waiter.BeginTransaction();
   const auto start = std::chrono::steady_clock::now();
   const std::string err = ErrorOf([&] { Exec(waiter, "INSERT INTO t VALUES (2, 'waits')"); });
-  const double waited = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  const double waited =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   EXPECT_NE(err.find("database is locked"), std::string::npos) << err;
   EXPECT_NE(err.find("waiting 1 s"), std::string::npos) << err;
   EXPECT_GE(waited, 0.9);

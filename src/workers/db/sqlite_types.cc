@@ -113,8 +113,10 @@ int ParseTypeArgs(std::string_view args, int64_t nums[2]) {
     nums[count++] = v;
     i = size_t(p - args.data());
     while (i < args.size() && args[i] == ' ') ++i;
-    if (i < args.size() && args[i] == ',') ++i;
-    else break;
+    if (i < args.size() && args[i] == ',')
+      ++i;
+    else
+      break;
   }
   while (i < args.size() && args[i] == ' ') ++i;
   return i == args.size() ? count : 0;
@@ -131,9 +133,12 @@ ColumnRule DecimalRule(int count, const int64_t nums[2]) {
   const int64_t scale = count > 1 ? nums[1] : 0;
   r.scale = int(std::min<int64_t>(scale, 1000));
   r.size = r.scale;
-  if (scale == 0 && precision < 10) r.type = FT::ftInteger;
-  else if (scale <= 4 && precision < 20) r.type = FT::ftBCD;
-  else r.type = FT::ftFMTBcd;
+  if (scale == 0 && precision < 10)
+    r.type = FT::ftInteger;
+  else if (scale <= 4 && precision < 20)
+    r.type = FT::ftBCD;
+  else
+    r.type = FT::ftFMTBcd;
   return r;
 }
 
@@ -180,9 +185,12 @@ bool ParseDecimal(std::string_view s, Decimal& out) {
   std::string digits;
   int64_t point = -1;
   for (; i < n; ++i) {
-    if (IsDigit(s[i])) digits += s[i];
-    else if (s[i] == '.' && point < 0) point = int64_t(digits.size());
-    else break;
+    if (IsDigit(s[i]))
+      digits += s[i];
+    else if (s[i] == '.' && point < 0)
+      point = int64_t(digits.size());
+    else
+      break;
   }
   if (digits.empty()) return false;
   if (point < 0) point = int64_t(digits.size());
@@ -251,8 +259,10 @@ void RoundDecimal(Decimal& x, int scale) {
       std::string all = x.whole + x.fraction;
       size_t k = all.size();
       while (k > 0 && all[k - 1] == '9') all[--k] = '0';
-      if (k == 0) all.insert(all.begin(), '1');
-      else ++all[k - 1];
+      if (k == 0)
+        all.insert(all.begin(), '1');
+      else
+        ++all[k - 1];
       x.whole = all.substr(0, all.size() - s);
       x.fraction = all.substr(all.size() - s);
     }
@@ -295,8 +305,10 @@ bool IsTextType(FieldType t) {
 }
 
 void SetText(Value& out, std::string_view bytes, ValueKind kind = ValueKind::kText) {
-  if (IsValidUtf8(bytes)) out.SetText(bytes, kind);
-  else out.SetText(SanitizeUtf8(bytes), kind);
+  if (IsValidUtf8(bytes))
+    out.SetText(bytes, kind);
+  else
+    out.SetText(SanitizeUtf8(bytes), kind);
 }
 
 void SetNumberText(Value& out, const RawValue& raw) {
@@ -310,17 +322,28 @@ void SetNumberText(Value& out, const RawValue& raw) {
 // The value in its own kind, whatever the column says.
 void SetNatural(const RawValue& raw, Value& out) {
   switch (raw.storage) {
-    case Storage::kNull: out.SetNull(); break;
-    case Storage::kInteger: out.SetInteger(raw.i, ValueKind::kInt64); break;
-    case Storage::kFloat: out.SetDouble(raw.d); break;
-    case Storage::kText: SetText(out, raw.bytes); break;
-    case Storage::kBlob: out.SetText(raw.bytes, ValueKind::kBytes); break;
+    case Storage::kNull:
+      out.SetNull();
+      break;
+    case Storage::kInteger:
+      out.SetInteger(raw.i, ValueKind::kInt64);
+      break;
+    case Storage::kFloat:
+      out.SetDouble(raw.d);
+      break;
+    case Storage::kText:
+      SetText(out, raw.bytes);
+      break;
+    case Storage::kBlob:
+      out.SetText(raw.bytes, ValueKind::kBytes);
+      break;
   }
 }
 
 void SetIntegerOfWidth(FieldType type, int64_t v, Value& out) {
   ValueKind kind = ValueKind::kInt64;
-  if (type == FT::ftSmallint && v >= -32768 && v <= 32767) kind = ValueKind::kInt16;
+  if (type == FT::ftSmallint && v >= -32768 && v <= 32767)
+    kind = ValueKind::kInt16;
   else if ((type == FT::ftInteger) && v >= std::numeric_limits<int32_t>::min() &&
            v <= std::numeric_limits<int32_t>::max())
     kind = ValueKind::kInt32;
@@ -335,7 +358,8 @@ void ConvertDecimal(const ColumnRule& rule, const RawValue& raw, Value& out) {
   if (!DecimalFromRaw(raw, x)) return SetNatural(raw, out);
   if (rule.scale >= 0) RoundDecimal(x, rule.scale);
   int64_t v;
-  if (rule.type == FT::ftInteger && ScaledInteger(x, 0, v)) return SetIntegerOfWidth(rule.type, v, out);
+  if (rule.type == FT::ftInteger && ScaledInteger(x, 0, v))
+    return SetIntegerOfWidth(rule.type, v, out);
   if (rule.type == FT::ftBCD && ScaledInteger(x, 4, v)) return out.SetCurrency(v);
   out.SetText(DecimalText(x), ValueKind::kDecimal);
 }
@@ -397,10 +421,10 @@ ColumnRule RuleForDeclaredType(const char* declared) {
   int count = 0;
   if (open != std::string_view::npos) {
     const size_t close = text.find(')', open);
-    count = ParseTypeArgs(NormalizeTypeName(text.substr(open + 1, close == std::string_view::npos
-                                                                       ? std::string_view::npos
-                                                                       : close - open - 1)),
-                          nums);
+    count = ParseTypeArgs(
+        NormalizeTypeName(text.substr(
+            open + 1, close == std::string_view::npos ? std::string_view::npos : close - open - 1)),
+        nums);
   }
   for (const NamedType& t : kNamedTypes) {
     if (name != t.name) continue;
@@ -421,11 +445,19 @@ void SettleRule(ColumnRule& rule, Storage first) {
   rule.size = 0;
   rule.scale = -1;
   switch (first) {
-    case Storage::kInteger: rule.type = FT::ftLargeint; break;
-    case Storage::kFloat: rule.type = FT::ftFloat; break;
-    case Storage::kBlob: rule.type = FT::ftBlob; break;
+    case Storage::kInteger:
+      rule.type = FT::ftLargeint;
+      break;
+    case Storage::kFloat:
+      rule.type = FT::ftFloat;
+      break;
+    case Storage::kBlob:
+      rule.type = FT::ftBlob;
+      break;
     case Storage::kText:
-    case Storage::kNull: rule.type = FT::ftWideString; break;
+    case Storage::kNull:
+      rule.type = FT::ftWideString;
+      break;
   }
 }
 
@@ -433,13 +465,17 @@ void ConvertValue(const ColumnRule& rule, const RawValue& raw, Value& out) {
   const FieldType type = rule.type;
   if (raw.storage == Storage::kNull) {
     // Long text columns deliver null as empty text.
-    if (type == FT::ftMemo || type == FT::ftWideMemo) out.SetText("");
-    else out.SetNull();
+    if (type == FT::ftMemo || type == FT::ftWideMemo)
+      out.SetText("");
+    else
+      out.SetNull();
     return;
   }
   if (IsTextType(type)) {
-    if (raw.storage == Storage::kInteger || raw.storage == Storage::kFloat) SetNumberText(out, raw);
-    else SetText(out, raw.bytes);
+    if (raw.storage == Storage::kInteger || raw.storage == Storage::kFloat)
+      SetNumberText(out, raw);
+    else
+      SetText(out, raw.bytes);
     return;
   }
   switch (type) {
@@ -469,9 +505,11 @@ void ConvertValue(const ColumnRule& rule, const RawValue& raw, Value& out) {
     case FT::ftTime:
     case FT::ftDateTime: {
       double dt;
-      if (raw.storage == Storage::kInteger && NumericDateTime(double(raw.i), dt)) return out.SetDateTime(dt);
+      if (raw.storage == Storage::kInteger && NumericDateTime(double(raw.i), dt))
+        return out.SetDateTime(dt);
       if (raw.storage == Storage::kFloat && NumericDateTime(raw.d, dt)) return out.SetDateTime(dt);
-      if (raw.storage == Storage::kText && ParseIsoDateTime(raw.bytes, dt)) return out.SetDateTime(dt);
+      if (raw.storage == Storage::kText && ParseIsoDateTime(raw.bytes, dt))
+        return out.SetDateTime(dt);
       return SetNatural(raw, out);
     }
     case FT::ftGuid: {
@@ -553,10 +591,12 @@ std::string DateTimeToIso(double value, FieldType type) {
   const DateTimeParts p = DecodeDateTime(value);
   char buf[40];
   int n = 0;
-  if (type != FT::ftTime) n += std::snprintf(buf, sizeof buf, "%04d-%02d-%02d", p.year, p.month, p.day);
+  if (type != FT::ftTime)
+    n += std::snprintf(buf, sizeof buf, "%04d-%02d-%02d", p.year, p.month, p.day);
   if (type != FT::ftDate) {
     if (n) buf[n++] = ' ';
-    n += std::snprintf(buf + n, sizeof buf - size_t(n), "%02d:%02d:%02d", p.hour, p.minute, p.second);
+    n += std::snprintf(buf + n, sizeof buf - size_t(n), "%02d:%02d:%02d", p.hour, p.minute,
+                       p.second);
     if (p.millisecond) n += std::snprintf(buf + n, sizeof buf - size_t(n), ".%03d", p.millisecond);
   }
   return std::string(buf, size_t(n));

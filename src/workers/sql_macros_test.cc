@@ -1,0 +1,120 @@
+#include "workers/sql_macros.h"
+
+#include <gtest/gtest.h>
+
+#include "testing/memory_backend.h"
+
+namespace ostrevane {
+namespace {
+
+using testing::MemoryDatabase;
+using testing::MemoryFactory;
+
+std::string Show(const std::vector<tParamRec>& list) {
+  std::string s;
+  for (const tParamRec& p : list) s += "[" + p.name + "=" + p.value + "]";
+  return s;
+}
+
+struct SqlMacros : ::testing::Test {
+  std::shared_ptr<MemoryDatabase> db = std::make_shared<MemoryDatabase>();
+  Connection conn{MemoryFactory(db)};
+  Query query{conn};
+};
+
+TEST_F(SqlMacros, ReadsParamAndFieldsLines) {
+  struct {
+    const char* sql;
+    const char* params;
+    const char* fields;
+  } cases[] = {
+      {"--param id;integer;42\nselect :id", "[id=42]", ""},
+      {"--param a;x;1;b;y;2", "[a=1][b=2]", ""},
+      {"--param a", "[a=]", ""},
+      {"--param a;x", "[a=]", ""},
+      {"--param a;x;1\n--param b;y;2", "[a=1][b=2]", ""},
+      {"--param a;x;1;", "[a=1]", ""},
+      {"--fields d=YYYY-MM-DD;t=HH:NN", "", "[d=YYYY-MM-DD][t=HH:NN]"},
+      {"--fields x", "", "[x=]"},
+      {"--fields x=a=b;;y=", "", "[x=a=b][=][y=]"},
+      // Exact prefixes at the very first position only.
+      {"--PARAM a;x;1\n --param b;x;2\n--param\tc;x;3\n--fields\ty=z\nselect 1", "", ""},
+      // A "--param " line is never read as a "--fields " line.
+      {"--param --fields x=1;t;v", "[--fields x=1=v]", ""},
+      {"--param a;x;1\r\n--fields f=HH\r\nselect :a", "[a=1]", "[f=HH]"},
+  };
+  for (const auto& c : cases) {
+    tRec rec;
+    query.SetSql(c.sql);
+    ReadSqlMacros(query, rec, false);
+    EXPECT_EQ(Show(rec.params), c.params) << c.sql;
+    EXPECT_EQ(Show(rec.fields), c.fields) << c.sql;
+  }
+}
+
+TEST_F(SqlMacros, ListsGivenByTheJobOrTheSkipFlagStopReading) {
+  query.SetSql("--param a;x;1\n--fields f=HH\n--param b;x;2");
+  tRec rec;
+  rec.params = {{"job", "1"}};
+  ReadSqlMacros(query, rec, false);
+  EXPECT_EQ(Show(rec.params), "[job=1]");
+  EXPECT_EQ(Show(rec.fields), "[f=HH]");
+  ReadSqlMacros(query, rec, false);  // both lists are filled now
+  EXPECT_EQ(Show(rec.fields), "[f=HH]");
+
+  tRec skipped;
+  ReadSqlMacros(query, skipped, true);
+  EXPECT_TRUE(skipped.params.empty() && skipped.fields.empty());
+}
+
+class FixedClock : public Clock {
+ public:
+  DateTime Now() const override { return EncodeDateTime(2024, 5, 6, 7, 8, 9); }
+};
+
+TEST_F(SqlMacros, BindsListValuesByNameWithANewGuidEach) {
+  query.SetSql("select :ID, :other, :g1, :g2, :id, :unset");
+  tRec rec;
+  rec.params = {
+      {"id", "42"}, {"nowhere", "x"}, {"G1", "?guid"}, {"g2", "?GUID-?GUID"}, {"other", "o"}};
+  BindParameters(query.params(), rec, TFormatSettings{}, nullptr, FixedClock());
+  Params& p = query.params();
+  EXPECT_EQ(p[0].value.s, "42");
+  EXPECT_EQ(p[1].value.s, "o");
+  // A name used twice in the statement binds both places.
+  EXPECT_EQ(p[4].value.s, "42");
+  EXPECT_TRUE(p[5].value.IsNull());
+  const std::string g1 = p[2].value.s, g2 = p[3].value.s;
+  ASSERT_EQ(g1.size(), 36u);
+  ASSERT_EQ(g2.size(), 73u);
+  EXPECT_EQ(g2.substr(0, 36), g2.substr(37));  // one GUID per entry
+  EXPECT_NE(g1, g2.substr(0, 36));             // a new one for every entry
+}
+
+TEST_F(SqlMacros, FieldsOfTheDatasetBindLastWithTheirTypes) {
+  db->results.push_back({{{"ID", FieldType::ftInteger, 0},
+                          {"Name", FieldType::ftString, 10},
+                          {"other", FieldType::ftDateTime, 0}},
+                         {{Value::Integer(7), Value::Null(), Value::Null()}}});
+  conn.Open();
+  Query dataset(conn);
+  dataset.SetSql("select");
+  dataset.Open();
+
+  query.SetSql("update t set a = :id, b = :NAME, c = :kept where d = :id");
+  tRec rec;
+  rec.params = {{"id", "from list"}, {"name", "from list"}, {"kept", "k"}};
+  query.params()[1].value = Value::Text("earlier record");
+  BindParameters(query.params(), rec, TFormatSettings{}, &dataset, FixedClock());
+  const Params& p = query.params();
+  EXPECT_EQ(p[0].type, FieldType::ftInteger);
+  EXPECT_EQ(p[0].value.kind, ValueKind::kInt64);
+  EXPECT_EQ(p[0].value.i, 7);
+  EXPECT_EQ(p[3].value.i, 7);
+  EXPECT_EQ(p[1].type, FieldType::ftString);
+  EXPECT_TRUE(p[1].value.IsNull());  // null stays null
+  EXPECT_EQ(p[2].value.s, "k");
+}
+
+}  // namespace
+}  // namespace ostrevane

@@ -167,7 +167,7 @@ void Query::Open() {
   for (size_t i = 0; i < defs.size(); ++i)
     fields_.push_back(std::make_unique<Field>(this, i, defs[i]));
   row_.assign(defs.size(), Value{});
-  kept_.clear();
+  kept_.Clear();
   pos_ = 0;
   moved_ = false;
   fetched_all_ = false;
@@ -181,7 +181,7 @@ bool Query::FetchRow() {
     return false;
   }
   if (rewindable_) {
-    kept_.push_back(row_);
+    kept_.Append(row_);
     pos_ = kept_.size() - 1;
   }
   return true;
@@ -190,7 +190,7 @@ bool Query::FetchRow() {
 void Query::Close() {
   cursor_.reset();
   fields_.clear();
-  kept_.clear();
+  kept_.Clear();
   row_.clear();
   eof_ = true;
 }
@@ -215,7 +215,8 @@ void Query::First() {
   if (!rewindable_)
     throw Error(kEDatabaseError, "The result set was opened for one pass and cannot return to its first record");
   pos_ = 0;
-  eof_ = kept_.empty();
+  eof_ = kept_.size() == 0;
+  if (!eof_) kept_.Read(0, row_);
   moved_ = false;
 }
 
@@ -223,14 +224,13 @@ void Query::Next() {
   if (!cursor_ || eof_) return;
   moved_ = true;
   if (rewindable_ && pos_ + 1 < kept_.size()) {
-    ++pos_;
+    kept_.Read(++pos_, row_);
     return;
   }
   eof_ = !FetchRow();
 }
 
 const std::vector<Value>& Query::current_row() const {
-  if (rewindable_ && !kept_.empty()) return kept_[pos_];
   return row_;
 }
 

@@ -11,6 +11,7 @@
 
 #include "workers/connection_string.h"
 #include "workers/db/backend.h"
+#include "workers/row_store.h"
 #include "workers/value.h"
 
 namespace ostrevane {
@@ -154,9 +155,9 @@ class Query {
 
   std::unique_ptr<Cursor> cursor_;
   std::vector<std::unique_ptr<Field>> fields_;
-  std::vector<Value> row_;                 // current row while streaming
-  std::vector<std::vector<Value>> kept_;   // rows kept for a second pass
-  size_t pos_ = 0;                         // index in kept_
+  std::vector<Value> row_;  // the current record
+  RowStore kept_;           // every row read, when rewindable
+  size_t pos_ = 0;          // index of the current record in kept_
   bool fetched_all_ = false;
   bool moved_ = false;                     // Next() was called since Open()
   bool eof_ = true;

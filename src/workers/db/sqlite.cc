@@ -347,7 +347,12 @@ class SqliteBackend : public Backend {
 
   void Close() override { db_.reset(); }
 
-  void Begin() override { Exec("BEGIN"); }
+  // A job's transaction takes the write lock at its start. With a deferred
+  // BEGIN, two jobs that both read and then write the same file deadlock,
+  // and SQLite then fails one of them at once instead of waiting. Taking the
+  // lock up front makes concurrent jobs on one file wait their turn (up to
+  // the busy time-out) instead.
+  void Begin() override { Exec("BEGIN IMMEDIATE"); }
 
   void Commit() override {
     // When the SQL itself ended the transaction there is nothing to commit;

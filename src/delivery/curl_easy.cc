@@ -54,7 +54,13 @@ CurlEasy::CurlEasy() {
   handle_ = curl_easy_init();
   if (!handle_) throw Exception("The network library could not create a client");
   Set(CURLOPT_ERRORBUFFER, error_);
-  Set(CURLOPT_NOSIGNAL, 1L);
+  Set(CURLOPT_NOSIGNAL, 1L);  // worker threads: no signals
+  Set(CURLOPT_DEBUGFUNCTION, &CurlEasy::DebugCallback);
+  Set(CURLOPT_DEBUGDATA, static_cast<void*>(this));
+  Set(CURLOPT_VERBOSE, 1L);  // feeds the debug callback only; nothing is printed
+  Set(CURLOPT_XFERINFOFUNCTION, &CurlEasy::ProgressCallback);
+  Set(CURLOPT_XFERINFODATA, static_cast<void*>(this));
+  Set(CURLOPT_NOPROGRESS, 0L);
 }
 
 CurlEasy::~CurlEasy() { curl_easy_cleanup(handle_); }
@@ -67,11 +73,10 @@ void CurlEasy::Check(CURLoption option, CURLcode rc) {
 
 void CurlEasy::ApplyLimits(const TransferLimits& limits) {
   Set(CURLOPT_CONNECTTIMEOUT_MS, limits.connect_ms);
-  // A stalled peer: no reply to a command, or data slower than one byte a
-  // second for the whole idle time.
+  // A stalled peer: no reply to a command (libcurl's own limit), or no
+  // traffic at all (the watchdog).
   Set(CURLOPT_SERVER_RESPONSE_TIMEOUT, Seconds(limits.idle_ms));
-  Set(CURLOPT_LOW_SPEED_LIMIT, 1L);
-  Set(CURLOPT_LOW_SPEED_TIME, Seconds(limits.idle_ms));
+  idle_ms_ = limits.idle_ms;
   if (!limits.ca_file.empty()) Set(CURLOPT_CAINFO, limits.ca_file);
   // Proxies come from settings.ini only, never from the environment.
   Set(CURLOPT_PROXY, "");
@@ -79,10 +84,48 @@ void CurlEasy::ApplyLimits(const TransferLimits& limits) {
 
 CURLcode CurlEasy::Perform() {
   error_[0] = '\0';
+  trace_.Reset();
+  active_ = idle_expired_ = false;
   return curl_easy_perform(handle_);
 }
 
+int CurlEasy::DebugCallback(CURL*, curl_infotype type, char* data, size_t size, void* self) {
+  auto* easy = static_cast<CurlEasy*>(self);
+  if (type == CURLINFO_TEXT) return 0;
+  easy->active_ = true;
+  easy->last_traffic_ = std::chrono::steady_clock::now();
+  if (type == CURLINFO_DATA_OUT) easy->trace_.OnData();
+  if (type != CURLINFO_HEADER_OUT && type != CURLINFO_HEADER_IN) return 0;
+  std::string_view text(data, size);
+  while (!text.empty()) {
+    size_t end = text.find('\n');
+    std::string_view line = text.substr(0, end);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    if (!line.empty()) {
+      if (type == CURLINFO_HEADER_OUT)
+        easy->trace_.OnCommand(line);
+      else
+        easy->trace_.OnReply(line);
+    }
+    if (end == std::string_view::npos) break;
+    text.remove_prefix(end + 1);
+  }
+  return 0;
+}
+
+int CurlEasy::ProgressCallback(void* self, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+  auto* easy = static_cast<CurlEasy*>(self);
+  // Before the first byte moves, the connect time-out is in charge.
+  if (!easy->active_ || easy->idle_ms_ <= 0) return 0;
+  const auto silent = std::chrono::steady_clock::now() - easy->last_traffic_;
+  if (silent < std::chrono::milliseconds(easy->idle_ms_)) return 0;
+  easy->idle_expired_ = true;
+  return 1;  // ends the transfer with CURLE_ABORTED_BY_CALLBACK
+}
+
 std::string CurlEasy::ErrorText(CURLcode code) const {
+  if (idle_expired_)
+    return "Timed out: the server sent nothing for " + std::to_string(idle_ms_) + " ms";
   std::string text = error_[0] ? std::string(error_) : std::string(curl_easy_strerror(code));
   while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
   return text;
@@ -170,12 +213,6 @@ bool TextSource::Seek(curl_off_t offset) {
   return true;
 }
 
-void ProtocolTrace::Attach(CurlEasy& easy) {
-  easy.Set(CURLOPT_DEBUGFUNCTION, &ProtocolTrace::Callback);
-  easy.Set(CURLOPT_DEBUGDATA, static_cast<void*>(this));
-  easy.Set(CURLOPT_VERBOSE, 1L);
-}
-
 void ProtocolTrace::Reset() { *this = ProtocolTrace(); }
 
 bool ProtocolTrace::Sent(std::string_view verb) const {
@@ -185,30 +222,6 @@ bool ProtocolTrace::Sent(std::string_view verb) const {
 std::string ProtocolTrace::ErrorReply() const {
   if (last_reply_.size() >= 3 && (last_reply_[0] == '4' || last_reply_[0] == '5')) return last_reply_;
   return "";
-}
-
-int ProtocolTrace::Callback(CURL*, curl_infotype type, char* data, size_t size, void* self) {
-  auto* trace = static_cast<ProtocolTrace*>(self);
-  if (type == CURLINFO_DATA_OUT) {
-    trace->data_sent_ = true;
-    return 0;
-  }
-  if (type != CURLINFO_HEADER_OUT && type != CURLINFO_HEADER_IN) return 0;
-  std::string_view text(data, size);
-  while (!text.empty()) {
-    size_t end = text.find('\n');
-    std::string_view line = text.substr(0, end);
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    if (!line.empty()) {
-      if (type == CURLINFO_HEADER_OUT)
-        trace->OnCommand(line);
-      else
-        trace->OnReply(line);
-    }
-    if (end == std::string_view::npos) break;
-    text.remove_prefix(end + 1);
-  }
-  return 0;
 }
 
 void ProtocolTrace::OnCommand(std::string_view line) {

@@ -6,6 +6,7 @@
 
 #include <curl/curl.h>
 
+#include <chrono>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -50,8 +51,40 @@ class CurlList {
   curl_slist* list_ = nullptr;
 };
 
+// Follows the command/reply dialogue of a mail or FTP transfer through
+// libcurl's debug callback. It keeps only the verbs of the commands sent
+// (from a fixed list, so credentials sent after AUTH LOGIN or with PASS are
+// never kept) and the server's last reply line.
+class ProtocolTrace {
+ public:
+  void Reset();
+  // One line of the dialogue, without its line end.
+  void OnCommand(std::string_view line);
+  void OnReply(std::string_view line);
+  void OnData() { data_sent_ = true; }
+
+  bool Sent(std::string_view verb) const;
+  const std::vector<std::string>& verbs() const { return verbs_; }
+  bool data_sent() const { return data_sent_; }
+  // The server's last reply line, when it was an error reply (4xx or 5xx).
+  std::string ErrorReply() const;
+  // The mechanisms of the server's AUTH announcement (EHLO), upper case,
+  // space separated; empty when it announced none.
+  const std::string& auth_mechanisms() const { return auth_mechanisms_; }
+
+ private:
+  std::vector<std::string> verbs_;
+  std::string last_reply_;
+  std::string auth_mechanisms_;
+  bool data_sent_ = false;
+};
+
 // An easy handle with its own error buffer. Set() throws when libcurl
 // refuses an option (an option this libcurl does not know, or no memory).
+// It watches the traffic of each transfer: the protocol trace, and an idle
+// watchdog that ends a transfer once its connection has been silent in both
+// directions for the idle time (libcurl's own low-speed check lags by
+// several seconds, and it has no limit for the wait for an HTTP answer).
 class CurlEasy {
  public:
   CurlEasy();
@@ -68,20 +101,31 @@ class CurlEasy {
   void Set(CURLoption option, const std::string& value) { Set(option, value.c_str()); }
 
   // Connect and idle time-outs, the CA file, no proxy from the environment
-  // unless one is set later, no signals (worker threads).
+  // unless one is set later.
   void ApplyLimits(const TransferLimits& limits);
 
+  // Runs one transfer; the trace and the watchdog start afresh.
   CURLcode Perform();
   // libcurl's detail message of the last failure when it wrote one, else
   // the text of `code`. Never holds credentials: they are never put in URLs.
   std::string ErrorText(CURLcode code) const;
   long ResponseCode() const;
+  const ProtocolTrace& trace() const { return trace_; }
+  // The last transfer was ended by the idle watchdog.
+  bool idle_expired() const { return idle_expired_; }
 
  private:
   void Check(CURLoption option, CURLcode rc);
+  static int DebugCallback(CURL*, curl_infotype type, char* data, size_t size, void* self);
+  static int ProgressCallback(void* self, curl_off_t, curl_off_t, curl_off_t, curl_off_t);
 
   CURL* handle_ = nullptr;
   char error_[CURL_ERROR_SIZE] = {};
+  ProtocolTrace trace_;
+  long idle_ms_ = 0;
+  bool active_ = false;  // traffic seen: the connection is up
+  bool idle_expired_ = false;
+  std::chrono::steady_clock::time_point last_traffic_;
 };
 
 // A MIME structure of a mail, owned until the easy handle is done with it.
@@ -152,35 +196,6 @@ class TextSource : public UploadSource {
  private:
   std::string text_;
   size_t pos_ = 0;
-};
-
-// Follows the command/reply dialogue of a mail or FTP transfer through
-// libcurl's debug callback. It keeps only the verbs of the commands sent
-// (from a fixed list, so credentials sent after AUTH LOGIN or with PASS are
-// never kept) and the server's last reply line.
-class ProtocolTrace {
- public:
-  void Attach(CurlEasy& easy);
-  void Reset();
-
-  bool Sent(std::string_view verb) const;
-  const std::vector<std::string>& verbs() const { return verbs_; }
-  bool data_sent() const { return data_sent_; }
-  // The server's last reply line, when it was an error reply (4xx or 5xx).
-  std::string ErrorReply() const;
-  // The mechanisms of the server's AUTH announcement (EHLO), upper case,
-  // space separated; empty when it announced none.
-  const std::string& auth_mechanisms() const { return auth_mechanisms_; }
-
- private:
-  static int Callback(CURL*, curl_infotype type, char* data, size_t size, void* self);
-  void OnCommand(std::string_view line);
-  void OnReply(std::string_view line);
-
-  std::vector<std::string> verbs_;
-  std::string last_reply_;
-  std::string auth_mechanisms_;
-  bool data_sent_ = false;
 };
 
 // Percent-encodes every byte but the unreserved URL characters.

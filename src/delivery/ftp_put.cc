@@ -87,9 +87,6 @@ void PutFilesWithLimits(const tRec& job, const tPSettings& proxy, const Transfer
       easy.Set(CURLOPT_PROXYAUTH, long(CURLAUTH_BASIC));
     }
   }
-  ProtocolTrace trace;
-  trace.Attach(easy);
-
   for (const std::string& path : job.attach) {
     FileSource file(path);
     file.AttachAsUpload(easy);
@@ -99,7 +96,7 @@ void PutFilesWithLimits(const tRec& job, const tPSettings& proxy, const Transfer
     if (rc == CURLE_OK) continue;
     if (!file.read_error().empty()) throw Error(kEFOpenError, file.read_error());
     std::string message = easy.ErrorText(rc);
-    const std::string reply = trace.ErrorReply();
+    const std::string reply = easy.trace().ErrorReply();
     if (!reply.empty() && message.find(reply) == std::string::npos)
       message += "; server reply: " + reply;
     throw Error(kEFTPError, message);

@@ -101,9 +101,11 @@ enum class Phase { kConnect, kAuthenticate, kSend };
 // Where the dialogue was when it failed: connecting covers the connection,
 // the TLS handshake of TLS 1, the greeting and EHLO; authenticating covers
 // STARTTLS and AUTH; sending covers MAIL, RCPT, DATA and the message.
-Phase FailurePhase(CURLcode code, const ProtocolTrace& trace) {
+Phase FailurePhase(CURLcode code, const CurlEasy& easy) {
+  const ProtocolTrace& trace = easy.trace();
   if (code == CURLE_LOGIN_DENIED || code == CURLE_USE_SSL_FAILED) return Phase::kAuthenticate;
-  if (code == CURLE_READ_ERROR || code == CURLE_ABORTED_BY_CALLBACK) return Phase::kSend;
+  if (code == CURLE_READ_ERROR || (code == CURLE_ABORTED_BY_CALLBACK && !easy.idle_expired()))
+    return Phase::kSend;
   if (trace.data_sent() || trace.Sent("MAIL") || trace.Sent("RCPT") || trace.Sent("DATA"))
     return Phase::kSend;
   if (trace.Sent("STARTTLS") || trace.Sent("AUTH")) return Phase::kAuthenticate;
@@ -158,8 +160,6 @@ void SendMailWithLimits(const tRec& job, const tMailSettings& mail, Query& query
     easy.Set(CURLOPT_PASSWORD, mail.password);
     easy.Set(CURLOPT_LOGIN_OPTIONS, "AUTH=LOGIN");
   }
-  ProtocolTrace trace;
-  trace.Attach(easy);
 
   // The body: the attachments as a MIME structure, or one HTML page.
   std::vector<std::unique_ptr<FileSource>> files;
@@ -201,23 +201,22 @@ void SendMailWithLimits(const tRec& job, const tMailSettings& mail, Query& query
   }
 
   CURLcode rc = easy.Perform();
-  if (rc == CURLE_LOGIN_DENIED && !mail.login.empty() && !trace.Sent("AUTH")) {
+  if (rc == CURLE_LOGIN_DENIED && !mail.login.empty() && !easy.trace().Sent("AUTH")) {
     // The server announces AUTH, but not LOGIN: go on without logging in.
     easy.Set(CURLOPT_USERNAME, static_cast<const char*>(nullptr));
     easy.Set(CURLOPT_PASSWORD, static_cast<const char*>(nullptr));
     easy.Set(CURLOPT_LOGIN_OPTIONS, static_cast<const char*>(nullptr));
-    trace.Reset();
     if (html_message) UploadSource::SeekCallback(html_message.get(), 0, SEEK_SET);
     rc = easy.Perform();
   }
   if (rc == CURLE_OK) return;
 
   std::string message = easy.ErrorText(rc);
-  std::string reply = trace.ErrorReply();
+  std::string reply = easy.trace().ErrorReply();
   if (!reply.empty()) message += "; server reply: " + reply;
   for (const auto& f : files)
     if (!f->read_error().empty()) message = f->read_error();
-  switch (FailurePhase(rc, trace)) {
+  switch (FailurePhase(rc, easy)) {
     case Phase::kConnect:
       throw Error(kESMTPError, kConnectionError + message);
     case Phase::kAuthenticate:

@@ -68,7 +68,14 @@ void PutFilesWithLimits(const tRec& job, const tPSettings& proxy, const Transfer
   easy.Set(CURLOPT_PROTOCOLS_STR, "ftp");
   easy.Set(CURLOPT_UPLOAD, 1L);
   easy.Set(CURLOPT_APPEND, 0L);
-  easy.Set(CURLOPT_TRANSFERTEXT, 1L);  // TYPE A
+  // ASCII type, with the file's bytes sent as they are. libcurl's own ASCII
+  // mode would put a CR before every LF, turning CR LF line ends into
+  // CR CR LF and breaking UTF-16 files; so libcurl stays in binary mode and
+  // "TYPE A" is sent right before each STOR instead. The server may then
+  // store text with its own line ends.
+  CurlList before_store;
+  before_store.Append("TYPE A");
+  easy.Set(CURLOPT_PREQUOTE, before_store.get());
   easy.Set(CURLOPT_FTP_CREATE_MISSING_DIRS, long(CURLFTP_CREATE_DIR_NONE));
   easy.Set(CURLOPT_FTP_FILEMETHOD, long(CURLFTPMETHOD_SINGLECWD));
   // Passive mode: CURLOPT_FTPPORT stays unset.

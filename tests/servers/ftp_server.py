@@ -8,7 +8,9 @@ verb and argument ("STOR a.csv", "CWD sub"); a PASS line is written as
 admits anonymous logins with write rights. --close-on-stor N closes the
 connection while the N-th STOR's data is coming in."""
 import argparse
+import logging
 import os
+import warnings
 import sys
 
 from pyftpdlib.authorizers import DummyAuthorizer
@@ -29,6 +31,7 @@ def main():
         name, password = a.user.split(":", 1)
         authorizer.add_user(name, password, a.root, perm="elradfmw")
     if a.anonymous:
+        warnings.simplefilter("ignore")  # write rights for anonymous are meant here
         authorizer.add_anonymous(a.root, perm="elradfmw")
     state = {"stor": 0}
 
@@ -43,6 +46,8 @@ def main():
                 self.cmd_channel.close()
                 self.close()
 
+        handle_read_event = handle_read
+
     class Handler(FTPHandler):
         def pre_process_command(self, line, cmd, arg):
             if cmd == "PASS":
@@ -55,7 +60,10 @@ def main():
             return FTPHandler.pre_process_command(self, line, cmd, arg)
 
     state["closing"] = False
+    # A handler of our own keeps the library from logging every session.
+    logging.getLogger("pyftpdlib").addHandler(logging.NullHandler())
     Handler.authorizer = authorizer
+    Handler.auth_failed_timeout = 0.1
     Handler.dtp_handler = ClosingDTP
     server = FTPServer(("127.0.0.1", 0), Handler)
     print("PORT %d" % server.address[1], flush=True)

@@ -240,7 +240,8 @@ void ProtocolTrace::OnCommand(std::string_view line) {
 }
 
 void ProtocolTrace::OnReply(std::string_view line) {
-  last_reply_.assign(line.substr(0, 300));
+  // The answer to QUIT says nothing about the failure before it.
+  if (!Sent("QUIT")) last_reply_.assign(line.substr(0, 300));
   // "250-AUTH LOGIN PLAIN" or "250 AUTH=LOGIN" in the answer to EHLO.
   if (line.size() > 9 && line.substr(0, 3) == "250" && IStartsWith(line.substr(4), "AUTH")) {
     char sep = line[8];

@@ -66,7 +66,8 @@ class ProtocolTrace {
   bool Sent(std::string_view verb) const;
   const std::vector<std::string>& verbs() const { return verbs_; }
   bool data_sent() const { return data_sent_; }
-  // The server's last reply line, when it was an error reply (4xx or 5xx).
+  // The server's last reply line before QUIT, when it was an error reply
+  // (4xx or 5xx).
   std::string ErrorReply() const;
   // The mechanisms of the server's AUTH announcement (EHLO), upper case,
   // space separated; empty when it announced none.

@@ -45,10 +45,9 @@ def main():
             step = plan[min(n, len(plan)) - 1]
             length = int(self.headers.get("Content-Length", "0"))
             if step == "close":
-                self.rfile.read(min(length, 16))
+                self.record(n, self.rfile.read(min(length, 16)))
                 self.connection.shutdown(2)
                 self.close_connection = True
-                self.record(n, b"")
                 return
             body = self.rfile.read(length)
             self.record(n, body)

@@ -63,6 +63,7 @@ void PutFilesWithLimits(const tRec& job, const tPSettings& proxy, const Transfer
   const std::string server_url = FtpServerUrl(job.ftpto);
   // One handle for every file: libcurl keeps the control connection, so
   // the job logs in once and changes folder once.
+  CurlList before_store;  // outlives the handle that points to it
   CurlEasy easy;
   easy.ApplyLimits(limits);
   easy.Set(CURLOPT_PROTOCOLS_STR, "ftp");
@@ -73,7 +74,6 @@ void PutFilesWithLimits(const tRec& job, const tPSettings& proxy, const Transfer
   // CR CR LF and breaking UTF-16 files; so libcurl stays in binary mode and
   // "TYPE A" is sent right before each STOR instead. The server may then
   // store text with its own line ends.
-  CurlList before_store;
   before_store.Append("TYPE A");
   easy.Set(CURLOPT_PREQUOTE, before_store.get());
   easy.Set(CURLOPT_FTP_CREATE_MISSING_DIRS, long(CURLFTP_CREATE_DIR_NONE));

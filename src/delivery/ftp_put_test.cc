@@ -53,7 +53,7 @@ struct FtpPutTest : ::testing::Test {
     std::filesystem::create_directories(root + "/sub/deeper");
     std::filesystem::create_directories(out);
     WriteFile(dir / "local/a.csv", "id;name\r\n1;Ann\r\n");
-    WriteFile(dir / "local/b.xml", std::string("<b>\nZo\0\r\0\n\0", 13));
+    WriteFile(dir / "local/b.xml", std::string("<b>\nZo\0\r\0\n\0", 11));
     job.attach = {dir / "local/a.csv", dir / "local/b.xml"};
     job.ftpl = "bob";
     job.ftpp = "pw-of-bob";
@@ -107,7 +107,7 @@ TEST_F(FtpPutTest, OneLoginOneFolderChangeAndAStorePerFileInAsciiMode) {
   // ASCII mode: the server stores text with its own line ends; the bytes
   // sent are the file's, so a bare LF or a UTF-16 line end passes as it is.
   EXPECT_EQ(ReadFile(root + "/sub/a.csv"), "id;name\n1;Ann\n");
-  EXPECT_EQ(ReadFile(root + "/sub/b.xml"), std::string("<b>\nZo\0\r\0\n\0", 13));
+  EXPECT_EQ(ReadFile(root + "/sub/b.xml"), std::string("<b>\nZo\0\r\0\n\0", 11));
   EXPECT_EQ(Commands().find("pw-of-bob"), std::string::npos);
 }
 

@@ -33,6 +33,8 @@ TransferLimits DefaultTransferLimits() {
 }
 
 void PostFilesWithLimits(const tRec& job, const tPSettings& proxy, const TransferLimits& limits) {
+  CurlList headers;  // outlives the handle that points to it
+  std::string status_line;
   CurlEasy easy;
   easy.ApplyLimits(limits);
   // Only HTTP: a URL without a scheme is taken as http://, never guessed as
@@ -56,7 +58,6 @@ void PostFilesWithLimits(const tRec& job, const tPSettings& proxy, const Transfe
     }
   }
 
-  CurlList headers;
   headers.Append("Expect:");  // no 100-continue round trip before the body
   if (!job.httpl.empty()) {
     easy.Set(CURLOPT_HTTPAUTH, long(CURLAUTH_BASIC));
@@ -71,7 +72,6 @@ void PostFilesWithLimits(const tRec& job, const tPSettings& proxy, const Transfe
   }
   easy.Set(CURLOPT_HTTPHEADER, headers.get());
 
-  std::string status_line;
   easy.Set(CURLOPT_HEADERFUNCTION, &HeaderCallback);
   easy.Set(CURLOPT_HEADERDATA, static_cast<void*>(&status_line));
   easy.Set(CURLOPT_WRITEFUNCTION, &DiscardBody);

@@ -144,6 +144,11 @@ void SendMailWithLimits(const tRec& job, const tMailSettings& mail, Query& query
   const std::vector<MailAddress> recipients = ParseAddressList(job.mailto);
   const std::vector<std::string> headers = MessageHeaders(mail, recipients);
 
+  // Everything the handle points to outlives it (declared first).
+  CurlList rcpt, header_list;
+  std::vector<std::unique_ptr<FileSource>> files;
+  std::unique_ptr<TextSource> html_message;
+  std::unique_ptr<CurlMime> mime;
   CurlEasy easy;
   easy.ApplyLimits(limits);
   const MailEndpoint endpoint = MailEndpointFor(mail, LocalHostName());
@@ -151,7 +156,6 @@ void SendMailWithLimits(const tRec& job, const tMailSettings& mail, Query& query
   easy.Set(CURLOPT_URL, endpoint.url);
   easy.Set(CURLOPT_USE_SSL, long(endpoint.use_ssl));
   easy.Set(CURLOPT_MAIL_FROM, OneLine(mail.sender));
-  CurlList rcpt;
   for (const MailAddress& r : recipients) rcpt.Append(r.address);
   easy.Set(CURLOPT_MAIL_RCPT, rcpt.get());
   // Credentials only with a login, and only by AUTH LOGIN.
@@ -162,10 +166,6 @@ void SendMailWithLimits(const tRec& job, const tMailSettings& mail, Query& query
   }
 
   // The body: the attachments as a MIME structure, or one HTML page.
-  std::vector<std::unique_ptr<FileSource>> files;
-  std::unique_ptr<TextSource> html_message;
-  std::unique_ptr<CurlMime> mime;
-  CurlList header_list;
   if (job.frtemplate.empty()) {
     mime = std::make_unique<CurlMime>(easy);
     for (const std::string& path : job.attach) {
@@ -177,11 +177,12 @@ void SendMailWithLimits(const tRec& job, const tMailSettings& mail, Query& query
       curl_mimepart* part = mime->AddPart();
       files.back()->AttachToPart(part);
       const std::string name = BaseName(path);
-      curl_mime_type(part, ContentTypeOf(name));
-      curl_mime_encoder(part, "base64");
       CurlList part_headers;
       part_headers.Append(ContentDisposition(name));
-      curl_mime_headers(part, part_headers.release(), 1);
+      if (curl_mime_type(part, ContentTypeOf(name)) != CURLE_OK ||
+          curl_mime_encoder(part, "base64") != CURLE_OK ||
+          curl_mime_headers(part, part_headers.release(), 1) != CURLE_OK)
+        throw Exception("Out of memory");
     }
     for (const std::string& h : headers) header_list.Append(h);
     easy.Set(CURLOPT_HTTPHEADER, header_list.get());

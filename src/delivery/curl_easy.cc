@@ -1,0 +1,277 @@
+#include "delivery/curl_easy.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+
+#include "common/path.h"
+#include "common/text.h"
+
+namespace ostrevane::delivery {
+namespace {
+
+// libcurl's global state is set up once, before the first handle of any
+// worker thread; it stays for the life of the process.
+void GlobalInit() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    if (curl_global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK)
+      throw Exception("The network library could not be initialised");
+  });
+}
+
+long Seconds(long ms) { return std::max(1L, (ms + 999) / 1000); }
+
+}  // namespace
+
+std::string CaFileFromEnvironment() {
+  const char* v = std::getenv("OSTREVANE_CA_FILE");
+  return v ? v : "";
+}
+
+CurlList::~CurlList() { curl_slist_free_all(list_); }
+
+void CurlList::Append(const std::string& line) {
+  curl_slist* next = curl_slist_append(list_, line.c_str());
+  if (!next) throw Exception("Out of memory");
+  list_ = next;
+}
+
+curl_slist* CurlList::release() {
+  curl_slist* l = list_;
+  list_ = nullptr;
+  return l;
+}
+
+CurlEasy::CurlEasy() {
+  GlobalInit();
+  handle_ = curl_easy_init();
+  if (!handle_) throw Exception("The network library could not create a client");
+  Set(CURLOPT_ERRORBUFFER, error_);
+  Set(CURLOPT_NOSIGNAL, 1L);  // worker threads: no signals
+  Set(CURLOPT_DEBUGFUNCTION, &CurlEasy::DebugCallback);
+  Set(CURLOPT_DEBUGDATA, static_cast<void*>(this));
+  Set(CURLOPT_VERBOSE, 1L);  // feeds the debug callback only; nothing is printed
+  Set(CURLOPT_XFERINFOFUNCTION, &CurlEasy::ProgressCallback);
+  Set(CURLOPT_XFERINFODATA, static_cast<void*>(this));
+  Set(CURLOPT_NOPROGRESS, 0L);
+}
+
+CurlEasy::~CurlEasy() { curl_easy_cleanup(handle_); }
+
+void CurlEasy::Check(CURLoption option, CURLcode rc) {
+  if (rc != CURLE_OK)
+    throw Exception("The network library refused option " + std::to_string(int(option)) +
+                    ": " + curl_easy_strerror(rc));
+}
+
+void CurlEasy::ApplyLimits(const TransferLimits& limits) {
+  Set(CURLOPT_CONNECTTIMEOUT_MS, limits.connect_ms);
+  // A stalled peer: no reply to a command (libcurl's own limit), or no
+  // traffic at all (the watchdog).
+  Set(CURLOPT_SERVER_RESPONSE_TIMEOUT, Seconds(limits.idle_ms));
+  idle_ms_ = limits.idle_ms;
+  if (!limits.ca_file.empty()) Set(CURLOPT_CAINFO, limits.ca_file);
+  // Proxies come from settings.ini only, never from the environment.
+  Set(CURLOPT_PROXY, "");
+}
+
+CURLcode CurlEasy::Perform() {
+  error_[0] = '\0';
+  trace_.Reset();
+  active_ = idle_expired_ = false;
+  return curl_easy_perform(handle_);
+}
+
+int CurlEasy::DebugCallback(CURL*, curl_infotype type, char* data, size_t size, void* self) {
+  auto* easy = static_cast<CurlEasy*>(self);
+  if (type == CURLINFO_TEXT) return 0;
+  easy->active_ = true;
+  easy->last_traffic_ = std::chrono::steady_clock::now();
+  if (type == CURLINFO_DATA_OUT) easy->trace_.OnData();
+  if (type != CURLINFO_HEADER_OUT && type != CURLINFO_HEADER_IN) return 0;
+  std::string_view text(data, size);
+  while (!text.empty()) {
+    size_t end = text.find('\n');
+    std::string_view line = text.substr(0, end);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    if (!line.empty()) {
+      if (type == CURLINFO_HEADER_OUT)
+        easy->trace_.OnCommand(line);
+      else
+        easy->trace_.OnReply(line);
+    }
+    if (end == std::string_view::npos) break;
+    text.remove_prefix(end + 1);
+  }
+  return 0;
+}
+
+int CurlEasy::ProgressCallback(void* self, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+  auto* easy = static_cast<CurlEasy*>(self);
+  // Before the first byte moves, the connect time-out is in charge.
+  if (!easy->active_ || easy->idle_ms_ <= 0) return 0;
+  const auto silent = std::chrono::steady_clock::now() - easy->last_traffic_;
+  if (silent < std::chrono::milliseconds(easy->idle_ms_)) return 0;
+  easy->idle_expired_ = true;
+  return 1;  // ends the transfer with CURLE_ABORTED_BY_CALLBACK
+}
+
+std::string CurlEasy::ErrorText(CURLcode code) const {
+  if (idle_expired_)
+    return "Timed out: the server sent nothing for " + std::to_string(idle_ms_) + " ms";
+  std::string text = error_[0] ? std::string(error_) : std::string(curl_easy_strerror(code));
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+  return text;
+}
+
+long CurlEasy::ResponseCode() const {
+  long code = 0;
+  curl_easy_getinfo(handle_, CURLINFO_RESPONSE_CODE, &code);
+  return code;
+}
+
+CurlMime::CurlMime(const CurlEasy& easy) : mime_(curl_mime_init(easy.get())) {
+  if (!mime_) throw Exception("Out of memory");
+}
+
+CurlMime::~CurlMime() { curl_mime_free(mime_); }
+
+curl_mimepart* CurlMime::AddPart() {
+  curl_mimepart* part = curl_mime_addpart(mime_);
+  if (!part) throw Exception("Out of memory");
+  return part;
+}
+
+size_t UploadSource::ReadCallback(char* buffer, size_t size, size_t count, void* self) {
+  return static_cast<UploadSource*>(self)->Read(buffer, size * count);
+}
+
+int UploadSource::SeekCallback(void* self, curl_off_t offset, int origin) {
+  if (origin != SEEK_SET) return CURL_SEEKFUNC_CANTSEEK;
+  return static_cast<UploadSource*>(self)->Seek(offset) ? CURL_SEEKFUNC_OK : CURL_SEEKFUNC_FAIL;
+}
+
+void UploadSource::AttachAsUpload(CurlEasy& easy) {
+  easy.Set(CURLOPT_READFUNCTION, &UploadSource::ReadCallback);
+  easy.Set(CURLOPT_READDATA, static_cast<void*>(this));
+  easy.Set(CURLOPT_SEEKFUNCTION, &UploadSource::SeekCallback);
+  easy.Set(CURLOPT_SEEKDATA, static_cast<void*>(this));
+}
+
+void UploadSource::AttachToPart(curl_mimepart* part) {
+  if (curl_mime_data_cb(part, size(), &UploadSource::ReadCallback, &UploadSource::SeekCallback,
+                        nullptr, this) != CURLE_OK)
+    throw Exception("Out of memory");
+}
+
+FileSource::FileSource(const std::string& path) : path_(NormalizePath(path)) {
+  fd_ = open(path_.c_str(), O_RDONLY | O_CLOEXEC);
+  struct stat st {};
+  if (fd_ < 0 || fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
+    const int err = fd_ < 0 ? errno : (S_ISDIR(st.st_mode) ? EISDIR : errno);
+    if (fd_ >= 0) close(fd_);
+    fd_ = -1;
+    throw Error(kEFOpenError,
+                "Cannot open file \"" + AbsolutePath(path_) + "\". " + std::strerror(err));
+  }
+  size_ = st.st_size;
+}
+
+FileSource::~FileSource() {
+  if (fd_ >= 0) close(fd_);
+}
+
+size_t FileSource::Read(char* buffer, size_t length) {
+  for (;;) {
+    ssize_t n = read(fd_, buffer, length);
+    if (n >= 0) return size_t(n);
+    if (errno == EINTR) continue;
+    read_error_ = "Cannot read file \"" + AbsolutePath(path_) + "\". " + std::strerror(errno);
+    return CURL_READFUNC_ABORT;
+  }
+}
+
+bool FileSource::Seek(curl_off_t offset) { return lseek(fd_, offset, SEEK_SET) == offset; }
+
+size_t TextSource::Read(char* buffer, size_t length) {
+  const size_t n = std::min(length, text_.size() - pos_);
+  std::memcpy(buffer, text_.data() + pos_, n);
+  pos_ += n;
+  return n;
+}
+
+bool TextSource::Seek(curl_off_t offset) {
+  if (offset < 0 || size_t(offset) > text_.size()) return false;
+  pos_ = size_t(offset);
+  return true;
+}
+
+void ProtocolTrace::Reset() { *this = ProtocolTrace(); }
+
+bool ProtocolTrace::Sent(std::string_view verb) const {
+  return std::find(verbs_.begin(), verbs_.end(), verb) != verbs_.end();
+}
+
+std::string ProtocolTrace::ErrorReply() const {
+  if (last_reply_.size() >= 3 && (last_reply_[0] == '4' || last_reply_[0] == '5')) return last_reply_;
+  return "";
+}
+
+void ProtocolTrace::OnCommand(std::string_view line) {
+  // Only these verbs are kept: any other line sent (the user name and
+  // password lines of AUTH LOGIN) is dropped unread.
+  static constexpr std::string_view kVerbs[] = {
+      "EHLO", "HELO", "STARTTLS", "AUTH", "MAIL", "RCPT", "DATA", "QUIT", "RSET",
+      "USER", "PASS", "ACCT", "PWD",  "CWD",  "EPSV", "PASV", "TYPE", "STOR", "SIZE"};
+  std::string_view verb = line.substr(0, line.find(' '));
+  for (std::string_view v : kVerbs) {
+    if (verb == v) {
+      verbs_.emplace_back(v);
+      return;
+    }
+  }
+}
+
+void ProtocolTrace::OnReply(std::string_view line) {
+  // The answer to QUIT says nothing about the failure before it.
+  if (!Sent("QUIT")) last_reply_.assign(line.substr(0, 300));
+  // "250-AUTH LOGIN PLAIN" or "250 AUTH=LOGIN" in the answer to EHLO.
+  if (line.size() > 9 && line.substr(0, 3) == "250" && IStartsWith(line.substr(4), "AUTH")) {
+    char sep = line[8];
+    if (sep == ' ' || sep == '=') {
+      if (!auth_mechanisms_.empty()) auth_mechanisms_ += ' ';
+      auth_mechanisms_ += ToUpperAscii(line.substr(9));
+    }
+  }
+}
+
+std::string UrlEncode(std::string_view text) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  for (unsigned char c : text) {
+    const bool unreserved = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
+                            (c >= '0' && c <= '9') || c == '-' || c == '.' || c == '_' || c == '~';
+    if (unreserved) {
+      out += char(c);
+    } else {
+      out += '%';
+      out += kHex[c >> 4];
+      out += kHex[c & 15];
+    }
+  }
+  return out;
+}
+
+std::string UrlHost(const std::string& host) {
+  if (host.find(':') != std::string::npos && host.front() != '[') return "[" + host + "]";
+  return host;
+}
+
+}  // namespace ostrevane::delivery

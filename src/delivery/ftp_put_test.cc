@@ -1,0 +1,208 @@
+#include "delivery/ftp_put.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <memory>
+
+#include "common/error.h"
+#include "common/text.h"
+#include "delivery/mime_text.h"
+#include "testing/server_process.h"
+#include "testing/temp_dir.h"
+
+namespace ostrevane::delivery {
+namespace {
+
+using testing::ReadFile;
+using testing::ServerProcess;
+using testing::TempDir;
+using testing::WriteFile;
+
+TEST(FtpUrlTest, ServerTextGivesHostAndPort) {
+  struct { const char* ftpto; const char* url; } cases[] = {
+      {"files.example.org", "ftp://files.example.org:21/"},
+      {"files.example.org:2121", "ftp://files.example.org:2121/"},
+      {" ftp://files.example.org/ ", "ftp://files.example.org:21/"},
+      {"FTP://10.0.0.1:990", "ftp://10.0.0.1:990/"},
+      {"[::1]:2121", "ftp://[::1]:2121/"},
+      {"::1", "ftp://[::1]:21/"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(FtpServerUrl(c.ftpto), c.url) << c.ftpto;
+  for (const char* bad : {"", "host:", "host:x", "host:0", "host:65536", "user@host", "host/dir", "[::1"})
+    EXPECT_THROW(FtpServerUrl(bad), Error) << bad;
+}
+
+TEST(FtpUrlTest, TheFolderIsOnePathSegmentSoItIsChangedToAsGiven) {
+  EXPECT_EQ(FtpFileUrl("ftp://h:21/", "", "a b.csv"), "ftp://h:21/a%20b.csv");
+  EXPECT_EQ(FtpFileUrl("ftp://h:21/", "in/day 1", "a.csv"), "ftp://h:21/in%2Fday%201/a.csv");
+  EXPECT_EQ(FtpFileUrl("ftp://h:21/", "/abs", "ü.csv"), "ftp://h:21/%2Fabs/%C3%BC.csv");
+}
+
+struct FtpPutTest : ::testing::Test {
+  TempDir dir;
+  std::string root = dir / "root";
+  std::string out = dir / "ftp";
+  tRec job;
+  tPSettings proxy;
+  TransferLimits limits;
+  std::unique_ptr<ServerProcess> server;
+
+  void SetUp() override {
+    std::filesystem::create_directories(root + "/sub/deeper");
+    std::filesystem::create_directories(out);
+    WriteFile(dir / "local/a.csv", "id;name\r\n1;Ann\r\n");
+    WriteFile(dir / "local/b.xml", std::string("<b>\nZo\0\r\0\n\0", 11));
+    job.attach = {dir / "local/a.csv", dir / "local/b.xml"};
+    job.ftpl = "bob";
+    job.ftpp = "pw-of-bob";
+    limits.connect_ms = 2000;
+    limits.idle_ms = 1000;
+  }
+  void Start(std::vector<std::string> extra = {}) {
+    std::vector<std::string> args = {"--out", out, "--root", root, "--user", "bob:pw-of-bob", "--anonymous"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    server = std::make_unique<ServerProcess>("ftp_server.py", args);
+    job.ftpto = "127.0.0.1:" + std::to_string(server->port());
+  }
+  // The commands the server received, one a line.
+  std::string Commands() const {
+    return std::filesystem::exists(out + "/events.log") ? ReadFile(out + "/events.log") : "";
+  }
+  size_t Count(const std::string& prefix) const {
+    size_t n = 0;
+    for (const std::string& line : SplitLines(Commands()))
+      if (line.rfind(prefix, 0) == 0) ++n;
+    return n;
+  }
+  std::string Failure() {
+    try {
+      PutFilesWithLimits(job, proxy, limits);
+    } catch (const Error& e) {
+      return e.class_name() + ": " + e.message();
+    }
+    return "no failure";
+  }
+};
+
+TEST_F(FtpPutTest, OneLoginOneFolderChangeAndAStorePerFileInAsciiMode) {
+  Start();
+  job.ftpdir = "sub";
+  EXPECT_EQ(Failure(), "no failure");
+  EXPECT_EQ(Count("USER "), 1u) << Commands();
+  EXPECT_EQ(Count("USER bob"), 1u) << Commands();
+  EXPECT_EQ(Count("CWD "), 1u) << Commands();
+  EXPECT_EQ(Count("CWD sub"), 1u) << Commands();
+  EXPECT_EQ(Count("STOR "), 2u) << Commands();
+  EXPECT_EQ(Count("APPE"), 0u) << Commands();
+  EXPECT_EQ(Count("PORT"), 0u) << Commands();
+  EXPECT_EQ(Count("QUIT"), 1u) << Commands();
+  // Every store is preceded by TYPE A.
+  const std::string commands = Commands();
+  EXPECT_NE(commands.find("TYPE A\nSTOR a.csv\n"), std::string::npos) << commands;
+  EXPECT_NE(commands.find("TYPE A\nSTOR b.xml\n"), std::string::npos) << commands;
+  EXPECT_LT(commands.find("STOR a.csv"), commands.find("STOR b.xml")) << commands;
+  EXPECT_LT(commands.find("CWD sub"), commands.find("STOR a.csv")) << commands;
+  // ASCII mode: the server stores text with its own line ends; the bytes
+  // sent are the file's, so a bare LF or a UTF-16 line end passes as it is.
+  EXPECT_EQ(ReadFile(root + "/sub/a.csv"), "id;name\n1;Ann\n");
+  EXPECT_EQ(ReadFile(root + "/sub/b.xml"), std::string("<b>\nZo\0\r\0\n\0", 11));
+  EXPECT_EQ(Commands().find("pw-of-bob"), std::string::npos);
+}
+
+TEST_F(FtpPutTest, FoldersAndLogins) {
+  struct { const char* folder; const char* login; const char* cwd; const char* lands_in; } cases[] = {
+      {"", "bob", nullptr, ""},                        // the login folder
+      {"/sub/deeper", "bob", "CWD /sub/deeper", "sub/deeper/"},  // one CWD, as given
+      {"sub", "", "CWD sub", "sub/"},                  // empty login: anonymous
+  };
+  Start();
+  for (const auto& c : cases) {
+    std::filesystem::remove(out + "/events.log");
+    job.ftpdir = c.folder;
+    job.ftpl = c.login;
+    EXPECT_EQ(Failure(), "no failure") << c.folder;
+    EXPECT_EQ(Count("CWD "), c.cwd ? 1u : 0u) << Commands();
+    if (c.cwd) {
+      EXPECT_EQ(Count(c.cwd), 1u) << Commands();
+    }
+    EXPECT_EQ(Count(std::string("USER ") + (*c.login ? c.login : "anonymous")), 1u) << Commands();
+    EXPECT_EQ(ReadFile(root + "/" + c.lands_in + "a.csv"), "id;name\n1;Ann\n") << c.folder;
+  }
+}
+
+TEST_F(FtpPutTest, AMissingFolderFailsBeforeAnyFileIsStored) {
+  Start();
+  job.ftpdir = "nope";
+  const std::string failure = Failure();
+  EXPECT_EQ(failure.rfind("EFTPError: ", 0), 0u) << failure;
+  EXPECT_NE(failure.find("550"), std::string::npos) << failure;
+  EXPECT_EQ(Count("STOR"), 0u) << Commands();
+  EXPECT_FALSE(std::filesystem::exists(root + "/a.csv"));
+}
+
+TEST_F(FtpPutTest, TheFirstFailureStopsTheLoop) {
+  struct { std::vector<std::string> server_args; bool delete_second; const char* failure_start; size_t stores; } cases[] = {
+      {{"--close-on-stor", "1"}, false, "EFTPError: ", 1},
+      {{}, true, "EFOpenError: Cannot open file \"", 1},
+  };
+  for (const auto& c : cases) {
+    std::filesystem::remove(out + "/events.log");
+    SetUp();
+    Start(c.server_args);
+    if (c.delete_second) std::filesystem::remove(job.attach[1]);
+    WriteFile(dir / "local/c.txt", "third");
+    job.attach.push_back(dir / "local/c.txt");
+    const std::string failure = Failure();
+    EXPECT_EQ(failure.rfind(c.failure_start, 0), 0u) << failure;
+    EXPECT_EQ(Count("STOR"), c.stores) << Commands();
+    EXPECT_FALSE(std::filesystem::exists(root + "/c.txt"));
+  }
+}
+
+TEST_F(FtpPutTest, UnreachableSilentOrRefusingServers) {
+  Start();
+  job.ftpp = "wrong-password";
+  std::string failure = Failure();
+  EXPECT_EQ(failure.rfind("EFTPError: ", 0), 0u) << failure;
+  EXPECT_NE(failure.find("530"), std::string::npos) << failure;
+  EXPECT_EQ(failure.find("wrong-password"), std::string::npos) << failure;
+
+  job.ftpto = "127.0.0.1:" + std::to_string(testing::UnusedPort());
+  failure = Failure();
+  EXPECT_EQ(failure.rfind("EFTPError: Failed to connect", 0), 0u) << failure;
+
+  for (const char* script : {"", "send:220 hello|recv|send:331 password please|recv"}) {
+    ServerProcess silent("scripted_server.py", {"--script", script});
+    job.ftpto = "127.0.0.1:" + std::to_string(silent.port());
+    const auto start = std::chrono::steady_clock::now();
+    failure = Failure();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(4)) << script;
+    EXPECT_EQ(failure.rfind("EFTPError: ", 0), 0u) << failure;
+  }
+}
+
+TEST_F(FtpPutTest, AnHttpProxyCarriesTheConnectionOnlyWithAuth) {
+  Start();
+  const std::string proxy_out = dir / "proxy";
+  std::filesystem::create_directories(proxy_out);
+  ServerProcess p("http_proxy.py", {"--out", proxy_out, "--require", "pxuser:pxpass"});
+  proxy = {"127.0.0.1", "pxuser", "pxpass", p.port(), true};
+  EXPECT_EQ(Failure(), "no failure");
+  const std::string log = ReadFile(proxy_out + "/events.log");
+  const std::string control = "CONNECT " + job.ftpto + " Basic " + Base64("pxuser:pxpass") + "\n";
+  EXPECT_EQ(log.rfind(control, 0), 0u) << log;
+  // The data connections of the two stores are tunnelled too.
+  EXPECT_EQ(SplitLines(log).size(), 3u) << log;
+  EXPECT_EQ(ReadFile(root + "/a.csv"), "id;name\n1;Ann\n");
+
+  proxy.auth = false;  // the same settings leave the connection direct
+  std::filesystem::remove(root + "/b.xml");
+  EXPECT_EQ(Failure(), "no failure");
+  EXPECT_EQ(ReadFile(proxy_out + "/events.log"), log);
+  EXPECT_TRUE(std::filesystem::exists(root + "/b.xml"));
+}
+
+}  // namespace
+}  // namespace ostrevane::delivery

@@ -1,0 +1,101 @@
+#include "delivery/http_post.h"
+
+#include "common/error.h"
+#include "common/text.h"
+#include "delivery/delivery.h"
+
+namespace ostrevane {
+namespace delivery {
+namespace {
+
+// Keeps the status line of the last response (after a proxy's CONNECT
+// answer or an authentication round the final one is the last).
+size_t HeaderCallback(char* data, size_t size, size_t count, void* status_line) {
+  const std::string_view line(data, size * count);
+  if (line.substr(0, 5) == "HTTP/") {
+    auto* s = static_cast<std::string*>(status_line);
+    s->assign(line);
+    while (!s->empty() && (s->back() == '\n' || s->back() == '\r')) s->pop_back();
+  }
+  return size * count;
+}
+
+size_t DiscardBody(char*, size_t size, size_t count, void*) { return size * count; }
+
+}  // namespace
+
+TransferLimits DefaultTransferLimits() {
+  TransferLimits limits;
+  limits.connect_ms = 60000;
+  limits.idle_ms = 60000;
+  limits.ca_file = CaFileFromEnvironment();
+  return limits;
+}
+
+void PostFilesWithLimits(const tRec& job, const tPSettings& proxy, const TransferLimits& limits) {
+  CurlList headers;  // outlives the handle that points to it
+  std::string status_line;
+  CurlEasy easy;
+  easy.ApplyLimits(limits);
+  // Only HTTP: a URL without a scheme is taken as http://, never guessed as
+  // another protocol from its host name.
+  easy.Set(CURLOPT_PROTOCOLS_STR, "http,https");
+  easy.Set(CURLOPT_DEFAULT_PROTOCOL, "http");
+  easy.Set(CURLOPT_URL, job.httpto);
+  easy.Set(CURLOPT_FOLLOWLOCATION, 0L);
+  easy.Set(CURLOPT_POST, 1L);
+
+  if (!proxy.server.empty()) {
+    easy.Set(CURLOPT_PROXY, proxy.server);
+    easy.Set(CURLOPT_PROXYTYPE, long(CURLPROXY_HTTP));
+    easy.Set(CURLOPT_PROXYPORT, long(static_cast<uint16_t>(proxy.port)));
+    if (!proxy.login.empty()) {
+      easy.Set(CURLOPT_PROXYUSERNAME, proxy.login);
+      easy.Set(CURLOPT_PROXYPASSWORD, proxy.password);
+      // Basic alone is sent with the first request; the open choice waits
+      // for the proxy's 407 to learn which method it wants.
+      easy.Set(CURLOPT_PROXYAUTH, proxy.auth ? long(CURLAUTH_BASIC) : long(CURLAUTH_ANY));
+    }
+  }
+
+  headers.Append("Expect:");  // no 100-continue round trip before the body
+  if (!job.httpl.empty()) {
+    easy.Set(CURLOPT_HTTPAUTH, long(CURLAUTH_BASIC));
+    easy.Set(CURLOPT_USERNAME, job.httpl);
+    easy.Set(CURLOPT_PASSWORD, job.httpp);
+    headers.Append("Accept: */*");
+    headers.Append("Content-Encoding: utf-8");
+    headers.Append("Content-Type: application/xml");
+  } else {
+    // The body is a file of any kind: no form content type.
+    headers.Append("Content-Type:");
+  }
+  easy.Set(CURLOPT_HTTPHEADER, headers.get());
+
+  easy.Set(CURLOPT_HEADERFUNCTION, &HeaderCallback);
+  easy.Set(CURLOPT_HEADERDATA, static_cast<void*>(&status_line));
+  easy.Set(CURLOPT_WRITEFUNCTION, &DiscardBody);
+
+  for (const std::string& path : job.attach) {
+    FileSource body(path);
+    body.AttachAsUpload(easy);
+    easy.Set(CURLOPT_POSTFIELDSIZE_LARGE, body.size());
+    status_line.clear();
+    const CURLcode rc = easy.Perform();
+    if (rc != CURLE_OK) {
+      if (!body.read_error().empty()) throw Error(kEFOpenError, body.read_error());
+      throw Error(kEHTTPError, easy.ErrorText(rc));
+    }
+    const long code = easy.ResponseCode();
+    if (code < 200 || code > 299)
+      throw Error(kEHTTPError, status_line.empty() ? "HTTP status " + std::to_string(code) : status_line);
+  }
+}
+
+}  // namespace delivery
+
+void PostFiles(const tRec& job, const tPSettings& proxy) {
+  delivery::PostFilesWithLimits(job, proxy, delivery::DefaultTransferLimits());
+}
+
+}  // namespace ostrevane

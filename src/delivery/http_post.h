@@ -1,0 +1,17 @@
+// HTTP delivery: every file of a job POSTed to one URL.
+#pragma once
+
+#include "control/job.h"
+#include "delivery/curl_easy.h"
+#include "settings/settings.h"
+
+namespace ostrevane::delivery {
+
+// The time-outs of HTTP and FTP delivery: a minute to connect and a minute
+// of silence at most, so that a stalled server cannot hold a job forever.
+TransferLimits DefaultTransferLimits();
+
+// PostFiles with other time-outs and CA file than the defaults.
+void PostFilesWithLimits(const tRec& job, const tPSettings& proxy, const TransferLimits& limits);
+
+}  // namespace ostrevane::delivery

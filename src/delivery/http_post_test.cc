@@ -1,0 +1,213 @@
+#include "delivery/http_post.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <memory>
+
+#include "common/error.h"
+#include "common/text.h"
+#include "delivery/mime_text.h"
+#include "testing/server_process.h"
+#include "testing/temp_dir.h"
+
+namespace ostrevane::delivery {
+namespace {
+
+using testing::ReadFile;
+using testing::ServerProcess;
+using testing::TempDir;
+using testing::WriteFile;
+
+// What the test HTTP server received: request line and headers, body.
+struct Request {
+  std::string head;
+  std::string body;
+
+  std::string Line() const { return head.substr(0, head.find("\r\n")); }
+  // The value of a header, "" when absent.
+  std::string Header(const std::string& name) const {
+    for (const std::string& line : SplitLines(head)) {
+      if (IStartsWith(line, name + ":")) return Trim(line.substr(name.size() + 1));
+    }
+    return "";
+  }
+  bool Has(const std::string& name) const { return IFind(head, "\n" + name + ":") != std::string::npos; }
+};
+
+struct HttpPostTest : ::testing::Test {
+  TempDir dir;
+  tRec job;
+  tPSettings proxy;
+  TransferLimits limits;
+  std::unique_ptr<ServerProcess> server;
+  std::string out = dir / "http";
+
+  void SetUp() override {
+    std::filesystem::create_directories(out);
+    WriteFile(dir / "a.xml", "<?xml version=\"1.0\"?>\r\n<a>Zoë</a>\r\n");
+    WriteFile(dir / "b.csv", std::string("x;y\r\n\0\xff;2\r\n", 11));
+    WriteFile(dir / "c.txt", "");
+    job.attach = {dir / "a.xml", dir / "b.csv", dir / "c.txt"};
+    limits.connect_ms = 2000;
+    limits.idle_ms = 1000;
+  }
+  void Start(const std::string& plan, std::vector<std::string> extra = {}) {
+    std::vector<std::string> args = {"--out", out, "--plan", plan};
+    args.insert(args.end(), extra.begin(), extra.end());
+    server = std::make_unique<ServerProcess>("http_server.py", args);
+    job.httpto = "http://127.0.0.1:" + std::to_string(server->port()) + "/in";
+  }
+  int Requests() const {
+    int n = 0;
+    while (std::filesystem::exists(out + "/req-" + std::to_string(n + 1) + ".head")) ++n;
+    return n;
+  }
+  Request Received(int n) const {
+    return {ReadFile(out + "/req-" + std::to_string(n) + ".head"),
+            ReadFile(out + "/req-" + std::to_string(n) + ".body")};
+  }
+  std::string Failure() {
+    try {
+      PostFilesWithLimits(job, proxy, limits);
+    } catch (const Error& e) {
+      return e.class_name() + ": " + e.message();
+    }
+    return "no failure";
+  }
+};
+
+TEST_F(HttpPostTest, OnePostPerFileInOrderWithTheRequestSettingsOfALogin) {
+  Start("200");
+  job.httpl = "poster";
+  job.httpp = "pa:ss";
+  EXPECT_EQ(Failure(), "no failure");
+  ASSERT_EQ(Requests(), 3);
+  for (int i = 1; i <= 3; ++i) {
+    const Request r = Received(i);
+    EXPECT_EQ(r.Line(), "POST /in HTTP/1.1");
+    EXPECT_EQ(r.body, ReadFile(job.attach[i - 1])) << i;
+    EXPECT_EQ(r.Header("Authorization"), "Basic " + Base64("poster:pa:ss"));
+    EXPECT_EQ(r.Header("Accept"), "*/*");
+    EXPECT_EQ(r.Header("Content-Encoding"), "utf-8");
+    EXPECT_EQ(r.Header("Content-Type"), "application/xml");
+  }
+}
+
+TEST_F(HttpPostTest, WithoutALoginNoCredentialsAndNoContentHeaders) {
+  Start("200");
+  job.httpp = "stored-but-unused";
+  EXPECT_EQ(Failure(), "no failure");
+  ASSERT_EQ(Requests(), 3);
+  const Request r = Received(2);
+  EXPECT_EQ(r.body, ReadFile(dir / "b.csv"));
+  EXPECT_FALSE(r.Has("Authorization")) << r.head;
+  EXPECT_FALSE(r.Has("Content-Encoding")) << r.head;
+  EXPECT_FALSE(r.Has("Content-Type")) << r.head;
+}
+
+TEST_F(HttpPostTest, AnyStatusOutside2xxFailsWithTheStatusLineAndStopsTheLoop) {
+  struct { const char* plan; const char* login; const char* failure; int requests; } cases[] = {
+      {"200,404,200", "", "EHTTPError: HTTP/1.0 404 Not Found", 2},
+      {"302", "", "EHTTPError: HTTP/1.0 302 Found", 1},
+      {"304", "", "EHTTPError: HTTP/1.0 304 Not Modified", 1},
+      {"401", "poster", "EHTTPError: HTTP/1.0 401 Unauthorized", 1},
+      {"201,500", "", "EHTTPError: HTTP/1.0 500 Internal Server Error", 2},
+  };
+  for (const auto& c : cases) {
+    std::filesystem::remove_all(out);
+    std::filesystem::create_directories(out);
+    Start(c.plan);
+    job.httpl = c.login;
+    job.httpp = "secret-pw";
+    const std::string failure = Failure();
+    EXPECT_EQ(failure, c.failure) << c.plan;
+    EXPECT_EQ(Requests(), c.requests) << c.plan;
+  }
+}
+
+TEST_F(HttpPostTest, TheProxyGetsBasicCredentialsUpFrontOnlyWithAuth) {
+  Start("200");
+  const std::string proxy_out = dir / "proxy";
+  std::filesystem::create_directories(proxy_out);
+  ServerProcess p("http_proxy.py", {"--out", proxy_out, "--require", "pxuser:pxpass"});
+  proxy.server = "127.0.0.1";
+  proxy.port = p.port() + 65536;  // only the low 16 bits count
+  proxy.login = "pxuser";
+  proxy.password = "pxpass";
+  job.attach = {dir / "a.xml"};
+  const std::string basic = "Basic " + Base64("pxuser:pxpass");
+  const std::string target = "POST " + job.httpto + " ";
+
+  proxy.auth = true;
+  EXPECT_EQ(Failure(), "no failure");
+  EXPECT_EQ(ReadFile(proxy_out + "/events.log"), target + basic + "\n");
+
+  proxy.auth = false;  // credentials only once the proxy asks with 407
+  EXPECT_EQ(Failure(), "no failure");
+  EXPECT_EQ(ReadFile(proxy_out + "/events.log"),
+            target + basic + "\n" + target + "-\n" + target + basic + "\n");
+  ASSERT_EQ(Requests(), 2);
+  EXPECT_EQ(Received(2).body, ReadFile(dir / "a.xml"));
+
+  proxy.login = "";  // no proxy login: nothing to offer, the 407 fails the job
+  const std::string failure = Failure();
+  EXPECT_EQ(failure, "EHTTPError: HTTP/1.1 407 Proxy Authentication Required");
+}
+
+TEST_F(HttpPostTest, HttpsOnlyWhereTheSchemeSaysSo) {
+  const TempDir certs;
+  const testing::TestCertificate cert = testing::MakeTestCertificate(certs.path());
+  Start("200", {"--cert", cert.cert, "--key", cert.key});
+  job.httpto = "HTTPS://127.0.0.1:" + std::to_string(server->port()) + "/in";
+  job.attach = {dir / "a.xml"};
+  limits.ca_file = cert.cert;
+  EXPECT_EQ(Failure(), "no failure");
+  ASSERT_EQ(Requests(), 1);
+  EXPECT_EQ(Received(1).body, ReadFile(dir / "a.xml"));
+
+  // Through a proxy the TLS connection is tunnelled with CONNECT.
+  const std::string proxy_out = dir / "proxy";
+  std::filesystem::create_directories(proxy_out);
+  ServerProcess p("http_proxy.py", {"--out", proxy_out});
+  proxy = {"127.0.0.1", "pxuser", "pxpass", p.port(), true};
+  EXPECT_EQ(Failure(), "no failure");
+  EXPECT_EQ(ReadFile(proxy_out + "/events.log"),
+            "CONNECT 127.0.0.1:" + std::to_string(server->port()) + " Basic " + Base64("pxuser:pxpass") + "\n");
+  EXPECT_EQ(Requests(), 2);
+
+  limits.ca_file = dir / "no-such-ca.pem";  // the server's certificate is checked
+  proxy = {};
+  EXPECT_EQ(Failure().rfind("EHTTPError: ", 0), 0u);
+  EXPECT_EQ(Requests(), 2);
+}
+
+TEST_F(HttpPostTest, BadInput) {
+  struct { const char* plan; std::string url; bool delete_second; const char* failure_start; int requests; } cases[] = {
+      {"200", "127.0.0.1:PORT/in", false, "no failure", 3},  // no scheme: plain HTTP
+      {"200", "http://127.0.0.1:PORT/in?next=https://elsewhere", false, "no failure", 3},
+      {"200", "http://127.0.0.1:" + std::to_string(testing::UnusedPort()) + "/in", false,
+       "EHTTPError: Failed to connect", 0},
+      {"hang", "", false, "EHTTPError: Timed out: the server sent nothing for 1000 ms", 1},
+      {"close", "", false, "EHTTPError: ", 1},
+      {"200", "", true, "EFOpenError: Cannot open file \"", 1},
+      {"200", "ftp://127.0.0.1:PORT/in", false, "EHTTPError: ", 0},
+  };
+  for (const auto& c : cases) {
+    std::filesystem::remove_all(out);
+    std::filesystem::create_directories(out);
+    SetUp();
+    Start(c.plan);
+    if (!c.url.empty()) job.httpto = ReplaceAll(c.url, "PORT", std::to_string(server->port()));
+    if (c.delete_second) std::filesystem::remove(dir / "b.csv");
+    const auto start = std::chrono::steady_clock::now();
+    const std::string failure = Failure();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(4)) << c.plan;
+    EXPECT_EQ(failure.rfind(c.failure_start, 0), 0u) << job.httpto << " " << c.plan << ": " << failure;
+    EXPECT_EQ(Requests(), c.requests) << job.httpto << " " << c.plan;
+  }
+}
+
+}  // namespace
+}  // namespace ostrevane::delivery

@@ -1,0 +1,346 @@
+#include "delivery/mail.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <memory>
+
+#include "common/error.h"
+#include "common/text.h"
+#include "delivery/delivery.h"
+#include "delivery/report.h"
+#include "testing/memory_backend.h"
+#include "testing/server_process.h"
+#include "testing/temp_dir.h"
+
+namespace ostrevane::delivery {
+namespace {
+
+using testing::MakeTestCertificate;
+using testing::MemoryDatabase;
+using testing::MemoryFactory;
+using testing::ReadFile;
+using testing::ServerProcess;
+using testing::TempDir;
+using testing::TestCertificate;
+using testing::WriteFile;
+
+// One SMTP server of the tests with the folder where it records.
+struct Smtp {
+  std::string out;
+  std::unique_ptr<ServerProcess> process;
+
+  Smtp(const TempDir& dir, const std::string& name, std::vector<std::string> args) : out(dir / name) {
+    std::filesystem::create_directories(out);
+    args.insert(args.begin(), {"--out", out});
+    process = std::make_unique<ServerProcess>("smtp_server.py", args);
+  }
+  int port() const { return process->port(); }
+  int Messages() const {
+    int n = 0;
+    while (std::filesystem::exists(out + "/msg-" + std::to_string(n + 1))) ++n;
+    return n;
+  }
+  std::string Message(int n, const std::string& file) const {
+    return ReadFile(out + "/msg-" + std::to_string(n) + "/" + file);
+  }
+  std::string Events() const {
+    return std::filesystem::exists(out + "/events.log") ? ReadFile(out + "/events.log") : "";
+  }
+};
+
+struct MailTest : ::testing::Test {
+  static void SetUpTestSuite() {
+    shared_ = new Shared;
+  }
+  static void TearDownTestSuite() {
+    delete shared_;
+    shared_ = nullptr;
+  }
+
+  // Servers that many tests use, started once.
+  struct Shared {
+    TempDir dir;
+    TestCertificate cert = MakeTestCertificate(dir.path());
+    std::vector<std::string> tls_args = {"--cert", cert.cert, "--key", cert.key};
+    Smtp plain{dir, "plain", {}};
+    Smtp starttls{dir, "starttls", Concat({"--tls", "starttls"}, tls_args)};
+    Smtp implicit{dir, "implicit", Concat({"--tls", "implicit"}, tls_args)};
+    Smtp auth{dir, "auth", {"--auth", "mailer:s3cret"}};
+
+    static std::vector<std::string> Concat(std::vector<std::string> a, const std::vector<std::string>& b) {
+      a.insert(a.end(), b.begin(), b.end());
+      return a;
+    }
+  };
+  static Shared* shared_;
+
+  void SetUp() override {
+    settings.server = "127.0.0.1";
+    settings.sender = "reports@example.org";
+    settings.subject = "Nightly export";
+    job.mailto = "ops@example.org";
+    WriteFile(dir / "first.csv", "id;name\r\n1;Ann\r\n");
+    job.attach = {dir / "first.csv"};
+    limits.connect_ms = 3000;
+    limits.idle_ms = 2000;
+    limits.ca_file = shared_->cert.cert;
+  }
+
+  // Sends and returns the number of the message the server stored.
+  int Send(const Smtp& server) {
+    settings.port = server.port();
+    const int before = server.Messages();
+    SendMailWithLimits(job, settings, query, limits);
+    EXPECT_EQ(server.Messages(), before + 1);
+    return before + 1;
+  }
+  // The failure of a send, as "ClassName: message".
+  std::string Failure(int port) {
+    settings.port = port;
+    try {
+      SendMailWithLimits(job, settings, query, limits);
+    } catch (const Error& e) {
+      return e.class_name() + ": " + e.message();
+    }
+    return "no failure";
+  }
+
+  TempDir dir;
+  tRec job;
+  tMailSettings settings;
+  TransferLimits limits;
+  std::shared_ptr<MemoryDatabase> db = std::make_shared<MemoryDatabase>();
+  Connection conn{MemoryFactory(db)};
+  Query query{conn};
+};
+
+MailTest::Shared* MailTest::shared_ = nullptr;
+
+TEST(MailEndpointTest, TlsModesChooseSchemeStartTlsAndPortMoves) {
+  struct { uint8_t tls; int32_t port; const char* url; curl_usessl ssl; } cases[] = {
+      {0, 25, "smtp://mx:25/me", CURLUSESSL_NONE},
+      {0, 465, "smtp://mx:465/me", CURLUSESSL_NONE},
+      {1, 25, "smtps://mx:465/me", CURLUSESSL_NONE},
+      {1, 587, "smtps://mx:587/me", CURLUSESSL_NONE},
+      {2, 465, "smtp://mx:25/me", CURLUSESSL_ALL},
+      {2, 587, "smtp://mx:587/me", CURLUSESSL_ALL},
+      {3, 465, "smtp://mx:25/me", CURLUSESSL_TRY},
+      {3, 25, "smtp://mx:25/me", CURLUSESSL_TRY},
+      {7, 465, "smtp://mx:465/me", CURLUSESSL_NONE},
+      {255, 25, "smtp://mx:25/me", CURLUSESSL_NONE},
+      {0, 65536 + 25, "smtp://mx:25/me", CURLUSESSL_NONE},  // low 16 bits
+  };
+  for (const auto& c : cases) {
+    tMailSettings m;
+    m.server = "mx";
+    m.port = c.port;
+    m.TLS = c.tls;
+    MailEndpoint e = MailEndpointFor(m, "me");
+    EXPECT_EQ(e.url, c.url) << int(c.tls) << " " << c.port;
+    EXPECT_EQ(e.use_ssl, c.ssl) << int(c.tls) << " " << c.port;
+  }
+}
+
+TEST_F(MailTest, AttachmentsArriveInOrderUnderTheirOwnNames) {
+  const std::string binary("\x00\xff\r\n.\r\n\x80 end", 11);
+  WriteFile(dir / "Umsätze März.xml", binary);
+  WriteFile(dir / "third.txt", "");
+  job.attach = {dir / "first.csv", dir / "Umsätze März.xml", dir / "third.txt"};
+  job.mailto = "Ann Lee <ann@example.org>; \"Lee, Bob\" <bob@example.org>, carl@example.org (Carl)";
+  settings.subject = "Bericht für März – täglich";
+  const Smtp& s = shared_->plain;
+  const int n = Send(s);
+
+  EXPECT_EQ(s.Message(n, "envelope.txt"),
+            "from reports@example.org\nrcpt ann@example.org\nrcpt bob@example.org\n"
+            "rcpt carl@example.org\ntls 0\n");
+  const std::string headers = s.Message(n, "headers.txt");
+  EXPECT_NE(headers.find("Subject: Bericht für März – täglich\n"), std::string::npos) << headers;
+  EXPECT_NE(headers.find("From: reports@example.org\n"), std::string::npos) << headers;
+  EXPECT_NE(headers.find("To: Ann Lee <ann@example.org>, \"Lee, Bob\" <bob@example.org>, carl@example.org\n"),
+            std::string::npos) << headers;
+  EXPECT_NE(headers.find("Date: "), std::string::npos) << headers;
+  EXPECT_EQ(s.Message(n, "part-1.name"), "first.csv");
+  EXPECT_EQ(s.Message(n, "part-1.bin"), "id;name\r\n1;Ann\r\n");
+  EXPECT_EQ(s.Message(n, "part-2.name"), "Umsätze März.xml");
+  EXPECT_EQ(s.Message(n, "part-2.bin"), binary);
+  EXPECT_EQ(s.Message(n, "part-3.name"), "third.txt");
+  EXPECT_EQ(s.Message(n, "part-3.bin"), "");
+  EXPECT_FALSE(std::filesystem::exists(s.out + "/msg-" + std::to_string(n) + "/part-4.name"));
+}
+
+TEST_F(MailTest, ATemplateGivesOneHtmlBodyAndNoAttachment) {
+  db->results.push_back({{{"CITY", FieldType::ftString, 20}},
+                         {{Value::Text("Lyon")}, {Value::Text("Zürich")}, {Value::Text("\u00a0.")}}});
+  conn.Open();
+  query.set_rewindable(true);
+  query.SetSql("select");
+  query.Open();
+  for (; !query.Eof(); query.Next()) {}
+  WriteFile(dir / "report.mustache", "<ul>\n{{#frDataSet}}\n<li>{{city}}</li>\n{{/frDataSet}}\n</ul>\n");
+  WriteFile(dir / "second.xml", "<x/>");
+  job.attach = {dir / "first.csv", dir / "second.xml", dir / "first.csv"};
+  job.frtemplate = dir / "report.mustache";
+  const Smtp& s = shared_->plain;
+  const int n = Send(s);
+
+  const std::string expected = RenderReport(job.frtemplate, query, DefaultFormatSettings());
+  EXPECT_NE(expected.find("<li>Zürich</li>\n"), std::string::npos) << expected;
+  EXPECT_EQ(s.Message(n, "body"), expected);
+  EXPECT_NE(s.Message(n, "raw.eml").find("\r\nContent-Type: text/html; CharSet = UTF-8\r\n"), std::string::npos);
+  EXPECT_FALSE(std::filesystem::exists(s.out + "/msg-" + std::to_string(n) + "/part-1.name"));
+
+  // A missing template sends the empty report's document.
+  job.frtemplate = dir / "gone.mustache";
+  EXPECT_EQ(s.Message(Send(s), "body"), WrapReportBody(""));
+}
+
+TEST_F(MailTest, NoWrittenFileSendsNothing) {
+  job.attach.clear();
+  EXPECT_EQ(Failure(testing::UnusedPort()), "no failure");
+}
+
+TEST_F(MailTest, TlsModesAgainstRealServers) {
+  struct { uint8_t tls; const Smtp* server; bool ca; const char* outcome; } cases[] = {
+      {0, &shared_->plain, true, "tls 0"},
+      {1, &shared_->implicit, true, "tls 1"},
+      {2, &shared_->starttls, true, "tls 1"},
+      {3, &shared_->starttls, true, "tls 1"},
+      {3, &shared_->plain, true, "tls 0"},  // STARTTLS not offered: goes on unsecured
+      {7, &shared_->plain, true, "tls 0"},  // no mode set: never secured
+      {2, &shared_->plain, true, "ESMTPError: Authentication Error: "},
+      {1, &shared_->plain, true, "ESMTPError: Connection Error: "},
+      {0, &shared_->implicit, true, "ESMTPError: Connection Error: "},
+      // Certificates are checked: a server whose CA is not trusted fails.
+      {1, &shared_->implicit, false, "ESMTPError: Connection Error: "},
+      {2, &shared_->starttls, false, "ESMTPError: Authentication Error: "},
+  };
+  for (const auto& c : cases) {
+    settings.TLS = c.tls;
+    if (!c.ca) limits.ca_file = dir / "no-such-ca.pem";
+    const int before = c.server->Messages();
+    const std::string failure = Failure(c.server->port());
+    limits.ca_file = shared_->cert.cert;
+    const std::string outcome(c.outcome);
+    if (outcome.rfind("tls", 0) == 0) {
+      EXPECT_EQ(failure, "no failure") << int(c.tls) << " " << c.server->out;
+      ASSERT_EQ(c.server->Messages(), before + 1) << int(c.tls);
+      EXPECT_NE(c.server->Message(before + 1, "envelope.txt").find(outcome), std::string::npos)
+          << int(c.tls) << " " << c.server->out;
+    } else {
+      EXPECT_EQ(failure.rfind(outcome, 0), 0u) << int(c.tls) << " " << c.server->out << ": " << failure;
+      EXPECT_EQ(c.server->Messages(), before) << int(c.tls);
+    }
+  }
+}
+
+TEST_F(MailTest, LogsInOnlyWithALoginAndNeverShowsThePassword) {
+  const Smtp& s = shared_->auth;
+  settings.login = "mailer";
+  settings.password = "s3cret";
+  Send(s);
+  EXPECT_NE(s.Events().find("AUTH LOGIN mailer ok\nMAIL reports@example.org\n"), std::string::npos)
+      << s.Events();
+
+  settings.login = "";  // a stored password alone does not log in
+  const size_t events = s.Events().size();
+  Send(s);
+  EXPECT_EQ(s.Events().substr(events).find("AUTH"), std::string::npos) << s.Events();
+
+  settings.login = "mailer";
+  settings.password = "wrong-pass";
+  const std::string failure = Failure(s.port());
+  EXPECT_EQ(failure.rfind("ESMTPError: Authentication Error: ", 0), 0u) << failure;
+  EXPECT_NE(failure.find("535"), std::string::npos) << failure;
+  EXPECT_EQ(failure.find("wrong-pass"), std::string::npos) << failure;
+}
+
+TEST_F(MailTest, AServerWithoutAuthLoginGetsTheMailWithoutLogin) {
+  TempDir own;
+  Smtp s(own, "plain-only", {"--auth", "mailer:s3cret", "--no-login-mechanism"});
+  settings.login = "mailer";
+  settings.password = "s3cret";
+  Send(s);
+  EXPECT_EQ(s.Events().find("AUTH"), std::string::npos) << s.Events();
+}
+
+TEST_F(MailTest, ARejectedRecipientFailsSendingAndStillSaysQuit) {
+  TempDir own;
+  Smtp s(own, "reject", {"--reject", "nobody"});
+  job.mailto = "ops@example.org, nobody@example.org";
+  const std::string failure = Failure(s.port());
+  EXPECT_EQ(failure.rfind("ESMTPError: Sending Error: ", 0), 0u) << failure;
+  EXPECT_EQ(failure, "ESMTPError: Sending Error: RCPT failed: 550; server reply: "
+                     "550 5.1.1 <nobody@example.org>: recipient rejected");
+  EXPECT_EQ(s.Messages(), 0);
+  EXPECT_EQ(s.Events(), "MAIL reports@example.org\nRCPT ops@example.org\nRCPT nobody@example.org\nQUIT\n");
+}
+
+TEST_F(MailTest, BadServersFailWithTheirPhaseAndNeverHang) {
+  limits.connect_ms = 1500;
+  limits.idle_ms = 1000;
+  const std::string greet = "send:220 test ESMTP|recv|send:250 test|";
+  struct { const char* script; const char* prefix; } cases[] = {
+      {"", "ESMTPError: Connection Error: "},                                // never greets
+      {"send:220 test ESMTP|recv|close", "ESMTPError: Connection Error: "},  // drops at EHLO
+      {"send:554 go away", "ESMTPError: Connection Error: "},
+      {"recv MAIL: stalls", "ESMTPError: Sending Error: "},
+      {"recv MAIL: 250, RCPT: 250, DATA: 354, then closes", "ESMTPError: Sending Error: "},
+  };
+  for (const auto& c : cases) {
+    std::string script = c.script;
+    if (script == "recv MAIL: stalls") script = greet + "recv";
+    if (script.rfind("recv MAIL: 250", 0) == 0)
+      script = greet + "recv|send:250 ok|recv|send:250 ok|recv|send:354 go on|recv|close";
+    ServerProcess server("scripted_server.py", {"--script", script});
+    const auto start = std::chrono::steady_clock::now();
+    const std::string failure = Failure(server.port());
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_EQ(failure.rfind(c.prefix, 0), 0u) << c.script << ": " << failure;
+    EXPECT_LT(took, std::chrono::seconds(4)) << c.script;
+  }
+  const std::string refused = Failure(testing::UnusedPort());
+  EXPECT_EQ(refused.rfind("ESMTPError: Connection Error: ", 0), 0u) << refused;
+}
+
+TEST_F(MailTest, BadInputFailsBeforeAnythingIsSent) {
+  const Smtp& s = shared_->plain;
+  const int before = s.Messages();
+  struct { std::function<void(MailTest&)> change; const char* start; } cases[] = {
+      {[](MailTest& t) { std::filesystem::remove(t.dir / "first.csv"); },
+       "EFOpenError: Sending Error: Cannot open file \""},
+      {[](MailTest& t) { t.job.mailto = " , ; (nobody)"; }, "Exception: Sending Error: "},
+      {[](MailTest& t) {
+         WriteFile(t.dir / "bad.mustache", "{{#frDataSet}}");
+         t.job.frtemplate = t.dir / "bad.mustache";
+       },
+       "EReportError: Report template \""},
+      {[](MailTest& t) { t.settings.server = ""; }, "Exception: Connection Error: "},
+  };
+  for (auto& c : cases) {
+    SetUp();
+    job.frtemplate.clear();
+    c.change(*this);
+    const std::string failure = Failure(s.port());
+    EXPECT_EQ(failure.rfind(c.start, 0), 0u) << failure;
+  }
+  EXPECT_EQ(s.Messages(), before);
+}
+
+TEST_F(MailTest, TheCaFileComesFromTheEnvironment) {
+  const Smtp& s = shared_->implicit;
+  settings.TLS = 1;
+  settings.port = s.port();
+  setenv("OSTREVANE_CA_FILE", shared_->cert.cert.c_str(), 1);
+  const int before = s.Messages();
+  EXPECT_NO_THROW(SendMail(job, settings, query));
+  unsetenv("OSTREVANE_CA_FILE");
+  EXPECT_EQ(s.Messages(), before + 1);
+}
+
+}  // namespace
+}  // namespace ostrevane::delivery

@@ -1,0 +1,134 @@
+#!/usr/bin/python3
+"""SMTP server for the delivery tests (aiosmtpd), on 127.0.0.1 and an
+ephemeral port. Prints "PORT <n>" once it listens, then serves until killed.
+
+Every command of interest is appended to OUT/events.log as one line
+("MAIL <addr>", "RCPT <addr>", "AUTH <mechanism> <user> ok|fail", "DATA",
+"QUIT"); passwords are never written. Every message accepted is stored in
+OUT/msg-<n>/: envelope.txt ("from", "rcpt" and "tls" lines), raw.eml,
+headers.txt (Subject, From, To and Content-Type as a mail reader decodes
+them), body (the decoded body of a single-part message) and, for each
+attachment, part-<k>.name and part-<k>.bin (the decoded bytes)."""
+import argparse
+import asyncio
+import email
+import email.policy
+import logging
+import os
+import ssl
+import sys
+
+from aiosmtpd.smtp import SMTP, AuthResult, LoginPassword
+
+
+class Recorder:
+    def __init__(self, out, reject, tls_always):
+        self.out = out
+        self.reject = reject
+        self.tls_always = tls_always
+        self.count = 0
+
+    def event(self, line):
+        with open(os.path.join(self.out, "events.log"), "a", encoding="utf-8") as f:
+            f.write(line + "\n")
+
+    async def handle_MAIL(self, server, session, envelope, address, mail_options):
+        self.event("MAIL " + address)
+        envelope.mail_from = address
+        return "250 OK"
+
+    async def handle_RCPT(self, server, session, envelope, address, rcpt_options):
+        self.event("RCPT " + address)
+        if self.reject and self.reject in address:
+            return "550 5.1.1 <%s>: recipient rejected" % address
+        envelope.rcpt_tos.append(address)
+        return "250 OK"
+
+    async def handle_QUIT(self, server, session, envelope):
+        self.event("QUIT")
+        return "221 Bye"
+
+    async def handle_DATA(self, server, session, envelope):
+        self.event("DATA")
+        self.count += 1
+        folder = os.path.join(self.out, "msg-%d" % self.count)
+        os.makedirs(folder)
+        tls = self.tls_always or session.ssl is not None
+        with open(os.path.join(folder, "envelope.txt"), "w", encoding="utf-8") as f:
+            f.write("from %s\n" % envelope.mail_from)
+            for r in envelope.rcpt_tos:
+                f.write("rcpt %s\n" % r)
+            f.write("tls %d\n" % (1 if tls else 0))
+        raw = envelope.original_content or envelope.content
+        with open(os.path.join(folder, "raw.eml"), "wb") as f:
+            f.write(raw)
+        msg = email.message_from_bytes(raw, policy=email.policy.default)
+        with open(os.path.join(folder, "headers.txt"), "w", encoding="utf-8") as f:
+            for name in ("Subject", "From", "To", "Content-Type", "Date"):
+                if msg[name] is not None:
+                    f.write("%s: %s\n" % (name, str(msg[name])))
+        if msg.is_multipart():
+            k = 0
+            for part in msg.iter_attachments():
+                k += 1
+                with open(os.path.join(folder, "part-%d.name" % k), "w", encoding="utf-8") as f:
+                    f.write(part.get_filename() or "")
+                with open(os.path.join(folder, "part-%d.bin" % k), "wb") as f:
+                    f.write(part.get_payload(decode=True) or b"")
+        else:
+            with open(os.path.join(folder, "body"), "wb") as f:
+                f.write(msg.get_payload(decode=True) or b"")
+        return "250 Message accepted"
+
+
+def main():
+    p = argparse.ArgumentParser()
+    p.add_argument("--out", required=True)
+    p.add_argument("--tls", choices=["none", "starttls", "implicit"], default="none")
+    p.add_argument("--cert")
+    p.add_argument("--key")
+    p.add_argument("--auth", help="USER:PASSWORD that AUTH accepts")
+    p.add_argument("--no-login-mechanism", action="store_true",
+                   help="announce AUTH without the LOGIN mechanism")
+    p.add_argument("--reject", help="refuse recipients that contain this text")
+    a = p.parse_args()
+    # Failed handshakes are part of the tests: keep their traces quiet.
+    logging.getLogger("mail.log").setLevel(logging.CRITICAL)
+
+    context = None
+    if a.tls != "none":
+        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        context.load_cert_chain(a.cert, a.key)
+
+    recorder = Recorder(a.out, a.reject, a.tls == "implicit")
+
+    def authenticator(server, session, envelope, mechanism, auth_data):
+        user = auth_data.login.decode("utf-8", "replace") if isinstance(auth_data, LoginPassword) else "?"
+        ok = False
+        if a.auth and isinstance(auth_data, LoginPassword):
+            want_user, want_password = a.auth.split(":", 1)
+            ok = (auth_data.login.decode() == want_user and
+                  auth_data.password.decode() == want_password)
+        recorder.event("AUTH %s %s %s" % (mechanism, user, "ok" if ok else "fail"))
+        return AuthResult(success=ok, handled=False)
+
+    def factory():
+        kwargs = dict(hostname="test.local", auth_require_tls=False)
+        if a.tls == "starttls":
+            kwargs["tls_context"] = context
+        if a.auth:
+            kwargs["authenticator"] = authenticator
+            if a.no_login_mechanism:
+                kwargs["auth_exclude_mechanism"] = ["LOGIN"]
+        return SMTP(recorder, **kwargs)
+
+    loop = asyncio.new_event_loop()
+    asyncio.set_event_loop(loop)
+    server = loop.run_until_complete(loop.create_server(
+        factory, "127.0.0.1", 0, ssl=context if a.tls == "implicit" else None))
+    print("PORT %d" % server.sockets[0].getsockname()[1], flush=True)
+    loop.run_forever()
+
+
+if __name__ == "__main__":
+    sys.exit(main())

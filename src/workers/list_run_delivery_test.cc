@@ -1,0 +1,105 @@
+// Deliveries wired into list runs: the real executable against real local
+// SMTP, HTTP and FTP servers.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "common/text.h"
+#include "testing/run_program.h"
+#include "testing/server_process.h"
+#include "testing/sqlite_db.h"
+#include "testing/temp_dir.h"
+
+namespace ostrevane {
+namespace {
+
+using testing::ReadFile;
+using testing::ServerProcess;
+using testing::TempDir;
+using testing::WriteFile;
+
+class ListRunDeliveryTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    testing::CreateSqliteDatabase(dir / "t.db", R"(
+      CREATE TABLE items (id INTEGER, name VARCHAR(20), sent INTEGER);
+      INSERT INTO items VALUES (1, 'one', 0), (2, 'two', 0);)");
+    testing::WriteUdlFile(dir / "t.udl", testing::SqliteConnectionString("t.db"));
+    WriteFile(dir / "items.sql", "SELECT id, name FROM items ORDER BY id");
+    WriteFile(dir / "mark.sql", "UPDATE items SET sent = 1 WHERE id = :id");
+    std::filesystem::create_directories(dir / "smtp");
+    std::filesystem::create_directories(dir / "http");
+    std::filesystem::create_directories(dir / "ftp-root/in");
+    std::filesystem::create_directories(dir / "ftp");
+  }
+
+  void Settings(int smtp, int http, int ftp) {
+    WriteFile(dir / "settings.ini",
+              "[Ostrevane]\nthread_count=2\n"
+              "[Mail]\nSMTPServer=127.0.0.1\nSMTPPort=" + std::to_string(smtp) +
+                  "\nSender=batch@example.org\nSubject=Nightly\n"
+                  "[HTTP]\nServer=http://127.0.0.1:" + std::to_string(http) + "/upload\n"
+                  "[FTP]\nServer=127.0.0.1:" + std::to_string(ftp) + "\n");
+  }
+
+  testing::ProgramResult RunList(const std::string& list) {
+    WriteFile(dir / "jobs.txt", list);
+    return testing::RunProgram({"-list:jobs.txt"}, dir.path(), dir.path());
+  }
+
+  TempDir dir;
+};
+
+TEST_F(ListRunDeliveryTest, FilesGoOutByMailHttpAndFtpInThatOrder) {
+  ServerProcess smtp("smtp_server.py", {"--out", dir / "smtp"});
+  ServerProcess http("http_server.py", {"--out", dir / "http", "--plan", "200"});
+  ServerProcess ftp("ftp_server.py", {"--out", dir / "ftp", "--root", dir / "ftp-root",
+                                      "--anonymous"});
+  Settings(smtp.port(), http.port(), ftp.port());
+  auto r = RunList(
+      "-udl:t.udl -sql:items.sql -tocsv:out/items.csv -csvcp:0 -toxml:out/items.xml "
+      "-mail:ops@example.org -http -ftpdir:in -postrecsql:mark.sql\n");
+  ASSERT_EQ(r.exit_code, 0) << r.out;
+
+  const std::vector<std::string> lines = SplitLines(r.out);
+  std::vector<std::string> notes;
+  for (const std::string& l : lines)
+    if (l.find("[NOTE]") != std::string::npos) notes.push_back(l.substr(l.find("[NOTE]") + 10));
+  const std::string http_url = "http://127.0.0.1:" + std::to_string(http.port()) + "/upload";
+  const std::string ftp_host = "127.0.0.1:" + std::to_string(ftp.port());
+  EXPECT_EQ(notes, (std::vector<std::string>{
+                       "executing SQL", "saved file out/items.csv", "saved file out/items.xml",
+                       "files sent by MAIL to ops@example.org",
+                       "files sent by HTTP to " + http_url,
+                       "files sent by FTTP to " + ftp_host + "(in)",
+                       "Post-SQL query for records executed", "Done"}));
+
+  EXPECT_EQ(ReadFile(dir / "smtp/msg-1/part-1.name"), "items.csv");
+  EXPECT_EQ(ReadFile(dir / "smtp/msg-1/part-1.bin"), "1;one\r\n2;two");
+  EXPECT_EQ(ReadFile(dir / "smtp/msg-1/part-2.name"), "items.xml");
+  EXPECT_EQ(ReadFile(dir / "http/req-1.body"), "1;one\r\n2;two");
+  EXPECT_EQ(ReadFile(dir / "http/req-2.body"), ReadFile(dir / "out/items.xml"));
+  EXPECT_EQ(ReadFile(dir / "ftp-root/in/items.xml"), ReadFile(dir / "out/items.xml"));
+  EXPECT_EQ(testing::SqliteRows(dir / "t.db", "SELECT SUM(sent) FROM items"),
+            (std::vector<std::vector<std::string>>{{"2"}}));
+}
+
+TEST_F(ListRunDeliveryTest, AFailedDeliveryRollsTheJobBackAndSkipsTheRest) {
+  ServerProcess smtp("smtp_server.py", {"--out", dir / "smtp"});
+  ServerProcess http("http_server.py", {"--out", dir / "http", "--plan", "404"});
+  Settings(smtp.port(), http.port(), testing::UnusedPort());
+  auto r = RunList(
+      "-udl:t.udl -sql:items.sql -tocsv:out/items.csv -mail:ops@example.org -http -ftp "
+      "-postrecsql:mark.sql\n");
+  EXPECT_EQ(r.exit_code, 1) << r.out;
+  EXPECT_NE(r.out.find("files sent by MAIL to ops@example.org"), std::string::npos);
+  EXPECT_NE(r.out.find("[ERROR]"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("404"), std::string::npos) << r.out;
+  EXPECT_EQ(r.out.find("FTTP"), std::string::npos);
+  EXPECT_EQ(testing::SqliteRows(dir / "t.db", "SELECT SUM(sent) FROM items"),
+            (std::vector<std::vector<std::string>>{{"0"}}));
+  EXPECT_EQ(ReadFile(dir / "log/RESULT.TXT"), "ERROR");
+}
+
+}  // namespace
+}  // namespace ostrevane

@@ -28,6 +28,15 @@ bool FolderExists(const std::string& path) {
            errno == ELOOP);
 }
 
+// The absolute name for messages; a NUL (which no file name can hold) is
+// shown as "?" so that the message is not cut there.
+std::string DisplayName(const std::string& name) {
+  std::string abs = AbsolutePath(name);
+  for (char& c : abs)
+    if (c == '\0') c = '?';
+  return abs;
+}
+
 }  // namespace
 
 std::string FolderPart(std::string_view name) {
@@ -79,7 +88,7 @@ OutputFile::OutputFile(const std::string& name, Mode mode, size_t buffer_size)
     const bool create = mode == Mode::kCreate;
     throw Error(create ? kEFCreateError : kEFOpenError,
                 std::string(create ? "Cannot create file \"" : "Cannot open file \"") +
-                    AbsolutePath(name) + "\". " + SystemMessage(err));
+                    DisplayName(name) + "\". " + SystemMessage(err));
   }
   buffer_ = std::make_unique_for_overwrite<char[]>(capacity_);
 }
@@ -97,7 +106,7 @@ OutputFile::~OutputFile() {
 
 void OutputFile::ThrowWriteError(int err) const {
   throw Error(kEWriteError,
-              "Stream write error on file \"" + AbsolutePath(name_) + "\". " + SystemMessage(err));
+              "Stream write error on file \"" + DisplayName(name_) + "\". " + SystemMessage(err));
 }
 
 void OutputFile::WriteAll(const char* data, size_t size) {

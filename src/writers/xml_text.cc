@@ -7,24 +7,27 @@ namespace {
 
 constexpr std::string_view kReplacement = "\xEF\xBF\xBD";  // U+FFFD
 
-// The length of the valid UTF-8 sequence at s[i] that XML allows, 0 when
-// the bytes are no valid UTF-8 or name U+FFFE or U+FFFF. s[i] >= 0x80.
-size_t AllowedSequence(std::string_view s, size_t i) {
+// The length of the UTF-8 sequence at s[i] (s[i] >= 0x80): negative when
+// the bytes are no valid UTF-8 (one byte is then consumed), its length when
+// valid, and `forbidden` set for U+FFFE and U+FFFF, which XML does not allow.
+int Sequence(std::string_view s, size_t i, bool& forbidden) {
+  forbidden = false;
   const unsigned char c = static_cast<unsigned char>(s[i]);
-  size_t len;
+  int len;
   unsigned long cp;
   if (c >= 0xC2 && c <= 0xDF) { len = 2; cp = c & 0x1F; }
   else if (c >= 0xE0 && c <= 0xEF) { len = 3; cp = c & 0x0F; }
   else if (c >= 0xF0 && c <= 0xF4) { len = 4; cp = c & 0x07; }
-  else return 0;
-  if (i + len > s.size()) return 0;
-  for (size_t k = 1; k < len; ++k) {
-    const unsigned char cc = static_cast<unsigned char>(s[i + k]);
-    if ((cc & 0xC0) != 0x80) return 0;
+  else return -1;
+  if (i + size_t(len) > s.size()) return -1;
+  for (int k = 1; k < len; ++k) {
+    const unsigned char cc = static_cast<unsigned char>(s[i + size_t(k)]);
+    if ((cc & 0xC0) != 0x80) return -1;
     cp = (cp << 6) | (cc & 0x3F);
   }
-  if (len == 3 && (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF) || cp >= 0xFFFE)) return 0;
-  if (len == 4 && (cp < 0x10000 || cp > 0x10FFFF)) return 0;
+  if (len == 3 && (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF))) return -1;
+  if (len == 4 && (cp < 0x10000 || cp > 0x10FFFF)) return -1;
+  forbidden = cp == 0xFFFE || cp == 0xFFFF;
   return len;
 }
 
@@ -59,13 +62,17 @@ size_t CopyPlain(std::string& out, std::string_view s, size_t i,
 
 // Handles a byte >= 0x80 at s[i]; returns the index after it.
 size_t CopyNonAscii(std::string& out, std::string_view s, size_t i) {
-  const size_t len = AllowedSequence(s, i);
-  if (len == 0) {
+  bool forbidden;
+  const int len = Sequence(s, i, forbidden);
+  if (len < 0) {
     out += kReplacement;
     return i + 1;
   }
-  out.append(s.data() + i, len);
-  return i + len;
+  if (forbidden)
+    out += kReplacement;
+  else
+    out.append(s.data() + i, size_t(len));
+  return i + size_t(len);
 }
 
 }  // namespace

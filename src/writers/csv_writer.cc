@@ -34,6 +34,23 @@ std::vector<Column> BuildColumns(const tRec& job, Query& query, const TFormatSet
   return columns;
 }
 
+// Appends the UTF-16LE bytes of a UTF-8 row: ASCII by a tight loop, the
+// rest (from the first other byte on) by the general conversion.
+void AppendRowUtf16(std::string& out, std::string_view row) {
+  const size_t base = out.size();
+  out.resize(base + 2 * row.size());
+  char* p = out.data() + base;
+  size_t i = 0;
+  for (; i < row.size(); ++i) {
+    const char c = row[i];
+    if (static_cast<unsigned char>(c) >= 0x80) break;
+    *p++ = c;
+    *p++ = '\0';
+  }
+  out.resize(size_t(p - out.data()));
+  if (i < row.size()) AppendUtf16Le(out, row.substr(i));
+}
+
 bool IsAscii(std::string_view s) {
   for (char c : s)
     if (static_cast<unsigned char>(c) >= 0x80) return false;
@@ -86,7 +103,7 @@ void WriteCsv(tRec& job, Query& query, const TFormatSettings& fs, const std::str
     }
     if (utf16) {
       bytes.clear();
-      AppendUtf16Le(bytes, row);
+      AppendRowUtf16(bytes, row);
       file->Write(bytes);
     } else if (AnsiIsUtf8() || IsAscii(row)) {
       file->Write(row);

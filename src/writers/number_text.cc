@@ -41,6 +41,11 @@ void AppendInt(std::string& out, int64_t v) {
 }
 
 void AppendPadded(std::string& out, int64_t v, int min_digits) {
+  if (v >= 0 && v < 100 && min_digits <= 2) {  // the parts of dates and times
+    if (v >= 10 || min_digits == 2) out += char('0' + v / 10);
+    out += char('0' + v % 10);
+    return;
+  }
   uint64_t u = uint64_t(v);
   if (v < 0) {
     out += '-';

@@ -28,7 +28,10 @@ int UnnamedFile(const std::string& dir) {
 }  // namespace
 
 RunBuffer::RunBuffer(size_t memory_limit) : limit_(memory_limit == 0 ? 1 : memory_limit) {
-  text_.reserve(limit_ < (size_t{1} << 20) ? limit_ + 4096 : (size_t{1} << 20));
+  // Room for the limit and one more record, reserved at once: pages that
+  // are never written cost no memory, and the text never moves while it
+  // fills up to the limit.
+  text_.reserve(limit_ + (size_t{256} << 10));
 }
 
 RunBuffer::~RunBuffer() {

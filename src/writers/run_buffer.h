@@ -15,7 +15,7 @@ class OutputFile;
 
 class RunBuffer {
  public:
-  static constexpr size_t kDefaultMemoryLimit = size_t{16} << 20;
+  static constexpr size_t kDefaultMemoryLimit = size_t{8} << 20;
 
   explicit RunBuffer(size_t memory_limit = kDefaultMemoryLimit);
   ~RunBuffer();

@@ -1,5 +1,7 @@
 #include "writers/value_text.h"
 
+#include <cstdint>
+
 #include "common/error.h"
 #include "common/text.h"
 #include "workers/dataset.h"
@@ -16,9 +18,33 @@ namespace {
 void QuoteTail(std::string& out, size_t start, char separator, bool has_separator,
                std::string_view quote) {
   const std::string_view tail = std::string_view(out).substr(start);
+  // Most bytes are letters and digits; a bit mask over the codes below 64
+  // (where CR, LF and the usual separators and quotes live) rules them out
+  // with one test.
+  uint64_t low = (uint64_t{1} << '\r') | (uint64_t{1} << '\n');
+  char high[2];
+  int highs = 0;
+  auto mark = [&](char c) {
+    const unsigned char u = static_cast<unsigned char>(c);
+    if (u < 64)
+      low |= uint64_t{1} << u;
+    else
+      high[highs++] = c;
+  };
+  if (has_separator) mark(separator);
+  mark(quote[0]);
+  auto candidate = [&](char c) {
+    const unsigned char u = static_cast<unsigned char>(c);
+    if (u < 64) return ((low >> u) & 1) != 0;
+    return (highs > 0 && c == high[0]) || (highs > 1 && c == high[1]);
+  };
+  size_t first = 0;
+  while (first < tail.size() && !candidate(tail[first])) ++first;
+  if (first == tail.size()) return;
+
   size_t quotes = 0;
   bool enclose = false;
-  for (size_t i = 0; i < tail.size(); ++i) {
+  for (size_t i = first; i < tail.size(); ++i) {
     const char c = tail[i];
     if (c == '\r' || c == '\n' || (has_separator && c == separator)) {
       enclose = true;

@@ -51,6 +51,10 @@ void AppendRowUtf16(std::string& out, std::string_view row) {
   if (i < row.size()) AppendUtf16Le(out, row.substr(i));
 }
 
+// Rows are written in chunks of this size, straight from the row text.
+constexpr size_t kChunk = size_t{1} << 20;
+constexpr size_t kFileBuffer = size_t{64} << 10;
+
 bool IsAscii(std::string_view s) {
   for (char c : s)
     if (static_cast<unsigned char>(c) >= 0x80) return false;
@@ -73,48 +77,74 @@ void WriteCsv(tRec& job, Query& query, const TFormatSettings& fs, const std::str
   // Files created by this call, by the path the file system sees. A name
   // that comes back continues its file instead of replacing it.
   std::unordered_set<std::string> created;
-  std::string row;    // the current row as UTF-8
-  std::string bytes;  // the row in the file's encoding, when that differs
+  // Rows are collected in `pending` and written a chunk at a time; `done`
+  // marks the end of the last complete row (and its line end).
+  std::string pending;
+  pending.reserve(kChunk + (size_t{64} << 10));
+  size_t done = 0;
+  // With UTF-8 files the cells go straight into `pending`; otherwise the
+  // row is made in `row` and converted.
+  const bool direct = !utf16 && AnsiIsUtf8();
+  std::string row;
+  auto flush = [&]() {
+    file->Write(std::string_view(pending).substr(0, done));
+    pending.erase(0, done);
+    done = 0;
+  };
 
-  while (!query.Eof()) {
-    const std::string& name = names.NameFor(query);
-    if (!file || name != open_name) {
-      if (file) {
-        file->Close();
-        file.reset();
+  try {
+    while (!query.Eof()) {
+      const std::string& name = names.NameFor(query);
+      if (!file || name != open_name) {
+        if (file) {
+          flush();
+          file->Close();
+          file.reset();
+        }
+        open_name = name;
+        if (created.insert(NormalizePath(name)).second) {
+          job.attach.push_back(name);
+          ForceFolders(FolderPart(name));  // a failure shows as the create error
+          file.emplace(name, OutputFile::Mode::kCreate, kFileBuffer);
+          if (utf16) file->Write("\xFF\xFE");
+        } else {
+          // The earlier part ends with a line end and the file has its mark.
+          file.emplace(name, OutputFile::Mode::kAppend, kFileBuffer);
+        }
       }
-      open_name = name;
-      if (created.insert(NormalizePath(name)).second) {
-        job.attach.push_back(name);
-        ForceFolders(FolderPart(name));  // a failure shows as the create error
-        file.emplace(name, OutputFile::Mode::kCreate);
-        if (utf16) file->Write("\xFF\xFE");
-      } else {
-        // The earlier part ends with a line end and the file has its mark.
-        file.emplace(name, OutputFile::Mode::kAppend);
+
+      std::string& cells = direct ? pending : row;
+      if (!direct) row.clear();
+      for (size_t k = 0; k < columns.size(); ++k) {
+        AppendValueText(cells, columns[k].field->value(), columns[k].format, fs, job.csvsep,
+                        job.csvisl, true);
+        if (has_separator && k + 1 < columns.size()) cells += separator;
+      }
+      if (utf16)
+        AppendRowUtf16(pending, row);
+      else if (!direct)
+        pending += IsAscii(row) ? row : Utf8ToAnsi(row);
+
+      query.Next();
+      if (!query.Eof()) pending += line_end;
+      done = pending.size();
+      if (done >= kChunk) flush();
+    }
+    if (file) {
+      flush();
+      file->Close();
+    }
+  } catch (...) {
+    // What was written so far stays: the complete rows reach the file.
+    if (file) {
+      try {
+        flush();
+      } catch (...) {
+        // The first failure is the one reported.
       }
     }
-
-    row.clear();
-    for (size_t k = 0; k < columns.size(); ++k) {
-      AppendValueText(row, columns[k].field->value(), columns[k].format, fs, job.csvsep,
-                      job.csvisl, true);
-      if (has_separator && k + 1 < columns.size()) row += separator;
-    }
-    if (utf16) {
-      bytes.clear();
-      AppendRowUtf16(bytes, row);
-      file->Write(bytes);
-    } else if (AnsiIsUtf8() || IsAscii(row)) {
-      file->Write(row);
-    } else {
-      file->Write(Utf8ToAnsi(row));
-    }
-
-    query.Next();
-    if (!query.Eof()) file->Write(line_end);
+    throw;
   }
-  if (file) file->Close();
 }
 
 }  // namespace ostrevane

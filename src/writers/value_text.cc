@@ -1,6 +1,7 @@
 #include "writers/value_text.h"
 
 #include <cstdint>
+#include <cstring>
 
 #include "common/error.h"
 #include "common/text.h"
@@ -18,27 +19,26 @@ namespace {
 void QuoteTail(std::string& out, size_t start, char separator, bool has_separator,
                std::string_view quote) {
   const std::string_view tail = std::string_view(out).substr(start);
-  // Most bytes are letters and digits; a bit mask over the codes below 64
-  // (where CR, LF and the usual separators and quotes live) rules them out
-  // with one test.
-  uint64_t low = (uint64_t{1} << '\r') | (uint64_t{1} << '\n');
-  char high[2];
-  int highs = 0;
-  auto mark = [&](char c) {
-    const unsigned char u = static_cast<unsigned char>(c);
-    if (u < 64)
-      low |= uint64_t{1} << u;
-    else
-      high[highs++] = c;
-  };
-  if (has_separator) mark(separator);
-  mark(quote[0]);
-  auto candidate = [&](char c) {
-    const unsigned char u = static_cast<unsigned char>(c);
-    if (u < 64) return ((low >> u) & 1) != 0;
-    return (highs > 0 && c == high[0]) || (highs > 1 && c == high[1]);
+  // Most values hold none of the four bytes that matter; eight bytes are
+  // tested at a time (a byte equal to c makes (x - 0x01..) & ~x & 0x80..
+  // non-zero for x = word ^ c repeated).
+  constexpr uint64_t kOnes = 0x0101010101010101ULL, kHighs = 0x8080808080808080ULL;
+  const uint64_t cr = kOnes * uint8_t('\r'), lf = kOnes * uint8_t('\n');
+  const uint64_t sep = kOnes * uint8_t(has_separator ? separator : '\r');
+  const uint64_t qu = kOnes * uint8_t(quote[0]);
+  auto has = [](uint64_t w, uint64_t pattern) {
+    const uint64_t x = w ^ pattern;
+    return (x - kOnes) & ~x & kHighs;
   };
   size_t first = 0;
+  for (; first + 8 <= tail.size(); first += 8) {
+    uint64_t w;
+    std::memcpy(&w, tail.data() + first, 8);
+    if (has(w, cr) | has(w, lf) | has(w, sep) | has(w, qu)) break;
+  }
+  auto candidate = [&](char c) {
+    return c == '\r' || c == '\n' || (has_separator && c == separator) || c == quote[0];
+  };
   while (first < tail.size() && !candidate(tail[first])) ++first;
   if (first == tail.size()) return;
 

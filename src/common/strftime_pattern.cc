@@ -15,7 +15,7 @@ bool IsAsciiPunct(char c) {
 // One piece of a strftime format: a conversion (with its flag) or literal text.
 struct Token {
   bool conversion;
-  char spec;   // the conversion character
+  char conv;   // the conversion character
   char flag;   // '-' for "no padding", else 0
   std::string text;  // literal text
 };
@@ -88,7 +88,7 @@ void AppendConversion(std::string& out, const Token& t, char date_sep, char time
     // A locale whose %r spells itself with %r must not recurse forever.
     if (depth < 3) out += Translate(fmt, date_sep, time_sep, t_fmt_ampm, depth + 1);
   };
-  switch (t.spec) {
+  switch (t.conv) {
     case 'Y': case 'G': out += "yyyy"; break;
     case 'y': case 'g': out += "yy"; break;
     case 'm': out += unpadded ? "m" : "mm"; break;
@@ -154,15 +154,15 @@ std::string StrftimeLongDatePattern(std::string_view d_t_fmt, char date_sep, cha
   const std::vector<Token> tokens = Tokenize(d_t_fmt);
   std::string out;
   auto is_date = [&](size_t k) {
-    return k < tokens.size() && tokens[k].conversion && IsDateConversion(tokens[k].spec);
+    return k < tokens.size() && tokens[k].conversion && IsDateConversion(tokens[k].conv);
   };
   for (size_t k = 0; k < tokens.size(); ++k) {
     const Token& t = tokens[k];
     if (t.conversion) {
-      if (!IsDateConversion(t.spec)) continue;
+      if (!IsDateConversion(t.conv)) continue;
       Token long_form = t;
-      if (t.spec == 'a') long_form.spec = 'A';
-      if (t.spec == 'b' || t.spec == 'h') long_form.spec = 'B';
+      if (t.conv == 'a') long_form.conv = 'A';
+      if (t.conv == 'b' || t.conv == 'h') long_form.conv = 'B';
       AppendConversion(out, long_form, date_sep, time_sep, "", 1);
     } else if (k > 0 && is_date(k - 1) && is_date(k + 1)) {
       // Only text between two date conversions belongs to the date.

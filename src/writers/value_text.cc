@@ -1,20 +1,168 @@
 #include "writers/value_text.h"
 
+#include <cstdint>
+#include <cstring>
+
 #include "common/error.h"
 #include "common/text.h"
+#include "workers/dataset.h"
+#include "writers/datetime_format.h"
+#include "writers/number_text.h"
 
 namespace ostrevane {
+namespace {
 
-// Placeholder until the writers land.
-std::string ValueToText(const Value& value, const std::string&, const TFormatSettings&,
-                        std::string_view, std::string_view, bool) {
-  return value.s;
+// Doubles every `quote` in out[start..] and encloses that part in quotes
+// when it holds the separator character, the quote, CR or LF. A one-byte
+// quote (the usual case) is handled in place, from the back, without a
+// temporary text.
+void QuoteTail(std::string& out, size_t start, char separator, bool has_separator,
+               std::string_view quote) {
+  const std::string_view tail = std::string_view(out).substr(start);
+  // Most values hold none of the four bytes that matter; eight bytes are
+  // tested at a time (a byte equal to c makes (x - 0x01..) & ~x & 0x80..
+  // non-zero for x = word ^ c repeated).
+  constexpr uint64_t kOnes = 0x0101010101010101ULL, kHighs = 0x8080808080808080ULL;
+  const uint64_t cr = kOnes * uint8_t('\r'), lf = kOnes * uint8_t('\n');
+  const uint64_t sep = kOnes * uint8_t(has_separator ? separator : '\r');
+  const uint64_t qu = kOnes * uint8_t(quote[0]);
+  auto has = [](uint64_t w, uint64_t pattern) {
+    const uint64_t x = w ^ pattern;
+    return (x - kOnes) & ~x & kHighs;
+  };
+  size_t first = 0;
+  for (; first + 8 <= tail.size(); first += 8) {
+    uint64_t w;
+    std::memcpy(&w, tail.data() + first, 8);
+    if (has(w, cr) | has(w, lf) | has(w, sep) | has(w, qu)) break;
+  }
+  auto candidate = [&](char c) {
+    return c == '\r' || c == '\n' || (has_separator && c == separator) || c == quote[0];
+  };
+  while (first < tail.size() && !candidate(tail[first])) ++first;
+  if (first == tail.size()) return;
+
+  size_t quotes = 0;
+  bool enclose = false;
+  for (size_t i = first; i < tail.size(); ++i) {
+    const char c = tail[i];
+    if (c == '\r' || c == '\n' || (has_separator && c == separator)) {
+      enclose = true;
+    } else if (c == quote[0] && tail.compare(i, quote.size(), quote) == 0) {
+      ++quotes;
+      enclose = true;
+      i += quote.size() - 1;
+    }
+  }
+  if (!enclose) return;
+  if (quote.size() != 1) {
+    const std::string doubled = ReplaceAll(tail, quote, std::string(quote) + std::string(quote));
+    out.resize(start);
+    out += quote;
+    out += doubled;
+    out += quote;
+    return;
+  }
+  const char q = quote[0];
+  const size_t old_size = out.size();
+  out.resize(old_size + quotes + 2);
+  size_t dst = out.size();
+  out[--dst] = q;
+  for (size_t src = old_size; src > start;) {
+    const char c = out[--src];
+    out[--dst] = c;
+    if (c == q) out[--dst] = q;
+  }
+  out[--dst] = q;
 }
 
-std::string ExpandTemplate(const Guid& guid, std::string_view tmpl, const Query*, DateTime,
-                           const TFormatSettings&, const std::string&, const std::string&,
-                           const std::string&) {
-  return ReplaceAllIgnoreCase(tmpl, "?GUID", GuidToText(guid));
+[[noreturn]] void ThrowNoText() {
+  throw Error(kEConvertError, "Could not convert variant of type (Array Byte) into type (String)");
+}
+
+}  // namespace
+
+void AppendValueText(std::string& out, const Value& value, std::string_view datetime_format,
+                     const TFormatSettings& fs, std::string_view separator,
+                     std::string_view quote, bool quoting) {
+  const size_t start = out.size();
+  switch (value.kind) {
+    case ValueKind::kNull:
+      return;
+    case ValueKind::kInt16:
+    case ValueKind::kInt32:
+    case ValueKind::kInt64:
+      AppendInt(out, value.i);
+      break;
+    case ValueKind::kSingle:
+    case ValueKind::kDouble:
+      AppendTwoDecimals(out, value.d, fs.DecimalSeparator);
+      break;
+    case ValueKind::kCurrency:
+      AppendCurrencyTwoDecimals(out, value.i, fs.DecimalSeparator);
+      break;
+    case ValueKind::kDateTime:
+      AppendDateTimeText(out, datetime_format, fs, value.d);
+      break;
+    case ValueKind::kText:
+    case ValueKind::kGuid:
+      out += value.s;
+      break;
+    case ValueKind::kBoolean:
+      out += value.i ? "True" : "False";
+      break;
+    case ValueKind::kDecimal:
+      AppendDecimalText(out, value.s, fs.DecimalSeparator);
+      break;
+    case ValueKind::kBytes:
+      ThrowNoText();
+  }
+  if (quoting && !quote.empty())
+    QuoteTail(out, start, separator.empty() ? '\0' : separator[0], !separator.empty(), quote);
+}
+
+std::string ValueToText(const Value& value, const std::string& datetime_format,
+                        const TFormatSettings& fs, std::string_view separator,
+                        std::string_view quote, bool quoting) {
+  std::string out;
+  AppendValueText(out, value, datetime_format, fs, separator, quote, quoting);
+  return out;
+}
+
+std::string ExpandFixedMacros(const Guid& guid, std::string_view tmpl, DateTime moment,
+                              const TFormatSettings& fs, const std::string& date_pattern,
+                              const std::string& time_pattern) {
+  std::string text = ReplaceAllIgnoreCase(tmpl, "?GUID", GuidToText(guid));
+  if (IFind(text, "?DATE") != std::string::npos)
+    text = ReplaceAllIgnoreCase(text, "?DATE", FormatDateTimeText(date_pattern, fs, moment, false));
+  if (IFind(text, "?TIME") != std::string::npos)
+    text = ReplaceAllIgnoreCase(text, "?TIME", FormatDateTimeText(time_pattern, fs, moment, false));
+  return text;
+}
+
+std::string ExpandFieldMacros(std::string text, const Query& dataset, const TFormatSettings& fs,
+                              const std::string& joiner) {
+  const std::string format = DefaultDateTimeFormat(fs, joiner);
+  std::string macro;
+  for (size_t i = 0; i < dataset.FieldCount(); ++i) {
+    const Field& field = dataset.FieldAt(i);
+    if (field.name().empty()) continue;  // a bare ":" is no macro
+    macro.assign(1, ':');
+    macro += field.name();
+    if (IFind(text, macro) == std::string::npos) continue;
+    text = ReplaceAllIgnoreCase(text, macro,
+                                ValueToText(field.value(), format, fs, ";", "\"", false));
+  }
+  return text;
+}
+
+std::string ExpandTemplate(const Guid& guid, std::string_view tmpl, const Query* dataset,
+                           DateTime moment, const TFormatSettings& fs,
+                           const std::string& date_pattern, const std::string& time_pattern,
+                           const std::string& joiner) {
+  std::string text = ExpandFixedMacros(guid, tmpl, moment, fs, date_pattern, time_pattern);
+  if (dataset) text = ExpandFieldMacros(std::move(text), *dataset, fs, joiner);
+  return text;
 }
 
 }  // namespace ostrevane

@@ -21,6 +21,13 @@ std::string ValueToText(const Value& value, const std::string& datetime_format,
                         const TFormatSettings& fs, std::string_view separator,
                         std::string_view quote, bool quoting);
 
+// ValueToText appended to `out`; allocates only when `out` grows. A value
+// that needs quoting is rewritten in place. Only the first character of
+// `separator` decides the enclosing: it is the one written between cells.
+void AppendValueText(std::string& out, const Value& value, std::string_view datetime_format,
+                     const TFormatSettings& fs, std::string_view separator,
+                     std::string_view quote, bool quoting);
+
 // Replaces "?GUID", "?DATE", "?TIME" and, when `dataset` is given, ":" +
 // field name (for each field in field order) in `tmpl`; all matches,
 // without regard to case. Reads the dataset's current record only.
@@ -28,5 +35,15 @@ std::string ExpandTemplate(const Guid& guid, std::string_view tmpl, const Query*
                            DateTime moment, const TFormatSettings& fs,
                            const std::string& date_pattern, const std::string& time_pattern,
                            const std::string& joiner);
+
+// The parts of ExpandTemplate. The macros that do not depend on a record:
+std::string ExpandFixedMacros(const Guid& guid, std::string_view tmpl, DateTime moment,
+                              const TFormatSettings& fs, const std::string& date_pattern,
+                              const std::string& time_pattern);
+// The field macros of the dataset's current record, in field order, each on
+// the text the earlier fields left. A field whose macro does not occur is
+// not read, so a binary field fails only when its macro is used.
+std::string ExpandFieldMacros(std::string text, const Query& dataset, const TFormatSettings& fs,
+                              const std::string& joiner);
 
 }  // namespace ostrevane

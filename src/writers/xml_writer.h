@@ -1,7 +1,11 @@
 #pragma once
 
+#include <cstddef>
+
+#include "common/datetime.h"
 #include "common/format_settings.h"
 #include "control/job.h"
+#include "writers/run_buffer.h"
 
 namespace ostrevane {
 
@@ -11,5 +15,13 @@ class Query;
 // and appends every file saved to job.attach. Does nothing when job.xmlt is
 // set. The caller holds the writer lock.
 void WriteXml(tRec& job, Query& query, const TFormatSettings& fs);
+
+// The same with a chosen clock (for TIMESTAMP) and the memory a run's
+// records may take before they go to a temporary file.
+struct XmlWriterOptions {
+  const Clock* clock = nullptr;  // null: the system clock
+  size_t run_memory = RunBuffer::kDefaultMemoryLimit;
+};
+void WriteXml(tRec& job, Query& query, const TFormatSettings& fs, const XmlWriterOptions& options);
 
 }  // namespace ostrevane

@@ -1,0 +1,150 @@
+#include "writers/csv_writer.h"
+
+#include <optional>
+#include <unordered_set>
+#include <vector>
+
+#include "common/codepage.h"
+#include "common/path.h"
+#include "common/text.h"
+#include "workers/dataset.h"
+#include "writers/name_template.h"
+#include "writers/output_files.h"
+#include "writers/value_text.h"
+
+namespace ostrevane {
+namespace {
+
+struct Column {
+  const Field* field;
+  std::string format;  // date-time pattern of the column's date-time values
+};
+
+std::vector<Column> BuildColumns(const tRec& job, Query& query, const TFormatSettings& fs,
+                                 const std::string& joiner) {
+  std::vector<Column> columns;
+  if (job.fields.empty()) {
+    const std::string format = DefaultDateTimeFormat(fs, joiner);
+    for (size_t i = 0; i < query.FieldCount(); ++i) columns.push_back({&query.FieldAt(i), format});
+  } else {
+    // Entries that name no field are skipped without a message.
+    for (const tParamRec& entry : job.fields)
+      if (const Field* f = query.FindField(entry.name)) columns.push_back({f, entry.value});
+  }
+  return columns;
+}
+
+// Appends the UTF-16LE bytes of a UTF-8 row: ASCII by a tight loop, the
+// rest (from the first other byte on) by the general conversion.
+void AppendRowUtf16(std::string& out, std::string_view row) {
+  const size_t base = out.size();
+  out.resize(base + 2 * row.size());
+  char* p = out.data() + base;
+  size_t i = 0;
+  for (; i < row.size(); ++i) {
+    const char c = row[i];
+    if (static_cast<unsigned char>(c) >= 0x80) break;
+    *p++ = c;
+    *p++ = '\0';
+  }
+  out.resize(size_t(p - out.data()));
+  if (i < row.size()) AppendUtf16Le(out, row.substr(i));
+}
+
+// Rows are written in chunks of this size, straight from the row text.
+constexpr size_t kChunk = size_t{1} << 20;
+constexpr size_t kFileBuffer = size_t{64} << 10;
+
+bool IsAscii(std::string_view s) {
+  for (char c : s)
+    if (static_cast<unsigned char>(c) >= 0x80) return false;
+  return true;
+}
+
+}  // namespace
+
+void WriteCsv(tRec& job, Query& query, const TFormatSettings& fs, const std::string& joiner) {
+  job.attach.clear();
+  const std::vector<Column> columns = BuildColumns(job, query, fs, joiner);
+  const bool utf16 = job.csvcp == 1;
+  const bool has_separator = !job.csvsep.empty();
+  const char separator = has_separator ? job.csvsep[0] : '\0';
+  const std::string_view line_end = utf16 ? std::string_view("\r\0\n\0", 4) : "\r\n";
+
+  NameTemplate names(job, job.csv, query, fs, joiner);
+  std::optional<OutputFile> file;
+  std::string open_name;
+  // Files created by this call, by the path the file system sees. A name
+  // that comes back continues its file instead of replacing it.
+  std::unordered_set<std::string> created;
+  // Rows are collected in `pending` and written a chunk at a time; `done`
+  // marks the end of the last complete row (and its line end).
+  std::string pending;
+  pending.reserve(kChunk + (size_t{64} << 10));
+  size_t done = 0;
+  // With UTF-8 files the cells go straight into `pending`; otherwise the
+  // row is made in `row` and converted.
+  const bool direct = !utf16 && AnsiIsUtf8();
+  std::string row;
+  auto flush = [&]() {
+    file->Write(std::string_view(pending).substr(0, done));
+    pending.erase(0, done);
+    done = 0;
+  };
+
+  try {
+    while (!query.Eof()) {
+      const std::string& name = names.NameFor(query);
+      if (!file || name != open_name) {
+        if (file) {
+          flush();
+          file->Close();
+          file.reset();
+        }
+        open_name = name;
+        if (created.insert(NormalizePath(name)).second) {
+          job.attach.push_back(name);
+          ForceFolders(FolderPart(name));  // a failure shows as the create error
+          file.emplace(name, OutputFile::Mode::kCreate, kFileBuffer);
+          if (utf16) file->Write("\xFF\xFE");
+        } else {
+          // The earlier part ends with a line end and the file has its mark.
+          file.emplace(name, OutputFile::Mode::kAppend, kFileBuffer);
+        }
+      }
+
+      std::string& cells = direct ? pending : row;
+      if (!direct) row.clear();
+      for (size_t k = 0; k < columns.size(); ++k) {
+        AppendValueText(cells, columns[k].field->value(), columns[k].format, fs, job.csvsep,
+                        job.csvisl, true);
+        if (has_separator && k + 1 < columns.size()) cells += separator;
+      }
+      if (utf16)
+        AppendRowUtf16(pending, row);
+      else if (!direct)
+        pending += IsAscii(row) ? row : Utf8ToAnsi(row);
+
+      query.Next();
+      if (!query.Eof()) pending += line_end;
+      done = pending.size();
+      if (done >= kChunk) flush();
+    }
+    if (file) {
+      flush();
+      file->Close();
+    }
+  } catch (...) {
+    // What was written so far stays: the complete rows reach the file.
+    if (file) {
+      try {
+        flush();
+      } catch (...) {
+        // The first failure is the one reported.
+      }
+    }
+    throw;
+  }
+}
+
+}  // namespace ostrevane

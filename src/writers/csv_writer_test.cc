@@ -1,0 +1,185 @@
+#include "writers/csv_writer.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "common/error.h"
+#include "common/path.h"
+#include "testing/writer_fixture.h"
+
+namespace ostrevane {
+namespace {
+
+using testing::ReadFile;
+using testing::WriteFile;
+
+using Rows = std::vector<std::vector<Value>>;
+
+struct CsvTest : testing::WriterFixture {
+  const TFormatSettings fs = DefaultFormatSettings();
+  void Write() { WriteCsv(job, *query, fs, " "); }
+  std::string Name(const std::string& n) { return dir / n; }
+};
+
+std::string Utf16(std::string_view ascii) {
+  std::string out;
+  for (char c : ascii) {
+    out += c;
+    out += '\0';
+  }
+  return out;
+}
+
+TEST_F(CsvTest, TwoRecordsInEachEncoding) {
+  struct {
+    uint8_t csvcp;
+    std::string bytes;
+  } cases[] = {
+      {1, "\xFF\xFE" + Utf16("1;\"a;b\"\r\n2;x")},
+      {0, "1;\"a;b\"\r\n2;x"},
+      {2, "1;\"a;b\"\r\n2;x"},
+  };
+  for (const auto& c : cases) {
+    Open({{"ID", FieldType::ftInteger, 0}, {"NAME", FieldType::ftString, 10}},
+         {{Value::Integer(1), Value::Text("a;b")}, {Value::Integer(2), Value::Text("x")}});
+    job.csv = Name("out.csv");
+    job.csvcp = c.csvcp;
+    job.attach = {"stale entry"};
+    Write();
+    EXPECT_EQ(ReadFile(job.csv), c.bytes) << int(c.csvcp);
+    EXPECT_EQ(job.attach, std::vector<std::string>{job.csv});
+    EXPECT_TRUE(query->Eof());
+  }
+}
+
+TEST_F(CsvTest, OneRecordHasNoLineEnd) {
+  Open({{"ID", FieldType::ftInteger, 0}}, {{Value::Integer(5)}});
+  job.csv = Name("one.csv");
+  WriteFile(job.csv, "an older and longer file");
+  Write();
+  EXPECT_EQ(ReadFile(job.csv), "5");
+}
+
+TEST_F(CsvTest, FieldMacroSplitsRunsIntoFilesAndFoldersAreMade) {
+  Open({{"ID", FieldType::ftInteger, 0}, {"REGION", FieldType::ftString, 10}},
+       {{Value::Integer(1), Value::Text("A")},
+        {Value::Integer(2), Value::Text("A")},
+        {Value::Integer(3), Value::Text("B")}});
+  job.csv = dir.path() + "\\out/:region\\list.csv";
+  Write();
+  const std::string a = dir.path() + "\\out/A\\list.csv", b = dir.path() + "\\out/B\\list.csv";
+  EXPECT_EQ(job.attach, (std::vector<std::string>{a, b}));
+  EXPECT_EQ(ReadFile(NormalizePath(a)), "1;A\r\n2;A\r\n");
+  EXPECT_EQ(ReadFile(NormalizePath(b)), "3;B");
+}
+
+// Records not grouped by the name: a name that comes back continues its
+// file, listed once, with one byte-order mark.
+TEST_F(CsvTest, NameThatComesBackExtendsItsFile) {
+  for (uint8_t csvcp : {0, 1}) {
+    Open({{"ID", FieldType::ftInteger, 0}, {"REGION", FieldType::ftString, 10}},
+         {{Value::Integer(1), Value::Text("A")},
+          {Value::Integer(2), Value::Text("B")},
+          {Value::Integer(3), Value::Text("A")},
+          {Value::Integer(4), Value::Text("A")}});
+    job.csvcp = csvcp;
+    job.csv = Name(":REGION.csv");
+    Write();
+    EXPECT_EQ(job.attach, (std::vector<std::string>{Name("A.csv"), Name("B.csv")}));
+    const std::string bom = csvcp == 1 ? "\xFF\xFE" : "";
+    auto enc = [&](std::string_view s) { return csvcp == 1 ? Utf16(s) : std::string(s); };
+    EXPECT_EQ(ReadFile(Name("A.csv")), bom + enc("1;A\r\n3;A\r\n4;A"));
+    EXPECT_EQ(ReadFile(Name("B.csv")), bom + enc("2;B\r\n"));
+  }
+}
+
+TEST_F(CsvTest, ColumnListFromFields) {
+  Value when;
+  when.SetDateTime(EncodeDateTime(2015, 10, 8, 14, 3, 5));
+  const std::vector<FieldDef> fields = {{"ID", FieldType::ftInteger, 0},
+                                        {"NAME", FieldType::ftString, 10},
+                                        {"AT", FieldType::ftDateTime, 0}};
+  const Rows rows = {{Value::Integer(1), Value::Text("n"), when}};
+  struct {
+    std::vector<tParamRec> fields;
+    const char* expected;
+  } cases[] = {
+      {{}, "1;n;2015-10-08 14:03:05"},
+      {{{"name", ""}, {"id", ""}}, "n;1"},
+      {{{"at", "dd.mm.yyyy"}, {"AT", ""}, {"at", "hh!h"}}, "08.10.2015;2015-10-08 14:03:05;14h"},
+      {{{"missing", ""}, {"ID", ""}}, "1"},
+  };
+  for (const auto& c : cases) {
+    Open(fields, rows);
+    job.fields = c.fields;
+    job.csv = Name("cols.csv");
+    Write();
+    EXPECT_EQ(ReadFile(job.csv), c.expected);
+  }
+  // No name matches: rows are empty, only the line ends remain.
+  Open(fields, {rows[0], rows[0], rows[0]});
+  job.fields = {{"nothing", ""}};
+  job.csvcp = 1;
+  Write();
+  EXPECT_EQ(ReadFile(job.csv), "\xFF\xFE" + Utf16("\r\n\r\n"));
+}
+
+TEST_F(CsvTest, HostileValues) {
+  const std::string invalid_utf8 = "x\xC3(\xFFy";
+  Open({{"T", FieldType::ftString, 10}, {"F", FieldType::ftFloat, 0}},
+       {{Value::Text("say \"hi\""), Value::Null()},
+        {Value::Text("line\r\nbreak"), Value::Null()},
+        {Value::Text(std::string("nul\0in", 6)), Value::Null()},
+        {Value::Text(invalid_utf8), Value::Null()}});
+  job.csv = Name("h.csv");
+  Write();
+  EXPECT_EQ(ReadFile(job.csv), "\"say \"\"hi\"\"\";\r\n\"line\r\nbreak\";\r\n" +
+                                   std::string("nul\0in;\r\n", 9) + invalid_utf8 + ";");
+  // In UTF-16 an invalid byte becomes U+FFFD.
+  Open({{"T", FieldType::ftString, 10}}, {{Value::Text("\xFF")}});
+  job.csvcp = 1;
+  Write();
+  EXPECT_EQ(ReadFile(job.csv), "\xFF\xFE\xFD\xFF");
+}
+
+TEST_F(CsvTest, EightBitCodePageReplacesWhatItCannotHold) {
+  testing::CodePageGuard cp1252("CP1252");
+  Open({{"T", FieldType::ftString, 10}},
+       {{Value::Text("\xC3\xA9\xE2\x82\xAC\xE2\x98\x83")}, {Value::Text("plain")}});  // é € ☃
+  job.csv = Name("cp.csv");
+  Write();
+  EXPECT_EQ(ReadFile(job.csv), "\xE9\x80?\r\nplain");
+}
+
+TEST_F(CsvTest, BinaryValuesHaveNoText) {
+  Open({{"ID", FieldType::ftInteger, 0}, {"B", FieldType::ftBlob, 0}},
+       {{Value::Integer(1), Value::Null()}, {Value::Integer(2), testing::Bytes("\x01")}});
+  job.csv = Name("bin.csv");
+  try {
+    Write();
+    FAIL() << "no error";
+  } catch (const Error& e) {
+    EXPECT_EQ(e.class_name(), kEConvertError);
+  }
+  // The null blob gave an empty cell; what was written stays.
+  EXPECT_EQ(ReadFile(job.csv), "1;\r\n");
+}
+
+TEST_F(CsvTest, FolderThatCannotBeMadeGivesTheCreateError) {
+  WriteFile(Name("blocker"), "a file where a folder should be");
+  Open({{"ID", FieldType::ftInteger, 0}}, {{Value::Integer(1)}});
+  job.csv = Name("blocker\\sub\\x.csv");
+  try {
+    Write();
+    FAIL() << "no error";
+  } catch (const Error& e) {
+    EXPECT_EQ(e.class_name(), kEFCreateError);
+    EXPECT_EQ(e.message(),
+              "Cannot create file \"" + dir.path() + "/blocker/sub/x.csv\". Not a directory");
+  }
+  EXPECT_EQ(job.attach, std::vector<std::string>{job.csv});  // listed before creation
+}
+
+}  // namespace
+}  // namespace ostrevane

@@ -1,0 +1,149 @@
+#include "writers/datetime_format.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+namespace ostrevane {
+namespace {
+
+// 2015-10-08 (a Thursday) 14:03:05.045
+const DateTime kValue = EncodeDateTime(2015, 10, 8, 14, 3, 5, 45);
+
+TEST(FormatDateTimeTextTest, PatternLanguage) {
+  const TFormatSettings fs = DefaultFormatSettings();
+  struct {
+    const char* pattern;
+    const char* expected;
+  } cases[] = {
+      {"YYYY-MM-DD", "2015-10-08"},
+      {"HH:NN:SS", "14:03:05"},
+      {"HHNNSSZZZ", "140305045"},
+      {"h:mm AM/PM", "2:03 PM"},
+      {"dddd", "Thursday"},
+      {"ddd, d mmm", "Thu, 8 Oct"},
+      {"!d!d", "dd"},
+      {"yyyy 'at' hh", "2015 at 14"},
+      // runs and counts
+      {"y|yy|yyy|yyyy|yyyyy", "15|15|2015|2015|2015"},
+      {"m|mm|mmm|mmmm|mmmmm", "10|10|Oct|October|October"},
+      {"d|dd|ddd|dddd", "8|08|Thu|Thursday"},
+      {"ddddd", "2015-10-08"},
+      {"dddddd", "Thursday, October 8, 2015"},
+      {"z|zz|zzz|zzzz", "45|45|045|045"},
+      {"h|hh|hhh|n|nnn|s|sss", "14|14|14|3|03|5|05"},
+      {"yY", "1515"},  // case-sensitive runs: two runs of one
+      // "m" after "h" is minutes; any letter between makes it a month again
+      {"hh:mm", "14:03"},
+      {"Hmm", "1403"},
+      {"hh' 'mm", "14 03"},
+      {"dd/mm", "08-10"},
+      {"hhxmm", "14x10"},
+      {"mm:hh:mm", "10:14:03"},
+      // AM/PM family and the 12-hour scan
+      {"hh AM/PM", "02 PM"},
+      {"hh 'AM/PM'", "14 AM/PM"},
+      {"hh \"x\" am/pm", "02 x pm"},
+      {"am/pm hh", "pm 02"},
+      {"hh a/p", "02 p"},
+      {"hh A/P", "02 P"},
+      {"hh ampm", "02 PM"},
+      {"hh h ampm", "14 2 PM"},  // the scan of the first run stops at the next h
+      {"aaaa|aaa|aa|a", "Thursday|Thu|aa|a"},
+      {"AAAA", "Thursday"},
+      // settings patterns and their nesting
+      {"t", "14:03:05"},
+      {"tt", "14:03:05"},
+      {"c", "2015-10-08 14:03:05"},
+      {"", "2015-10-08 14:03:05"},
+      {"g gg e ee", "   "},
+      // quotes and the escape
+      {"'unclosed yyyy", "unclosed yyyy"},
+      {"\"d'd\"", "d'd"},
+      {"ab!", "ab"},
+      {"!!", "!"},
+      // characters outside ASCII are copied; one outside the basic plane
+      // resets the last letter
+      {"yyyy\xE5\xB9\xB4mm", "2015\xE5\xB9\xB4" "10"},
+      {"hh\xE2\x82\xAC" "mm", "14\xE2\x82\xAC" "03"},
+      {"hh\xF0\x9F\x98\x80mm", "14\xF0\x9F\x98\x80" "10"},
+      {"!\xE2\x82\xAC" "d", "\xE2\x82\xAC" "8"},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(FormatDateTimeText(c.pattern, fs, kValue), c.expected) << c.pattern;
+}
+
+TEST(FormatDateTimeTextTest, EscapeOffCopiesTheMark) {
+  const TFormatSettings fs = DefaultFormatSettings();
+  EXPECT_EQ(FormatDateTimeText("!d!d", fs, kValue, false), "!8!8");
+  EXPECT_EQ(FormatDateTimeText("dd!", fs, kValue, false), "08!");
+}
+
+TEST(FormatDateTimeTextTest, SettingsDecideSeparatorsNamesAndNesting) {
+  TFormatSettings fs = DefaultFormatSettings();
+  fs.DateSeparator = '.';
+  fs.TimeSeparator = '\0';
+  fs.TimeAMString = "vorm.";
+  fs.TimePMString = "nachm.";
+  EXPECT_EQ(FormatDateTimeText("yyyy/mm/dd hh:nn", fs, kValue), "2015.10.08 1403");
+  EXPECT_EQ(FormatDateTimeText("h ampm", fs, kValue), "2 nachm.");
+
+  // A settings pattern reached from a level-2 pattern adds nothing; the
+  // space before the time still comes.
+  fs = DefaultFormatSettings();
+  fs.ShortDateFormat = "c";
+  EXPECT_EQ(FormatDateTimeText("c", fs, kValue), "  14:03:05");
+  fs.ShortDateFormat = "ddddd|";
+  EXPECT_EQ(FormatDateTimeText("ddddd", fs, kValue), "|");
+}
+
+TEST(FormatDateTimeTextTest, ClockEdges) {
+  const TFormatSettings fs = DefaultFormatSettings();
+  struct {
+    DateTime value;
+    const char* pattern;
+    const char* expected;
+  } cases[] = {
+      {EncodeDateTime(2015, 10, 8), "", "2015-10-08"},  // midnight: date only
+      {EncodeDateTime(2015, 10, 8, 0, 5), "h:nn am/pm", "12:05 am"},
+      {EncodeDateTime(2015, 10, 8, 12, 5), "h:nn am/pm", "12:05 pm"},
+      {EncodeDateTime(2015, 10, 8, 23, 5), "h:nn A/P", "11:05 P"},
+      // the time rounds to the millisecond and carries into the next day
+      {EncodeDateTime(2015, 12, 31) + (86400 - 0.0004) / 86400, "yyyy-mm-dd hh:nn:ss.zzz",
+       "2016-01-01 00:00:00.000"},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(FormatDateTimeText(c.pattern, fs, c.value), c.expected) << c.pattern;
+}
+
+TEST(FormatDateTimeTextTest, DatesOutsideTheUsualRange) {
+  const TFormatSettings fs = DefaultFormatSettings();
+  const char* p = "yyyy-mm-dd hh:nn|yy";
+  EXPECT_EQ(FormatDateTimeText(p, fs, EncodeDateTime(1, 1, 1)), "0001-01-01 00:00|01");
+  EXPECT_EQ(FormatDateTimeText(p, fs, EncodeDateTime(1850, 3, 1, 6)), "1850-03-01 06:00|50");
+  EXPECT_EQ(FormatDateTimeText(p, fs, EncodeDateTime(12345, 6, 7)), "12345-06-07 00:00|45");
+  EXPECT_EQ(FormatDateTimeText(p, fs, EncodeDateTime(-5, 1, 1)), "-0005-01-01 00:00|95");
+  // Negative values: the whole part is the day, the fraction the time.
+  EXPECT_EQ(FormatDateTimeText(p, fs, -1.25), "1899-12-29 06:00|99");
+  // Values no calendar holds decode as the epoch instead of overflowing.
+  for (double v : {double(NAN), double(INFINITY), -double(INFINITY), 1e300, -1e20})
+    EXPECT_EQ(FormatDateTimeText(p, fs, v), "1899-12-30 00:00|99") << v;
+}
+
+TEST(FormatDateTimeTextTest, LongPatterns) {
+  const TFormatSettings fs = DefaultFormatSettings();
+  EXPECT_EQ(FormatDateTimeText(std::string(10000, 'y'), fs, kValue), "2015");
+  EXPECT_EQ(FormatDateTimeText(std::string(10000, 'd'), fs, kValue), "Thursday, October 8, 2015");
+  EXPECT_EQ(FormatDateTimeText(std::string(10000, '\''), fs, kValue), "");
+  EXPECT_EQ(FormatDateTimeText(std::string(9999, '!'), fs, kValue), std::string(4999, '!'));
+  std::string many;
+  for (int i = 0; i < 2500; ++i) many += "hh:a";
+  std::string expected;
+  for (int i = 0; i < 2500; ++i) expected += "14:a";
+  EXPECT_EQ(FormatDateTimeText(many, fs, kValue), expected);
+  const std::string literal(10000, 'x');
+  EXPECT_EQ(FormatDateTimeText(literal, fs, kValue), literal);
+}
+
+}  // namespace
+}  // namespace ostrevane

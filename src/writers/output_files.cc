@@ -1,0 +1,217 @@
+#include "writers/output_files.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <system_error>
+
+#include "common/error.h"
+#include "common/path.h"
+
+namespace ostrevane {
+namespace {
+
+bool IsDelimiter(char c) { return c == '/' || c == '\\'; }
+
+std::string SystemMessage(int err) { return std::error_code(err, std::generic_category()).message(); }
+
+// A folder exists when stat reports a directory (links followed). When stat
+// fails for another reason than a missing or malformed path, the path
+// counts as existing, and creation is left to fail later if it does not.
+bool FolderExists(const std::string& path) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) == 0) return S_ISDIR(st.st_mode);
+  return !(errno == ENOENT || errno == ENOTDIR || errno == EINVAL || errno == ENAMETOOLONG ||
+           errno == ELOOP);
+}
+
+// The absolute name for messages; a NUL (which no file name can hold) is
+// shown as "?" so that the message is not cut there.
+std::string DisplayName(const std::string& name) {
+  std::string abs = AbsolutePath(name);
+  for (char& c : abs)
+    if (c == '\0') c = '?';
+  return abs;
+}
+
+}  // namespace
+
+std::string FolderPart(std::string_view name) {
+  size_t pos = name.size();
+  while (pos > 0 && !IsDelimiter(name[pos - 1])) --pos;
+  if (pos == 0) return {};
+  const size_t last = pos - 1;  // the last delimiter
+  if (last > 0 && !IsDelimiter(name[last - 1])) return std::string(name.substr(0, last));
+  return std::string(name.substr(0, pos));
+}
+
+bool ForceFolders(std::string_view path) {
+  std::string p = NormalizePath(path);
+  if (p.find('\0') != std::string::npos) return false;
+  if (FolderExists(p)) return true;
+  if (!p.empty() && p.back() == '/') p.pop_back();
+  if (p.empty()) return false;
+  p += '/';
+  for (size_t i = 0; i < p.size(); ++i) {
+    if (p[i] != '/') continue;
+    const std::string prefix = p.substr(0, i + 1);
+    if (FolderExists(prefix)) continue;
+    if (::mkdir(prefix.c_str(), 0777) != 0) {
+      struct stat st;
+      if (errno == EEXIST && ::stat(prefix.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) continue;
+      return false;
+    }
+  }
+  return true;
+}
+
+OutputFile::OutputFile(const std::string& name, Mode mode, size_t buffer_size)
+    : name_(name), capacity_(buffer_size == 0 ? 1 : buffer_size) {
+  const std::string path = NormalizePath(name);
+  int err = EINVAL;  // a name with a NUL character is no file name
+  if (path.find('\0') == std::string::npos) {
+    int flags = O_CLOEXEC;
+    switch (mode) {
+      case Mode::kCreate: flags |= O_WRONLY | O_CREAT | O_TRUNC; break;
+      case Mode::kAppend: flags |= O_WRONLY | O_APPEND; break;
+      case Mode::kUpdate: flags |= O_RDWR; break;
+    }
+    do {
+      fd_ = ::open(path.c_str(), flags, 0666);
+    } while (fd_ < 0 && errno == EINTR);
+    err = errno;
+  }
+  if (fd_ < 0) {
+    const bool create = mode == Mode::kCreate;
+    throw Error(create ? kEFCreateError : kEFOpenError,
+                std::string(create ? "Cannot create file \"" : "Cannot open file \"") +
+                    DisplayName(name) + "\". " + SystemMessage(err));
+  }
+  buffer_ = std::make_unique_for_overwrite<char[]>(capacity_);
+}
+
+OutputFile::~OutputFile() {
+  if (fd_ < 0) return;
+  try {
+    if (!failed_) Flush();
+  } catch (...) {
+    // Keeps what could be written; the failure was or will be reported by
+    // whoever unwinds through here.
+  }
+  ::close(fd_);
+}
+
+void OutputFile::ThrowWriteError(int err) const {
+  throw Error(kEWriteError,
+              "Stream write error on file \"" + DisplayName(name_) + "\". " + SystemMessage(err));
+}
+
+void OutputFile::WriteAll(const char* data, size_t size) {
+  while (size > 0) {
+    const ssize_t w = ::write(fd_, data, size);
+    if (w < 0) {
+      if (errno == EINTR) continue;
+      failed_ = true;
+      ThrowWriteError(errno);
+    }
+    if (w == 0) {
+      failed_ = true;
+      ThrowWriteError(ENOSPC);
+    }
+    data += w;
+    size -= size_t(w);
+  }
+}
+
+void OutputFile::Write(std::string_view bytes) {
+  if (bytes.size() <= capacity_ - used_) {
+    std::memcpy(buffer_.get() + used_, bytes.data(), bytes.size());
+    used_ += bytes.size();
+    return;
+  }
+  Flush();
+  if (bytes.size() >= capacity_) {
+    WriteAll(bytes.data(), bytes.size());
+    return;
+  }
+  std::memcpy(buffer_.get(), bytes.data(), bytes.size());
+  used_ = bytes.size();
+}
+
+void OutputFile::Flush() {
+  if (used_ == 0) return;
+  const size_t n = used_;
+  used_ = 0;
+  WriteAll(buffer_.get(), n);
+}
+
+void OutputFile::Close() {
+  if (fd_ < 0) return;
+  Flush();
+  const int fd = fd_;
+  fd_ = -1;
+  // Linux releases the descriptor even when close reports EINTR.
+  if (::close(fd) != 0 && errno != EINTR) ThrowWriteError(errno);
+}
+
+int64_t OutputFile::Size() {
+  Flush();
+  struct stat st;
+  if (::fstat(fd_, &st) != 0) ThrowWriteError(errno);
+  return int64_t(st.st_size);
+}
+
+std::string OutputFile::ReadTail(size_t n) {
+  const int64_t size = Size();
+  const int64_t from = size > int64_t(n) ? size - int64_t(n) : 0;
+  std::string out(size_t(size - from), '\0');
+  size_t got = 0;
+  while (got < out.size()) {
+    const ssize_t r = ::pread(fd_, out.data() + got, out.size() - got, from + int64_t(got));
+    if (r < 0 && errno == EINTR) continue;
+    if (r <= 0) break;
+    got += size_t(r);
+  }
+  out.resize(got);
+  return out;
+}
+
+void OutputFile::Seek(int64_t offset) {
+  Flush();
+  if (::lseek(fd_, offset, SEEK_SET) < 0) ThrowWriteError(errno);
+}
+
+void OutputFile::CopyFrom(int fd, int64_t offset, int64_t size) {
+  Flush();
+  off_t in_off = offset;
+  while (size > 0) {
+    const ssize_t n = ::copy_file_range(fd, &in_off, fd_, nullptr, size_t(size), 0);
+    if (n > 0) {
+      size -= n;
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && errno != EXDEV && errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) {
+      failed_ = true;
+      ThrowWriteError(errno);
+    }
+    break;  // not supported here (or nothing left to read): copy by hand
+  }
+  while (size > 0) {
+    const size_t chunk = size_t(size) < capacity_ ? size_t(size) : capacity_;
+    const ssize_t r = ::pread(fd, buffer_.get(), chunk, in_off);
+    if (r < 0 && errno == EINTR) continue;
+    if (r <= 0) {
+      failed_ = true;
+      ThrowWriteError(r < 0 ? errno : EIO);
+    }
+    WriteAll(buffer_.get(), size_t(r));
+    in_off += r;
+    size -= r;
+  }
+}
+
+}  // namespace ostrevane

@@ -1,0 +1,76 @@
+// The output files of the writers: the folder part of a file name, the
+// creation of missing folders, and files written through a large buffer.
+// "/" and "\" both delimit folders; a "\" is written as "/" when the file
+// system is asked.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace ostrevane {
+
+// The text up to and including the last "/" or "\"; that final delimiter is
+// left out unless it is the first character or directly follows another
+// delimiter ("out/x.csv" -> "out", "/x.csv" -> "/", "x.csv" -> "").
+std::string FolderPart(std::string_view name);
+
+// Creates every missing level of `path`, top down. True when the folder
+// exists afterwards. A path the file system refuses to report for another
+// reason than its absence (no permission to look, say) counts as existing.
+bool ForceFolders(std::string_view path);
+
+// One output file, written through a buffer, closed by its destructor
+// (which keeps what was written and never throws). Failures raise:
+// creation Error(kEFCreateError, "Cannot create file \"<absolute name>\". <system message>"),
+// reopening Error(kEFOpenError, "Cannot open file ..."), writing and closing
+// Error(kEWriteError, "Stream write error on file \"<absolute name>\". <system message>").
+class OutputFile {
+ public:
+  enum class Mode {
+    kCreate,  // create, replacing a file of that name
+    kAppend,  // open an existing file and write at its end
+    kUpdate,  // open an existing file for reading and writing at a chosen place
+  };
+  static constexpr size_t kDefaultBuffer = size_t{1} << 20;
+
+  explicit OutputFile(const std::string& name, Mode mode = Mode::kCreate,
+                      size_t buffer_size = kDefaultBuffer);
+  ~OutputFile();
+  OutputFile(const OutputFile&) = delete;
+  OutputFile& operator=(const OutputFile&) = delete;
+
+  void Write(std::string_view bytes);
+  void Write(const char* data, size_t size) { Write(std::string_view(data, size)); }
+  // Writes the bytes still buffered.
+  void Flush();
+  // Flushes and closes; reports a failure of either.
+  void Close();
+
+  // Size of the file as written so far (buffer included).
+  int64_t Size();
+  // The last `n` bytes of the file as written so far (fewer when shorter).
+  std::string ReadTail(size_t n);
+  // Continues writing at `offset` (after the buffered bytes are written).
+  void Seek(int64_t offset);
+  // Appends `size` bytes of the open file `fd` from `offset`, in the kernel
+  // where it can.
+  void CopyFrom(int fd, int64_t offset, int64_t size);
+
+  const std::string& name() const { return name_; }
+
+ private:
+  [[noreturn]] void ThrowWriteError(int err) const;
+  void WriteAll(const char* data, size_t size);
+
+  std::string name_;
+  int fd_ = -1;
+  std::unique_ptr<char[]> buffer_;
+  size_t capacity_;
+  size_t used_ = 0;
+  bool failed_ = false;
+};
+
+}  // namespace ostrevane

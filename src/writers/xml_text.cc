@@ -1,0 +1,125 @@
+#include "writers/xml_text.h"
+
+#include <array>
+
+namespace ostrevane {
+namespace {
+
+constexpr std::string_view kReplacement = "\xEF\xBF\xBD";  // U+FFFD
+
+// The length of the UTF-8 sequence at s[i] (s[i] >= 0x80): negative when
+// the bytes are no valid UTF-8 (one byte is then consumed), its length when
+// valid, and `forbidden` set for U+FFFE and U+FFFF, which XML does not allow.
+int Sequence(std::string_view s, size_t i, bool& forbidden) {
+  forbidden = false;
+  const unsigned char c = static_cast<unsigned char>(s[i]);
+  int len;
+  unsigned long cp;
+  if (c >= 0xC2 && c <= 0xDF) { len = 2; cp = c & 0x1F; }
+  else if (c >= 0xE0 && c <= 0xEF) { len = 3; cp = c & 0x0F; }
+  else if (c >= 0xF0 && c <= 0xF4) { len = 4; cp = c & 0x07; }
+  else return -1;
+  if (i + size_t(len) > s.size()) return -1;
+  for (int k = 1; k < len; ++k) {
+    const unsigned char cc = static_cast<unsigned char>(s[i + size_t(k)]);
+    if ((cc & 0xC0) != 0x80) return -1;
+    cp = (cp << 6) | (cc & 0x3F);
+  }
+  if (len == 3 && (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF))) return -1;
+  if (len == 4 && (cp < 0x10000 || cp > 0x10FFFF)) return -1;
+  forbidden = cp == 0xFFFE || cp == 0xFFFF;
+  return len;
+}
+
+// Bytes below 0x80 that need more than a copy.
+constexpr std::array<bool, 128> MakeSpecial(bool attribute) {
+  std::array<bool, 128> t{};
+  for (int c = 0; c < 0x20; ++c) t[c] = true;
+  if (attribute) {
+    t['&'] = t['<'] = t['>'] = t['"'] = true;
+  } else {
+    t['\t'] = t['\r'] = t['\n'] = false;
+    t[']'] = true;
+  }
+  return t;
+}
+constexpr std::array<bool, 128> kAttributeSpecial = MakeSpecial(true);
+constexpr std::array<bool, 128> kCdataSpecial = MakeSpecial(false);
+
+// Copies s[i..] up to the next byte that `special` marks or that is not
+// ASCII; returns the index reached.
+size_t CopyPlain(std::string& out, std::string_view s, size_t i,
+                 const std::array<bool, 128>& special) {
+  size_t j = i;
+  while (j < s.size()) {
+    const unsigned char c = static_cast<unsigned char>(s[j]);
+    if (c >= 0x80 || special[c]) break;
+    ++j;
+  }
+  out.append(s.data() + i, j - i);
+  return j;
+}
+
+// Handles a byte >= 0x80 at s[i]; returns the index after it.
+size_t CopyNonAscii(std::string& out, std::string_view s, size_t i) {
+  bool forbidden;
+  const int len = Sequence(s, i, forbidden);
+  if (len < 0) {
+    out += kReplacement;
+    return i + 1;
+  }
+  if (forbidden)
+    out += kReplacement;
+  else
+    out.append(s.data() + i, size_t(len));
+  return i + size_t(len);
+}
+
+}  // namespace
+
+void AppendXmlAttributeText(std::string& out, std::string_view s) {
+  size_t i = 0;
+  while ((i = CopyPlain(out, s, i, kAttributeSpecial)) < s.size()) {
+    const unsigned char c = static_cast<unsigned char>(s[i]);
+    if (c >= 0x80) {
+      i = CopyNonAscii(out, s, i);
+      continue;
+    }
+    switch (c) {
+      case '&': out += "&amp;"; break;
+      case '<': out += "&lt;"; break;
+      case '>': out += "&gt;"; break;
+      case '"': out += "&quot;"; break;
+      case '\r': out += "&#13;"; break;
+      case '\n': out += "&#10;"; break;
+      case '\t': out += "&#9;"; break;
+      default: out += kReplacement; break;
+    }
+    ++i;
+  }
+}
+
+void AppendCdata(std::string& out, std::string_view s) {
+  out += "<![CDATA[";
+  size_t i = 0;
+  while ((i = CopyPlain(out, s, i, kCdataSpecial)) < s.size()) {
+    const unsigned char c = static_cast<unsigned char>(s[i]);
+    if (c >= 0x80) {
+      i = CopyNonAscii(out, s, i);
+    } else if (c == ']') {
+      if (s.compare(i, 3, "]]>") == 0) {
+        out += "]]]><![CDATA[]>";
+        i += 3;
+      } else {
+        out += ']';
+        ++i;
+      }
+    } else {
+      out += kReplacement;
+      ++i;
+    }
+  }
+  out += "]]>";
+}
+
+}  // namespace ostrevane

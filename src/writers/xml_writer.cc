@@ -1,0 +1,421 @@
+#include "writers/xml_writer.h"
+
+#include <charconv>
+#include <optional>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "common/codepage.h"
+#include "common/error.h"
+#include "common/path.h"
+#include "common/text.h"
+#include "workers/dataset.h"
+#include "writers/datetime_format.h"
+#include "writers/name_template.h"
+#include "writers/number_text.h"
+#include "writers/output_files.h"
+#include "writers/xml_text.h"
+
+namespace ostrevane {
+namespace {
+
+// The base type of a field: it names the DATATYPE and chooses the form of
+// the value.
+enum class Base : uint8_t {
+  kNone,  // no DATATYPE: the job fails
+  kString, kInteger, kWord, kLongInt, kLongWord, kGuid, kBoolean,
+  kFloat, kCurrency, kExtended, kSingle, kBCD, kDateTime,
+  kBytes,  // short binary: a child element whenever the value is not null
+  kBlob,   // long binary: a child element only when the declared size is not 0
+};
+
+Base BaseTypeOf(FieldType t) {
+  using enum FieldType;
+  switch (t) {
+    case ftString: case ftMemo: case ftFixedChar: case ftWideString: case ftFixedWideChar:
+    case ftWideMemo:
+      return Base::kString;
+    case ftSmallint: case ftInteger: case ftShortint: return Base::kInteger;
+    case ftWord: case ftByte: return Base::kWord;
+    case ftLargeint: return Base::kLongInt;
+    case ftLongWord: return Base::kLongWord;
+    case ftGuid: return Base::kGuid;
+    case ftBoolean: return Base::kBoolean;
+    case ftFloat: return Base::kFloat;
+    case ftCurrency: return Base::kCurrency;
+    case ftExtended: return Base::kExtended;
+    case ftSingle: return Base::kSingle;
+    case ftBCD: case ftFMTBcd: return Base::kBCD;
+    case ftDate: case ftTime: case ftDateTime: case ftTimeStamp: return Base::kDateTime;
+    case ftBytes: case ftVarBytes: return Base::kBytes;
+    case ftBlob: case ftGraphic: return Base::kBlob;
+    default: return Base::kNone;
+  }
+}
+
+const char* DataTypeName(Base b) {
+  switch (b) {
+    case Base::kString: return "String";
+    case Base::kInteger: return "Integer";
+    case Base::kWord: return "Word";
+    case Base::kLongInt: return "LongInt";
+    case Base::kLongWord: return "LongWord";
+    case Base::kGuid: return "GUID";
+    case Base::kBoolean: return "Boolean";
+    case Base::kFloat: return "Float";
+    case Base::kCurrency: return "Currency";
+    case Base::kExtended: return "Extended";
+    case Base::kSingle: return "Single";
+    case Base::kBCD: return "BCD";
+    case Base::kDateTime: return "DateTime";
+    case Base::kBytes: case Base::kBlob: return "Blob";
+    case Base::kNone: break;
+  }
+  return "";
+}
+
+const char* KindName(ValueKind k) {
+  switch (k) {
+    case ValueKind::kBytes: return "Array Byte";
+    case ValueKind::kText: case ValueKind::kDecimal: return "String";
+    case ValueKind::kGuid: return "String";
+    default: return "Variant";
+  }
+}
+
+[[noreturn]] void ThrowConvert(const Value& v, const char* to) {
+  throw Error(kEConvertError, std::string("Could not convert variant of type (") + KindName(v.kind) +
+                                  ") into type (" + to + ")");
+}
+
+double ParseDouble(const Value& v) {
+  const std::string t = Trim(v.s);
+  double d = 0;
+  auto r = std::from_chars(t.data(), t.data() + t.size(), d);
+  if (t.empty() || r.ec != std::errc() || r.ptr != t.data() + t.size())
+    throw Error(kEConvertError, "'" + v.s + "' is not a valid floating point value");
+  return d;
+}
+
+double AsDouble(const Value& v) {
+  switch (v.kind) {
+    case ValueKind::kSingle: case ValueKind::kDouble: case ValueKind::kDateTime: return v.d;
+    case ValueKind::kInt16: case ValueKind::kInt32: case ValueKind::kInt64:
+    case ValueKind::kBoolean:
+      return double(v.i);
+    case ValueKind::kCurrency: return double(v.i) / 10000.0;
+    case ValueKind::kText: case ValueKind::kDecimal: return ParseDouble(v);
+    default: ThrowConvert(v, "Double");
+  }
+}
+
+bool AsBoolean(const Value& v) {
+  switch (v.kind) {
+    case ValueKind::kBoolean: case ValueKind::kInt16: case ValueKind::kInt32:
+    case ValueKind::kInt64: case ValueKind::kCurrency:
+      return v.i != 0;
+    case ValueKind::kSingle: case ValueKind::kDouble: return v.d != 0;
+    case ValueKind::kText:
+      if (IEquals(Trim(v.s), "true")) return true;
+      if (IEquals(Trim(v.s), "false")) return false;
+      return ParseDouble(v) != 0;
+    default: ThrowConvert(v, "Boolean");
+  }
+}
+
+// "-12.3400" from a count of ten-thousandths.
+void AppendCurrencyDigits(std::string& out, int64_t count) {
+  uint64_t u = uint64_t(count);
+  if (count < 0) {
+    out += '-';
+    u = 0 - u;
+  }
+  AppendPadded(out, int64_t(u / 10000), 1);
+  out += '.';
+  AppendPadded(out, int64_t(u % 10000), 4);
+}
+
+void AppendIsoDateTime(std::string& out, DateTime d) {
+  const DateTimeParts p = DecodeForText(d);
+  AppendPadded(out, p.year, 4);
+  out += '-';
+  AppendPadded(out, p.month, 2);
+  out += '-';
+  AppendPadded(out, p.day, 2);
+  out += 'T';
+  AppendPadded(out, p.hour, 2);
+  out += ':';
+  AppendPadded(out, p.minute, 2);
+  out += ':';
+  AppendPadded(out, p.second, 2);
+}
+
+struct XmlField {
+  Field* field;
+  Base base;
+  std::string attribute;  // ` NAME="`
+  size_t slot = 0;        // the attribute's place: the first field of that name
+};
+
+constexpr std::string_view kRootEnd = "\r\n</DATASETS>";
+
+class XmlWriter {
+ public:
+  XmlWriter(tRec& job, Query& query, const TFormatSettings& fs, const XmlWriterOptions& options)
+      : job_(job),
+        query_(query),
+        fs_(fs),
+        clock_(options.clock ? *options.clock : SystemClock()),
+        names_(job, job.xml, query, fs, " "),
+        run_(options.run_memory) {
+    Describe();
+  }
+
+  void Write() {
+    while (!query_.Eof()) {
+      const int64_t timestamp = SecondsSince1970(clock_.Now());
+      const std::string run_name = names_.NameFor(query_);
+      if (unknown_) throw Exception("Unknown field type: " + unknown_->name());
+      for (size_t i = 0; i < query_.FieldCount(); ++i)
+        query_.FieldAt(i).display_label = query_.FieldAt(i).name();
+
+      // The run's records go to the buffer first: RECORDS states their
+      // count before them.
+      run_.Reset();
+      const std::string folder = FolderPart(run_name);
+      int64_t count = 0;
+      while (true) {
+        ++count;
+        AppendRecord(run_.text());
+        run_.Settle(folder);
+        query_.Next();
+        if (query_.Eof()) break;
+        if (names_.per_record() && names_.NameFor(query_) != run_name) break;
+      }
+      WriteRun(run_name, timestamp, count);
+    }
+  }
+
+ private:
+  void Describe() {
+    std::unordered_map<std::string, size_t> slots;
+    for (size_t i = 0; i < query_.FieldCount(); ++i) {
+      Field& f = query_.FieldAt(i);
+      const Base base = BaseTypeOf(f.type());
+      if (base == Base::kNone && !unknown_) unknown_ = &f;
+      fields_xml_ += "\r\n\t\t\t<FIELD NAME=\"";
+      AppendXmlAttributeText(fields_xml_, f.name());
+      fields_xml_ += "\" DATATYPE=\"";
+      fields_xml_ += DataTypeName(base);
+      fields_xml_ += "\"/>";
+      if (base == Base::kBytes || (base == Base::kBlob && f.size() != 0)) {
+        children_.push_back({&f, base, {}, 0});
+      } else if (base != Base::kBlob && base != Base::kNone) {
+        XmlField x{&f, base, " " + f.name() + "=\"", 0};
+        auto [it, fresh] = slots.emplace(f.name(), attributes_.size());
+        x.slot = it->second;
+        if (!fresh) duplicates_ = true;
+        attributes_.push_back(std::move(x));
+      }
+    }
+    slot_count_ = attributes_.size();
+  }
+
+  // The value text of an attribute, escaped.
+  void AppendAttributeValue(std::string& out, const XmlField& x, const Value& v) {
+    if ((v.kind == ValueKind::kText || v.kind == ValueKind::kGuid) &&
+        (x.base == Base::kString || x.base == Base::kGuid || x.base == Base::kInteger ||
+         x.base == Base::kWord || x.base == Base::kLongInt || x.base == Base::kLongWord)) {
+      AppendXmlAttributeText(out, v.s);
+      return;
+    }
+    scratch_.clear();
+    switch (x.base) {
+      case Base::kBoolean:
+        scratch_ += AsBoolean(v) ? '1' : '0';
+        break;
+      case Base::kFloat: case Base::kCurrency: case Base::kExtended: case Base::kSingle:
+        AppendFloatText(scratch_, AsDouble(v));
+        break;
+      case Base::kBCD:
+        AppendDecimal(scratch_, v, '.');
+        break;
+      case Base::kDateTime:
+        if (v.kind == ValueKind::kText || v.kind == ValueKind::kDecimal || v.kind == ValueKind::kBytes ||
+            v.kind == ValueKind::kGuid)
+          ThrowConvert(v, "Date");
+        AppendIsoDateTime(scratch_, AsDouble(v));
+        break;
+      default:
+        AppendStandard(scratch_, v);
+        break;
+    }
+    AppendXmlAttributeText(out, scratch_);
+  }
+
+  // Exact digits of a decimal value with "." ("12.34", "5").
+  void AppendDecimal(std::string& out, const Value& v, char sep) {
+    switch (v.kind) {
+      case ValueKind::kDecimal: case ValueKind::kText: AppendDecimalText(out, v.s, sep); break;
+      case ValueKind::kCurrency: {
+        std::string digits;
+        AppendCurrencyDigits(digits, v.i);
+        AppendDecimalText(out, digits, sep);
+        break;
+      }
+      case ValueKind::kSingle: case ValueKind::kDouble: AppendShortest(out, v.d); break;
+      case ValueKind::kBytes: ThrowConvert(v, "BCD");
+      default: AppendInt(out, v.i); break;
+    }
+  }
+
+  // The standard text of a value of any kind.
+  void AppendStandard(std::string& out, const Value& v) {
+    switch (v.kind) {
+      case ValueKind::kNull: break;
+      case ValueKind::kInt16: case ValueKind::kInt32: case ValueKind::kInt64: AppendInt(out, v.i); break;
+      case ValueKind::kText: case ValueKind::kGuid: out += v.s; break;
+      case ValueKind::kBoolean: out += v.i ? "True" : "False"; break;
+      case ValueKind::kDecimal: case ValueKind::kCurrency: AppendDecimal(out, v, fs_.DecimalSeparator); break;
+      case ValueKind::kSingle: case ValueKind::kDouble: AppendShortest(out, v.d); break;
+      case ValueKind::kDateTime: AppendIsoDateTime(out, v.d); break;
+      case ValueKind::kBytes: ThrowConvert(v, "String");
+    }
+  }
+
+  void AppendRecord(std::string& out) {
+    out += "\r\n\t\t\t<RECORD";
+    if (!duplicates_) {
+      for (const XmlField& x : attributes_) {
+        const Value& v = x.field->value();
+        if (v.IsNull()) continue;
+        out += x.attribute;
+        AppendAttributeValue(out, x, v);
+        out += '"';
+      }
+    } else {
+      // A name set again keeps its first place and takes the later value.
+      chosen_.assign(slot_count_, nullptr);
+      order_.clear();
+      for (const XmlField& x : attributes_) {
+        if (x.field->value().IsNull()) continue;
+        if (!chosen_[x.slot]) order_.push_back(x.slot);
+        chosen_[x.slot] = &x;
+      }
+      for (size_t slot : order_) {
+        const XmlField& x = *chosen_[slot];
+        out += x.attribute;
+        AppendAttributeValue(out, x, x.field->value());
+        out += '"';
+      }
+    }
+    bool has_children = false;
+    for (const XmlField& x : children_) {
+      const Value& v = x.field->value();
+      if (x.base == Base::kBytes && v.IsNull()) continue;
+      if (!has_children) out += '>';
+      has_children = true;
+      out += "\r\n\t\t\t\t<";
+      out += x.field->name();
+      out += '>';
+      scratch_.clear();
+      if (v.kind == ValueKind::kBytes || v.kind == ValueKind::kText)
+        scratch_ = v.s;
+      else
+        AppendStandard(scratch_, v);
+      // Each byte is one Windows-1252 character.
+      AppendCdata(out, Cp1252ToUtf8(scratch_));
+      out += "</";
+      out += x.field->name();
+      out += '>';
+    }
+    out += has_children ? "\r\n\t\t\t</RECORD>" : "/>";
+  }
+
+  void WriteRun(const std::string& name, int64_t timestamp, int64_t count) {
+    const std::string key = NormalizePath(name);
+    auto it = files_.find(key);
+    const bool fresh = it == files_.end();
+    std::string head;
+    std::optional<OutputFile> out;
+    int64_t id = 0;
+    if (fresh) {
+      ForceFolders(FolderPart(name));  // a failure shows as the create error
+      out.emplace(name, OutputFile::Mode::kCreate);
+      head = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<DATASETS>\r\n\t<TIMESTAMP>";
+      AppendInt(head, timestamp);
+      head += "</TIMESTAMP>";
+    } else {
+      // Another DATASET in the same root: written over the root end tag.
+      out.emplace(name, OutputFile::Mode::kUpdate);
+      const int64_t size = out->Size();
+      if (out->ReadTail(kRootEnd.size()) != kRootEnd)
+        throw Exception("Cannot add to file \"" + AbsolutePath(name) +
+                        "\": it was changed while it was written");
+      out->Seek(size - int64_t(kRootEnd.size()));
+      id = it->second;
+    }
+    head += "\r\n\t<DATASET ID=\"";
+    AppendInt(head, id);
+    head += "\">\r\n\t\t<FIELDS COUNT=\"";
+    AppendInt(head, int64_t(query_.FieldCount()));
+    if (query_.FieldCount() == 0) {
+      head += "\"/>";
+    } else {
+      head += "\">";
+      head += fields_xml_;
+      head += "\r\n\t\t</FIELDS>";
+    }
+    head += "\r\n\t\t<RECORDS COUNT=\"";
+    AppendInt(head, count);
+    head += "\">";
+    out->Write(head);
+    run_.CopyTo(*out);
+    out->Write("\r\n\t\t</RECORDS>\r\n\t</DATASET>");
+    out->Write(kRootEnd);
+    out->Close();
+    if (fresh) {
+      files_.emplace(key, 1);
+      job_.attach.push_back(name);
+    } else {
+      ++it->second;
+    }
+  }
+
+  tRec& job_;
+  Query& query_;
+  const TFormatSettings& fs_;
+  const Clock& clock_;
+  NameTemplate names_;
+  RunBuffer run_;
+
+  std::string fields_xml_;            // the FIELD elements, the same for every run
+  std::vector<XmlField> attributes_;  // fields written as attributes, in order
+  std::vector<XmlField> children_;    // fields written as child elements
+  bool duplicates_ = false;           // two attribute fields share a name
+  size_t slot_count_ = 0;
+  const Field* unknown_ = nullptr;    // the first field without a DATATYPE
+
+  std::vector<const XmlField*> chosen_;
+  std::vector<size_t> order_;
+  std::string scratch_;
+  // Files written by this call (by the path the file system sees) and the
+  // ID of their next DATASET.
+  std::unordered_map<std::string, int64_t> files_;
+};
+
+}  // namespace
+
+void WriteXml(tRec& job, Query& query, const TFormatSettings& fs, const XmlWriterOptions& options) {
+  if (!job.xmlt.empty()) return;
+  query.First();
+  if (query.Eof()) return;
+  XmlWriter(job, query, fs, options).Write();
+}
+
+void WriteXml(tRec& job, Query& query, const TFormatSettings& fs) {
+  WriteXml(job, query, fs, XmlWriterOptions{});
+}
+
+}  // namespace ostrevane

@@ -1,0 +1,246 @@
+#include "writers/xml_writer.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <filesystem>
+
+#include "common/error.h"
+#include "common/path.h"
+#include "testing/writer_fixture.h"
+
+namespace ostrevane {
+namespace {
+
+using testing::ReadFile;
+using testing::WriteFile;
+
+class FixedClock : public Clock {
+ public:
+  explicit FixedClock(DateTime t) : t_(t) {}
+  DateTime Now() const override { return t_; }
+
+ private:
+  DateTime t_;
+};
+
+// 2015-10-08 14:03:05 local: 1444312985 seconds after 1970 without a zone.
+const FixedClock kClock(EncodeDateTime(2015, 10, 8, 14, 3, 5));
+
+struct XmlTest : testing::WriterFixture {
+  const TFormatSettings fs = DefaultFormatSettings();
+  XmlWriterOptions options{&kClock, RunBuffer::kDefaultMemoryLimit};
+  void Write() { WriteXml(job, *query, fs, options); }
+  std::string Name(const std::string& n) { return dir / n; }
+
+  // The RECORD lines of a one-record document.
+  std::string RecordOf(const std::string& doc) {
+    const size_t b = doc.find("\r\n\t\t\t<RECORD");
+    const size_t e = doc.find("\r\n\t\t</RECORDS>");
+    return b == std::string::npos || e == std::string::npos ? doc : doc.substr(b + 2, e - b - 2);
+  }
+};
+
+const char kHead[] =
+    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<DATASETS>\r\n\t<TIMESTAMP>1444312985</TIMESTAMP>";
+
+TEST_F(XmlTest, OneRunDocumentByteForByte) {
+  const std::string expected = std::string(kHead) +
+                               "\r\n\t<DATASET ID=\"0\">"
+                               "\r\n\t\t<FIELDS COUNT=\"2\">"
+                               "\r\n\t\t\t<FIELD NAME=\"ID\" DATATYPE=\"Integer\"/>"
+                               "\r\n\t\t\t<FIELD NAME=\"NAME\" DATATYPE=\"String\"/>"
+                               "\r\n\t\t</FIELDS>"
+                               "\r\n\t\t<RECORDS COUNT=\"3\">"
+                               "\r\n\t\t\t<RECORD ID=\"1\" NAME=\"a\"/>"
+                               "\r\n\t\t\t<RECORD ID=\"2\" NAME=\"&amp;&lt;&gt;&quot;'\"/>"
+                               "\r\n\t\t\t<RECORD ID=\"3\"/>"
+                               "\r\n\t\t</RECORDS>"
+                               "\r\n\t</DATASET>"
+                               "\r\n</DATASETS>";
+  // Held in memory, and spilled to a temporary file after every record.
+  for (size_t memory : {RunBuffer::kDefaultMemoryLimit, size_t{1}}) {
+    Open({{"ID", FieldType::ftInteger, 0}, {"NAME", FieldType::ftString, 10}},
+         {{Value::Integer(1), Value::Text("a")},
+          {Value::Integer(2), Value::Text("&<>\"'")},
+          {Value::Integer(3), Value::Null()}});
+    job.xml = Name("out.xml");
+    job.attach = {"earlier.csv"};
+    options.run_memory = memory;
+    Write();
+    EXPECT_EQ(ReadFile(job.xml), expected) << memory;
+    EXPECT_EQ(job.attach, (std::vector<std::string>{"earlier.csv", job.xml}));
+    EXPECT_TRUE(query->Eof());
+  }
+}
+
+TEST_F(XmlTest, ValueFormsByType) {
+  Value single;
+  single.SetSingle(0.5f);
+  Value time;
+  time.SetDateTime(EncodeDateTime(1899, 12, 30, 14, 3, 5));
+  Value stamp;
+  stamp.SetDateTime(EncodeDateTime(2015, 10, 8, 14, 3, 5, 678));
+  Value old;
+  old.SetDateTime(EncodeDateTime(1850, 1, 2, 3, 4, 5));
+  Value t, f;
+  t.SetBoolean(true);
+  f.SetBoolean(false);
+  Value dec;
+  dec.SetText("-0012.3400", ValueKind::kDecimal);
+  Value cur;
+  cur.SetCurrency(123400);
+  struct {
+    FieldType type;
+    Value value;
+    const char* text;
+  } cases[] = {
+      {FieldType::ftFloat, [] { Value v; v.SetDouble(2.5); return v; }(), "2.50000000000000E+0000"},
+      {FieldType::ftFloat, [] { Value v; v.SetDouble(-0.001); return v; }(), "-1.00000000000000E-0003"},
+      {FieldType::ftFloat, [] { Value v; v.SetDouble(0); return v; }(), "0.00000000000000E+0000"},
+      {FieldType::ftFloat, [] { Value v; v.SetDouble(-0.0); return v; }(), "0.00000000000000E+0000"},
+      {FieldType::ftFloat, [] { Value v; v.SetDouble(1e300); return v; }(), "1.00000000000000E+0300"},
+      {FieldType::ftFloat, [] { Value v; v.SetDouble(1e-310); return v; }(), "9.99999999999997E-0311"}, // subnormal: fewer bits,
+      {FieldType::ftFloat, [] { Value v; v.SetDouble(1.0 / 3); return v; }(), "3.33333333333333E-0001"},
+      {FieldType::ftFloat, [] { Value v; v.SetDouble(INFINITY); return v; }(), "Inf"},
+      {FieldType::ftFloat, [] { Value v; v.SetDouble(-INFINITY); return v; }(), "-Inf"},
+      {FieldType::ftFloat, [] { Value v; v.SetDouble(NAN); return v; }(), "Nan"},
+      {FieldType::ftSingle, single, "5.00000000000000E-0001"},
+      {FieldType::ftExtended, [] { Value v; v.SetDouble(1.5); return v; }(), "1.50000000000000E+0000"},
+      {FieldType::ftCurrency, cur, "1.23400000000000E+0001"},
+      {FieldType::ftBCD, cur, "12.34"},
+      {FieldType::ftBCD, [] { Value v; v.SetCurrency(50000); return v; }(), "5"},
+      {FieldType::ftFMTBcd, dec, "-12.34"},
+      {FieldType::ftBoolean, t, "1"},
+      {FieldType::ftBoolean, f, "0"},
+      {FieldType::ftDateTime, stamp, "2015-10-08T14:03:05"},
+      {FieldType::ftTime, time, "1899-12-30T14:03:05"},
+      {FieldType::ftDate, old, "1850-01-02T03:04:05"},
+      {FieldType::ftLargeint, Value::Integer(-9000000000), "-9000000000"},
+      {FieldType::ftWord, Value::Integer(65535), "65535"},
+      {FieldType::ftGuid, [] { Value v; v.SetText("{0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F0}", ValueKind::kGuid); return v; }(),
+       "{0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F0}"},
+      {FieldType::ftWideMemo, Value::Text(""), ""},  // a null memo arrives as empty text
+      // CR, LF and TAB as references; forbidden characters and broken UTF-8 as U+FFFD
+      {FieldType::ftString, Value::Text("a\r\nb\tc"), "a&#13;&#10;b&#9;c"},
+      {FieldType::ftString, Value::Text(std::string("\0\x01\x1F\x7F", 4)), "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\x7F"},
+      {FieldType::ftString, Value::Text("\xC3(\xEF\xBF\xBF\xF0\x9F\x98\x80"), "\xEF\xBF\xBD(\xEF\xBF\xBD\xF0\x9F\x98\x80"},
+  };
+  for (const auto& c : cases) {
+    Open({{"V", c.type, 0}}, {{c.value}});
+    job.xml = Name("v.xml");
+    Write();
+    EXPECT_EQ(RecordOf(ReadFile(job.xml)), std::string("\t\t\t<RECORD V=\"") + c.text + "\"/>")
+        << FieldTypeName(c.type) << " " << c.text;
+  }
+}
+
+TEST_F(XmlTest, BinaryFieldsAreChildElements) {
+  Open({{"ID", FieldType::ftInteger, 0},
+        {"B", FieldType::ftVarBytes, 8},
+        {"L", FieldType::ftBlob, 100},
+        {"Z", FieldType::ftBlob, 0}},
+       {{Value::Integer(1), testing::Bytes(std::string("\0A]]>\x80\xFF\r", 8)), Value::Null(),
+         testing::Bytes("not written")},
+        {Value::Integer(2), Value::Null(), testing::Bytes("x"), Value::Null()},
+        {Value::Null(), Value::Null(), Value::Null(), Value::Null()}});
+  job.xml = Name("b.xml");
+  Write();
+  const std::string doc = ReadFile(job.xml);
+  EXPECT_NE(doc.find("<FIELD NAME=\"B\" DATATYPE=\"Blob\"/>\r\n\t\t\t<FIELD NAME=\"L\" DATATYPE=\"Blob\"/>"
+                     "\r\n\t\t\t<FIELD NAME=\"Z\" DATATYPE=\"Blob\"/>"),
+            std::string::npos);
+  EXPECT_EQ(RecordOf(doc),
+            "\t\t\t<RECORD ID=\"1\">"
+            "\r\n\t\t\t\t<B><![CDATA[\xEF\xBF\xBD" "A]]]><![CDATA[]>\xE2\x82\xAC\xC3\xBF\r]]></B>"
+            "\r\n\t\t\t\t<L><![CDATA[]]></L>"
+            "\r\n\t\t\t</RECORD>"
+            "\r\n\t\t\t<RECORD ID=\"2\">"
+            "\r\n\t\t\t\t<L><![CDATA[x]]></L>"
+            "\r\n\t\t\t</RECORD>"
+            "\r\n\t\t\t<RECORD>"
+            "\r\n\t\t\t\t<L><![CDATA[]]></L>"
+            "\r\n\t\t\t</RECORD>");
+}
+
+TEST_F(XmlTest, RepeatedFieldNamesKeepTheFirstPlaceAndTheLaterValue) {
+  Open({{"X", FieldType::ftInteger, 0}, {"Y", FieldType::ftInteger, 0}, {"X", FieldType::ftString, 5}},
+       {{Value::Integer(1), Value::Integer(2), Value::Text("3")},
+        {Value::Null(), Value::Integer(2), Value::Text("3")},
+        {Value::Integer(1), Value::Integer(2), Value::Null()}});
+  job.xml = Name("d.xml");
+  Write();
+  EXPECT_EQ(RecordOf(ReadFile(job.xml)),
+            "\t\t\t<RECORD X=\"3\" Y=\"2\"/>"
+            "\r\n\t\t\t<RECORD Y=\"2\" X=\"3\"/>"
+            "\r\n\t\t\t<RECORD X=\"1\" Y=\"2\"/>");
+}
+
+TEST_F(XmlTest, RunsMakeFilesAndReturningNamesAddDatasets) {
+  Open({{"ID", FieldType::ftInteger, 0}, {"R", FieldType::ftString, 5}},
+       {{Value::Integer(1), Value::Text("A")},
+        {Value::Integer(2), Value::Text("A")},
+        {Value::Integer(3), Value::Text("B")},
+        {Value::Integer(4), Value::Text("A")}});
+  job.xml = dir.path() + "\\x\\:R.xml";
+  options.run_memory = 1;
+  Write();
+  const std::string a = dir.path() + "\\x\\A.xml", b = dir.path() + "\\x\\B.xml";
+  EXPECT_EQ(job.attach, (std::vector<std::string>{a, b}));
+  const std::string fields =
+      "\r\n\t\t<FIELDS COUNT=\"2\">\r\n\t\t\t<FIELD NAME=\"ID\" DATATYPE=\"Integer\"/>"
+      "\r\n\t\t\t<FIELD NAME=\"R\" DATATYPE=\"String\"/>\r\n\t\t</FIELDS>";
+  EXPECT_EQ(ReadFile(NormalizePath(a)),
+            std::string(kHead) + "\r\n\t<DATASET ID=\"0\">" + fields +
+                "\r\n\t\t<RECORDS COUNT=\"2\">\r\n\t\t\t<RECORD ID=\"1\" R=\"A\"/>"
+                "\r\n\t\t\t<RECORD ID=\"2\" R=\"A\"/>\r\n\t\t</RECORDS>\r\n\t</DATASET>"
+                "\r\n\t<DATASET ID=\"1\">" + fields +
+                "\r\n\t\t<RECORDS COUNT=\"1\">\r\n\t\t\t<RECORD ID=\"4\" R=\"A\"/>"
+                "\r\n\t\t</RECORDS>\r\n\t</DATASET>\r\n</DATASETS>");
+  EXPECT_EQ(ReadFile(NormalizePath(b)),
+            std::string(kHead) + "\r\n\t<DATASET ID=\"0\">" + fields +
+                "\r\n\t\t<RECORDS COUNT=\"1\">\r\n\t\t\t<RECORD ID=\"3\" R=\"B\"/>"
+                "\r\n\t\t</RECORDS>\r\n\t</DATASET>\r\n</DATASETS>");
+}
+
+TEST_F(XmlTest, TemplateJobWritesNothing) {
+  Open({{"ID", FieldType::ftInteger, 0}}, {{Value::Integer(1)}, {Value::Integer(2)}});
+  job.xml = Name("never.xml");
+  job.xmlt = "template.xml";
+  Write();
+  EXPECT_FALSE(std::filesystem::exists(job.xml));
+  EXPECT_TRUE(job.attach.empty());
+  EXPECT_EQ(query->FieldAt(0).value().i, 1);  // untouched
+}
+
+TEST_F(XmlTest, UnknownFieldTypeFailsBeforeTheFileIsCreated) {
+  Open({{"ID", FieldType::ftInteger, 0}, {"SEQ", FieldType::ftAutoInc, 0}},
+       {{Value::Integer(1), Value::Integer(1)}});
+  job.xml = Name("u.xml");
+  try {
+    Write();
+    FAIL() << "no error";
+  } catch (const Error& e) {
+    EXPECT_EQ(e.class_name(), "Exception");
+    EXPECT_EQ(e.message(), "Unknown field type: SEQ");
+  }
+  EXPECT_FALSE(std::filesystem::exists(job.xml));
+  EXPECT_TRUE(job.attach.empty());
+}
+
+TEST_F(XmlTest, CreateFailureIsNotListed) {
+  WriteFile(Name("blocker"), "x");
+  Open({{"ID", FieldType::ftInteger, 0}}, {{Value::Integer(1)}});
+  job.xml = Name("blocker/x.xml");
+  try {
+    Write();
+    FAIL() << "no error";
+  } catch (const Error& e) {
+    EXPECT_EQ(e.class_name(), kEFCreateError);
+    EXPECT_EQ(e.message(), "Cannot create file \"" + dir.path() + "/blocker/x.xml\". Not a directory");
+  }
+  EXPECT_TRUE(job.attach.empty());
+}
+
+}  // namespace
+}  // namespace ostrevane

@@ -424,6 +424,7 @@ struct Session {
   std::string password;  // scrubbed from every message
   bool sql_ascii = false;
   class PgCursor* active = nullptr;  // the cursor still receiving rows
+  mutable bool copy_out_refused = false;  // a COPY TO STDOUT's data was thrown away
 
   std::string Scrub(std::string message) const {
     if (!password.empty()) message = ReplaceAll(message, password, "***");
@@ -494,7 +495,32 @@ PgResult NextResult(const Session& s, Deadline* deadline) {
       if (rc > 0 && !PQconsumeInput(conn)) break;  // PQgetResult reports the loss
     }
   }
-  return PgResult(PQgetResult(conn));
+  for (;;) {
+    PgResult r(PQgetResult(conn));
+    if (!r) return r;
+    // There is no client-side stream for COPY: refuse it and keep the
+    // connection in step with the server.
+    switch (PQresultStatus(r.get())) {
+      case PGRES_COPY_IN:
+        PQputCopyEnd(conn, "COPY FROM STDIN is not supported; use INSERT");
+        continue;
+      case PGRES_COPY_OUT:
+      case PGRES_COPY_BOTH: {
+        char* buf = nullptr;
+        while (PQgetCopyData(conn, &buf, 0) > 0) PQfreemem(buf);
+        s.copy_out_refused = true;
+        continue;
+      }
+      default:
+        return r;
+    }
+  }
+}
+
+void FailIfCopyOut(const Session& s) {
+  if (!s.copy_out_refused) return;
+  s.copy_out_refused = false;
+  s.Fail("COPY TO STDOUT is not supported; read the rows with a SELECT");
 }
 
 bool IsError(const PGresult* r) {
@@ -515,13 +541,13 @@ bool IsError(const PGresult* r) {
 // the first error after all were read (the connection is then idle).
 void Drain(const Session& s, Deadline* deadline) {
   PgResult first_error;
-  while (PgResult r = NextResult(s, deadline)) {
+  while (PgResult r = NextResult(s, deadline))
     if (IsError(r.get()) && !first_error) first_error = std::move(r);
-    if (PQresultStatus(r.get()) == PGRES_COPY_IN || PQresultStatus(r.get()) == PGRES_COPY_OUT ||
-        PQresultStatus(r.get()) == PGRES_COPY_BOTH)
-      s.Fail("COPY FROM STDIN and COPY TO STDOUT are not supported");
+  if (first_error) {
+    s.copy_out_refused = false;
+    FailWith(s, first_error.get(), deadline);
   }
-  if (first_error) FailWith(s, first_error.get(), deadline);
+  FailIfCopyOut(s);
   if (PQstatus(s.Conn()) != CONNECTION_OK) s.FailConnection();
 }
 
@@ -534,6 +560,7 @@ class PgCursor : public Cursor {
       PgResult r = NextResult(*session_, &deadline);
       if (!r) {
         finished_ = true;
+        FailIfCopyOut(*session_);
         break;
       }
       if (IsError(r.get())) {

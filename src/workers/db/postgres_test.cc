@@ -267,6 +267,12 @@ TEST_F(PostgresTest, ScriptsAndTheirLastResultSet) {
   EXPECT_TRUE(q.Eof());
   EXPECT_NE(ErrorOf([&] { Rows(*c, "SELECT nope FROM s; SELECT 1"); }).find("column \"nope\" does not exist"),
             std::string::npos);
+  // COPY through the client is refused cleanly and leaves the connection usable.
+  EXPECT_NE(ErrorOf([&] { Exec(*c, "COPY s FROM STDIN"); }).find("COPY FROM STDIN is not supported"),
+            std::string::npos);
+  EXPECT_NE(ErrorOf([&] { Rows(*c, "COPY s TO STDOUT"); }).find("COPY TO STDOUT is not supported"),
+            std::string::npos);
+  EXPECT_EQ(Count(*c, "s"), 3);
   // A script changing the session's date style does not confuse the reader.
   EXPECT_EQ(Rows(*c, "SET DateStyle = 'German'; SELECT DATE '2015-10-08'")[0][0].d,
             EncodeDateTime(2015, 10, 8));

@@ -598,6 +598,8 @@ class PgCursor : public Cursor {
   const std::vector<FieldDef>& fields() const override { return fields_; }
 
   bool Fetch(std::vector<Value>& row) override {
+    if (abandoned_)
+      throw Error(kEDatabaseError, "The rest of the result set was discarded by a rollback");
     for (;;) {
       PgResult r;
       if (!pending_.empty()) {
@@ -639,6 +641,22 @@ class PgCursor : public Cursor {
     }
   }
 
+  // Stops the stream of a result whose transaction is being rolled back:
+  // its remaining rows are worthless, so they are neither read into memory
+  // nor waited for.
+  void Abandon() {
+    session_->active = nullptr;
+    SendCancel(session_->Conn());
+    try {
+      Drain(*session_, nullptr);
+    } catch (const Error&) {
+      // The cancel's own error, or the statement's: the rollback follows.
+    }
+    pending_.clear();
+    finished_ = true;
+    abandoned_ = true;
+  }
+
   // Reads the rest of the stream into memory so that the connection can run
   // another statement while this cursor stays readable.
   void Detach() {
@@ -676,6 +694,7 @@ class PgCursor : public Cursor {
   std::vector<Column> columns_;
   std::deque<PgResult> pending_;  // results received but not yet read
   bool finished_ = false;         // the connection has no more results for us
+  bool abandoned_ = false;        // a rollback discarded the rest
 };
 
 class EmptyCursor : public Cursor {
@@ -790,6 +809,7 @@ class PostgresBackend : public Backend {
   void Rollback() override {
     // A lost connection has nothing left to roll back.
     if (!session_ || !session_->conn || PQstatus(session_->conn) != CONNECTION_OK) return;
+    if (session_->active) session_->active->Abandon();
     Exec("ROLLBACK");
   }
 

@@ -442,23 +442,12 @@ class OdbcCursor : public Cursor {
   OdbcCursor(std::shared_ptr<Session> session, Handle stmt, std::vector<BoundBuffer> buffers)
       : session_(std::move(session)), stmt_(std::move(stmt)), buffers_(std::move(buffers)) {
     session_->cursors.insert(this);
-    // The first result that has columns is the result set.
-    for (;;) {
-      SQLSMALLINT n = 0;
-      if (!Ok(SQLNumResultCols(stmt_.get(), &n))) session_->Fail(SQL_HANDLE_STMT, stmt_.get());
-      if (n > 0) {
-        for (SQLUSMALLINT c = 1; c <= SQLUSMALLINT(n); ++c) {
-          auto [def, col] = DescribeColumn(stmt_.get(), c, *session_);
-          fields_.push_back(std::move(def));
-          columns_.push_back(std::move(col));
-        }
-        return;
-      }
-      SQLRETURN rc = SQLMoreResults(stmt_.get());
-      if (rc == SQL_NO_DATA) break;
-      if (!Ok(rc)) session_->Fail(SQL_HANDLE_STMT, stmt_.get());
+    try {
+      FindResultSet();
+    } catch (...) {
+      Release();  // no destructor runs for a cursor that failed to construct
+      throw;
     }
-    Release();
   }
 
   ~OdbcCursor() override { Release(); }
@@ -474,7 +463,12 @@ class OdbcCursor : public Cursor {
     SQLRETURN rc = SQLFetch(stmt_.get());
     if (rc == SQL_NO_DATA) {
       done_ = true;
-      FinishResults(stmt_.get(), *session_);
+      try {
+        FinishResults(stmt_.get(), *session_);
+      } catch (...) {
+        Release();
+        throw;
+      }
       Release();
       return false;
     }
@@ -491,6 +485,27 @@ class OdbcCursor : public Cursor {
     for (size_t c = 0; c < columns_.size(); ++c)
       reader_.Read(stmt_.get(), SQLUSMALLINT(c + 1), columns_[c], *session_, row[c]);
     return true;
+  }
+
+  // Moves to the first result that has columns and describes them; without
+  // one, the statement is done and its handle released.
+  void FindResultSet() {
+    for (;;) {
+      SQLSMALLINT n = 0;
+      if (!Ok(SQLNumResultCols(stmt_.get(), &n))) session_->Fail(SQL_HANDLE_STMT, stmt_.get());
+      if (n > 0) {
+        for (SQLUSMALLINT c = 1; c <= SQLUSMALLINT(n); ++c) {
+          auto [def, col] = DescribeColumn(stmt_.get(), c, *session_);
+          fields_.push_back(std::move(def));
+          columns_.push_back(std::move(col));
+        }
+        return;
+      }
+      SQLRETURN rc = SQLMoreResults(stmt_.get());
+      if (rc == SQL_NO_DATA) break;
+      if (!Ok(rc)) session_->Fail(SQL_HANDLE_STMT, stmt_.get());
+    }
+    Release();
   }
 
   // Frees the statement handle; before SQLDisconnect, which would free it too.

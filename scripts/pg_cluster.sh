@@ -1,6 +1,8 @@
 # Sourced by scripts/test.sh: starts a throwaway PostgreSQL cluster on
 # 127.0.0.1 with a free port and exports OSTREVANE_PG_PORT. initdb refuses to
-# run as root, so the cluster belongs to the postgres user.
+# run as root, so the cluster belongs to the postgres user. Every role
+# connects without a password, except members of "password_login", which
+# must give theirs over TCP (the wrong-password tests use such a role).
 pg_cluster_start() {
   local bindir
   bindir=$(ls -d /usr/lib/postgresql/*/bin 2>/dev/null | sort -V | tail -n 1)
@@ -18,7 +20,14 @@ pg_cluster_start() {
     as_pg=(su postgres -s /bin/sh -c)
   fi
   "${as_pg[@]}" "$bindir/initdb -D $PG_DIR/data -U postgres -A trust >$PG_DIR/initdb.log 2>&1"
-  "${as_pg[@]}" "$bindir/pg_ctl -D $PG_DIR/data -l $PG_DIR/server.log -w -o '-h 127.0.0.1 -p $port -k $PG_DIR' start >/dev/null"
+  cat >"$PG_DIR/data/pg_hba.conf" <<'HBA'
+local all all                          trust
+host  all +password_login 127.0.0.1/32 scram-sha-256
+host  all all             127.0.0.1/32 trust
+host  all all             ::1/128      trust
+HBA
+  "${as_pg[@]}" "$bindir/pg_ctl -D $PG_DIR/data -l $PG_DIR/server.log -w -o '-h 127.0.0.1 -p $port -k $PG_DIR -c fsync=off' start >/dev/null"
+  "${as_pg[@]}" "$bindir/psql -q -h $PG_DIR -p $port -U postgres -d postgres -c 'CREATE ROLE password_login NOLOGIN'"
   export OSTREVANE_PG_PORT=$port OSTREVANE_PG_BINDIR=$bindir PG_DIR
   echo "pg_cluster: PostgreSQL on 127.0.0.1:$port"
 }

@@ -74,7 +74,7 @@ TEST_F(ListRunTest, ResultJobsWriteCsvXmlAndSplitFiles) {
       "-clear -udl:t.udl -sql:items.sql -tocsv:out/both.csv -toxml:out/both.xml\r\n");
   ASSERT_EQ(r.exit_code, 0) << r.out;
   EXPECT_EQ(Result(), "OK");
-  EXPECT_EQ(Utf16File("out/all.csv"), "1;A;x\r\n2;A;\"y;z\"\r\n3;B;q\"\"q");
+  EXPECT_EQ(Utf16File("out/all.csv"), "1;A;x\r\n2;A;\"y;z\"\r\n3;B;\"q\"\"q\"");
   EXPECT_EQ(ReadFile(dir / "out/split/A.csv"), "1,A,x\r\n2,A,y;z\r\n");
   EXPECT_EQ(ReadFile(dir / "out/split/B.csv"), "3,B,\"q\"\"q\"");
   const std::string xml = ReadFile(dir / "out/all.xml");

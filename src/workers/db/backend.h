@@ -40,6 +40,16 @@ class Cursor {
   virtual bool Fetch(std::vector<Value>& row) = 0;
 };
 
+// The cursor of a statement that returns no rows.
+class EmptyCursor : public Cursor {
+ public:
+  const std::vector<FieldDef>& fields() const override { return fields_; }
+  bool Fetch(std::vector<Value>&) override { return false; }
+
+ private:
+  std::vector<FieldDef> fields_;
+};
+
 class Backend {
  public:
   virtual ~Backend() = default;

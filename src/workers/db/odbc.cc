@@ -526,15 +526,6 @@ class OdbcCursor : public Cursor {
   bool done_ = false;
 };
 
-class EmptyCursor : public Cursor {
- public:
-  const std::vector<FieldDef>& fields() const override { return fields_; }
-  bool Fetch(std::vector<Value>&) override { return false; }
-
- private:
-  std::vector<FieldDef> fields_;
-};
-
 // Names that identify the driver a connection will use: the Driver key, or
 // the DSN's driver, and the library file registered for it.
 std::vector<std::string> DriverNames(SQLHENV env, const std::string& driver, const std::string& dsn) {

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "testing/database_error.h"
 #include "common/datetime.h"
 #include "common/error.h"
 #include "testing/pg_server.h"
@@ -102,17 +103,6 @@ class OdbcTest : public ::testing::Test {
     std::vector<std::vector<Value>> rows;
     for (; !q.Eof(); q.Next()) rows.push_back(q.current_row());
     return rows;
-  }
-  template <typename F>
-  static std::string ErrorOf(F&& f) {
-    try {
-      f();
-    } catch (const Error& e) {
-      EXPECT_EQ(e.class_name(), kEDatabaseError);
-      return e.message();
-    }
-    ADD_FAILURE() << "no error";
-    return "";
   }
 
   testing::TempDir dir_;
@@ -236,12 +226,12 @@ TEST_F(OdbcTest, ErrorsCarryTheDiagnosticsWithoutPasswords) {
       {"Provider=ODBC;Driver=No Such Driver;Database=x;PWD=Secret-99", "Can't open lib 'No Such Driver'"},
   };
   for (const auto& row : cases) {
-    std::string m = ErrorOf([&] { Connect(row.cs); });
+    std::string m = testing::DatabaseErrorOf([&] { Connect(row.cs); });
     EXPECT_NE(m.find(row.message), std::string::npos) << m;
     EXPECT_EQ(m.find("Secret-99"), std::string::npos) << m;
   }
   auto c = Connect(SqliteCs());
-  EXPECT_NE(ErrorOf([&] { Rows(*c, "SELECT * FROM missing_table"); }).find("no such table: missing_table"),
+  EXPECT_NE(testing::DatabaseErrorOf([&] { Rows(*c, "SELECT * FROM missing_table"); }).find("no such table: missing_table"),
             std::string::npos);
 }
 
@@ -287,7 +277,7 @@ TEST_F(OdbcTest, PostgresDriverTypesTimeOutAndPassword) {
   slow.set_command_timeout(1);
   slow.SetSql("SELECT pg_sleep(20)");
   auto start = std::chrono::steady_clock::now();
-  std::string m = ErrorOf([&] { slow.Open(); });
+  std::string m = testing::DatabaseErrorOf([&] { slow.Open(); });
   EXPECT_NE(m.find("cancel"), std::string::npos) << m;
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
   c.reset();
@@ -296,7 +286,7 @@ TEST_F(OdbcTest, PostgresDriverTypesTimeOutAndPassword) {
   const std::string role = "odbc_" + pg_db_;
   testing::PgAdmin("CREATE ROLE " + role + " LOGIN PASSWORD 'Right-Pass-1' IN ROLE password_login");
   EXPECT_NO_THROW(Connect(PgCs(role, "Right-Pass-1")));
-  m = ErrorOf([&] { Connect(PgCs(role, "Wrong-Secret-7")); });
+  m = testing::DatabaseErrorOf([&] { Connect(PgCs(role, "Wrong-Secret-7")); });
   EXPECT_NE(m.find("password authentication failed"), std::string::npos) << m;
   EXPECT_EQ(m.find("Wrong-Secret-7"), std::string::npos) << m;
 }

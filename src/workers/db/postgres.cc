@@ -697,15 +697,6 @@ class PgCursor : public Cursor {
   bool abandoned_ = false;        // a rollback discarded the rest
 };
 
-class EmptyCursor : public Cursor {
- public:
-  const std::vector<FieldDef>& fields() const override { return fields_; }
-  bool Fetch(std::vector<Value>&) override { return false; }
-
- private:
-  std::vector<FieldDef> fields_;
-};
-
 // Splits "host:port"; an IPv6 address stays whole unless bracketed.
 void SplitHostPort(const std::string& ds, std::string& host, std::string& port) {
   host = ds;

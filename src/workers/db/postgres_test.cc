@@ -8,6 +8,7 @@
 #include <cmath>
 #include <thread>
 
+#include "testing/database_error.h"
 #include "common/datetime.h"
 #include "common/error.h"
 #include "testing/pg_server.h"
@@ -56,18 +57,6 @@ class PostgresTest : public ::testing::Test {
     return Rows(c, "SELECT count(*) FROM " + table)[0][0].i;
   }
 
-  // The message of the database error `f` raises.
-  template <typename F>
-  static std::string ErrorOf(F&& f) {
-    try {
-      f();
-    } catch (const Error& e) {
-      EXPECT_EQ(e.class_name(), kEDatabaseError);
-      return e.message();
-    }
-    ADD_FAILURE() << "no error";
-    return "";
-  }
 
   std::string cs_;
 };
@@ -179,7 +168,7 @@ TEST_F(PostgresTest, ValuesThatFitNoValueKindFailClearly) {
       {"SELECT 99999999999999999.99::numeric(19,2) AS x", "outside the currency range"},
   };
   for (const auto& row : cases)
-    EXPECT_NE(ErrorOf([&] { Rows(*c, row.sql); }).find(row.message), std::string::npos) << row.sql;
+    EXPECT_NE(testing::DatabaseErrorOf([&] { Rows(*c, row.sql); }).find(row.message), std::string::npos) << row.sql;
 }
 
 TEST_F(PostgresTest, ParametersAsTextAndTyped) {
@@ -265,12 +254,12 @@ TEST_F(PostgresTest, ScriptsAndTheirLastResultSet) {
   q.Open();
   EXPECT_EQ(q.FieldCount(), 0u);
   EXPECT_TRUE(q.Eof());
-  EXPECT_NE(ErrorOf([&] { Rows(*c, "SELECT nope FROM s; SELECT 1"); }).find("column \"nope\" does not exist"),
+  EXPECT_NE(testing::DatabaseErrorOf([&] { Rows(*c, "SELECT nope FROM s; SELECT 1"); }).find("column \"nope\" does not exist"),
             std::string::npos);
   // COPY through the client is refused cleanly and leaves the connection usable.
-  EXPECT_NE(ErrorOf([&] { Exec(*c, "COPY s FROM STDIN"); }).find("COPY FROM STDIN is not supported"),
+  EXPECT_NE(testing::DatabaseErrorOf([&] { Exec(*c, "COPY s FROM STDIN"); }).find("COPY FROM STDIN is not supported"),
             std::string::npos);
-  EXPECT_NE(ErrorOf([&] { Rows(*c, "COPY s TO STDOUT"); }).find("COPY TO STDOUT is not supported"),
+  EXPECT_NE(testing::DatabaseErrorOf([&] { Rows(*c, "COPY s TO STDOUT"); }).find("COPY TO STDOUT is not supported"),
             std::string::npos);
   EXPECT_EQ(Count(*c, "s"), 3);
   // A script changing the session's date style does not confuse the reader.
@@ -292,8 +281,8 @@ TEST_F(PostgresTest, TransactionsCommitAndRollBack) {
   // A failed statement aborts the transaction; COMMIT must not pass for success.
   c->BeginTransaction();
   Exec(*c, "INSERT INTO tr VALUES (3)");
-  EXPECT_NE(ErrorOf([&] { Exec(*c, "INSERT INTO tr VALUES (1)"); }).find("duplicate key"), std::string::npos);
-  EXPECT_NE(ErrorOf([&] { c->Commit(); }).find("rolled back"), std::string::npos);
+  EXPECT_NE(testing::DatabaseErrorOf([&] { Exec(*c, "INSERT INTO tr VALUES (1)"); }).find("duplicate key"), std::string::npos);
+  EXPECT_NE(testing::DatabaseErrorOf([&] { c->Commit(); }).find("rolled back"), std::string::npos);
   EXPECT_EQ(Count(*c, "tr"), 1);
 
   // Closing with an open transaction rolls it back.
@@ -322,7 +311,7 @@ TEST_F(PostgresTest, StreamsAndLetsAnotherStatementRunMidStream) {
   c->BeginTransaction();
   big.Open();
   c->Rollback();
-  EXPECT_EQ(ErrorOf([&] {
+  EXPECT_EQ(testing::DatabaseErrorOf([&] {
               for (; !big.Eof(); big.Next()) {
               }
             }),
@@ -343,7 +332,7 @@ TEST_F(PostgresTest, CommandTimeOutCancelsTheWaitNotTheReading) {
   slow.set_command_timeout(1);
   slow.SetSql("SELECT pg_sleep(20)");
   auto start = std::chrono::steady_clock::now();
-  EXPECT_EQ(ErrorOf([&] { slow.Open(); }), "The command time-out of 1 s expired and the statement was canceled");
+  EXPECT_EQ(testing::DatabaseErrorOf([&] { slow.Open(); }), "The command time-out of 1 s expired and the statement was canceled");
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
   c->Rollback();
   EXPECT_EQ(Count(*c, "w"), 0);
@@ -372,7 +361,7 @@ TEST_F(PostgresTest, ConnectionFailuresGiveOneCleanLine) {
        "database \"no_such_db\" does not exist"},
   };
   for (const auto& row : cases) {
-    std::string m = ErrorOf([&] { Connect(row.cs); });
+    std::string m = testing::DatabaseErrorOf([&] { Connect(row.cs); });
     EXPECT_NE(m.find(row.message), std::string::npos) << m;
     EXPECT_EQ(m.find('\n'), std::string::npos) << m;
   }
@@ -405,7 +394,7 @@ TEST_F(PostgresTest, ConnectionLostMidResult) {
   q.SetSql("SELECT g FROM generate_series(1, 5000000) g");
   q.Open();
   PgAdmin("SELECT pg_terminate_backend(" + std::to_string(pid) + ")");
-  std::string m = ErrorOf([&] {
+  std::string m = testing::DatabaseErrorOf([&] {
     for (; !q.Eof(); q.Next()) {
     }
   });

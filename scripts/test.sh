@@ -23,6 +23,6 @@ BUILD_DIR=build-asan CMAKE_ARGS="-DOSTREVANE_SANITIZE=address,undefined -DCMAKE_
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir build-asan --output-on-failure -j"$jobs"
 
-echo "== worker-pool tests (thread sanitizer)"
+echo "== worker pool and list runs (thread sanitizer)"
 BUILD_DIR=build-tsan CMAKE_ARGS="-DOSTREVANE_SANITIZE=thread -DCMAKE_BUILD_TYPE=Debug" scripts/setup
-TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build-tsan --output-on-failure -j"$jobs" -R 'Dispatch|Worker|Pool|Event'
+TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build-tsan --output-on-failure -j"$jobs" -R 'Dispatch|ListRun'

@@ -3,7 +3,10 @@
 #   1. 1,000 small jobs (a one-row CSV each) on 5 workers: jobs per second and
 #      the dispatcher's cost per job (against the same list on an empty SQL);
 #   2. a 1,000,000-row, 7-column export through the whole program, beside
-#      `sqlite3 -csv` on the same query.
+#      `sqlite3 -csv` on the same query;
+#   3. with OSTREVANE_PG_PORT set (source scripts/pg_cluster.sh and run
+#      pg_cluster_start first): the same export from PostgreSQL, beside
+#      `psql -c "\copy (SELECT ...) TO file CSV"`.
 # Usage: bench/list_run.sh [build-dir]   (prepares bench/out/, prints timings)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -45,3 +48,26 @@ echo "== 1,000,000-row export through the program (CSV)"
 measure "$exe" -list:export.txt >/dev/null
 echo "== the same query with sqlite3 -csv"
 measure sqlite3 -csv big.db < export.sql > sqlite3.csv
+
+if [ -n "${OSTREVANE_PG_PORT:-}" ]; then
+  pg=(psql -h 127.0.0.1 -p "$OSTREVANE_PG_PORT" -U postgres -q)
+  if ! "${pg[@]}" -d bench -c "SELECT 1" >/dev/null 2>&1; then
+    "${pg[@]}" -c "CREATE DATABASE bench"
+    "${pg[@]}" -d bench <<'SQL'
+CREATE TABLE t (id INTEGER, name VARCHAR(30), price DECIMAL(10,2), qty INTEGER,
+                sold TIMESTAMP, ok BOOLEAN, note VARCHAR(40));
+INSERT INTO t SELECT i, 'name ' || i, (i % 10000) / 100.0, i % 97,
+  to_timestamp(1700000000 + i * 37)::timestamp, i % 2 = 1,
+  CASE WHEN i % 5 = 0 THEN NULL ELSE 'note; with separator ' || (i % 13) END
+FROM generate_series(1, 1000000) AS i;
+SQL
+  fi
+  printf '\xff\xfe' > pg.udl
+  printf 'Provider=PostgreSQL;Data Source=127.0.0.1:%s;Initial Catalog=bench;User ID=postgres' \
+    "$OSTREVANE_PG_PORT" | iconv -f UTF-8 -t UTF-16LE >> pg.udl
+  echo "-udl:pg.udl -sql:export.sql -tocsv:pg_export.csv -csvcp:0 -csvformat:," > pg_export.txt
+  echo "== 1,000,000-row export from PostgreSQL through the program (CSV)"
+  measure "$exe" -list:pg_export.txt >/dev/null
+  echo "== the same query with psql \\copy"
+  measure "${pg[@]}" -d bench -c "\\copy (SELECT id, name, price, qty, sold, ok, note FROM t) TO 'psql.csv' CSV"
+fi

@@ -17,7 +17,7 @@ namespace {
 
 struct Column {
   const Field* field;
-  std::string format;  // date-time pattern of the column's date-time values
+  DateTimePattern format;  // the pattern of the column's date-time values
 };
 
 std::vector<Column> BuildColumns(const tRec& job, Query& query, const TFormatSettings& fs,
@@ -25,11 +25,13 @@ std::vector<Column> BuildColumns(const tRec& job, Query& query, const TFormatSet
   std::vector<Column> columns;
   if (job.fields.empty()) {
     const std::string format = DefaultDateTimeFormat(fs, joiner);
-    for (size_t i = 0; i < query.FieldCount(); ++i) columns.push_back({&query.FieldAt(i), format});
+    for (size_t i = 0; i < query.FieldCount(); ++i)
+      columns.push_back({&query.FieldAt(i), DateTimePattern(format, fs)});
   } else {
     // Entries that name no field are skipped without a message.
     for (const tParamRec& entry : job.fields)
-      if (const Field* f = query.FindField(entry.name)) columns.push_back({f, entry.value});
+      if (const Field* f = query.FindField(entry.name))
+        columns.push_back({f, DateTimePattern(entry.value, fs)});
   }
   return columns;
 }

@@ -248,6 +248,138 @@ void AppendDateTimeText(std::string& out, std::string_view pattern, const TForma
   f.Run(pattern.empty() ? std::string_view("C") : pattern, 1);
 }
 
+DateTimePattern::DateTimePattern(std::string pattern, const TFormatSettings& fs, bool escape)
+    : pattern_(pattern.empty() ? std::string("C") : std::move(pattern)), fs_(fs), escape_(escape) {
+  prepared_ = Prepare(fs);
+  if (!prepared_) steps_.clear();
+}
+
+// Walks the pattern as Formatter::Run does at its first level, recording
+// steps instead of text; gives up on anything whose text is not a number
+// of the value or a literal.
+bool DateTimePattern::Prepare(const TFormatSettings& fs) {
+  const std::string_view p = pattern_;
+  for (char x : p)
+    if (x == 'a' || x == 'A') return false;  // the 12-hour clock and day names
+  auto literal = [this](std::string_view text) {
+    if (text.empty()) return;
+    if (steps_.empty() || steps_.back().part != Part::kLiteral) steps_.push_back({Part::kLiteral, 0, {}});
+    steps_.back().literal.append(text);
+  };
+  auto number = [this](Part part, size_t digits) { steps_.push_back({part, int(digits), {}}); };
+  char last = ' ';
+  bool pending_escape = false;
+  const size_t n = p.size();
+  size_t i = 0;
+  while (i < n) {
+    if (static_cast<unsigned char>(p[i]) >= 0x80) {
+      const size_t len = SequenceLength(p, i);
+      const bool supplementary = static_cast<unsigned char>(p[i]) >= 0xF0;
+      literal(p.substr(i, len));
+      i += len;
+      if (supplementary)
+        last = ' ';
+      else
+        pending_escape = false;
+      continue;
+    }
+    const char c = p[i++];
+    if (pending_escape) {
+      literal(std::string_view(&c, 1));
+      pending_escape = false;
+      continue;
+    }
+    char f = ToUpperAscii(c);
+    if (IsAsciiLetter(c)) {
+      if (f == 'M' && last == 'H') f = 'N';
+      last = f;
+    }
+    size_t k = 1;
+    auto run = [&] {
+      while (i < n && p[i] == c) {
+        ++i;
+        ++k;
+      }
+      return k;
+    };
+    switch (f) {
+      case 'Y':
+        number(run() <= 2 ? Part::kYear2 : Part::kYear4, k <= 2 ? 2 : 4);
+        break;
+      case 'M':
+        if (run() > 2) return false;
+        number(Part::kMonth, k);
+        break;
+      case 'N':
+        number(Part::kMinute, std::min<size_t>(run(), 2));
+        break;
+      case 'D':
+        if (run() > 2) return false;
+        number(Part::kDay, k);
+        break;
+      case 'H':
+        number(Part::kHour, std::min<size_t>(run(), 2));
+        break;
+      case 'S':
+        number(Part::kSecond, std::min<size_t>(run(), 2));
+        break;
+      case 'Z':
+        number(Part::kMilli, std::min<size_t>(run(), 3));
+        break;
+      case 'T':
+      case 'C':
+      case 'G':
+      case 'E':
+        return false;
+      case '/':
+        if (fs.DateSeparator != '\0') literal(std::string_view(&fs.DateSeparator, 1));
+        break;
+      case ':':
+        if (fs.TimeSeparator != '\0') literal(std::string_view(&fs.TimeSeparator, 1));
+        break;
+      case '\'':
+      case '"': {
+        const size_t close = p.find(c, i);
+        const size_t end = close == std::string_view::npos ? n : close;
+        literal(p.substr(i, end - i));
+        i = close == std::string_view::npos ? n : close + 1;
+        break;
+      }
+      case '!':
+        if (escape_)
+          pending_escape = true;
+        else
+          literal("!");
+        break;
+      default:
+        literal(std::string_view(&c, 1));
+        break;
+    }
+  }
+  return true;
+}
+
+void DateTimePattern::Append(std::string& out, DateTime value) const {
+  if (!prepared_) {
+    AppendDateTimeText(out, pattern_, fs_, value, escape_);
+    return;
+  }
+  const DateTimeParts t = DecodeForText(value);
+  for (const Step& s : steps_) {
+    switch (s.part) {
+      case Part::kLiteral: out += s.literal; break;
+      case Part::kYear2: AppendPadded(out, ((t.year % 100) + 100) % 100, 2); break;
+      case Part::kYear4: AppendPadded(out, t.year, 4); break;
+      case Part::kMonth: AppendPadded(out, t.month, s.digits); break;
+      case Part::kDay: AppendPadded(out, t.day, s.digits); break;
+      case Part::kHour: AppendPadded(out, t.hour, s.digits); break;
+      case Part::kMinute: AppendPadded(out, t.minute, s.digits); break;
+      case Part::kSecond: AppendPadded(out, t.second, s.digits); break;
+      case Part::kMilli: AppendPadded(out, t.millisecond, s.digits); break;
+    }
+  }
+}
+
 std::string FormatDateTimeText(std::string_view pattern, const TFormatSettings& fs,
                                DateTime value, bool escape) {
   std::string out;

@@ -6,6 +6,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "common/datetime.h"
 #include "common/format_settings.h"
@@ -21,6 +22,34 @@ std::string FormatDateTimeText(std::string_view pattern, const TFormatSettings& 
 // The same, appended to `out` (no allocation besides the growth of `out`).
 void AppendDateTimeText(std::string& out, std::string_view pattern, const TFormatSettings& fs,
                         DateTime value, bool escape = true);
+
+// A pattern prepared once for many values (a CSV column). Patterns made
+// only of numeric parts (years, months, days, hours, minutes, seconds,
+// milliseconds), separators, quotes and other literals run as a short list
+// of steps; any other pattern (names, "c", "t", AM/PM, ...) is interpreted
+// as AppendDateTimeText does. Either way the text is the same.
+class DateTimePattern {
+ public:
+  DateTimePattern(std::string pattern, const TFormatSettings& fs, bool escape = true);
+  void Append(std::string& out, DateTime value) const;
+  const std::string& text() const { return pattern_; }
+  bool prepared() const { return prepared_; }
+
+ private:
+  enum class Part : uint8_t { kLiteral, kYear2, kYear4, kMonth, kDay, kHour, kMinute, kSecond, kMilli };
+  struct Step {
+    Part part;
+    int digits;           // at least this many digits
+    std::string literal;  // kLiteral only
+  };
+  bool Prepare(const TFormatSettings& fs);
+
+  std::string pattern_;
+  const TFormatSettings& fs_;
+  bool escape_;
+  bool prepared_ = false;
+  std::vector<Step> steps_;
+};
 
 // The date-time decoding used by the writers: DecodeDateTime for values it
 // can represent; values outside +-1e11 days decode like non-finite values

@@ -145,5 +145,36 @@ TEST(FormatDateTimeTextTest, LongPatterns) {
   EXPECT_EQ(FormatDateTimeText(literal, fs, kValue), literal);
 }
 
+// A prepared pattern writes exactly what the interpreter writes, whether it
+// runs as steps or falls back.
+TEST(DateTimePatternTest, PreparedPatternsMatchTheInterpreter) {
+  TFormatSettings fs = DefaultFormatSettings();
+  fs.DateSeparator = '.';
+  fs.TimeSeparator = '\0';
+  struct {
+    const char* pattern;
+    bool prepared;
+  } cases[] = {
+      {"yyyy-mm-dd hh:nn:ss", true}, {"YYYYMMDD", true}, {"HHNNSSZZZ", true},
+      {"y/m/d h:n:s.z", true}, {"hh:mm mm", true}, {"dd.mm.yy 'at' hh\"h\"", false},
+      {"!d!d !y", true}, {"zzzz hhmm xmm", true}, {"yyyy-mm-dd'T'hh:nn:ss", true},
+      {"\xC3\xA9 \xF0\x9F\x98\x80mm", true}, {"'unclosed y", true}, {"", false},
+      {"c", false}, {"t", false}, {"ddd dd", false}, {"mmm", false}, {"h:mm AM/PM", false},
+      {"hh a/p", false}, {"ddddd", false}, {"gg ee", false}, {"!", true},
+  };
+  const DateTime values[] = {0, 42285.5854745949, -693593.75, 2958465.99999, 1.0 / 3, NAN};
+  for (const auto& c : cases) {
+    for (bool escape : {true, false}) {
+      DateTimePattern prepared(c.pattern, fs, escape);
+      EXPECT_EQ(prepared.prepared(), c.prepared) << c.pattern;
+      for (DateTime v : values) {
+        std::string out = "x";
+        prepared.Append(out, v);
+        EXPECT_EQ(out, "x" + FormatDateTimeText(c.pattern, fs, v, escape)) << c.pattern << " " << v;
+      }
+    }
+  }
+}
+
 }  // namespace
 }  // namespace ostrevane

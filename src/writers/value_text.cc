@@ -82,9 +82,13 @@ void QuoteTail(std::string& out, size_t start, char separator, bool has_separato
 
 }  // namespace
 
-void AppendValueText(std::string& out, const Value& value, std::string_view datetime_format,
-                     const TFormatSettings& fs, std::string_view separator,
-                     std::string_view quote, bool quoting) {
+namespace {
+
+// The cell text with the date-time form left to `append_datetime`.
+template <typename AppendDateTime>
+void AppendCellText(std::string& out, const Value& value, AppendDateTime append_datetime,
+                    const TFormatSettings& fs, std::string_view separator,
+                    std::string_view quote, bool quoting) {
   const size_t start = out.size();
   switch (value.kind) {
     case ValueKind::kNull:
@@ -102,7 +106,7 @@ void AppendValueText(std::string& out, const Value& value, std::string_view date
       AppendCurrencyTwoDecimals(out, value.i, fs.DecimalSeparator);
       break;
     case ValueKind::kDateTime:
-      AppendDateTimeText(out, datetime_format, fs, value.d);
+      append_datetime(out, value.d);
       break;
     case ValueKind::kText:
     case ValueKind::kGuid:
@@ -119,6 +123,25 @@ void AppendValueText(std::string& out, const Value& value, std::string_view date
   }
   if (quoting && !quote.empty())
     QuoteTail(out, start, separator.empty() ? '\0' : separator[0], !separator.empty(), quote);
+}
+
+}  // namespace
+
+void AppendValueText(std::string& out, const Value& value, std::string_view datetime_format,
+                     const TFormatSettings& fs, std::string_view separator,
+                     std::string_view quote, bool quoting) {
+  AppendCellText(
+      out, value,
+      [&](std::string& o, DateTime d) { AppendDateTimeText(o, datetime_format, fs, d); }, fs,
+      separator, quote, quoting);
+}
+
+void AppendValueText(std::string& out, const Value& value, const DateTimePattern& datetime_format,
+                     const TFormatSettings& fs, std::string_view separator,
+                     std::string_view quote, bool quoting) {
+  AppendCellText(
+      out, value, [&](std::string& o, DateTime d) { datetime_format.Append(o, d); }, fs,
+      separator, quote, quoting);
 }
 
 std::string ValueToText(const Value& value, const std::string& datetime_format,

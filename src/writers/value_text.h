@@ -8,6 +8,7 @@
 #include "common/format_settings.h"
 #include "common/guid.h"
 #include "workers/value.h"
+#include "writers/datetime_format.h"
 
 namespace ostrevane {
 
@@ -25,6 +26,11 @@ std::string ValueToText(const Value& value, const std::string& datetime_format,
 // that needs quoting is rewritten in place. Only the first character of
 // `separator` decides the enclosing: it is the one written between cells.
 void AppendValueText(std::string& out, const Value& value, std::string_view datetime_format,
+                     const TFormatSettings& fs, std::string_view separator,
+                     std::string_view quote, bool quoting);
+
+// The same with a pattern prepared once for many values.
+void AppendValueText(std::string& out, const Value& value, const DateTimePattern& datetime_format,
                      const TFormatSettings& fs, std::string_view separator,
                      std::string_view quote, bool quoting);
 

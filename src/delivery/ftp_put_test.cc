@@ -57,8 +57,10 @@ struct FtpPutTest : ::testing::Test {
     job.attach = {dir / "local/a.csv", dir / "local/b.xml"};
     job.ftpl = "bob";
     job.ftpp = "pw-of-bob";
-    limits.connect_ms = 2000;
-    limits.idle_ms = 1000;
+    // Generous: sanitizer builds on a busy machine are slow. The tests of
+    // time-outs set short limits themselves.
+    limits.connect_ms = 10000;
+    limits.idle_ms = 10000;
   }
   void Start(std::vector<std::string> extra = {}) {
     std::vector<std::string> args = {"--out", out, "--root", root, "--user", "bob:pw-of-bob", "--anonymous"};
@@ -173,6 +175,8 @@ TEST_F(FtpPutTest, UnreachableSilentOrRefusingServers) {
   failure = Failure();
   EXPECT_EQ(failure.rfind("EFTPError: Failed to connect", 0), 0u) << failure;
 
+  limits.connect_ms = 2000;
+  limits.idle_ms = 1000;
   for (const char* script : {"", "send:220 hello|recv|send:331 password please|recv"}) {
     ServerProcess silent("scripted_server.py", {"--script", script});
     job.ftpto = "127.0.0.1:" + std::to_string(silent.port());

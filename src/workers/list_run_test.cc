@@ -183,5 +183,35 @@ TEST_F(ListRunTest, ManyJobsRunOnceEachInBlocks) {
   }
 }
 
+TEST_F(ListRunTest, HostileJobsEndCleanlyAndEveryJobReports) {
+  WriteFile(dir / "settings.ini", "[Ostrevane]\r\nthread_count=4\r\ncommand_timeout=1\r\n");
+  testing::WriteUdlFile(dir / "missing.udl", testing::SqliteConnectionString("missing.db"));
+  WriteFile(dir / "endless.sql",
+            "WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM c) SELECT count(*) FROM c");
+  WriteFile(dir / "first.sql", "SELECT 'first' AS who, id FROM items");
+  WriteFile(dir / "second.sql", "SELECT 'second' AS who, id FROM items");
+  auto r = RunList(
+      "-clear -udl:missing.udl -sql:items.sql -tocsv:out/missing.csv\r\n"
+      "-clear -udl:t.udl -sql:endless.sql -tocsv:out/endless.csv\r\n"
+      "-clear -udl:t.udl -sql:first.sql -tocsv:out/same.csv -csvcp:0\r\n"
+      "-clear -udl:t.udl -sql:second.sql -tocsv:out/same.csv -csvcp:0\r\n");
+  EXPECT_EQ(r.exit_code, 1) << r.out;
+  EXPECT_EQ(Result(), "ERROR");
+  EXPECT_NE(r.out.find("missing.db"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("timed out after 1 s"), std::string::npos) << r.out;
+  EXPECT_FALSE(FileExists(dir / "missing.db"));  // never created by a job
+  // Writers take turns: the file is one job's whole output, not a mix.
+  const std::string same = ReadFile(dir / "out/same.csv");
+  EXPECT_TRUE(same == "first;1\r\nfirst;2\r\nfirst;3" || same == "second;1\r\nsecond;2\r\nsecond;3")
+      << same;
+  size_t done = 0, errors = 0;
+  for (const std::string& line : Lines(r.out)) {
+    done += line.find("[NOTE]    Done") != std::string::npos;
+    errors += line.find("[ERROR]") != std::string::npos;
+  }
+  EXPECT_EQ(done, 2u);
+  EXPECT_EQ(errors, 2u);
+}
+
 }  // namespace
 }  // namespace ostrevane

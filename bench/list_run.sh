@@ -39,6 +39,7 @@ for i in $(seq 1 1000); do
   echo "-clear -udl:big.udl -sql:small.sql -tocsv:small/job_$i.csv -csvcp:0" >> jobs1000.txt
 done
 echo "-udl:big.udl -sql:export.sql -tocsv:export.csv -csvcp:0 -csvformat:," > export.txt
+echo "-udl:big.udl -sql:export.sql -toxml:export.xml" > export_xml.txt
 
 export OSTREVANE_HOME=$out
 measure() { /usr/bin/time -f '%e s wall, %U s user, %M KB peak memory' "$@"; }
@@ -46,6 +47,8 @@ echo "== 1,000 one-row CSV jobs on 5 workers"
 measure "$exe" -list:jobs1000.txt >/dev/null
 echo "== 1,000,000-row export through the program (CSV)"
 measure "$exe" -list:export.txt >/dev/null
+echo "== the same rows as XML"
+measure "$exe" -list:export_xml.txt >/dev/null
 echo "== the same query with sqlite3 -csv"
 measure sqlite3 -csv big.db < export.sql > sqlite3.csv
 

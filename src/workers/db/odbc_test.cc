@@ -10,7 +10,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "testing/database_error.h"
+#include "testing/database.h"
 #include "common/datetime.h"
 #include "common/error.h"
 #include "testing/pg_server.h"
@@ -91,19 +91,6 @@ class OdbcTest : public ::testing::Test {
            "";
   }
 
-  static void Exec(Connection& c, const std::string& sql) {
-    Query q(c);
-    q.SetSql(sql);
-    q.Execute();
-  }
-  static std::vector<std::vector<Value>> Rows(Connection& c, const std::string& sql) {
-    Query q(c);
-    q.SetSql(sql);
-    q.Open();
-    std::vector<std::vector<Value>> rows;
-    for (; !q.Eof(); q.Next()) rows.push_back(q.current_row());
-    return rows;
-  }
 
   testing::TempDir dir_;
   std::string sqlite_driver_, pg_driver_;
@@ -125,11 +112,11 @@ void ExpectFields(Query& q, const std::vector<FieldCase>& cases) {
 
 TEST_F(OdbcTest, SqliteDriverTypesValuesAndLongData) {
   auto c = Connect(SqliteCs());
-  Exec(*c, "CREATE TABLE t (i integer, s smallint, b bigint, f double, r real, ok bit, d date, tm time, "
+  testing::ExecSql(*c, "CREATE TABLE t (i integer, s smallint, b bigint, f double, r real, ok bit, d date, tm time, "
            "ts timestamp, ch char(5), vc varchar(10), tx text, bl blob)");
-  Exec(*c, "INSERT INTO t VALUES (7, -3, 9000000000, 0.1, 2.5, 1, '2015-10-08', '14:03:05', "
+  testing::ExecSql(*c, "INSERT INTO t VALUES (7, -3, 9000000000, 0.1, 2.5, 1, '2015-10-08', '14:03:05', "
            "'2015-10-08 14:03:05.678', 'ab', 'Grüße', 'memo', x'00ff41')");
-  Exec(*c, "INSERT INTO t (i) VALUES (8)");
+  testing::ExecSql(*c, "INSERT INTO t (i) VALUES (8)");
   Query q(*c);
   q.SetSql("SELECT * FROM t ORDER BY i");
   q.Open();
@@ -152,7 +139,7 @@ TEST_F(OdbcTest, SqliteDriverTypesValuesAndLongData) {
   EXPECT_EQ(v("vc").s, "Grüße");  // UTF-8 survives the ANSI driver under any locale
   EXPECT_EQ(v("bl").kind, ValueKind::kBytes);
   EXPECT_EQ(v("bl").s, std::string("\0\xff" "A", 3));
-  EXPECT_EQ(Rows(*c, "SELECT count(*) FROM t")[0][0].i, 2);  // another statement mid-result
+  EXPECT_EQ(testing::QueryRows(*c, "SELECT count(*) FROM t")[0][0].i, 2);  // another statement mid-result
   q.Next();
   EXPECT_TRUE(v("vc").IsNull());
   EXPECT_EQ(v("tx").kind, ValueKind::kText);  // a null long text arrives as empty text
@@ -169,14 +156,14 @@ TEST_F(OdbcTest, SqliteDriverTypesValuesAndLongData) {
   ins.params()[0].value.SetText(text);
   ins.params()[1].value.SetText(bytes, ValueKind::kBytes);
   ins.Execute();
-  auto rows = Rows(*c, "SELECT tx, bl FROM t WHERE i = 9");
+  auto rows = testing::QueryRows(*c, "SELECT tx, bl FROM t WHERE i = 9");
   EXPECT_EQ(rows[0][0].s, text);
   EXPECT_EQ(rows[0][1].s, bytes);
 }
 
 TEST_F(OdbcTest, SqliteDriverParametersAndTransactions) {
   auto c = Connect(SqliteCs());
-  Exec(*c, "CREATE TABLE p (i integer, f double, ts timestamp, ok bit, s varchar(20))");
+  testing::ExecSql(*c, "CREATE TABLE p (i integer, f double, ts timestamp, ok bit, s varchar(20))");
   Query ins(*c);
   ins.SetSql("INSERT INTO p VALUES (:i, :f, :ts, :ok, :s)");
   auto& ps = ins.params();
@@ -193,17 +180,17 @@ TEST_F(OdbcTest, SqliteDriverParametersAndTransactions) {
   ins.Execute();
 
   c->BeginTransaction();
-  Exec(*c, "INSERT INTO p (i) VALUES (100)");
+  testing::ExecSql(*c, "INSERT INTO p (i) VALUES (100)");
   c->Rollback();
   c->BeginTransaction();
-  Exec(*c, "INSERT INTO p (i) VALUES (101)");
+  testing::ExecSql(*c, "INSERT INTO p (i) VALUES (101)");
   c->Commit();
   c->BeginTransaction();
-  Exec(*c, "INSERT INTO p (i) VALUES (102)");
+  testing::ExecSql(*c, "INSERT INTO p (i) VALUES (102)");
   c->Close();  // closing rolls back
   c = Connect(SqliteCs());
 
-  auto rows = Rows(*c, "SELECT i, f, ts, ok, s FROM p ORDER BY i");
+  auto rows = testing::QueryRows(*c, "SELECT i, f, ts, ok, s FROM p ORDER BY i");
   ASSERT_EQ(rows.size(), 3u);
   EXPECT_EQ(rows[0][0].i, -7);
   EXPECT_EQ(rows[0][1].d, 1234.5678);
@@ -231,7 +218,7 @@ TEST_F(OdbcTest, ErrorsCarryTheDiagnosticsWithoutPasswords) {
     EXPECT_EQ(m.find("Secret-99"), std::string::npos) << m;
   }
   auto c = Connect(SqliteCs());
-  EXPECT_NE(testing::DatabaseErrorOf([&] { Rows(*c, "SELECT * FROM missing_table"); }).find("no such table: missing_table"),
+  EXPECT_NE(testing::DatabaseErrorOf([&] { testing::QueryRows(*c, "SELECT * FROM missing_table"); }).find("no such table: missing_table"),
             std::string::npos);
 }
 
@@ -239,9 +226,9 @@ TEST_F(OdbcTest, PostgresDriverTypesTimeOutAndPassword) {
   if (testing::PgPort().empty()) GTEST_SKIP() << "OSTREVANE_PG_PORT is not set: no PostgreSQL test cluster";
   if (pg_driver_.empty()) GTEST_SKIP() << "the PostgreSQL ODBC driver (odbc-postgresql) is not installed";
   auto c = Connect(PgCs());
-  Exec(*c, "CREATE TABLE t (i2 int2, i4 int4, i8 int8, f8 float8, n9 numeric(9,0), n10 numeric(10,2), "
+  testing::ExecSql(*c, "CREATE TABLE t (i2 int2, i4 int4, i8 int8, f8 float8, n9 numeric(9,0), n10 numeric(10,2), "
            "n38 numeric(38,10), d date, ts timestamp, ch char(5), vc varchar(10), tx text, by bytea, u uuid)");
-  Exec(*c, "INSERT INTO t VALUES (-3, 7, 9000000000, 0.1, 123456789, -1234.56, "
+  testing::ExecSql(*c, "INSERT INTO t VALUES (-3, 7, 9000000000, 0.1, 123456789, -1234.56, "
            "1234567890123456789012345678.9012345678, '2015-10-08', '2015-10-08 14:03:05', 'ab', 'Grüße', "
            "NULL, '\\x00ff', 'a0eebc99-9c0b-4ef8-bb6d-6bb9bd380a11')");
   Query q(*c);
@@ -270,7 +257,7 @@ TEST_F(OdbcTest, PostgresDriverTypesTimeOutAndPassword) {
   ins.params()[1].value.SetText("x");
   ins.Execute();
   c->Rollback();
-  EXPECT_EQ(Rows(*c, "SELECT count(*) FROM t")[0][0].i, 1);
+  EXPECT_EQ(testing::QueryRows(*c, "SELECT count(*) FROM t")[0][0].i, 1);
 
   // The query time-out cancels a statement that runs too long.
   Query slow(*c);

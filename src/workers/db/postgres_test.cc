@@ -8,7 +8,7 @@
 #include <cmath>
 #include <thread>
 
-#include "testing/database_error.h"
+#include "testing/database.h"
 #include "common/datetime.h"
 #include "common/error.h"
 #include "testing/pg_server.h"
@@ -37,24 +37,10 @@ class PostgresTest : public ::testing::Test {
     return c;
   }
 
-  static void Exec(Connection& c, const std::string& sql) {
-    Query q(c);
-    q.SetSql(sql);
-    q.Execute();
-  }
 
-  // All rows of a query, as the backend delivered them.
-  static std::vector<std::vector<Value>> Rows(Connection& c, const std::string& sql) {
-    Query q(c);
-    q.SetSql(sql);
-    q.Open();
-    std::vector<std::vector<Value>> rows;
-    for (; !q.Eof(); q.Next()) rows.push_back(q.current_row());
-    return rows;
-  }
 
   static int64_t Count(Connection& c, const std::string& table) {
-    return Rows(c, "SELECT count(*) FROM " + table)[0][0].i;
+    return testing::QueryRows(c, "SELECT count(*) FROM " + table)[0][0].i;
   }
 
 
@@ -67,7 +53,7 @@ DateTime Local(int y, int mo, int d, int h, int mi, double s) {
 
 TEST_F(PostgresTest, ColumnTypesAndValues) {
   auto c = Connect();
-  Exec(*c,
+  testing::ExecSql(*c,
        "CREATE TABLE t (i2 int2, i4 int4, i8 int8, f4 float4, f8 float8, n9 numeric(9,0), "
        "n10 numeric(10,2), n19 numeric(19,4), n38 numeric(38,10), nu numeric, b bool, d date, "
        "tm time, ts timestamp, tz timestamptz, ch char(5), vc varchar(10), tx text, by bytea, "
@@ -168,12 +154,12 @@ TEST_F(PostgresTest, ValuesThatFitNoValueKindFailClearly) {
       {"SELECT 99999999999999999.99::numeric(19,2) AS x", "outside the currency range"},
   };
   for (const auto& row : cases)
-    EXPECT_NE(testing::DatabaseErrorOf([&] { Rows(*c, row.sql); }).find(row.message), std::string::npos) << row.sql;
+    EXPECT_NE(testing::DatabaseErrorOf([&] { testing::QueryRows(*c, row.sql); }).find(row.message), std::string::npos) << row.sql;
 }
 
 TEST_F(PostgresTest, ParametersAsTextAndTyped) {
   auto c = Connect();
-  Exec(*c,
+  testing::ExecSql(*c,
        "CREATE TABLE p (i int4, n numeric(12,4), d date, ts timestamp, b bool, by bytea, "
        "u uuid, tx text, f float8)");
   Query ins(*c);
@@ -200,7 +186,7 @@ TEST_F(PostgresTest, ParametersAsTextAndTyped) {
   ps[8].type = FieldType::ftFloat, ps[8].value.SetDouble(0.1 + 0.2);
   ins.Execute();
 
-  auto rows = Rows(*c, "SELECT * FROM p ORDER BY i DESC");
+  auto rows = testing::QueryRows(*c, "SELECT * FROM p ORDER BY i DESC");
   ASSERT_EQ(rows.size(), 2u);
   EXPECT_EQ(rows[0][0].i, 42);
   EXPECT_EQ(rows[0][1].i, -125000);
@@ -236,14 +222,14 @@ TEST_F(PostgresTest, ParametersAsTextAndTyped) {
 TEST_F(PostgresTest, ScriptsAndTheirLastResultSet) {
   auto c = Connect();
   // A script with a dollar-quoted body goes whole to the server.
-  Exec(*c,
+  testing::ExecSql(*c,
        "CREATE TABLE s (a int); INSERT INTO s VALUES (1);\n"
        "DO $$ BEGIN INSERT INTO s VALUES (2); RAISE NOTICE 'hello; world'; END $$;\n"
        "INSERT INTO s VALUES (3)");
   EXPECT_EQ(Count(*c, "s"), 3);
 
   // With rows wanted, the last statement's result set is read.
-  auto rows = Rows(*c, "SET search_path = public; SELECT 'x' AS first; SELECT a FROM s WHERE a > 1 ORDER BY a;");
+  auto rows = testing::QueryRows(*c, "SET search_path = public; SELECT 'x' AS first; SELECT a FROM s WHERE a > 1 ORDER BY a;");
   ASSERT_EQ(rows.size(), 2u);
   EXPECT_EQ(rows[1][0].i, 3);
 
@@ -254,40 +240,40 @@ TEST_F(PostgresTest, ScriptsAndTheirLastResultSet) {
   q.Open();
   EXPECT_EQ(q.FieldCount(), 0u);
   EXPECT_TRUE(q.Eof());
-  EXPECT_NE(testing::DatabaseErrorOf([&] { Rows(*c, "SELECT nope FROM s; SELECT 1"); }).find("column \"nope\" does not exist"),
+  EXPECT_NE(testing::DatabaseErrorOf([&] { testing::QueryRows(*c, "SELECT nope FROM s; SELECT 1"); }).find("column \"nope\" does not exist"),
             std::string::npos);
   // COPY through the client is refused cleanly and leaves the connection usable.
-  EXPECT_NE(testing::DatabaseErrorOf([&] { Exec(*c, "COPY s FROM STDIN"); }).find("COPY FROM STDIN is not supported"),
+  EXPECT_NE(testing::DatabaseErrorOf([&] { testing::ExecSql(*c, "COPY s FROM STDIN"); }).find("COPY FROM STDIN is not supported"),
             std::string::npos);
-  EXPECT_NE(testing::DatabaseErrorOf([&] { Rows(*c, "COPY s TO STDOUT"); }).find("COPY TO STDOUT is not supported"),
+  EXPECT_NE(testing::DatabaseErrorOf([&] { testing::QueryRows(*c, "COPY s TO STDOUT"); }).find("COPY TO STDOUT is not supported"),
             std::string::npos);
   EXPECT_EQ(Count(*c, "s"), 3);
   // A script changing the session's date style does not confuse the reader.
-  EXPECT_EQ(Rows(*c, "SET DateStyle = 'German'; SELECT DATE '2015-10-08'")[0][0].d,
+  EXPECT_EQ(testing::QueryRows(*c, "SET DateStyle = 'German'; SELECT DATE '2015-10-08'")[0][0].d,
             EncodeDateTime(2015, 10, 8));
 }
 
 TEST_F(PostgresTest, TransactionsCommitAndRollBack) {
   auto c = Connect();
-  Exec(*c, "CREATE TABLE tr (a int UNIQUE)");
+  testing::ExecSql(*c, "CREATE TABLE tr (a int UNIQUE)");
   c->BeginTransaction();
-  Exec(*c, "INSERT INTO tr VALUES (1)");
+  testing::ExecSql(*c, "INSERT INTO tr VALUES (1)");
   c->Commit();
   c->BeginTransaction();
-  Exec(*c, "INSERT INTO tr VALUES (2)");
+  testing::ExecSql(*c, "INSERT INTO tr VALUES (2)");
   c->Rollback();
   EXPECT_EQ(Count(*c, "tr"), 1);
 
   // A failed statement aborts the transaction; COMMIT must not pass for success.
   c->BeginTransaction();
-  Exec(*c, "INSERT INTO tr VALUES (3)");
-  EXPECT_NE(testing::DatabaseErrorOf([&] { Exec(*c, "INSERT INTO tr VALUES (1)"); }).find("duplicate key"), std::string::npos);
+  testing::ExecSql(*c, "INSERT INTO tr VALUES (3)");
+  EXPECT_NE(testing::DatabaseErrorOf([&] { testing::ExecSql(*c, "INSERT INTO tr VALUES (1)"); }).find("duplicate key"), std::string::npos);
   EXPECT_NE(testing::DatabaseErrorOf([&] { c->Commit(); }).find("rolled back"), std::string::npos);
   EXPECT_EQ(Count(*c, "tr"), 1);
 
   // Closing with an open transaction rolls it back.
   c->BeginTransaction();
-  Exec(*c, "INSERT INTO tr VALUES (4)");
+  testing::ExecSql(*c, "INSERT INTO tr VALUES (4)");
   c->Close();
   c = Connect();
   EXPECT_EQ(Count(*c, "tr"), 1);
@@ -302,7 +288,7 @@ TEST_F(PostgresTest, StreamsAndLetsAnotherStatementRunMidStream) {
   for (; !big.Eof() && n < 10; big.Next()) ++n;
   // A follow-up statement while rows are still arriving: the rest of the
   // stream is kept for the first query.
-  EXPECT_EQ(Rows(*c, "SELECT 7")[0][0].i, 7);
+  EXPECT_EQ(testing::QueryRows(*c, "SELECT 7")[0][0].i, 7);
   for (; !big.Eof(); big.Next()) ++n;
   EXPECT_EQ(n, 200000);
   EXPECT_EQ(big.FieldAt(0).value().i, 200000);  // the last record stays current
@@ -320,14 +306,14 @@ TEST_F(PostgresTest, StreamsAndLetsAnotherStatementRunMidStream) {
   // A query closed early leaves the connection usable.
   big.Open();
   big.Close();
-  EXPECT_EQ(Rows(*c, "SELECT 8")[0][0].i, 8);
+  EXPECT_EQ(testing::QueryRows(*c, "SELECT 8")[0][0].i, 8);
 }
 
 TEST_F(PostgresTest, CommandTimeOutCancelsTheWaitNotTheReading) {
   auto c = Connect();
-  Exec(*c, "CREATE TABLE w (a int)");
+  testing::ExecSql(*c, "CREATE TABLE w (a int)");
   c->BeginTransaction();
-  Exec(*c, "INSERT INTO w VALUES (1)");
+  testing::ExecSql(*c, "INSERT INTO w VALUES (1)");
   Query slow(*c);
   slow.set_command_timeout(1);
   slow.SetSql("SELECT pg_sleep(20)");
@@ -388,8 +374,8 @@ TEST_F(PostgresTest, WrongPasswordIsNotInTheMessage) {
 TEST_F(PostgresTest, ConnectionLostMidResult) {
   auto c = Connect();
   c->BeginTransaction();
-  Exec(*c, "CREATE TABLE lost (a int)");
-  const int64_t pid = Rows(*c, "SELECT pg_backend_pid()")[0][0].i;
+  testing::ExecSql(*c, "CREATE TABLE lost (a int)");
+  const int64_t pid = testing::QueryRows(*c, "SELECT pg_backend_pid()")[0][0].i;
   Query q(*c);
   q.SetSql("SELECT g FROM generate_series(1, 5000000) g");
   q.Open();
@@ -403,24 +389,24 @@ TEST_F(PostgresTest, ConnectionLostMidResult) {
   EXPECT_NO_THROW(c->Rollback());
   EXPECT_NO_THROW(c->Close());
   c = Connect();
-  EXPECT_EQ(Rows(*c, "SELECT count(*) FROM pg_tables WHERE tablename = 'lost'")[0][0].i, 0);
+  EXPECT_EQ(testing::QueryRows(*c, "SELECT count(*) FROM pg_tables WHERE tablename = 'lost'")[0][0].i, 0);
 }
 
 TEST_F(PostgresTest, DeadlockFailsOneSideCleanly) {
   {
     auto setup = Connect();
-    Exec(*setup, "CREATE TABLE dl (id int PRIMARY KEY, v int); INSERT INTO dl VALUES (1, 0), (2, 0)");
+    testing::ExecSql(*setup, "CREATE TABLE dl (id int PRIMARY KEY, v int); INSERT INTO dl VALUES (1, 0), (2, 0)");
   }
   auto a = Connect(), b = Connect();
   a->BeginTransaction();
   b->BeginTransaction();
-  Exec(*a, "UPDATE dl SET v = 1 WHERE id = 1");
-  Exec(*b, "UPDATE dl SET v = 2 WHERE id = 2");
+  testing::ExecSql(*a, "UPDATE dl SET v = 1 WHERE id = 1");
+  testing::ExecSql(*b, "UPDATE dl SET v = 2 WHERE id = 2");
   std::atomic<int> failures{0};
   std::string message;
   auto cross = [&](Connection& c, const char* sql) {
     try {
-      Exec(c, sql);
+      testing::ExecSql(c, sql);
       c.Commit();
     } catch (const Error& e) {
       ++failures;
@@ -434,16 +420,16 @@ TEST_F(PostgresTest, DeadlockFailsOneSideCleanly) {
   EXPECT_EQ(failures, 1);
   EXPECT_EQ(message, "deadlock detected");
   auto check = Connect();
-  auto rows = Rows(*check, "SELECT v FROM dl ORDER BY id");
+  auto rows = testing::QueryRows(*check, "SELECT v FROM dl ORDER BY id");
   // The survivor's two updates are there; the victim left nothing.
   EXPECT_EQ(rows[0][0].i, rows[1][0].i);
 }
 
 TEST_F(PostgresTest, InvalidUtf8FromSqlAsciiDatabase) {
   auto c = Connect(FreshPgDatabase("ENCODING 'SQL_ASCII' LC_COLLATE 'C' LC_CTYPE 'C' TEMPLATE template0"));
-  Exec(*c, "CREATE TABLE a (t text, v varchar(10))");
-  Exec(*c, "INSERT INTO a VALUES (E'ok \\xff\\xfe end', E'caf\\xe9'), ('Grüße', NULL)");
-  auto rows = Rows(*c, "SELECT t, v FROM a ORDER BY t DESC");
+  testing::ExecSql(*c, "CREATE TABLE a (t text, v varchar(10))");
+  testing::ExecSql(*c, "INSERT INTO a VALUES (E'ok \\xff\\xfe end', E'caf\\xe9'), ('Grüße', NULL)");
+  auto rows = testing::QueryRows(*c, "SELECT t, v FROM a ORDER BY t DESC");
   EXPECT_EQ(rows[0][0].s, "ok \xEF\xBF\xBD\xEF\xBF\xBD end");
   EXPECT_EQ(rows[0][1].s, "caf\xEF\xBF\xBD");
   EXPECT_EQ(rows[1][0].s, "Grüße");  // valid UTF-8 bytes pass unchanged

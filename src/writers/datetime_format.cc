@@ -68,50 +68,114 @@ bool ScanFor12Hour(std::string_view p, size_t from) {
   return false;
 }
 
-void Formatter::Run(std::string_view p, int level) {
-  if (level > kMaxLevel) return;
-  char last = ' ';
-  bool twelve_hour = false;
-  bool pending_escape = false;
-  const size_t n = p.size();
-  size_t i = 0;
-  while (i < n) {
-    if (static_cast<unsigned char>(p[i]) >= 0x80) {
+// One step of a pattern: text to copy as it stands, or a specifier (its
+// letter folded to upper case, "m" after "h" read as "N", or "/" or ":")
+// with the length of its run of equal characters.
+struct PatternStep {
+  bool is_text = false;
+  std::string_view text;
+  char spec = 0;
+  size_t count = 0;  // the run, for the specifiers that take one (else 1)
+  size_t start = 0;  // where the step begins in the pattern
+};
+
+// Reads one pattern level step by step: the "!" escape, quotes,
+// characters outside ASCII, letter folding and runs. The interpreter and
+// the prepared patterns both read patterns through it, so they cannot
+// disagree about what a pattern says.
+class PatternReader {
+ public:
+  PatternReader(std::string_view p, bool escape) : p_(p), escape_(escape) {}
+
+  bool Next(PatternStep& s);
+  size_t pos() const { return i_; }  // just after the last step
+  void Skip(size_t n) { i_ += n; }   // for specifiers longer than one step
+
+ private:
+  const std::string_view p_;
+  const bool escape_;
+  size_t i_ = 0;
+  char last_ = ' ';  // the last letter, for "m" after "h"
+  bool pending_escape_ = false;
+};
+
+bool PatternReader::Next(PatternStep& s) {
+  const size_t n = p_.size();
+  auto text = [&](size_t start, std::string_view t) {
+    s = {true, t, 0, 0, start};
+    return true;
+  };
+  while (i_ < n) {
+    const size_t start = i_;
+    if (static_cast<unsigned char>(p_[i_]) >= 0x80) {
       // A character outside ASCII is copied whole. One outside the basic
       // plane resets the last letter and leaves a pending escape pending.
-      const size_t len = SequenceLength(p, i);
-      const bool supplementary = static_cast<unsigned char>(p[i]) >= 0xF0;
-      out_.append(p.substr(i, len));
-      i += len;
-      if (supplementary) {
-        last = ' ';
-      } else {
-        pending_escape = false;
-      }
-      continue;
+      const size_t len = SequenceLength(p_, i_);
+      if (static_cast<unsigned char>(p_[i_]) >= 0xF0)
+        last_ = ' ';
+      else
+        pending_escape_ = false;
+      i_ += len;
+      return text(start, p_.substr(start, len));
     }
-    const char c = p[i++];
-    if (pending_escape) {
-      out_ += c;
-      pending_escape = false;
-      continue;
+    const char c = p_[i_++];
+    if (pending_escape_) {
+      pending_escape_ = false;
+      return text(start, p_.substr(start, 1));
     }
     char f = ToUpperAscii(c);
     if (IsAsciiLetter(c)) {
-      if (f == 'M' && last == 'H') f = 'N';
-      last = f;
+      if (f == 'M' && last_ == 'H') f = 'N';
+      last_ = f;
     }
-    auto run = [&]() -> size_t {
-      size_t k = 1;
-      while (i < n && p[i] == c) {
-        ++i;
-        ++k;
-      }
-      return k;
-    };
     switch (f) {
+      case 'Y': case 'M': case 'N': case 'D': case 'H': case 'S': case 'Z':
+      case 'T': case 'C': case 'G': case 'E': {
+        size_t k = 1;
+        while (i_ < n && p_[i_] == c) {
+          ++i_;
+          ++k;
+        }
+        s = {false, {}, f, k, start};
+        return true;
+      }
+      case 'A':
+      case '/':
+      case ':':
+        s = {false, {}, f, 1, start};
+        return true;
+      case '\'':
+      case '"': {
+        const size_t close = p_.find(c, i_);
+        const size_t end = close == std::string_view::npos ? n : close;
+        const std::string_view quoted = p_.substr(i_, end - i_);
+        i_ = close == std::string_view::npos ? n : close + 1;
+        return text(start, quoted);
+      }
+      case '!':
+        if (!escape_) return text(start, p_.substr(start, 1));
+        pending_escape_ = true;  // "!" itself writes nothing
+        break;
+      default:
+        return text(start, p_.substr(start, 1));
+    }
+  }
+  return false;
+}
+
+void Formatter::Run(std::string_view p, int level) {
+  if (level > kMaxLevel) return;
+  bool twelve_hour = false;
+  PatternReader reader(p, escape_);
+  PatternStep s;
+  while (reader.Next(s)) {
+    if (s.is_text) {
+      out_ += s.text;
+      continue;
+    }
+    const size_t k = s.count;
+    switch (s.spec) {
       case 'Y': {
-        const size_t k = run();
         const int year = Parts().year;
         if (k <= 2)
           AppendPadded(out_, ((year % 100) + 100) % 100, 2);
@@ -120,7 +184,6 @@ void Formatter::Run(std::string_view p, int level) {
         break;
       }
       case 'M': {
-        const size_t k = run();
         const int month = Parts().month;
         if (k <= 2)
           AppendPadded(out_, month, int(k));
@@ -129,10 +192,9 @@ void Formatter::Run(std::string_view p, int level) {
         break;
       }
       case 'N':
-        AppendPadded(out_, Parts().minute, int(std::min<size_t>(run(), 2)));
+        AppendPadded(out_, Parts().minute, int(std::min<size_t>(k, 2)));
         break;
-      case 'D': {
-        const size_t k = run();
+      case 'D':
         if (k <= 2)
           AppendPadded(out_, Parts().day, int(k));
         else if (k == 3)
@@ -142,10 +204,8 @@ void Formatter::Run(std::string_view p, int level) {
         else
           Run(k == 5 ? fs_.ShortDateFormat : fs_.LongDateFormat, level + 1);
         break;
-      }
       case 'H': {
-        const size_t k = run();
-        if (!twelve_hour) twelve_hour = ScanFor12Hour(p, i);
+        if (!twelve_hour) twelve_hour = ScanFor12Hour(p, reader.pos());
         int hour = Parts().hour;
         if (twelve_hour) {
           if (hour == 0)
@@ -157,16 +217,15 @@ void Formatter::Run(std::string_view p, int level) {
         break;
       }
       case 'S':
-        AppendPadded(out_, Parts().second, int(std::min<size_t>(run(), 2)));
+        AppendPadded(out_, Parts().second, int(std::min<size_t>(k, 2)));
         break;
       case 'Z':
-        AppendPadded(out_, Parts().millisecond, int(std::min<size_t>(run(), 3)));
+        AppendPadded(out_, Parts().millisecond, int(std::min<size_t>(k, 3)));
         break;
       case 'T':
-        Run(run() == 1 ? fs_.ShortTimeFormat : fs_.LongTimeFormat, level + 1);
+        Run(k == 1 ? fs_.ShortTimeFormat : fs_.LongTimeFormat, level + 1);
         break;
       case 'C': {
-        run();
         Run(fs_.ShortDateFormat, level + 1);
         const DateTimeParts& t = Parts();
         if (t.hour != 0 || t.minute != 0 || t.second != 0 || t.millisecond != 0) {
@@ -178,31 +237,30 @@ void Formatter::Run(std::string_view p, int level) {
       case 'G':
       case 'E':
         // Eras and alternative-calendar years: no such calendars here.
-        run();
         break;
       case 'A': {
-        const std::string_view rest = p.substr(i - 1);
+        const std::string_view rest = p.substr(s.start);
         const bool pm = Parts().hour >= 12;
         if (IStartsWith(rest, "AM/PM")) {
           out_.append(rest.substr(pm ? 3 : 0, 2));
-          i += 4;
+          reader.Skip(4);
           twelve_hour = true;
         } else if (IStartsWith(rest, "A/P")) {
           out_ += rest[pm ? 2 : 0];
-          i += 2;
+          reader.Skip(2);
           twelve_hour = true;
         } else if (IStartsWith(rest, "AMPM")) {
           Name(pm ? fs_.TimePMString : fs_.TimeAMString);
-          i += 3;
+          reader.Skip(3);
           twelve_hour = true;
         } else if (IStartsWith(rest, "AAAA")) {
           Name(fs_.LongDayNames[Parts().day_of_week - 1]);
-          i += 3;
+          reader.Skip(3);
         } else if (IStartsWith(rest, "AAA")) {
           Name(fs_.ShortDayNames[Parts().day_of_week - 1]);
-          i += 2;
+          reader.Skip(2);
         } else {
-          out_ += c;
+          out_ += rest[0];
         }
         break;
       }
@@ -211,23 +269,6 @@ void Formatter::Run(std::string_view p, int level) {
         break;
       case ':':
         if (fs_.TimeSeparator != '\0') out_ += fs_.TimeSeparator;
-        break;
-      case '\'':
-      case '"': {
-        const size_t close = p.find(c, i);
-        const size_t end = close == std::string_view::npos ? n : close;
-        out_.append(p.substr(i, end - i));
-        i = close == std::string_view::npos ? n : close + 1;
-        break;
-      }
-      case '!':
-        if (escape_)
-          pending_escape = true;
-        else
-          out_ += c;
-        break;
-      default:
-        out_ += c;
         break;
     }
   }
@@ -254,12 +295,11 @@ DateTimePattern::DateTimePattern(std::string pattern, const TFormatSettings& fs,
   if (!prepared_) steps_.clear();
 }
 
-// Walks the pattern as Formatter::Run does at its first level, recording
+// Reads the pattern as the interpreter does at its first level, recording
 // steps instead of text; gives up on anything whose text is not a number
 // of the value or a literal.
 bool DateTimePattern::Prepare(const TFormatSettings& fs) {
-  const std::string_view p = pattern_;
-  for (char x : p)
+  for (char x : pattern_)
     if (x == 'a' || x == 'A') return false;  // the 12-hour clock and day names
   auto literal = [this](std::string_view text) {
     if (text.empty()) return;
@@ -267,93 +307,46 @@ bool DateTimePattern::Prepare(const TFormatSettings& fs) {
     steps_.back().literal.append(text);
   };
   auto number = [this](Part part, size_t digits) { steps_.push_back({part, int(digits), {}}); };
-  char last = ' ';
-  bool pending_escape = false;
-  const size_t n = p.size();
-  size_t i = 0;
-  while (i < n) {
-    if (static_cast<unsigned char>(p[i]) >= 0x80) {
-      const size_t len = SequenceLength(p, i);
-      const bool supplementary = static_cast<unsigned char>(p[i]) >= 0xF0;
-      literal(p.substr(i, len));
-      i += len;
-      if (supplementary)
-        last = ' ';
-      else
-        pending_escape = false;
+  PatternReader reader(pattern_, escape_);
+  PatternStep s;
+  while (reader.Next(s)) {
+    if (s.is_text) {
+      literal(s.text);
       continue;
     }
-    const char c = p[i++];
-    if (pending_escape) {
-      literal(std::string_view(&c, 1));
-      pending_escape = false;
-      continue;
-    }
-    char f = ToUpperAscii(c);
-    if (IsAsciiLetter(c)) {
-      if (f == 'M' && last == 'H') f = 'N';
-      last = f;
-    }
-    size_t k = 1;
-    auto run = [&] {
-      while (i < n && p[i] == c) {
-        ++i;
-        ++k;
-      }
-      return k;
-    };
-    switch (f) {
+    const size_t k = s.count;
+    switch (s.spec) {
       case 'Y':
-        number(run() <= 2 ? Part::kYear2 : Part::kYear4, k <= 2 ? 2 : 4);
+        number(k <= 2 ? Part::kYear2 : Part::kYear4, k <= 2 ? 2 : 4);
         break;
       case 'M':
-        if (run() > 2) return false;
+        if (k > 2) return false;
         number(Part::kMonth, k);
         break;
       case 'N':
-        number(Part::kMinute, std::min<size_t>(run(), 2));
+        number(Part::kMinute, std::min<size_t>(k, 2));
         break;
       case 'D':
-        if (run() > 2) return false;
+        if (k > 2) return false;
         number(Part::kDay, k);
         break;
       case 'H':
-        number(Part::kHour, std::min<size_t>(run(), 2));
+        number(Part::kHour, std::min<size_t>(k, 2));
         break;
       case 'S':
-        number(Part::kSecond, std::min<size_t>(run(), 2));
+        number(Part::kSecond, std::min<size_t>(k, 2));
         break;
       case 'Z':
-        number(Part::kMilli, std::min<size_t>(run(), 3));
+        number(Part::kMilli, std::min<size_t>(k, 3));
         break;
-      case 'T':
-      case 'C':
-      case 'G':
-      case 'E':
-        return false;
       case '/':
         if (fs.DateSeparator != '\0') literal(std::string_view(&fs.DateSeparator, 1));
         break;
       case ':':
         if (fs.TimeSeparator != '\0') literal(std::string_view(&fs.TimeSeparator, 1));
         break;
-      case '\'':
-      case '"': {
-        const size_t close = p.find(c, i);
-        const size_t end = close == std::string_view::npos ? n : close;
-        literal(p.substr(i, end - i));
-        i = close == std::string_view::npos ? n : close + 1;
-        break;
-      }
-      case '!':
-        if (escape_)
-          pending_escape = true;
-        else
-          literal("!");
-        break;
-      default:
-        literal(std::string_view(&c, 1));
-        break;
+      default:  // "t", "c", "g", "e", "a": settings patterns, names, calendars
+        return false;
     }
   }
   return true;

@@ -9,6 +9,7 @@
 #include "common/error.h"
 #include "common/text.h"
 #include "delivery/mime_text.h"
+#include "testing/failure.h"
 #include "testing/server_process.h"
 #include "testing/temp_dir.h"
 
@@ -79,12 +80,7 @@ struct FtpPutTest : ::testing::Test {
     return n;
   }
   std::string Failure() {
-    try {
-      PutFilesWithLimits(job, proxy, limits);
-    } catch (const Error& e) {
-      return e.class_name() + ": " + e.message();
-    }
-    return "no failure";
+    return testing::FailureOf([&] { PutFilesWithLimits(job, proxy, limits); });
   }
 };
 

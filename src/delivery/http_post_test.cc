@@ -9,6 +9,7 @@
 #include "common/error.h"
 #include "common/text.h"
 #include "delivery/mime_text.h"
+#include "testing/failure.h"
 #include "testing/server_process.h"
 #include "testing/temp_dir.h"
 
@@ -71,12 +72,7 @@ struct HttpPostTest : ::testing::Test {
             ReadFile(out + "/req-" + std::to_string(n) + ".body")};
   }
   std::string Failure() {
-    try {
-      PostFilesWithLimits(job, proxy, limits);
-    } catch (const Error& e) {
-      return e.class_name() + ": " + e.message();
-    }
-    return "no failure";
+    return testing::FailureOf([&] { PostFilesWithLimits(job, proxy, limits); });
   }
 };
 

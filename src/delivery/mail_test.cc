@@ -12,6 +12,7 @@
 #include "common/text.h"
 #include "delivery/delivery.h"
 #include "delivery/report.h"
+#include "testing/failure.h"
 #include "testing/memory_backend.h"
 #include "testing/server_process.h"
 #include "testing/temp_dir.h"
@@ -103,12 +104,7 @@ struct MailTest : ::testing::Test {
   // The failure of a send, as "ClassName: message".
   std::string Failure(int port) {
     settings.port = port;
-    try {
-      SendMailWithLimits(job, settings, query, limits);
-    } catch (const Error& e) {
-      return e.class_name() + ": " + e.message();
-    }
-    return "no failure";
+    return testing::FailureOf([&] { SendMailWithLimits(job, settings, query, limits); });
   }
 
   TempDir dir;

@@ -37,12 +37,15 @@ class Database {
   sqlite3* get() const { return db_; }
   int busy_seconds = 0;
 
-  // Arms the command time-out for the work until the matching Disarm.
+  // Arms the command time-out for the work until the matching Disarm. The
+  // clock is first read by the progress handler, a few thousand steps into
+  // the work, so a quick fetch of one row (armed once per row) costs no
+  // clock read at all.
   void Arm(int seconds) {
     timeout_seconds_ = seconds;
     timed_out_ = false;
     armed_ = seconds > 0;
-    if (armed_) deadline_ = Clock::now() + std::chrono::seconds(seconds);
+    deadline_set_ = false;
   }
   void Disarm() { armed_ = false; }
   bool timed_out() const { return timed_out_; }
@@ -65,7 +68,14 @@ class Database {
  private:
   static int Progress(void* self) {
     auto* db = static_cast<Database*>(self);
-    if (!db->armed_ || Clock::now() < db->deadline_) return 0;
+    if (!db->armed_) return 0;
+    const Clock::time_point now = Clock::now();
+    if (!db->deadline_set_) {
+      db->deadline_ = now + std::chrono::seconds(db->timeout_seconds_);
+      db->deadline_set_ = true;
+      return 0;
+    }
+    if (now < db->deadline_) return 0;
     db->timed_out_ = true;
     return 1;  // interrupts the running statement
   }
@@ -74,6 +84,7 @@ class Database {
   bool armed_ = false;
   bool timed_out_ = false;
   int timeout_seconds_ = 0;
+  bool deadline_set_ = false;
   Clock::time_point deadline_;
 };
 

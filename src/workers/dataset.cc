@@ -128,8 +128,10 @@ std::string Query::Sql() const {
 
 void Query::ParseParams() {
   if (!params_dirty_) return;
+  sql_text_ = Sql();
+  places_ = FindPlaceholders(sql_text_);
   params_.items().clear();
-  for (Placeholder& p : FindPlaceholders(Sql())) params_.items().push_back({std::move(p.name), {}, {}});
+  for (const Placeholder& p : places_) params_.items().push_back({p.name, {}, {}});
   params_dirty_ = false;
 }
 
@@ -140,8 +142,8 @@ Params& Query::params() {
 
 std::string Query::PositionalSql(std::vector<BoundParam>& bound) {
   ParseParams();
-  const std::string sql = Sql();
-  const std::vector<Placeholder> places = FindPlaceholders(sql);
+  const std::string& sql = sql_text_;
+  const std::vector<Placeholder>& places = places_;
   Backend& backend = connection_.backend();
   std::string out;
   out.reserve(sql.size() + places.size() * 2);

@@ -95,6 +95,17 @@ class Connection {
   bool in_transaction_ = false;
 };
 
+// The placeholders of a SQL text, in order: ":name" where the name ends at
+// a space, CR, LF, ",", ";" or ")"; quoted text ('...', "...", `...`) is
+// skipped; "::" is no placeholder. Each entry gives the name and the
+// position and length of the whole placeholder (colon included) in `sql`.
+struct Placeholder {
+  std::string name;
+  size_t pos;
+  size_t length;
+};
+std::vector<Placeholder> FindPlaceholders(std::string_view sql);
+
 // A statement with its SQL text as lines, its parameters and, once open,
 // its result set. Results are read forward; set_rewindable(true) before
 // Open() keeps the rows read so that First() can start a second pass.
@@ -150,6 +161,9 @@ class Query {
   std::vector<std::string> lines_;
   Params params_;
   bool params_dirty_ = true;
+  // The text and its placeholders as last parsed (valid while not dirty).
+  std::string sql_text_;
+  std::vector<Placeholder> places_;
   int command_timeout_ = 30;
   bool rewindable_ = false;
 
@@ -163,15 +177,5 @@ class Query {
   bool eof_ = true;
 };
 
-// The placeholders of a SQL text, in order: ":name" where the name ends at
-// a space, CR, LF, ",", ";" or ")"; quoted text ('...', "...", `...`) is
-// skipped; "::" is no placeholder. Each entry gives the name and the
-// position and length of the whole placeholder (colon included) in `sql`.
-struct Placeholder {
-  std::string name;
-  size_t pos;
-  size_t length;
-};
-std::vector<Placeholder> FindPlaceholders(std::string_view sql);
 
 }  // namespace ostrevane

@@ -1,9 +1,11 @@
 #include "common/text_file.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 
 #include "common/codepage.h"
 #include "common/error.h"
@@ -11,6 +13,24 @@
 #include "common/text.h"
 
 namespace ostrevane {
+namespace {
+
+// Owns one open file descriptor.
+class FileDescriptor {
+ public:
+  explicit FileDescriptor(int fd) : fd_(fd) {}
+  ~FileDescriptor() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  FileDescriptor(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
+  int get() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+}  // namespace
 
 TextEncoding DetectByteOrderMark(std::string_view b, size_t& mark_length) {
   mark_length = 0;
@@ -49,20 +69,44 @@ std::string DecodeText(std::string_view content, TextEncoding encoding) {
   return std::string(content);
 }
 
+int TryReadWholeFile(const std::string& path, std::string& bytes, bool& opened) {
+  opened = false;
+  const FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  const int fd = file.get();
+  if (fd < 0) return errno;
+  opened = true;
+  struct stat st;
+  if (::fstat(fd, &st) != 0) return errno;
+  if (S_ISDIR(st.st_mode)) return EISDIR;
+  if (S_ISREG(st.st_mode) && st.st_size > 0) bytes.reserve(bytes.size() + size_t(st.st_size));
+  char buffer[65536];
+  for (;;) {
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n == 0) return 0;
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return errno;
+    }
+    bytes.append(buffer, size_t(n));
+  }
+}
+
 std::string ReadWholeFile(const std::string& path) {
   const std::string name = NormalizePath(path);
-  std::ifstream in(name, std::ios::binary);
-  if (!in) {
-    throw Error(kEFOpenError, "Cannot open file \"" + AbsolutePath(name) + "\". " +
-                                  std::strerror(errno));
+  std::string bytes;
+  bool opened = false;
+  if (const int error = TryReadWholeFile(name, bytes, opened)) {
+    throw Error(kEFOpenError, std::string(opened && error != EISDIR ? "Cannot read" : "Cannot open") +
+                                  " file \"" + AbsolutePath(name) + "\". " + std::strerror(error));
   }
-  std::ostringstream ss;
-  ss << in.rdbuf();
-  if (in.bad()) {
-    throw Error(kEFOpenError, "Cannot read file \"" + AbsolutePath(name) + "\". " +
-                                  std::strerror(errno));
-  }
-  return std::move(ss).str();
+  return bytes;
+}
+
+std::string ReadTextFile(const std::string& path) {
+  const std::string content = ReadWholeFile(path);
+  size_t mark = 0;
+  const TextEncoding encoding = DetectByteOrderMark(content, mark);
+  return DecodeText(std::string_view(content).substr(mark), encoding);
 }
 
 }  // namespace ostrevane

@@ -20,8 +20,19 @@ TextEncoding DetectByteOrderMark(std::string_view bytes, size_t& mark_length);
 // is 0.
 std::string DecodeText(std::string_view content, TextEncoding encoding);
 
-// Whole-file read. Throws Error(kEFOpenError, ...) naming the file when it
-// cannot be opened or read. "\" in the name is taken as "/".
+// Reads the whole file `path` (taken as given) into `bytes`. Returns 0, or
+// the errno of the failure; `opened` tells whether the file could be
+// opened at all. A directory fails with EISDIR.
+int TryReadWholeFile(const std::string& path, std::string& bytes, bool& opened);
+
+// Whole-file read. Throws Error(kEFOpenError) "Cannot open file" or "Cannot
+// read file" + the absolute name + the system's reason when it fails. "\"
+// in the name is taken as "/".
 std::string ReadWholeFile(const std::string& path);
+
+// The file's text (UTF-8), decoded by its byte-order mark (without one: as
+// UTF-8 when valid, else through the 8-bit code page). Errors as
+// ReadWholeFile.
+std::string ReadTextFile(const std::string& path);
 
 }  // namespace ostrevane

@@ -21,12 +21,4 @@ std::string BytesToText(const FileBytes& file);
 // Removes "[oledb]" and the OLE DB comment line, then trims.
 std::string UdlToInitString(std::string_view text);
 
-// The whole content of a file, mark included. "\" in the name is taken as
-// "/". A file that is missing, is a directory or cannot be read raises
-// EFOpenError naming the file (absolute) and the reason.
-std::string ReadFileContent(const std::string& path);
-// The file decoded by its byte-order mark (or, without one, as UTF-8 when
-// valid, else through the 8-bit code page). Errors as ReadFileContent.
-std::string ReadTextFile(const std::string& path);
-
 }  // namespace ostrevane

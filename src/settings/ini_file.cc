@@ -1,8 +1,5 @@
 #include "settings/ini_file.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstring>
 
@@ -20,25 +17,11 @@ constexpr size_t kMaxValueUnits = 2047;
 // Reads the whole file. Returns false when it does not exist; throws when
 // it exists but cannot be read.
 bool ReadFileBytes(const std::string& path, std::string& bytes) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    if (errno == ENOENT) return false;
-    throw Exception("Unable to read " + path + ": " + std::strerror(errno));
-  }
-  char buf[65536];
-  for (;;) {
-    const ssize_t n = ::read(fd, buf, sizeof buf);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      const int err = errno;
-      ::close(fd);
-      throw Exception("Unable to read " + path + ": " + std::strerror(err));
-    }
-    if (n == 0) break;
-    bytes.append(buf, static_cast<size_t>(n));
-  }
-  ::close(fd);
-  return true;
+  bool opened = false;
+  const int error = TryReadWholeFile(path, bytes, opened);
+  if (error == 0) return true;
+  if (!opened && error == ENOENT) return false;
+  throw Exception("Unable to read " + path + ": " + std::strerror(error));
 }
 
 // Cuts a UTF-8 text to `max_units` UTF-16 code units without splitting a

@@ -177,5 +177,4 @@ class Query {
   bool eof_ = true;
 };
 
-
 }  // namespace ostrevane

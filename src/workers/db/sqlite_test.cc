@@ -8,6 +8,7 @@
 #include "common/datetime.h"
 #include "common/error.h"
 #include "common/path.h"
+#include "testing/failure.h"
 #include "testing/temp_dir.h"
 #include "workers/dataset.h"
 
@@ -34,16 +35,6 @@ Value One(Connection& conn, std::string_view sql) {
   return q.FieldAt(0).value();
 }
 
-// A message of the error that `f` raises; empty when none.
-template <typename F>
-std::string ErrorOf(F&& f) {
-  try {
-    f();
-  } catch (const Error& e) {
-    return e.class_name() + ": " + e.what();
-  }
-  return "";
-}
 
 struct SqliteFile : ::testing::Test {
   TempDir dir;
@@ -83,7 +74,7 @@ TEST(SqliteOpen, RefusesWhatIsNoUsableDatabase) {
   for (const auto& c : cases) {
     Connection conn;
     conn.set_connection_string(c.cs);
-    const std::string err = ErrorOf([&] { conn.Open(); });
+    const std::string err = testing::FailureOf([&] { conn.Open(); });
     EXPECT_NE(err.find("EDatabaseError: "), std::string::npos) << c.cs << " -> " << err;
     EXPECT_NE(err.find(c.message_part), std::string::npos) << c.cs << " -> " << err;
     EXPECT_EQ(err.find("secret"), std::string::npos) << err;
@@ -181,7 +172,7 @@ TEST_F(SqliteFile, MarkersThatAreNoPlaceholdersAreRefused) {
   for (const auto& c : cases) {
     Query q(conn);
     q.SetSql(c.sql);
-    const std::string err = ErrorOf([&] { q.Open(); });
+    const std::string err = testing::FailureOf([&] { q.Open(); });
     EXPECT_NE(err.find(c.message_part), std::string::npos) << c.sql << " -> " << err;
   }
   EXPECT_EQ(One(conn, "SELECT 'a::b'").s, "a::b");  // the connection still works
@@ -205,7 +196,7 @@ TEST_F(SqliteFile, StreamingStepsWhileReadingAndRewindableKeepsRows) {
     late.SetSql("SELECT id, json(CASE WHEN id = 3 THEN '{' ELSE '1' END) FROM t ORDER BY rowid");
     late.Open();
     late.Next();
-    EXPECT_NE(ErrorOf([&] { late.Next(); }).find("malformed JSON"), std::string::npos);
+    EXPECT_NE(testing::FailureOf([&] { late.Next(); }).find("malformed JSON"), std::string::npos);
   }
   Query q(conn);
   q.SetSql("SELECT id FROM t ORDER BY id");
@@ -464,7 +455,7 @@ TEST_F(SqliteFile, LockedDatabaseFailsAfterTheBusyTimeout) {
   waiter.Open();
   // A job's transaction asks for the write lock when it begins.
   const auto start = std::chrono::steady_clock::now();
-  const std::string err = ErrorOf([&] { waiter.BeginTransaction(); });
+  const std::string err = testing::FailureOf([&] { waiter.BeginTransaction(); });
   const double waited =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   EXPECT_NE(err.find("database is locked"), std::string::npos) << err;
@@ -487,7 +478,7 @@ TEST_F(SqliteFile, StatementsAreInterruptedAfterTheCommandTimeout) {
     Query q(conn);
     q.set_command_timeout(1);
     q.SetSql(sql);
-    const std::string err = ErrorOf([&] { q.Open(); });
+    const std::string err = testing::FailureOf([&] { q.Open(); });
     EXPECT_EQ(err, "EDatabaseError: The SQL statement timed out after 1 s") << sql;
   }
   // The interrupted write took the transaction with it; rolling back is

@@ -30,8 +30,8 @@ class NullBackend : public Backend {
 
 struct CountingSink : ReportSink {
   size_t lines = 0;
-  void LogLine(std::string_view) override { ++lines; }
-  void LogError(std::string_view) override { ++lines; }
+  void AddLine(std::string_view) override { ++lines; }
+  void AddError(std::string_view) override { ++lines; }
 };
 
 }  // namespace
@@ -39,13 +39,13 @@ struct CountingSink : ReportSink {
 int main(int argc, char** argv) {
   const int jobs_n = argc > 1 ? std::atoi(argv[1]) : 100000;
   const int workers = argc > 2 ? std::atoi(argv[2]) : 5;
-  std::vector<tRec> jobs(jobs_n);
-  for (tRec& j : jobs) j.ss = "select 1";
+  std::vector<Job> jobs(jobs_n);
+  for (Job& j : jobs) j.sql = "select 1";
   WorkerSettings ws;
   ws.backend_factory = [](const ConnectionString&) { return std::make_unique<NullBackend>(); };
   CountingSink sink;
   const auto start = std::chrono::steady_clock::now();
-  DispatchJobs(jobs, workers, ws, sink);
+  RunJobsOnPool(jobs, workers, ws, sink);
   const double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   std::printf("%d jobs on %d workers: %.3f s, %.1f us per job, %.0f jobs/s (%zu lines)\n", jobs_n,
               workers, s, s * 1e6 / jobs_n, jobs_n / s, sink.lines);

@@ -17,10 +17,10 @@
 
 namespace {
 
-using ostrevane::ExpandJobs;
+using ostrevane::ExpandList;
+using ostrevane::Job;
 using ostrevane::OptionContext;
-using ostrevane::ReadListFile;
-using ostrevane::tRec;
+using ostrevane::ReadListLines;
 
 // A temporary folder removed with its content at the end.
 class Folder {
@@ -70,9 +70,9 @@ std::string MakeLongLine(const Folder& dir) {
 void Measure(const char* what, const std::string& path, const OptionContext& ctx) {
   using Clock = std::chrono::steady_clock;
   const auto t0 = Clock::now();
-  std::vector<tRec> jobs = ReadListFile(path, ctx);
+  std::vector<Job> jobs = ReadListLines(path, ctx);
   const auto t1 = Clock::now();
-  ExpandJobs(jobs, ctx);
+  ExpandList(jobs, ctx);
   const auto t2 = Clock::now();
   const double read_s = std::chrono::duration<double>(t1 - t0).count();
   const double expand_s = std::chrono::duration<double>(t2 - t1).count();

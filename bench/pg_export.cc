@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "common/error.h"
-#include "workers/dataset.h"
+#include "data/dataset.h"
 
 using namespace ostrevane;
 
@@ -76,9 +76,9 @@ void Prepare(long rows) {
 }
 
 // Reads every row through the interface; returns the number read.
-long ReadAll(const std::string& cs) {
+long ReadAll(const std::string& connection_string) {
   Connection c;
-  c.set_connection_string(cs);
+  c.set_connection_string(connection_string);
   c.Open();
   c.BeginTransaction();
   Query q(c);

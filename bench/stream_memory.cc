@@ -18,7 +18,7 @@
 #include <string>
 
 #include "common/error.h"
-#include "workers/dataset.h"
+#include "data/dataset.h"
 
 extern char** environ;
 

@@ -22,7 +22,7 @@
 
 #include "common/format_settings.h"
 #include "control/job.h"
-#include "workers/dataset.h"
+#include "data/dataset.h"
 #include "writers/csv_writer.h"
 #include "writers/xml_writer.h"
 
@@ -35,10 +35,10 @@ using namespace ostrevane;
 class GeneratedCursor : public Cursor {
  public:
   explicit GeneratedCursor(int64_t rows) : rows_(rows) {
-    fields_ = {{"ID", FieldType::ftLargeint, 0},   {"NAME", FieldType::ftString, 40},
-               {"PRICE", FieldType::ftFloat, 0},    {"AMOUNT", FieldType::ftBCD, 0},
-               {"CREATED", FieldType::ftDateTime, 0}, {"ACTIVE", FieldType::ftBoolean, 0},
-               {"NOTE", FieldType::ftString, 200}};
+    fields_ = {{"ID", FieldType::kLargeint, 0},      {"NAME", FieldType::kString, 40},
+               {"PRICE", FieldType::kFloat, 0},      {"AMOUNT", FieldType::kBCD, 0},
+               {"CREATED", FieldType::kDateTime, 0}, {"ACTIVE", FieldType::kBoolean, 0},
+               {"NOTE", FieldType::kString, 200}};
   }
   const std::vector<FieldDef>& fields() const override { return fields_; }
   bool Fetch(std::vector<Value>& row) override {
@@ -105,7 +105,9 @@ class CountingCursor : public Cursor {
 class CountingBackend : public Backend {
  public:
   CountingBackend(std::unique_ptr<Backend> inner, int64_t& rows) : inner_(std::move(inner)), rows_(rows) {}
-  void Open(const ConnectionString& cs, int t) override { inner_->Open(cs, t); }
+  void Open(const ConnectionString& connection_string, int t) override {
+    inner_->Open(connection_string, t);
+  }
   void Close() override { inner_->Close(); }
   void Begin() override { inner_->Begin(); }
   void Commit() override { inner_->Commit(); }
@@ -212,10 +214,11 @@ int main(int argc, char** argv) {
     std::printf("SQLite %s: %s\n", args[0].c_str(), source.sql.c_str());
   }
 
-  const TFormatSettings fs = DefaultFormatSettings();
+  const FormatSettings formats = DefaultFormatSettings();
   int64_t delivered = 0;  // rows read by the current measurement (in its process)
-  const BackendFactory counted = [&](const ConnectionString& cs) -> std::unique_ptr<Backend> {
-    return std::make_unique<CountingBackend>(source.factory(cs), delivered);
+  const BackendFactory counted =
+      [&](const ConnectionString& connection_string) -> std::unique_ptr<Backend> {
+    return std::make_unique<CountingBackend>(source.factory(connection_string), delivered);
   };
   auto open = [&](Connection& conn, Query& q) {
     conn.set_connection_string(source.connection);
@@ -233,32 +236,33 @@ int main(int argc, char** argv) {
     n = delivered;
     return 0;
   });
-  for (uint8_t csvcp : {0, 1}) {
-    Measure(csvcp == 1 ? "WriteCsv (UTF-16LE)" : "WriteCsv (8-bit)", [&](int64_t& n) -> int64_t {
-      Connection conn(counted);
-      Query q(conn);
-      open(conn, q);
-      tRec job;
-      job.csv = out + "/export.csv";
-      job.csvsep = ";";
-      job.csvisl = "\"";
-      job.csvcp = csvcp;
-      job.dt = 42000;
-      WriteCsv(job, q, fs, " ");
-      n = delivered;
-      return FileBytes(job.attach);
-    });
+  for (uint8_t code_page : {0, 1}) {
+    Measure(code_page == 1 ? "WriteCsvFiles (UTF-16LE)" : "WriteCsvFiles (8-bit)",
+            [&](int64_t& n) -> int64_t {
+              Connection conn(counted);
+              Query q(conn);
+              open(conn, q);
+              Job job;
+              job.csv_path = out + "/export.csv";
+              job.csv_separator = ";";
+              job.csv_quote = "\"";
+              job.csv_code_page = code_page;
+              job.timestamp = 42000;
+              WriteCsvFiles(job, q, formats, " ");
+              n = delivered;
+              return FileBytes(job.written_files);
+            });
   }
-  Measure("WriteXml", [&](int64_t& n) -> int64_t {
+  Measure("WriteXmlFile", [&](int64_t& n) -> int64_t {
     Connection conn(counted);
     Query q(conn);
     open(conn, q);
-    tRec job;
-    job.xml = out + "/export.xml";
-    job.dt = 42000;
-    WriteXml(job, q, fs);
+    Job job;
+    job.xml_path = out + "/export.xml";
+    job.timestamp = 42000;
+    WriteXmlFile(job, q, formats);
     n = delivered;
-    return FileBytes(job.attach);
+    return FileBytes(job.written_files);
   });
   if (!args.empty()) {
     // sqlite3 reads the same rows; their number comes from one more pass

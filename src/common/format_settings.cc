@@ -2,10 +2,10 @@
 
 namespace ostrevane {
 
-TFormatSettings DefaultFormatSettings() { return TFormatSettings{}; }
+FormatSettings DefaultFormatSettings() { return FormatSettings{}; }
 
-std::string DefaultDateTimeFormat(const TFormatSettings& fs, const std::string& joiner) {
-  return fs.ShortDateFormat + joiner + fs.ShortTimeFormat;
+std::string DefaultDateTimeFormat(const FormatSettings& formats, const std::string& joiner) {
+  return formats.short_date_format + joiner + formats.short_time_format;
 }
 
 }  // namespace ostrevane

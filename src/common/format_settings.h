@@ -7,36 +7,36 @@
 
 namespace ostrevane {
 
-struct TFormatSettings {
-  char DecimalSeparator = '.';
-  char DateSeparator = '-';  // '\0' means none
-  char TimeSeparator = ':';  // '\0' means none
-  std::string ShortDateFormat = "yyyy-mm-dd";
-  std::string LongDateFormat = "dddd, mmmm d, yyyy";
-  std::string ShortTimeFormat = "hh:nn:ss";
-  std::string LongTimeFormat = "hh:nn:ss";
-  std::string TimeAMString = "AM";
-  std::string TimePMString = "PM";
-  std::array<std::string, 12> ShortMonthNames{"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                               "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-  std::array<std::string, 12> LongMonthNames{"January", "February", "March",     "April",
-                                              "May",     "June",     "July",      "August",
-                                              "September", "October", "November", "December"};
-  std::array<std::string, 7> ShortDayNames{"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
-  std::array<std::string, 7> LongDayNames{"Sunday",   "Monday", "Tuesday", "Wednesday",
-                                          "Thursday", "Friday", "Saturday"};
+struct FormatSettings {
+  char decimal_separator = '.';
+  char date_separator = '-';  // '\0' means none
+  char time_separator = ':';  // '\0' means none
+  std::string short_date_format = "yyyy-mm-dd";
+  std::string long_date_format = "dddd, mmmm d, yyyy";
+  std::string short_time_format = "hh:nn:ss";
+  std::string long_time_format = "hh:nn:ss";
+  std::string am_text = "AM";
+  std::string pm_text = "PM";
+  std::array<std::string, 12> short_month_names{"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                                "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+  std::array<std::string, 12> long_month_names{"January",   "February", "March",    "April",
+                                               "May",       "June",     "July",     "August",
+                                               "September", "October",  "November", "December"};
+  std::array<std::string, 7> short_day_names{"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+  std::array<std::string, 7> long_day_names{"Sunday",   "Monday", "Tuesday", "Wednesday",
+                                            "Thursday", "Friday", "Saturday"};
 };
 
 // The settings of the C/POSIX locale (the member defaults above).
-TFormatSettings DefaultFormatSettings();
+FormatSettings DefaultFormatSettings();
 
 // The settings of the process locale (setlocale(LC_ALL, "") must have run):
 // LC_TIME read with nl_langinfo and turned into the date-time pattern
 // language; the decimal separator is always ".". Under the C/POSIX locale
 // this equals DefaultFormatSettings().
-TFormatSettings LocaleFormatSettings();
+FormatSettings LocaleFormatSettings();
 
 // The default date-time format: ShortDateFormat + joiner + ShortTimeFormat.
-std::string DefaultDateTimeFormat(const TFormatSettings& fs, const std::string& joiner = " ");
+std::string DefaultDateTimeFormat(const FormatSettings& formats, const std::string& joiner = " ");
 
 }  // namespace ostrevane

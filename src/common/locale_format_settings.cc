@@ -53,9 +53,9 @@ class LocaleText {
 
 }  // namespace
 
-TFormatSettings LocaleFormatSettings() {
-  TFormatSettings fs = DefaultFormatSettings();
-  if (IsCLocale(std::setlocale(LC_TIME, nullptr))) return fs;
+FormatSettings LocaleFormatSettings() {
+  FormatSettings formats = DefaultFormatSettings();
+  if (IsCLocale(std::setlocale(LC_TIME, nullptr))) return formats;
 
   const LocaleText text;
   const std::string d_fmt = text.Get(D_FMT);
@@ -63,31 +63,34 @@ TFormatSettings LocaleFormatSettings() {
   const std::string t_fmt_ampm = text.Get(T_FMT_AMPM);
   const std::string d_t_fmt = text.Get(D_T_FMT);
 
-  fs.DateSeparator = StrftimeSeparator(d_fmt, fs.DateSeparator);
-  fs.TimeSeparator = StrftimeSeparator(t_fmt, fs.TimeSeparator);
+  formats.date_separator = StrftimeSeparator(d_fmt, formats.date_separator);
+  formats.time_separator = StrftimeSeparator(t_fmt, formats.time_separator);
   if (!d_fmt.empty())
-    fs.ShortDateFormat = StrftimeToPattern(d_fmt, fs.DateSeparator, fs.TimeSeparator, t_fmt_ampm);
-  const std::string long_date = StrftimeLongDatePattern(d_t_fmt, fs.DateSeparator, fs.TimeSeparator);
-  fs.LongDateFormat = long_date.empty() ? fs.ShortDateFormat : long_date;
+    formats.short_date_format =
+        StrftimeToPattern(d_fmt, formats.date_separator, formats.time_separator, t_fmt_ampm);
+  const std::string long_date =
+      StrftimeLongDatePattern(d_t_fmt, formats.date_separator, formats.time_separator);
+  formats.long_date_format = long_date.empty() ? formats.short_date_format : long_date;
   if (!t_fmt.empty()) {
-    fs.LongTimeFormat = StrftimeToPattern(t_fmt, fs.DateSeparator, fs.TimeSeparator, t_fmt_ampm);
-    fs.ShortTimeFormat = fs.LongTimeFormat;
+    formats.long_time_format =
+        StrftimeToPattern(t_fmt, formats.date_separator, formats.time_separator, t_fmt_ampm);
+    formats.short_time_format = formats.long_time_format;
   }
   const std::string am = text.Get(AM_STR), pm = text.Get(PM_STR);
   if (!am.empty() || !pm.empty()) {
-    fs.TimeAMString = am;
-    fs.TimePMString = pm;
+    formats.am_text = am;
+    formats.pm_text = pm;
   }
   for (int i = 0; i < 12; ++i) {
-    if (std::string s = text.Get(ABMON_1 + i); !s.empty()) fs.ShortMonthNames[i] = s;
-    if (std::string s = text.Get(MON_1 + i); !s.empty()) fs.LongMonthNames[i] = s;
+    if (std::string s = text.Get(ABMON_1 + i); !s.empty()) formats.short_month_names[i] = s;
+    if (std::string s = text.Get(MON_1 + i); !s.empty()) formats.long_month_names[i] = s;
   }
   for (int i = 0; i < 7; ++i) {
-    if (std::string s = text.Get(ABDAY_1 + i); !s.empty()) fs.ShortDayNames[i] = s;
-    if (std::string s = text.Get(DAY_1 + i); !s.empty()) fs.LongDayNames[i] = s;
+    if (std::string s = text.Get(ABDAY_1 + i); !s.empty()) formats.short_day_names[i] = s;
+    if (std::string s = text.Get(DAY_1 + i); !s.empty()) formats.long_day_names[i] = s;
   }
-  fs.DecimalSeparator = '.';  // workers always write "."
-  return fs;
+  formats.decimal_separator = '.';  // workers always write "."
+  return formats;
 }
 
 }  // namespace ostrevane

@@ -2,16 +2,20 @@
 
 namespace ostrevane {
 
-void ClearRec(tRec& r) {
-  for (std::string* t : {&r.line, &r.cs, &r.ss, &r.s, &r.csv, &r.xml, &r.xmlt, &r.name,
-                         &r.mailto, &r.sftpto, &r.sftpl, &r.sftpp, &r.fdf, &r.ftf, &r.httpto,
-                         &r.httpl, &r.httpp, &r.postss, &r.postrecss, &r.frtemplate, &r.ftpto,
-                         &r.ftpl, &r.ftpp})
-    t->clear();
-  r.fields.clear();
-  r.params.clear();
-  r.clear = false;
-  r.csvcp = 255;
+void ResetOptions(Job& job) {
+  for (std::string* text : {&job.list_line,         &job.data_link_text,   &job.sql,
+                            &job.connection_string, &job.csv_path,         &job.xml_path,
+                            &job.xml_template,      &job.data_source_name, &job.mail_to,
+                            &job.sftp_server,       &job.sftp_login,       &job.sftp_password,
+                            &job.date_pattern,      &job.time_pattern,     &job.http_url,
+                            &job.http_login,        &job.http_password,    &job.post_sql,
+                            &job.per_record_sql,    &job.report_template,  &job.ftp_server,
+                            &job.ftp_login,         &job.ftp_password})
+    text->clear();
+  job.csv_fields.clear();
+  job.sql_parameters.clear();
+  job.starts_afresh = false;
+  job.csv_code_page = 255;
 }
 
 }  // namespace ostrevane

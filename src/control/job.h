@@ -1,5 +1,5 @@
-// The job record: everything one job of a run says, as options gave it and
-// expansion completed it. Records are plain values, copied whole.
+// A job: everything one line of a list says, as its options gave it and
+// list expansion completed it. Jobs are plain values, copied whole.
 #pragma once
 
 #include <cstdint>
@@ -11,47 +11,56 @@
 
 namespace ostrevane {
 
-// A name and a text: an element of the `fields` list (result field name and
-// its date-time format) and of the `params` list (SQL parameter and value).
-struct tParamRec {
+// A name and a text: an entry of a job's CSV field list (result field name
+// and its date-time format) or of its SQL parameters (name and value).
+struct NameValue {
   std::string name;
   std::string value;
 };
 
-struct tRec {
-  Guid guid;
-  DateTime dt = 0;
-  std::string line;       // the trimmed list-file line of this job
-  int line_no = 0;        // its 1-based line number in the list file (informational)
-  std::string cs;         // initialisation string from the data-link file
-  std::string s;          // connection string: cs plus any data source
-  std::string ss;         // main SQL text
-  std::string postss;     // global post-SQL text
-  std::string postrecss;  // per-record post-SQL text
-  std::string ds;         // data source
-  std::string name;       // display name of the data source
-  std::string csv;        // CSV output path template
-  std::string xml;        // XML output path template
-  std::string xmlt;       // XML template file: a job that has one gets no XML
-  std::string mailto;
-  std::string fdf;  // date pattern of "?DATE"
-  std::string ftf;  // time pattern of "?TIME"
-  std::string sftpto, sftpl, sftpp;
-  std::string httpto, httpl, httpp;
-  std::string frtemplate;  // report template of the HTML mail body
-  std::string ftpto, ftpl, ftpp;
-  std::string ftpdir;
-  std::string csvsep;  // field separator (one character)
-  std::string csvisl;  // quote character (empty or one character)
-  std::vector<std::string> attach;  // files written for this job, in order
-  std::vector<tParamRec> fields;
-  std::vector<tParamRec> params;
-  uint8_t csvcp = 0;  // 1: UTF-16LE with mark; other: 8-bit code page; 255: not given
-  bool clear = false;
+// One job of a run. Each field that an option sets names the option; the
+// options are described in the manual.
+struct Job {
+  Guid id;                   // new for every job: "?GUID" in file names
+  DateTime timestamp = 0;    // taken when the list was expanded: "?DATE" and "?TIME"
+  std::string list_line;     // the trimmed list-file line of this job
+  int list_line_number = 0;  // its 1-based line number in the list file
+
+  std::string data_link_text;     // -udl: the initialisation string read from the file
+  std::string connection_string;  // data_link_text plus "; Data Source=" of -ds, if any
+  std::string sql;                // -sql: the main SQL text
+  std::string post_sql;           // -postsql: run once after the result was delivered
+  std::string per_record_sql;     // -postrecsql: run once for every record of the result
+  std::string data_source;        // -ds: the data source
+  std::string data_source_name;   // its display name from names.csv
+
+  std::string csv_path;       // -tocsv: CSV file name template
+  std::string xml_path;       // -toxml: XML file name template
+  std::string xml_template;   // -xmltmpl: a job that has one writes no XML
+  std::string csv_separator;  // -csvformat: field separator (one character)
+  std::string csv_quote;      // -csvformat: quote character (empty or one character)
+  // -csvcp: 1 writes UTF-16LE with a byte-order mark, other values an
+  // 8-bit code page; 255 means not given.
+  uint8_t csv_code_page = 0;
+  std::vector<NameValue> csv_fields;      // -fields: CSV columns and their date-time formats
+  std::vector<NameValue> sql_parameters;  // -params: SQL parameters and their values
+  std::string date_pattern;               // -fdf: date pattern of "?DATE"
+  std::string time_pattern;               // -ftf: time pattern of "?TIME"
+
+  std::string mail_to;          // -mail: recipients
+  std::string report_template;  // -frtemplate: report template of the HTML mail body
+  std::string sftp_server, sftp_login, sftp_password;  // no option sets these yet
+  std::string http_url, http_login, http_password;     // -http
+  std::string ftp_server, ftp_login, ftp_password;     // -ftp
+  std::string ftp_folder;                              // -ftpdir
+
+  std::vector<std::string> written_files;  // files written for this job, in order
+  bool starts_afresh = false;              // -clear: inherits nothing from the lines above
 };
 
-// Resets a record to the state in which no option is given. Leaves guid,
-// dt, ds, ftpdir, csvsep, csvisl and attach as they are.
-void ClearRec(tRec& r);
+// Resets a job to the state in which no option is given. Leaves id,
+// timestamp, data_source, ftp_folder, csv_separator, csv_quote and
+// written_files as they are.
+void ResetOptions(Job& job);
 
 }  // namespace ostrevane

@@ -6,7 +6,7 @@
 
 namespace ostrevane {
 
-FileBytes ReadFileBytes(const std::string& path) {
+FileBytes ReadJobFile(const std::string& path) {
   // The message keeps the name as the user wrote it; an empty name names no
   // file and fails here too.
   if (!FileExists(path)) throw Exception("File " + path + "does not exist");
@@ -18,9 +18,9 @@ FileBytes ReadFileBytes(const std::string& path) {
   return file;
 }
 
-std::string BytesToText(const FileBytes& file) { return DecodeText(file.bytes, file.encoding); }
+std::string DecodeTextFile(const FileBytes& file) { return DecodeText(file.bytes, file.encoding); }
 
-std::string UdlToInitString(std::string_view text) {
+std::string DataLinkToConnectionString(std::string_view text) {
   std::string s = ReplaceAll(text, "[oledb]", "");
   s = ReplaceAll(s, "; Everything after this line is an OLE DB initstring", "");
   return Trim(s);

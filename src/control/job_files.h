@@ -15,10 +15,10 @@ struct FileBytes {
 
 // Raises Exception "File " + path + "does not exist" when there is no such
 // file; the platform's file error when it cannot be read.
-FileBytes ReadFileBytes(const std::string& path);
+FileBytes ReadJobFile(const std::string& path);
 // The file's text (UTF-8), decoded by its encoding.
-std::string BytesToText(const FileBytes& file);
+std::string DecodeTextFile(const FileBytes& file);
 // Removes "[oledb]" and the OLE DB comment line, then trims.
-std::string UdlToInitString(std::string_view text);
+std::string DataLinkToConnectionString(std::string_view text);
 
 }  // namespace ostrevane

@@ -46,24 +46,24 @@ TEST(JobFilesTest, MarkSelectsEncodingAndText) {
   TempDir dir;
   for (const auto& c : cases) {
     WriteFile(dir / "f.txt", c.content);
-    FileBytes f = ReadFileBytes(dir / "f.txt");
+    FileBytes f = ReadJobFile(dir / "f.txt");
     EXPECT_EQ(f.encoding, c.encoding) << c.content;
     EXPECT_EQ(f.bytes, c.bytes) << c.content;
-    EXPECT_EQ(BytesToText(f), c.text) << c.content;
+    EXPECT_EQ(DecodeTextFile(f), c.text) << c.content;
   }
 }
 
 TEST(JobFilesTest, BackslashIsAFolderDelimiter) {
   TempDir dir;
   WriteFile(dir / "sub/q.sql", "select 1");
-  EXPECT_EQ(BytesToText(ReadFileBytes(dir.path() + "\\sub\\q.sql")), "select 1");
+  EXPECT_EQ(DecodeTextFile(ReadJobFile(dir.path() + "\\sub\\q.sql")), "select 1");
 }
 
 TEST(JobFilesTest, MissingFileNamesItWithoutSpaceBeforeDoes) {
   TempDir dir;
   for (const std::string& name : {dir / "missing.udl", std::string()}) {
     try {
-      ReadFileBytes(name);
+      ReadJobFile(name);
       ADD_FAILURE() << name;
     } catch (const Error& e) {
       EXPECT_EQ(e.class_name(), "Exception");
@@ -87,7 +87,7 @@ TEST(JobFilesTest, UnreadableFilesRaiseFileErrorNamingThem) {
   }
   for (const auto& [name, reason] : cases) {
     try {
-      ReadFileBytes(name);
+      ReadJobFile(name);
       ADD_FAILURE() << name;
     } catch (const Error& e) {
       EXPECT_EQ(e.class_name(), kEFOpenError) << name;
@@ -109,7 +109,7 @@ TEST(JobFilesTest, UdlToInitStringDropsHeaderAndComment) {
       {"Provider=X;[oledb]Data Source=Y", "Provider=X;Data Source=Y"},
       {"", ""},
   };
-  for (const auto& c : cases) EXPECT_EQ(UdlToInitString(c.text), c.init) << c.text;
+  for (const auto& c : cases) EXPECT_EQ(DataLinkToConnectionString(c.text), c.init) << c.text;
 }
 
 TEST(JobFilesTest, UnicodeDataLinkFileGivesInitString) {
@@ -121,7 +121,7 @@ TEST(JobFilesTest, UnicodeDataLinkFileGivesInitString) {
     udl += '\0';
   }
   WriteFile(dir / "a.udl", udl);
-  EXPECT_EQ(UdlToInitString(BytesToText(ReadFileBytes(dir / "a.udl"))),
+  EXPECT_EQ(DataLinkToConnectionString(DecodeTextFile(ReadJobFile(dir / "a.udl"))),
             "Provider=SQLite;Data Source=d.db");
 }
 

@@ -2,12 +2,12 @@
 
 #include "common/error.h"
 #include "common/text.h"
-#include "control/cut_token.h"
+#include "control/cut_field.h"
 #include "control/job_files.h"
 
 namespace ostrevane {
 
-std::vector<tRec> ReadListFile(const std::string& name, const OptionContext& ctx) {
+std::vector<Job> ReadListLines(const std::string& name, const OptionContext& ctx) {
   if (IsBlank(name)) throw Exception("list file can not be empty");
   // A relative name is taken from the working directory; the untrimmed name
   // is the one opened.
@@ -33,7 +33,7 @@ std::vector<tRec> ReadListFile(const std::string& name, const OptionContext& ctx
     at = next_line(end);
   }
 
-  std::vector<tRec> jobs;
+  std::vector<Job> jobs;
   jobs.reserve(lines);
   int line_no = 0;
   for (size_t start = 0; start < all.size();) {
@@ -43,14 +43,14 @@ std::vector<tRec> ReadListFile(const std::string& name, const OptionContext& ctx
     ++line_no;
 
     if (IsBlank(raw)) continue;  // spaces, tabs and other control characters only
-    tRec& rec = jobs.emplace_back();
-    ClearRec(rec);
-    rec.line = Trim(raw);
-    rec.line_no = line_no;
+    Job& job = jobs.emplace_back();
+    ResetOptions(job);
+    job.list_line = Trim(raw);
+    job.list_line_number = line_no;
     // Tokens at single spaces; double quotes keep spaces inside one token.
     // Two spaces give an empty token, which changes nothing.
-    std::string_view rest(rec.line);
-    while (!rest.empty()) ParseOption(CutToken(rest, " ", "\""), rec, ctx);
+    std::string_view rest(job.list_line);
+    while (!rest.empty()) ApplyOption(CutField(rest, " ", "\""), job, ctx);
   }
   return jobs;
 }

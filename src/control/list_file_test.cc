@@ -23,31 +23,47 @@ class FixedClock : public Clock {
 };
 
 // One field of a record as text, by name ("fields" as "name=value|...").
-std::string FieldText(const tRec& r, std::string_view field) {
-  auto list = [](const std::vector<tParamRec>& l) {
+std::string FieldText(const Job& r, std::string_view field) {
+  auto list = [](const std::vector<NameValue>& l) {
     std::string out;
-    for (const tParamRec& p : l) out += (out.empty() ? "" : "|") + p.name + "=" + p.value;
+    for (const NameValue& p : l) out += (out.empty() ? "" : "|") + p.name + "=" + p.value;
     return out;
   };
   const struct {
     std::string_view name;
-    const std::string tRec::*text;
+    const std::string Job::*text;
   } texts[] = {
-      {"line", &tRec::line},     {"cs", &tRec::cs},         {"s", &tRec::s},
-      {"ss", &tRec::ss},         {"postss", &tRec::postss}, {"postrecss", &tRec::postrecss},
-      {"ds", &tRec::ds},         {"name", &tRec::name},     {"csv", &tRec::csv},
-      {"xml", &tRec::xml},       {"xmlt", &tRec::xmlt},     {"mailto", &tRec::mailto},
-      {"fdf", &tRec::fdf},       {"ftf", &tRec::ftf},       {"httpto", &tRec::httpto},
-      {"httpl", &tRec::httpl},   {"httpp", &tRec::httpp},   {"frtemplate", &tRec::frtemplate},
-      {"ftpto", &tRec::ftpto},   {"ftpl", &tRec::ftpl},     {"ftpp", &tRec::ftpp},
-      {"ftpdir", &tRec::ftpdir}, {"csvsep", &tRec::csvsep}, {"csvisl", &tRec::csvisl},
+      {"list_line", &Job::list_line},
+      {"data_link_text", &Job::data_link_text},
+      {"connection_string", &Job::connection_string},
+      {"sql", &Job::sql},
+      {"post_sql", &Job::post_sql},
+      {"per_record_sql", &Job::per_record_sql},
+      {"data_source", &Job::data_source},
+      {"data_source_name", &Job::data_source_name},
+      {"csv_path", &Job::csv_path},
+      {"xml_path", &Job::xml_path},
+      {"xml_template", &Job::xml_template},
+      {"mail_to", &Job::mail_to},
+      {"date_pattern", &Job::date_pattern},
+      {"time_pattern", &Job::time_pattern},
+      {"http_url", &Job::http_url},
+      {"http_login", &Job::http_login},
+      {"http_password", &Job::http_password},
+      {"report_template", &Job::report_template},
+      {"ftp_server", &Job::ftp_server},
+      {"ftp_login", &Job::ftp_login},
+      {"ftp_password", &Job::ftp_password},
+      {"ftp_folder", &Job::ftp_folder},
+      {"csv_separator", &Job::csv_separator},
+      {"csv_quote", &Job::csv_quote},
   };
   for (const auto& t : texts)
     if (t.name == field) return r.*t.text;
-  if (field == "csvcp") return std::to_string(r.csvcp);
-  if (field == "line_no") return std::to_string(r.line_no);
-  if (field == "fields") return list(r.fields);
-  if (field == "params") return list(r.params);
+  if (field == "csv_code_page") return std::to_string(r.csv_code_page);
+  if (field == "list_line_number") return std::to_string(r.list_line_number);
+  if (field == "csv_fields") return list(r.csv_fields);
+  if (field == "sql_parameters") return list(r.sql_parameters);
   throw std::invalid_argument("no field " + std::string(field));
 }
 
@@ -72,9 +88,9 @@ class ListFileTest : public ::testing::Test {
     WriteFile(dir_ / "list.txt", ReplaceAll(text, "@/", dir_.path() + "/"));
     return dir_ / "list.txt";
   }
-  std::vector<tRec> Expand(const std::string& text) {
-    std::vector<tRec> jobs = ReadListFile(WriteList(text), ctx_);
-    ExpandJobs(jobs, ctx_, clock_);
+  std::vector<Job> Expand(const std::string& text) {
+    std::vector<Job> jobs = ReadListLines(WriteList(text), ctx_);
+    ExpandList(jobs, ctx_, clock_);
     return jobs;
   }
 
@@ -92,34 +108,34 @@ TEST_F(ListFileTest, ReadsOneJobPerNonBlankLine) {
                            "-sql:@/q.sql -tocsv:\"C:\\out dir\\?DATE.csv\"\r"
                            "# note\n"
                            "\t";
-  const std::vector<tRec> jobs = ReadListFile(WriteList(list), ctx_);
+  const std::vector<Job> jobs = ReadListLines(WriteList(list), ctx_);
   ASSERT_EQ(jobs.size(), 3u);
-  EXPECT_EQ(jobs[0].line_no, 2);
-  EXPECT_EQ(jobs[0].line, "-udl:" + dir_.path() + "/b.udl  -sql:\"" + dir_.path() +
-                              "/dir with space/s.sql\"");
-  EXPECT_EQ(jobs[0].ss, "select s");
-  EXPECT_EQ(jobs[1].line_no, 4);
-  EXPECT_EQ(jobs[1].csv, "C:\\out dir\\?DATE.csv");
-  EXPECT_EQ(jobs[2].line_no, 5);
-  EXPECT_EQ(jobs[2].line, "# note");  // not an option, still a job
-  EXPECT_EQ(jobs[2].csvcp, 255);      // reset by ClearRec, completed by expansion
+  EXPECT_EQ(jobs[0].list_line_number, 2);
+  EXPECT_EQ(jobs[0].list_line,
+            "-udl:" + dir_.path() + "/b.udl  -sql:\"" + dir_.path() + "/dir with space/s.sql\"");
+  EXPECT_EQ(jobs[0].sql, "select s");
+  EXPECT_EQ(jobs[1].list_line_number, 4);
+  EXPECT_EQ(jobs[1].csv_path, "C:\\out dir\\?DATE.csv");
+  EXPECT_EQ(jobs[2].list_line_number, 5);
+  EXPECT_EQ(jobs[2].list_line, "# note");  // not an option, still a job
+  EXPECT_EQ(jobs[2].csv_code_page, 255);   // reset by ResetOptions, completed by expansion
   // A tab inside a token stays in it.
-  EXPECT_EQ(ReadListFile(WriteList("-tocsv:a\tb"), ctx_)[0].csv, "a\tb");
+  EXPECT_EQ(ReadListLines(WriteList("-tocsv:a\tb"), ctx_)[0].csv_path, "a\tb");
 }
 
 TEST_F(ListFileTest, EncodingsOfTheListFile) {
   std::string utf16 = "\xFF\xFE";
   for (char c : std::string("-tocsv:\xE9.csv\r\n")) utf16 += c, utf16 += '\0';
   WriteFile(dir_ / "u16.txt", utf16);
-  EXPECT_EQ(ReadListFile(dir_ / "u16.txt", ctx_)[0].csv, "\xC3\xA9.csv");
+  EXPECT_EQ(ReadListLines(dir_ / "u16.txt", ctx_)[0].csv_path, "\xC3\xA9.csv");
   WriteFile(dir_ / "u8.txt", "\xEF\xBB\xBF-tocsv:\xC3\xA9.csv");
-  EXPECT_EQ(ReadListFile(dir_ / "u8.txt", ctx_)[0].csv, "\xC3\xA9.csv");
+  EXPECT_EQ(ReadListLines(dir_ / "u8.txt", ctx_)[0].csv_path, "\xC3\xA9.csv");
 }
 
 TEST_F(ListFileTest, EmptyListsGiveNoJobs) {
   for (const std::string text : {"", "\r\n\r\n", " \t\n\t \r  ", "\xEF\xBB\xBF"}) {
-    std::vector<tRec> jobs = ReadListFile(WriteList(text), ctx_);
-    ExpandJobs(jobs, ctx_, clock_);
+    std::vector<Job> jobs = ReadListLines(WriteList(text), ctx_);
+    ExpandList(jobs, ctx_, clock_);
     EXPECT_TRUE(jobs.empty()) << ::testing::PrintToString(text);
   }
 }
@@ -149,8 +165,8 @@ TEST_F(ListFileTest, RunEndingErrors) {
   for (const auto& c : cases) {
     const std::string name = c.name == "list" ? WriteList(c.list) : c.name;
     try {
-      std::vector<tRec> jobs = ReadListFile(name, ctx_);
-      ExpandJobs(jobs, ctx_, clock_);
+      std::vector<Job> jobs = ReadListLines(name, ctx_);
+      ExpandList(jobs, ctx_, clock_);
       ADD_FAILURE() << c.message;
     } catch (const Error& e) {
       EXPECT_EQ(e.class_name(), c.class_name) << c.message;
@@ -171,57 +187,100 @@ TEST_F(ListFileTest, Expansion) {
   } cases[] = {
       {"a line takes connection, SQL and outputs from the line above",
        "-udl:@/b.udl -sql:@/q.sql -tocsv:out.csv -postsql:@/r.sql\n-sql:@/r.sql",
-       {{1, "cs", b}, {1, "s", b}, {1, "ss", "select r"}, {1, "csv", "out.csv"},
-        {1, "postss", "select r"}, {1, "fdf", "YYYYMMDD"}, {1, "csvcp", "1"}}},
+       {{1, "data_link_text", b},
+        {1, "connection_string", b},
+        {1, "sql", "select r"},
+        {1, "csv_path", "out.csv"},
+        {1, "post_sql", "select r"},
+        {1, "date_pattern", "YYYYMMDD"},
+        {1, "csv_code_page", "1"}}},
       {"-clear takes nothing and gets the program defaults",
        "-udl:@/b.udl -sql:@/q.sql -tocsv:out.csv -fdf:DD -csvcp:5\n-clear -sql:@/r.sql",
-       {{1, "s", ""}, {1, "cs", ""}, {1, "csv", ""}, {1, "fdf", "YYYYMMDD"},
-        {1, "ftf", "HHNNSSZZZ"}, {1, "csvsep", ";"}, {1, "csvisl", "\""}, {1, "csvcp", "1"}}},
+       {{1, "connection_string", ""},
+        {1, "data_link_text", ""},
+        {1, "csv_path", ""},
+        {1, "date_pattern", "YYYYMMDD"},
+        {1, "time_pattern", "HHNNSSZZZ"},
+        {1, "csv_separator", ";"},
+        {1, "csv_quote", "\""},
+        {1, "csv_code_page", "1"}}},
       {"a first line without -udl still gets the defaults",
        "-sql:@/q.sql",
-       {{0, "s", ""}, {0, "ds", ""}, {0, "name", ""}, {0, "fdf", "YYYYMMDD"}}},
+       {{0, "connection_string", ""},
+        {0, "data_source", ""},
+        {0, "data_source_name", ""},
+        {0, "date_pattern", "YYYYMMDD"}}},
       {"a second line without any connection stops early",
        "-sql:@/q.sql -tocsv:o.csv\n-sql:@/r.sql",
-       {{1, "s", ""}, {1, "fdf", ""}, {1, "csvsep", ""}, {1, "csvcp", "255"}, {1, "csv", ""}}},
+       {{1, "connection_string", ""},
+        {1, "date_pattern", ""},
+        {1, "csv_separator", ""},
+        {1, "csv_code_page", "255"},
+        {1, "csv_path", ""}}},
       {"-ds adds the data source to the inherited string",
        "-udl:@/b.udl\n-ds:srv01",
-       {{1, "cs", b}, {1, "s", b + "; Data Source=srv01"}, {1, "name", "Sales"}}},
+       {{1, "data_link_text", b},
+        {1, "connection_string", b + "; Data Source=srv01"},
+        {1, "data_source_name", "Sales"}}},
       {"a line without -ds keeps the data source of the line above",
        "-udl:@/b.udl -ds:SRV01\n-sql:@/r.sql",
-       {{0, "s", b + "; Data Source=SRV01"}, {1, "cs", b}, {1, "ds", "SRV01"},
-        {1, "name", "Sales"}, {1, "s", b + "; Data Source=SRV01"}}},
+       {{0, "connection_string", b + "; Data Source=SRV01"},
+        {1, "data_link_text", b},
+        {1, "data_source", "SRV01"},
+        {1, "data_source_name", "Sales"},
+        {1, "connection_string", b + "; Data Source=SRV01"}}},
       {"the data source of the data-link file gives the display name",
        "-udl:@/a.udl\n-sql:@/r.sql",
-       {{0, "ds", "x.db"}, {0, "name", "Local"}, {0, "s", "Provider=SQLite;Data Source=x.db"},
-        {1, "ds", "x.db"}, {1, "name", "Local"}, {1, "s", "Provider=SQLite;Data Source=x.db"}}},
+       {{0, "data_source", "x.db"},
+        {0, "data_source_name", "Local"},
+        {0, "connection_string", "Provider=SQLite;Data Source=x.db"},
+        {1, "data_source", "x.db"},
+        {1, "data_source_name", "Local"},
+        {1, "connection_string", "Provider=SQLite;Data Source=x.db"}}},
       {"only the exact key \"Data Source=\" counts",
        "-udl:@/c.udl -ds:SRV",
-       {{0, "s", "Provider=P;data source=lo; Data Source=SRV"}}},
+       {{0, "connection_string", "Provider=P;data source=lo; Data Source=SRV"}}},
       {"-csvcp:255 is not given",
        "-udl:@/b.udl -csvcp:7 -csvformat:,'\n-csvcp:255",
-       {{1, "csvcp", "7"}, {1, "csvsep", ","}, {1, "csvisl", "'"}}},
+       {{1, "csv_code_page", "7"}, {1, "csv_separator", ","}, {1, "csv_quote", "'"}}},
       {"the template follows the recipients",
        "-udl:@/b.udl -mail:ops -frtemplate:t1\n-frtemplate:t2\n-mail:dev",
-       {{1, "mailto", "ops"}, {1, "frtemplate", "t1"}, {2, "mailto", "dev"},
-        {2, "frtemplate", ""}}},
+       {{1, "mail_to", "ops"},
+        {1, "report_template", "t1"},
+        {2, "mail_to", "dev"},
+        {2, "report_template", ""}}},
       {"the FTP server passes down, the remote folder does not",
        "-udl:@/b.udl -ftpdir:out\n-ftpdir:in\n-sql:@/r.sql",
-       {{1, "ftpto", "ftp.example"}, {1, "ftpdir", "in"}, {2, "ftpto", "ftp.example"},
-        {2, "ftpl", "fl"}, {2, "ftpp", "fp"}, {2, "ftpdir", ""}}},
+       {{1, "ftp_server", "ftp.example"},
+        {1, "ftp_folder", "in"},
+        {2, "ftp_server", "ftp.example"},
+        {2, "ftp_login", "fl"},
+        {2, "ftp_password", "fp"},
+        {2, "ftp_folder", ""}}},
       {"HTTP target, fields and params pass down; xmlt does not",
        "-udl:@/b.udl -http -fields:A -params:x=1 -toxml:o.xml -xmltmpl:t.xml\n-params:y=2",
-       {{1, "httpto", "http://h/up"}, {1, "httpp", "hp"}, {1, "fields", "A=yyyy-mm-dd hh:nn:ss"},
-        {1, "params", "y=2"}, {1, "xml", "o.xml"}, {1, "xmlt", ""}}},
+       {{1, "http_url", "http://h/up"},
+        {1, "http_password", "hp"},
+        {1, "csv_fields", "A=yyyy-mm-dd hh:nn:ss"},
+        {1, "sql_parameters", "y=2"},
+        {1, "xml_path", "o.xml"},
+        {1, "xml_template", ""}}},
       {"a comment-like line repeats the job above",
        "-udl:@/b.udl -sql:@/q.sql -tocsv:o.csv\n# note",
-       {{1, "line", "# note"}, {1, "s", b}, {1, "ss", "select q"}, {1, "csv", "o.csv"}}},
+       {{1, "list_line", "# note"},
+        {1, "connection_string", b},
+        {1, "sql", "select q"},
+        {1, "csv_path", "o.csv"}}},
       {"values pass down a run of lines until -clear",
        "-udl:@/b.udl -tocsv:o.csv\n-sql:@/q.sql\n-sql:@/r.sql\n-clear -udl:@/a.udl\n-sql:@/q.sql",
-       {{2, "csv", "o.csv"}, {2, "ss", "select r"}, {3, "csv", ""}, {4, "csv", ""},
-        {4, "s", "Provider=SQLite;Data Source=x.db"}}},
+       {{2, "csv_path", "o.csv"},
+        {2, "sql", "select r"},
+        {3, "csv_path", ""},
+        {4, "csv_path", ""},
+        {4, "connection_string", "Provider=SQLite;Data Source=x.db"}}},
   };
   for (const auto& c : cases) {
-    const std::vector<tRec> jobs = Expand(c.list);
+    const std::vector<Job> jobs = Expand(c.list);
     for (const Check& k : c.checks) {
       ASSERT_LT(k.job, jobs.size()) << c.what;
       EXPECT_EQ(FieldText(jobs[k.job], k.field), k.expected)
@@ -231,12 +290,12 @@ TEST_F(ListFileTest, Expansion) {
 }
 
 TEST_F(ListFileTest, EveryJobGetsItsOwnGuidAndTheExpansionTime) {
-  const std::vector<tRec> jobs = Expand("-udl:@/b.udl\n-sql:@/q.sql\n-clear\n\n-sql:@/r.sql");
+  const std::vector<Job> jobs = Expand("-udl:@/b.udl\n-sql:@/q.sql\n-clear\n\n-sql:@/r.sql");
   ASSERT_EQ(jobs.size(), 4u);
   std::set<std::string> guids;
-  for (const tRec& r : jobs) {
-    guids.insert(GuidToText(r.guid));
-    EXPECT_EQ(r.dt, 45000.25);
+  for (const Job& r : jobs) {
+    guids.insert(GuidToText(r.id));
+    EXPECT_EQ(r.timestamp, 45000.25);
   }
   EXPECT_EQ(guids.size(), 4u);
 }
@@ -246,11 +305,11 @@ TEST_F(ListFileTest, LongLineIsOneJob) {
   for (int i = 0; i < 100000; ++i) line += "p" + std::to_string(i) + "=" + std::to_string(i) + ";";
   line += " -tocsv:\"" + std::string(200000, 'x') + " y\"";
   ASSERT_GT(line.size(), 1000000u);
-  const std::vector<tRec> jobs = Expand(line + "\n-sql:@/q.sql");
+  const std::vector<Job> jobs = Expand(line + "\n-sql:@/q.sql");
   ASSERT_EQ(jobs.size(), 2u);
-  ASSERT_EQ(jobs[1].params.size(), 100000u);
-  EXPECT_EQ(jobs[1].params.back().name, "p99999");
-  EXPECT_EQ(jobs[1].csv.size(), 200002u);
+  ASSERT_EQ(jobs[1].sql_parameters.size(), 100000u);
+  EXPECT_EQ(jobs[1].sql_parameters.back().name, "p99999");
+  EXPECT_EQ(jobs[1].csv_path.size(), 200002u);
 }
 
 TEST(DataSourceTest, ExtractAndAdd) {
@@ -263,12 +322,12 @@ TEST(DataSourceTest, ExtractAndAdd) {
       {"Provider=P;data source=S1", ""},
       {"", ""},
   };
-  for (const auto& c : cases) EXPECT_EQ(ExtractDataSource(c.init), c.ds) << c.init;
+  for (const auto& c : cases) EXPECT_EQ(DataSourceOf(c.init), c.ds) << c.init;
 
   std::string init = "Provider=P";
-  AddDataSource(init, "S2");
+  WithDataSource(init, "S2");
   EXPECT_EQ(init, "Provider=P; Data Source=S2");
-  EXPECT_THROW(AddDataSource(init, "S3"), Error);
+  EXPECT_THROW(WithDataSource(init, "S3"), Error);
 }
 
 }  // namespace

@@ -15,7 +15,7 @@ using NamesTable = std::vector<NameRow>;
 
 // Reads `folder` + "names.csv" (folder ends with "/"); an empty table when
 // the file does not exist.
-NamesTable LoadNames(const std::string& folder);
-std::string FindName(const NamesTable& names, std::string_view data_source);
+NamesTable LoadNamesTable(const std::string& folder);
+std::string DisplayNameOf(const NamesTable& names, std::string_view data_source);
 
 }  // namespace ostrevane

@@ -21,7 +21,7 @@ TEST(NamesTest, LoadsEveryLineAndFindsByDataSource) {
             "\"\"North; South\"\";SRV;02;x\n"  // quoted ";" and ignored third field
             "Empty;\r"                         // empty data source never matches
             "Plain \"quote\";srv03");          // a single quote is plain text
-  const NamesTable t = LoadNames(dir.path() + "/");
+  const NamesTable t = LoadNamesTable(dir.path() + "/");
   ASSERT_EQ(t.size(), 5u);
   EXPECT_EQ(t[2].display_name, "North; South");
   EXPECT_EQ(t[2].data_source, "SRV");
@@ -34,23 +34,23 @@ TEST(NamesTest, LoadsEveryLineAndFindsByDataSource) {
       {"SRV03", "Plain \"quote\""}, {"", ""}, {"  ", "  "},  // blank: unchanged
       {" SRV01", " SRV01"},                                   // not trimmed for the lookup
   };
-  for (const auto& c : cases) EXPECT_EQ(FindName(t, c.ds), c.name) << c.ds;
+  for (const auto& c : cases) EXPECT_EQ(DisplayNameOf(t, c.ds), c.name) << c.ds;
 }
 
 TEST(NamesTest, EncodingsAndMissingFile) {
   TempDir dir;
-  EXPECT_TRUE(LoadNames(dir.path() + "/").empty());
+  EXPECT_TRUE(LoadNamesTable(dir.path() + "/").empty());
   WriteFile(dir / "names.csv", "\xFF\xFE" + std::string("V\0e\0n\0t\0e\0s\0;\0S\0\n\0", 18));
-  NamesTable t = LoadNames(dir.path() + "/");
+  NamesTable t = LoadNamesTable(dir.path() + "/");
   ASSERT_EQ(t.size(), 1u);
-  EXPECT_EQ(FindName(t, "s"), "Ventes");
+  EXPECT_EQ(DisplayNameOf(t, "s"), "Ventes");
 }
 
 TEST(NamesTest, UnclosedDoubledQuoteEndsTheLoad) {
   TempDir dir;
   WriteFile(dir / "names.csv", "Sales;SRV01\n\"\"Open;SRV02\n");
   try {
-    LoadNames(dir.path() + "/");
+    LoadNamesTable(dir.path() + "/");
     ADD_FAILURE();
   } catch (const Error& e) {
     EXPECT_EQ(e.class_name(), "Exception");
@@ -59,7 +59,7 @@ TEST(NamesTest, UnclosedDoubledQuoteEndsTheLoad) {
   // A names.csv that is a directory is reported, not taken as absent.
   TempDir home;
   std::filesystem::create_directory(home / "names.csv");
-  EXPECT_THROW(LoadNames(home.path() + "/"), Error);
+  EXPECT_THROW(LoadNamesTable(home.path() + "/"), Error);
 }
 
 }  // namespace

@@ -5,7 +5,7 @@
 
 #include "common/error.h"
 #include "common/text.h"
-#include "control/cut_token.h"
+#include "control/cut_field.h"
 #include "control/job_files.h"
 
 namespace ostrevane {
@@ -39,7 +39,7 @@ Option Lookup(std::string_view name) {
   return Option::kNone;
 }
 
-std::string FileText(const std::string& path) { return BytesToText(ReadFileBytes(path)); }
+std::string FileText(const std::string& path) { return DecodeTextFile(ReadJobFile(path)); }
 
 // An integer as the platform's string-to-integer conversion reads it:
 // leading blanks, an optional sign, decimal digits or "$"/"0x" and
@@ -83,20 +83,20 @@ size_t CharLength(std::string_view s) {
 
 // "a=1;b=2": items at ";", each cut at its first "=" into name and value.
 // A trailing ";" gives no extra item; an empty item gives an empty name.
-void AppendList(std::string_view list, std::vector<tParamRec>& out,
+void AppendList(std::string_view list, std::vector<NameValue>& out,
                 const std::string* default_value) {
   while (!list.empty()) {
-    const std::string item = CutToken(list, ";", "");
+    const std::string item = CutField(list, ";", "");
     std::string_view rest(item);
-    tParamRec pair;
-    pair.name = CutToken(rest, "=", "");
+    NameValue pair;
+    pair.name = CutField(rest, "=", "");
     pair.value = rest;
     if (default_value && pair.value.empty()) pair.value = *default_value;
     out.push_back(std::move(pair));
   }
 }
 
-void CopyServer(const tPSettings* server, std::string& to, std::string& login,
+void CopyServer(const ServerSettings* server, std::string& to, std::string& login,
                 std::string& password) {
   if (!server) {
     to.clear(), login.clear(), password.clear();
@@ -109,69 +109,99 @@ void CopyServer(const tPSettings* server, std::string& to, std::string& login,
 
 }  // namespace
 
-void ParseOption(std::string_view token, tRec& rec, const OptionContext& ctx) {
+void ApplyOption(std::string_view token, Job& job, const OptionContext& ctx) {
   // The name ends at the first ":" outside quotes; the value is the rest of
   // the token as written, quotes and further colons included.
   std::string_view value = token;
-  const std::string name = CutToken(value, ":", "\"");
+  const std::string name = CutField(value, ":", "\"");
   const std::string v(value);
   const Settings* settings = ctx.settings;
 
   switch (Lookup(name)) {
-    case Option::kClear: rec.clear = true; break;
-    case Option::kUdl: rec.cs = UdlToInitString(FileText(v)); break;
-    case Option::kSql: rec.ss = FileText(v); break;
-    case Option::kPostSql: rec.postss = FileText(v); break;
-    case Option::kPostRecSql: rec.postrecss = FileText(v); break;
+    case Option::kClear:
+      job.starts_afresh = true;
+      break;
+    case Option::kUdl:
+      job.data_link_text = DataLinkToConnectionString(FileText(v));
+      break;
+    case Option::kSql:
+      job.sql = FileText(v);
+      break;
+    case Option::kPostSql:
+      job.post_sql = FileText(v);
+      break;
+    case Option::kPostRecSql:
+      job.per_record_sql = FileText(v);
+      break;
     case Option::kDs:
-      rec.ds = v;
-      rec.name = ctx.names ? FindName(*ctx.names, v) : v;
+      job.data_source = v;
+      job.data_source_name = ctx.names ? DisplayNameOf(*ctx.names, v) : v;
       break;
     case Option::kCsvFormat:
       if (!v.empty()) {
         const size_t first = CharLength(v);
-        rec.csvsep = v.substr(0, first);
+        job.csv_separator = v.substr(0, first);
         const std::string_view second = std::string_view(v).substr(first);
-        rec.csvisl = second.empty() ? std::string() : std::string(second.substr(0, CharLength(second)));
+        job.csv_quote =
+            second.empty() ? std::string() : std::string(second.substr(0, CharLength(second)));
       }
       break;
-    case Option::kCsvCp: rec.csvcp = uint8_t(uint32_t(StrToInt(v)) & 0xFF); break;
-    case Option::kToCsv: rec.csv = v; break;
-    case Option::kToXml: rec.xml = v; break;
-    case Option::kXmlTmpl: rec.xmlt = v; break;
-    case Option::kMail:
-      rec.mailto = v;
-      rec.frtemplate.clear();  // a -frtemplate must follow -mail
+    case Option::kCsvCp:
+      job.csv_code_page = uint8_t(uint32_t(StrToInt(v)) & 0xFF);
       break;
-    case Option::kFrTemplate: rec.frtemplate = v; break;
+    case Option::kToCsv:
+      job.csv_path = v;
+      break;
+    case Option::kToXml:
+      job.xml_path = v;
+      break;
+    case Option::kXmlTmpl:
+      job.xml_template = v;
+      break;
+    case Option::kMail:
+      job.mail_to = v;
+      job.report_template.clear();  // a -frtemplate must follow -mail
+      break;
+    case Option::kFrTemplate:
+      job.report_template = v;
+      break;
     case Option::kHttp:
-      CopyServer(settings ? &settings->http : nullptr, rec.httpto, rec.httpl, rec.httpp);
+      CopyServer(settings ? &settings->http : nullptr, job.http_url, job.http_login,
+                 job.http_password);
       break;
     case Option::kFtp:
-      CopyServer(settings ? &settings->ftp : nullptr, rec.ftpto, rec.ftpl, rec.ftpp);
+      CopyServer(settings ? &settings->ftp : nullptr, job.ftp_server, job.ftp_login,
+                 job.ftp_password);
       break;
     case Option::kFtpDir:
-      CopyServer(settings ? &settings->ftp : nullptr, rec.ftpto, rec.ftpl, rec.ftpp);
-      rec.ftpdir = v;
+      CopyServer(settings ? &settings->ftp : nullptr, job.ftp_server, job.ftp_login,
+                 job.ftp_password);
+      job.ftp_folder = v;
       break;
     case Option::kFields: {
       const std::string default_format = DefaultDateTimeFormat(ctx.format, ctx.joiner);
-      AppendList(value, rec.fields, &default_format);
+      AppendList(value, job.csv_fields, &default_format);
       break;
     }
-    case Option::kParams: AppendList(value, rec.params, nullptr); break;
-    case Option::kFdf: rec.fdf = v; break;
-    case Option::kFtf: rec.ftf = v; break;
+    case Option::kParams:
+      AppendList(value, job.sql_parameters, nullptr);
+      break;
+    case Option::kFdf:
+      job.date_pattern = v;
+      break;
+    case Option::kFtf:
+      job.time_pattern = v;
+      break;
     case Option::kNone: break;
   }
 }
 
-void SetDefaultFormats(tRec& rec) {
-  rec.fdf = "YYYYMMDD";
-  rec.ftf = "HHNNSSZZZ";
-  rec.csvsep = ";";
-  rec.csvisl = "\"";
-  rec.csvcp = 1;
+void SetDefaultFormats(Job& job) {
+  job.date_pattern = "YYYYMMDD";
+  job.time_pattern = "HHNNSSZZZ";
+  job.csv_separator = ";";
+  job.csv_quote = "\"";
+  job.csv_code_page = 1;
 }
 
 }  // namespace ostrevane

@@ -1,4 +1,4 @@
-// Job options ("-udl:conn.udl", "-tocsv:out.csv", ...) applied to a record.
+// Job options ("-udl:conn.udl", "-tocsv:out.csv", ...) applied to a job.
 #pragma once
 
 #include <string>
@@ -17,20 +17,20 @@ namespace ostrevane {
 struct OptionContext {
   const Settings* settings = nullptr;
   const NamesTable* names = nullptr;
-  TFormatSettings format;
+  FormatSettings format;
   std::string joiner = " ";
 };
 
-// Applies one option token ("-name" or "-name:value") to the record. Names
+// Applies one option token ("-name" or "-name:value") to the job. Names
 // are compared without regard to case; a token that names no option, and
 // an empty token, change nothing. Raises the errors of the files it reads,
 // EConvertError for a non-integer -csvcp, and the splitter's error for an
 // unclosed quote before the first ":".
-void ParseOption(std::string_view token, tRec& rec, const OptionContext& ctx);
+void ApplyOption(std::string_view token, Job& job, const OptionContext& ctx);
 
-// Sets the program's default formats: fdf "YYYYMMDD", ftf "HHNNSSZZZ",
-// csvsep ";", csvisl the double quote, csvcp 1 (single-job mode and the
-// first job of a list).
-void SetDefaultFormats(tRec& rec);
+// Sets the program's default formats (single-job mode and the first job of
+// a list): date_pattern "YYYYMMDD", time_pattern "HHNNSSZZZ", csv_separator
+// ";", csv_quote the double quote, csv_code_page 1.
+void SetDefaultFormats(Job& job);
 
 }  // namespace ostrevane

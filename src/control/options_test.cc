@@ -21,15 +21,15 @@ class OptionsTest : public ::testing::Test {
     names_ = {{"Sales", "SRV01"}};
     ctx_.settings = &settings_;
     ctx_.names = &names_;
-    ctx_.format.ShortDateFormat = "dd.mm.yy";
-    ctx_.format.ShortTimeFormat = "hh:nn";
+    ctx_.format.short_date_format = "dd.mm.yy";
+    ctx_.format.short_time_format = "hh:nn";
   }
   // A record as single-job mode starts it, with the tokens applied in order.
-  tRec Parse(const std::vector<std::string>& tokens) const {
-    tRec r;
-    ClearRec(r);
+  Job Parse(const std::vector<std::string>& tokens) const {
+    Job r;
+    ResetOptions(r);
     SetDefaultFormats(r);
-    for (const std::string& t : tokens) ParseOption(t, r, ctx_);
+    for (const std::string& t : tokens) ApplyOption(t, r, ctx_);
     return r;
   }
 
@@ -41,50 +41,50 @@ class OptionsTest : public ::testing::Test {
 TEST_F(OptionsTest, TextOptions) {
   struct {
     std::vector<std::string> tokens;
-    std::string tRec::*field;
+    std::string Job::*field;
     std::string expected;
   } cases[] = {
-      {{"-Tocsv:out.csv"}, &tRec::csv, "out.csv"},
-      {{"/tocsv:out.csv"}, &tRec::csv, ""},  // "/" does not introduce an option
-      {{"-tocsv"}, &tRec::csv, ""},
-      {{"-tocsv:a", "-tocsv:b"}, &tRec::csv, "b"},
-      {{"-tocsv:C:\\out\\?DATE.csv"}, &tRec::csv, "C:\\out\\?DATE.csv"},  // first ":" only
-      {{"-toxml:\"a b.xml\""}, &tRec::xml, "\"a b.xml\""},  // quotes in the value stay
-      {{"-\"toxml\":x.xml"}, &tRec::xml, "x.xml"},          // quotes in the name go
-      {{"-\"to:xml\":x.xml"}, &tRec::xml, ""},              // a quoted ":" is part of the name
-      {{"-XMLTMPL:t.xml"}, &tRec::xmlt, "t.xml"},
-      {{"-fdf:YYYY"}, &tRec::fdf, "YYYY"},
-      {{"-ftf:HHNN"}, &tRec::ftf, "HHNN"},
-      {{"-csvformat:,"}, &tRec::csvsep, ","},
-      {{"-csvformat:,"}, &tRec::csvisl, ""},
-      {{"-csvformat:,'x"}, &tRec::csvsep, ","},
-      {{"-csvformat:,'x"}, &tRec::csvisl, "'"},
-      {{"-csvformat:"}, &tRec::csvsep, ";"},  // empty: unchanged
-      {{"-csvformat:"}, &tRec::csvisl, "\""},
-      {{"-csvformat:\xC2\xA7\xC2\xAB"}, &tRec::csvisl, "\xC2\xAB"},  // whole characters
-      {{"-mail:ops", "-frtemplate:t1"}, &tRec::frtemplate, "t1"},
-      {{"-frtemplate:t1", "-mail:ops"}, &tRec::frtemplate, ""},
-      {{"-frtemplate:t1", "-mail:ops"}, &tRec::mailto, "ops"},
-      {{"-ds:srv01"}, &tRec::ds, "srv01"},
-      {{"-ds:srv01"}, &tRec::name, "Sales"},
-      {{"-ds:SRV02"}, &tRec::name, "SRV02"},
-      {{"-http:ignored"}, &tRec::httpto, "http://h/up"},
-      {{"-http"}, &tRec::httpl, "hl"},
-      {{"-http"}, &tRec::httpp, "hp"},
-      {{"-ftp:x"}, &tRec::ftpto, "ftp.example"},
-      {{"-ftp:x"}, &tRec::ftpdir, ""},
-      {{"-ftpdir:in"}, &tRec::ftpdir, "in"},
-      {{"-ftpdir:in"}, &tRec::ftpl, "fl"},
-      {{"-ftpdir:in"}, &tRec::ftpp, "fp"},
-      {{"-nosuch:x", "", "-", ":x"}, &tRec::csv, ""},
+      {{"-Tocsv:out.csv"}, &Job::csv_path, "out.csv"},
+      {{"/tocsv:out.csv"}, &Job::csv_path, ""},  // "/" does not introduce an option
+      {{"-tocsv"}, &Job::csv_path, ""},
+      {{"-tocsv:a", "-tocsv:b"}, &Job::csv_path, "b"},
+      {{"-tocsv:C:\\out\\?DATE.csv"}, &Job::csv_path, "C:\\out\\?DATE.csv"},  // first ":" only
+      {{"-toxml:\"a b.xml\""}, &Job::xml_path, "\"a b.xml\""},  // quotes in the value stay
+      {{"-\"toxml\":x.xml"}, &Job::xml_path, "x.xml"},          // quotes in the name go
+      {{"-\"to:xml\":x.xml"}, &Job::xml_path, ""},              // a quoted ":" is part of the name
+      {{"-XMLTMPL:t.xml"}, &Job::xml_template, "t.xml"},
+      {{"-fdf:YYYY"}, &Job::date_pattern, "YYYY"},
+      {{"-ftf:HHNN"}, &Job::time_pattern, "HHNN"},
+      {{"-csvformat:,"}, &Job::csv_separator, ","},
+      {{"-csvformat:,"}, &Job::csv_quote, ""},
+      {{"-csvformat:,'x"}, &Job::csv_separator, ","},
+      {{"-csvformat:,'x"}, &Job::csv_quote, "'"},
+      {{"-csvformat:"}, &Job::csv_separator, ";"},  // empty: unchanged
+      {{"-csvformat:"}, &Job::csv_quote, "\""},
+      {{"-csvformat:\xC2\xA7\xC2\xAB"}, &Job::csv_quote, "\xC2\xAB"},  // whole characters
+      {{"-mail:ops", "-frtemplate:t1"}, &Job::report_template, "t1"},
+      {{"-frtemplate:t1", "-mail:ops"}, &Job::report_template, ""},
+      {{"-frtemplate:t1", "-mail:ops"}, &Job::mail_to, "ops"},
+      {{"-ds:srv01"}, &Job::data_source, "srv01"},
+      {{"-ds:srv01"}, &Job::data_source_name, "Sales"},
+      {{"-ds:SRV02"}, &Job::data_source_name, "SRV02"},
+      {{"-http:ignored"}, &Job::http_url, "http://h/up"},
+      {{"-http"}, &Job::http_login, "hl"},
+      {{"-http"}, &Job::http_password, "hp"},
+      {{"-ftp:x"}, &Job::ftp_server, "ftp.example"},
+      {{"-ftp:x"}, &Job::ftp_folder, ""},
+      {{"-ftpdir:in"}, &Job::ftp_folder, "in"},
+      {{"-ftpdir:in"}, &Job::ftp_login, "fl"},
+      {{"-ftpdir:in"}, &Job::ftp_password, "fp"},
+      {{"-nosuch:x", "", "-", ":x"}, &Job::csv_path, ""},
   };
   for (const auto& c : cases) {
-    const tRec r = Parse(c.tokens);
+    const Job r = Parse(c.tokens);
     EXPECT_EQ(r.*c.field, c.expected) << ::testing::PrintToString(c.tokens);
   }
-  EXPECT_TRUE(Parse({"-clear:anything"}).clear);
-  EXPECT_TRUE(Parse({"-CLEAR"}).clear);
-  EXPECT_FALSE(Parse({"-clearx"}).clear);
+  EXPECT_TRUE(Parse({"-clear:anything"}).starts_afresh);
+  EXPECT_TRUE(Parse({"-CLEAR"}).starts_afresh);
+  EXPECT_FALSE(Parse({"-clearx"}).starts_afresh);
 }
 
 TEST_F(OptionsTest, CsvCodePageKeepsLowEightBits) {
@@ -93,7 +93,8 @@ TEST_F(OptionsTest, CsvCodePageKeepsLowEightBits) {
     int expected;
   } cases[] = {{"1", 1}, {"256", 0}, {"255", 255}, {"-1", 255}, {"$1F", 31},
                {"0x101", 1}, {" 7", 7}, {"-2147483648", 0}, {"$FFFFFFFF", 255}};
-  for (const auto& c : cases) EXPECT_EQ(Parse({"-csvcp:" + c.value}).csvcp, c.expected) << c.value;
+  for (const auto& c : cases)
+    EXPECT_EQ(Parse({"-csvcp:" + c.value}).csv_code_page, c.expected) << c.value;
 
   for (const std::string& bad : std::vector<std::string>{"abc", "", "1.5", "7 ", "2147483648", "0x", "--1", "\"1\""}) {
     try {
@@ -108,9 +109,9 @@ TEST_F(OptionsTest, CsvCodePageKeepsLowEightBits) {
 
 TEST_F(OptionsTest, FieldAndParamLists) {
   using Pairs = std::vector<std::pair<std::string, std::string>>;
-  auto pairs = [](const std::vector<tParamRec>& list) {
+  auto pairs = [](const std::vector<NameValue>& list) {
     Pairs out;
-    for (const tParamRec& p : list) out.emplace_back(p.name, p.value);
+    for (const NameValue& p : list) out.emplace_back(p.name, p.value);
     return out;
   };
   struct {
@@ -127,9 +128,9 @@ TEST_F(OptionsTest, FieldAndParamLists) {
       {{"-params:d=C:\\x"}, {}, {{"d", "C:\\x"}}},
   };
   for (const auto& c : cases) {
-    const tRec r = Parse(c.tokens);
-    EXPECT_EQ(pairs(r.fields), c.fields) << ::testing::PrintToString(c.tokens);
-    EXPECT_EQ(pairs(r.params), c.params) << ::testing::PrintToString(c.tokens);
+    const Job r = Parse(c.tokens);
+    EXPECT_EQ(pairs(r.csv_fields), c.fields) << ::testing::PrintToString(c.tokens);
+    EXPECT_EQ(pairs(r.sql_parameters), c.params) << ::testing::PrintToString(c.tokens);
   }
 }
 
@@ -140,12 +141,12 @@ TEST_F(OptionsTest, FileOptionsReadTheirFiles) {
   WriteFile(dir / "sub/q.sql", "\xEF\xBB\xBFselect 1");
   WriteFile(dir / "p.sql", "update t");
   WriteFile(dir / "r.sql", "insert :ID");
-  const tRec r = Parse({"-udl:" + dir / "a.udl", "-sql:" + dir.path() + "\\sub\\q.sql",
-                        "-postsql:" + dir / "p.sql", "-POSTRECSQL:" + dir / "r.sql"});
-  EXPECT_EQ(r.cs, "Provider=SQLite;Data Source=x.db");
-  EXPECT_EQ(r.ss, "select 1");
-  EXPECT_EQ(r.postss, "update t");
-  EXPECT_EQ(r.postrecss, "insert :ID");
+  const Job r = Parse({"-udl:" + dir / "a.udl", "-sql:" + dir.path() + "\\sub\\q.sql",
+                       "-postsql:" + dir / "p.sql", "-POSTRECSQL:" + dir / "r.sql"});
+  EXPECT_EQ(r.data_link_text, "Provider=SQLite;Data Source=x.db");
+  EXPECT_EQ(r.sql, "select 1");
+  EXPECT_EQ(r.post_sql, "update t");
+  EXPECT_EQ(r.per_record_sql, "insert :ID");
 }
 
 TEST_F(OptionsTest, BadFileOptionsAndQuotes) {

@@ -8,13 +8,13 @@ namespace ostrevane {
 
 class Query;
 
-// Mails job.attach (or, with job.frtemplate, an HTML report of the open
-// query) to job.mailto. Errors carry "Connection Error: ",
+// Mails job.written_files (or, with job.report_template, an HTML report of the open
+// query) to job.mail_to. Errors carry "Connection Error: ",
 // "Authentication Error: " or "Sending Error: " before the client's text.
-void SendMail(const tRec& job, const tMailSettings& mail, Query& query);
-// One POST per file of job.attach to job.httpto.
-void PostFiles(const tRec& job, const tPSettings& proxy);
-// Stores every file of job.attach on job.ftpto, in job.ftpdir.
-void PutFiles(const tRec& job, const tPSettings& proxy);
+void MailFiles(const Job& job, const MailSettings& mail, Query& query);
+// One POST per file of job.written_files to job.http_url.
+void PostFilesOverHttp(const Job& job, const ServerSettings& proxy);
+// Stores every file of job.written_files on job.ftp_server, in job.ftp_folder.
+void UploadFilesByFtp(const Job& job, const ServerSettings& proxy);
 
 }  // namespace ostrevane

@@ -16,23 +16,23 @@ std::string BaseName(const std::string& path) {
   return at == std::string::npos ? path : path.substr(at + 1);
 }
 
-[[noreturn]] void BadServer(const std::string& ftpto) {
-  throw Exception("Invalid FTP server \"" + ftpto + "\"");
+[[noreturn]] void BadServer(const std::string& server) {
+  throw Exception("Invalid FTP server \"" + server + "\"");
 }
 
 }  // namespace
 
-std::string FtpServerUrl(const std::string& ftpto) {
-  std::string rest = Trim(ftpto);
+std::string FtpServerUrl(const std::string& server) {
+  std::string rest = Trim(server);
   if (IStartsWith(rest, "ftp://")) rest.erase(0, 6);
   if (!rest.empty() && rest.back() == '/') rest.pop_back();
   std::string host = rest, port = "21";
   if (!rest.empty() && rest.front() == '[') {  // [IPv6] or [IPv6]:port
     size_t close = rest.find(']');
-    if (close == std::string::npos) BadServer(ftpto);
+    if (close == std::string::npos) BadServer(server);
     host = rest.substr(0, close + 1);
     if (close + 1 < rest.size()) {
-      if (rest[close + 1] != ':') BadServer(ftpto);
+      if (rest[close + 1] != ':') BadServer(server);
       port = rest.substr(close + 2);
     }
   } else if (size_t colon = rest.find(':'); colon != std::string::npos) {
@@ -47,7 +47,7 @@ std::string FtpServerUrl(const std::string& ftpto) {
   auto [end, ec] = std::from_chars(port.data(), port.data() + port.size(), number);
   if (host.empty() || host.find_first_of("/@ ") != std::string::npos || ec != std::errc() ||
       end != port.data() + port.size() || number < 1 || number > 65535)
-    BadServer(ftpto);
+    BadServer(server);
   return "ftp://" + host + ":" + std::to_string(number) + "/";
 }
 
@@ -59,8 +59,8 @@ std::string FtpFileUrl(const std::string& server_url, const std::string& folder,
   return server_url + UrlEncode(folder) + "/" + UrlEncode(file_name);
 }
 
-void PutFilesWithLimits(const tRec& job, const tPSettings& proxy, const TransferLimits& limits) {
-  const std::string server_url = FtpServerUrl(job.ftpto);
+void PutFilesWithLimits(const Job& job, const ServerSettings& proxy, const TransferLimits& limits) {
+  const std::string server_url = FtpServerUrl(job.ftp_server);
   // One handle for every file: libcurl keeps the control connection, so
   // the job logs in once and changes folder once.
   CurlList before_store;  // outlives the handle that points to it
@@ -79,9 +79,9 @@ void PutFilesWithLimits(const tRec& job, const tPSettings& proxy, const Transfer
   easy.Set(CURLOPT_FTP_CREATE_MISSING_DIRS, long(CURLFTP_CREATE_DIR_NONE));
   easy.Set(CURLOPT_FTP_FILEMETHOD, long(CURLFTPMETHOD_SINGLECWD));
   // Passive mode: CURLOPT_FTPPORT stays unset.
-  if (!job.ftpl.empty()) {
-    easy.Set(CURLOPT_USERNAME, job.ftpl);
-    easy.Set(CURLOPT_PASSWORD, job.ftpp);
+  if (!job.ftp_login.empty()) {
+    easy.Set(CURLOPT_USERNAME, job.ftp_login);
+    easy.Set(CURLOPT_PASSWORD, job.ftp_password);
   }  // else libcurl logs in as anonymous
   if (!proxy.server.empty() && proxy.auth) {
     easy.Set(CURLOPT_PROXY, proxy.server);
@@ -94,11 +94,11 @@ void PutFilesWithLimits(const tRec& job, const tPSettings& proxy, const Transfer
       easy.Set(CURLOPT_PROXYAUTH, long(CURLAUTH_BASIC));
     }
   }
-  for (const std::string& path : job.attach) {
+  for (const std::string& path : job.written_files) {
     FileSource file(path);
     file.AttachAsUpload(easy);
     easy.Set(CURLOPT_INFILESIZE_LARGE, file.size());
-    easy.Set(CURLOPT_URL, FtpFileUrl(server_url, job.ftpdir, BaseName(path)));
+    easy.Set(CURLOPT_URL, FtpFileUrl(server_url, job.ftp_folder, BaseName(path)));
     const CURLcode rc = easy.Perform();
     if (rc == CURLE_OK) continue;
     if (!file.read_error().empty()) throw Error(kEFOpenError, file.read_error());
@@ -112,7 +112,7 @@ void PutFilesWithLimits(const tRec& job, const tPSettings& proxy, const Transfer
 
 }  // namespace delivery
 
-void PutFiles(const tRec& job, const tPSettings& proxy) {
+void UploadFilesByFtp(const Job& job, const ServerSettings& proxy) {
   delivery::PutFilesWithLimits(job, proxy, delivery::DefaultTransferLimits());
 }
 

@@ -22,7 +22,10 @@ using testing::TempDir;
 using testing::WriteFile;
 
 TEST(FtpUrlTest, ServerTextGivesHostAndPort) {
-  struct { const char* ftpto; const char* url; } cases[] = {
+  struct {
+    const char* server;
+    const char* url;
+  } cases[] = {
       {"files.example.org", "ftp://files.example.org:21/"},
       {"files.example.org:2121", "ftp://files.example.org:2121/"},
       {" ftp://files.example.org/ ", "ftp://files.example.org:21/"},
@@ -30,7 +33,7 @@ TEST(FtpUrlTest, ServerTextGivesHostAndPort) {
       {"[::1]:2121", "ftp://[::1]:2121/"},
       {"::1", "ftp://[::1]:21/"},
   };
-  for (const auto& c : cases) EXPECT_EQ(FtpServerUrl(c.ftpto), c.url) << c.ftpto;
+  for (const auto& c : cases) EXPECT_EQ(FtpServerUrl(c.server), c.url) << c.server;
   for (const char* bad : {"", "host:", "host:x", "host:0", "host:65536", "user@host", "host/dir", "[::1"})
     EXPECT_THROW(FtpServerUrl(bad), Error) << bad;
 }
@@ -45,8 +48,8 @@ struct FtpPutTest : ::testing::Test {
   TempDir dir;
   std::string root = dir / "root";
   std::string out = dir / "ftp";
-  tRec job;
-  tPSettings proxy;
+  Job job;
+  ServerSettings proxy;
   TransferLimits limits;
   std::unique_ptr<ServerProcess> server;
 
@@ -55,9 +58,9 @@ struct FtpPutTest : ::testing::Test {
     std::filesystem::create_directories(out);
     WriteFile(dir / "local/a.csv", "id;name\r\n1;Ann\r\n");
     WriteFile(dir / "local/b.xml", std::string("<b>\nZo\0\r\0\n\0", 11));
-    job.attach = {dir / "local/a.csv", dir / "local/b.xml"};
-    job.ftpl = "bob";
-    job.ftpp = "pw-of-bob";
+    job.written_files = {dir / "local/a.csv", dir / "local/b.xml"};
+    job.ftp_login = "bob";
+    job.ftp_password = "pw-of-bob";
     // Generous: sanitizer builds on a busy machine are slow. The tests of
     // time-outs set short limits themselves.
     limits.connect_ms = 10000;
@@ -67,7 +70,7 @@ struct FtpPutTest : ::testing::Test {
     std::vector<std::string> args = {"--out", out, "--root", root, "--user", "bob:pw-of-bob", "--anonymous"};
     args.insert(args.end(), extra.begin(), extra.end());
     server = std::make_unique<ServerProcess>("ftp_server.py", args);
-    job.ftpto = "127.0.0.1:" + std::to_string(server->port());
+    job.ftp_server = "127.0.0.1:" + std::to_string(server->port());
   }
   // The commands the server received, one a line.
   std::string Commands() const {
@@ -86,7 +89,7 @@ struct FtpPutTest : ::testing::Test {
 
 TEST_F(FtpPutTest, OneLoginOneFolderChangeAndAStorePerFileInAsciiMode) {
   Start();
-  job.ftpdir = "sub";
+  job.ftp_folder = "sub";
   EXPECT_EQ(Failure(), "no failure");
   EXPECT_EQ(Count("USER "), 1u) << Commands();
   EXPECT_EQ(Count("USER bob"), 1u) << Commands();
@@ -118,8 +121,8 @@ TEST_F(FtpPutTest, FoldersAndLogins) {
   Start();
   for (const auto& c : cases) {
     std::filesystem::remove(out + "/events.log");
-    job.ftpdir = c.folder;
-    job.ftpl = c.login;
+    job.ftp_folder = c.folder;
+    job.ftp_login = c.login;
     EXPECT_EQ(Failure(), "no failure") << c.folder;
     EXPECT_EQ(Count("CWD "), c.cwd ? 1u : 0u) << Commands();
     if (c.cwd) {
@@ -132,7 +135,7 @@ TEST_F(FtpPutTest, FoldersAndLogins) {
 
 TEST_F(FtpPutTest, AMissingFolderFailsBeforeAnyFileIsStored) {
   Start();
-  job.ftpdir = "nope";
+  job.ftp_folder = "nope";
   const std::string failure = Failure();
   EXPECT_EQ(failure.rfind("EFTPError: ", 0), 0u) << failure;
   EXPECT_NE(failure.find("550"), std::string::npos) << failure;
@@ -149,9 +152,9 @@ TEST_F(FtpPutTest, TheFirstFailureStopsTheLoop) {
     std::filesystem::remove(out + "/events.log");
     SetUp();
     Start(c.server_args);
-    if (c.delete_second) std::filesystem::remove(job.attach[1]);
+    if (c.delete_second) std::filesystem::remove(job.written_files[1]);
     WriteFile(dir / "local/c.txt", "third");
-    job.attach.push_back(dir / "local/c.txt");
+    job.written_files.push_back(dir / "local/c.txt");
     const std::string failure = Failure();
     EXPECT_EQ(failure.rfind(c.failure_start, 0), 0u) << failure;
     EXPECT_EQ(Count("STOR"), c.stores) << Commands();
@@ -161,13 +164,13 @@ TEST_F(FtpPutTest, TheFirstFailureStopsTheLoop) {
 
 TEST_F(FtpPutTest, UnreachableSilentOrRefusingServers) {
   Start();
-  job.ftpp = "wrong-password";
+  job.ftp_password = "wrong-password";
   std::string failure = Failure();
   EXPECT_EQ(failure.rfind("EFTPError: ", 0), 0u) << failure;
   EXPECT_NE(failure.find("530"), std::string::npos) << failure;
   EXPECT_EQ(failure.find("wrong-password"), std::string::npos) << failure;
 
-  job.ftpto = "127.0.0.1:" + std::to_string(testing::UnusedPort());
+  job.ftp_server = "127.0.0.1:" + std::to_string(testing::UnusedPort());
   failure = Failure();
   EXPECT_EQ(failure.rfind("EFTPError: Failed to connect", 0), 0u) << failure;
 
@@ -175,7 +178,7 @@ TEST_F(FtpPutTest, UnreachableSilentOrRefusingServers) {
   limits.idle_ms = 1000;
   for (const char* script : {"", "send:220 hello|recv|send:331 password please|recv"}) {
     ServerProcess silent("scripted_server.py", {"--script", script});
-    job.ftpto = "127.0.0.1:" + std::to_string(silent.port());
+    job.ftp_server = "127.0.0.1:" + std::to_string(silent.port());
     const auto start = std::chrono::steady_clock::now();
     failure = Failure();
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(4)) << script;
@@ -191,7 +194,8 @@ TEST_F(FtpPutTest, AnHttpProxyCarriesTheConnectionOnlyWithAuth) {
   proxy = {"127.0.0.1", "pxuser", "pxpass", p.port(), true};
   EXPECT_EQ(Failure(), "no failure");
   const std::string log = ReadFile(proxy_out + "/events.log");
-  const std::string control = "CONNECT " + job.ftpto + " Basic " + Base64("pxuser:pxpass") + "\n";
+  const std::string control =
+      "CONNECT " + job.ftp_server + " Basic " + Base64("pxuser:pxpass") + "\n";
   EXPECT_EQ(log.rfind(control, 0), 0u) << log;
   // The data connections of the two stores are tunnelled too.
   EXPECT_EQ(SplitLines(log).size(), 3u) << log;

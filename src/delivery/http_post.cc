@@ -32,7 +32,8 @@ TransferLimits DefaultTransferLimits() {
   return limits;
 }
 
-void PostFilesWithLimits(const tRec& job, const tPSettings& proxy, const TransferLimits& limits) {
+void PostFilesWithLimits(const Job& job, const ServerSettings& proxy,
+                         const TransferLimits& limits) {
   CurlList headers;  // outlives the handle that points to it
   std::string status_line;
   CurlEasy easy;
@@ -41,7 +42,7 @@ void PostFilesWithLimits(const tRec& job, const tPSettings& proxy, const Transfe
   // another protocol from its host name.
   easy.Set(CURLOPT_PROTOCOLS_STR, "http,https");
   easy.Set(CURLOPT_DEFAULT_PROTOCOL, "http");
-  easy.Set(CURLOPT_URL, job.httpto);
+  easy.Set(CURLOPT_URL, job.http_url);
   easy.Set(CURLOPT_FOLLOWLOCATION, 0L);
   easy.Set(CURLOPT_POST, 1L);
 
@@ -59,10 +60,10 @@ void PostFilesWithLimits(const tRec& job, const tPSettings& proxy, const Transfe
   }
 
   headers.Append("Expect:");  // no 100-continue round trip before the body
-  if (!job.httpl.empty()) {
+  if (!job.http_login.empty()) {
     easy.Set(CURLOPT_HTTPAUTH, long(CURLAUTH_BASIC));
-    easy.Set(CURLOPT_USERNAME, job.httpl);
-    easy.Set(CURLOPT_PASSWORD, job.httpp);
+    easy.Set(CURLOPT_USERNAME, job.http_login);
+    easy.Set(CURLOPT_PASSWORD, job.http_password);
     headers.Append("Accept: */*");
     headers.Append("Content-Encoding: utf-8");
     headers.Append("Content-Type: application/xml");
@@ -76,7 +77,7 @@ void PostFilesWithLimits(const tRec& job, const tPSettings& proxy, const Transfe
   easy.Set(CURLOPT_HEADERDATA, static_cast<void*>(&status_line));
   easy.Set(CURLOPT_WRITEFUNCTION, &DiscardBody);
 
-  for (const std::string& path : job.attach) {
+  for (const std::string& path : job.written_files) {
     FileSource body(path);
     body.AttachAsUpload(easy);
     easy.Set(CURLOPT_POSTFIELDSIZE_LARGE, body.size());
@@ -94,7 +95,7 @@ void PostFilesWithLimits(const tRec& job, const tPSettings& proxy, const Transfe
 
 }  // namespace delivery
 
-void PostFiles(const tRec& job, const tPSettings& proxy) {
+void PostFilesOverHttp(const Job& job, const ServerSettings& proxy) {
   delivery::PostFilesWithLimits(job, proxy, delivery::DefaultTransferLimits());
 }
 

@@ -11,7 +11,7 @@ namespace ostrevane::delivery {
 // of silence at most, so that a stalled server cannot hold a job forever.
 TransferLimits DefaultTransferLimits();
 
-// PostFiles with other time-outs and CA file than the defaults.
-void PostFilesWithLimits(const tRec& job, const tPSettings& proxy, const TransferLimits& limits);
+// PostFilesOverHttp with other time-outs and CA file than the defaults.
+void PostFilesWithLimits(const Job& job, const ServerSettings& proxy, const TransferLimits& limits);
 
 }  // namespace ostrevane::delivery

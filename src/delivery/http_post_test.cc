@@ -39,8 +39,8 @@ struct Request {
 
 struct HttpPostTest : ::testing::Test {
   TempDir dir;
-  tRec job;
-  tPSettings proxy;
+  Job job;
+  ServerSettings proxy;
   TransferLimits limits;
   std::unique_ptr<ServerProcess> server;
   std::string out = dir / "http";
@@ -50,7 +50,7 @@ struct HttpPostTest : ::testing::Test {
     WriteFile(dir / "a.xml", "<?xml version=\"1.0\"?>\r\n<a>Zoë</a>\r\n");
     WriteFile(dir / "b.csv", std::string("x;y\r\n\0\xff;2\r\n", 11));
     WriteFile(dir / "c.txt", "");
-    job.attach = {dir / "a.xml", dir / "b.csv", dir / "c.txt"};
+    job.written_files = {dir / "a.xml", dir / "b.csv", dir / "c.txt"};
     // Generous: sanitizer builds on a busy machine are slow. The tests of
     // time-outs set short limits themselves.
     limits.connect_ms = 10000;
@@ -60,7 +60,7 @@ struct HttpPostTest : ::testing::Test {
     std::vector<std::string> args = {"--out", out, "--plan", plan};
     args.insert(args.end(), extra.begin(), extra.end());
     server = std::make_unique<ServerProcess>("http_server.py", args);
-    job.httpto = "http://127.0.0.1:" + std::to_string(server->port()) + "/in";
+    job.http_url = "http://127.0.0.1:" + std::to_string(server->port()) + "/in";
   }
   int Requests() const {
     int n = 0;
@@ -78,14 +78,14 @@ struct HttpPostTest : ::testing::Test {
 
 TEST_F(HttpPostTest, OnePostPerFileInOrderWithTheRequestSettingsOfALogin) {
   Start("200");
-  job.httpl = "poster";
-  job.httpp = "pa:ss";
+  job.http_login = "poster";
+  job.http_password = "pa:ss";
   EXPECT_EQ(Failure(), "no failure");
   ASSERT_EQ(Requests(), 3);
   for (int i = 1; i <= 3; ++i) {
     const Request r = Received(i);
     EXPECT_EQ(r.Line(), "POST /in HTTP/1.1");
-    EXPECT_EQ(r.body, ReadFile(job.attach[i - 1])) << i;
+    EXPECT_EQ(r.body, ReadFile(job.written_files[i - 1])) << i;
     EXPECT_EQ(r.Header("Authorization"), "Basic " + Base64("poster:pa:ss"));
     EXPECT_EQ(r.Header("Accept"), "*/*");
     EXPECT_EQ(r.Header("Content-Encoding"), "utf-8");
@@ -95,7 +95,7 @@ TEST_F(HttpPostTest, OnePostPerFileInOrderWithTheRequestSettingsOfALogin) {
 
 TEST_F(HttpPostTest, WithoutALoginNoCredentialsAndNoContentHeaders) {
   Start("200");
-  job.httpp = "stored-but-unused";
+  job.http_password = "stored-but-unused";
   EXPECT_EQ(Failure(), "no failure");
   ASSERT_EQ(Requests(), 3);
   const Request r = Received(2);
@@ -117,8 +117,8 @@ TEST_F(HttpPostTest, AnyStatusOutside2xxFailsWithTheStatusLineAndStopsTheLoop) {
     std::filesystem::remove_all(out);
     std::filesystem::create_directories(out);
     Start(c.plan);
-    job.httpl = c.login;
-    job.httpp = "secret-pw";
+    job.http_login = c.login;
+    job.http_password = "secret-pw";
     const std::string failure = Failure();
     EXPECT_EQ(failure, c.failure) << c.plan;
     EXPECT_EQ(Requests(), c.requests) << c.plan;
@@ -134,9 +134,9 @@ TEST_F(HttpPostTest, TheProxyGetsBasicCredentialsUpFrontOnlyWithAuth) {
   proxy.port = p.port() + 65536;  // only the low 16 bits count
   proxy.login = "pxuser";
   proxy.password = "pxpass";
-  job.attach = {dir / "a.xml"};
+  job.written_files = {dir / "a.xml"};
   const std::string basic = "Basic " + Base64("pxuser:pxpass");
-  const std::string target = "POST " + job.httpto + " ";
+  const std::string target = "POST " + job.http_url + " ";
 
   proxy.auth = true;
   EXPECT_EQ(Failure(), "no failure");
@@ -158,8 +158,8 @@ TEST_F(HttpPostTest, HttpsOnlyWhereTheSchemeSaysSo) {
   const TempDir certs;
   const testing::TestCertificate cert = testing::MakeTestCertificate(certs.path());
   Start("200", {"--cert", cert.cert, "--key", cert.key});
-  job.httpto = "HTTPS://127.0.0.1:" + std::to_string(server->port()) + "/in";
-  job.attach = {dir / "a.xml"};
+  job.http_url = "HTTPS://127.0.0.1:" + std::to_string(server->port()) + "/in";
+  job.written_files = {dir / "a.xml"};
   limits.ca_file = cert.cert;
   EXPECT_EQ(Failure(), "no failure");
   ASSERT_EQ(Requests(), 1);
@@ -198,13 +198,14 @@ TEST_F(HttpPostTest, BadInput) {
     SetUp();
     if (std::string(c.plan) == "hang") limits.idle_ms = 1000;
     Start(c.plan);
-    if (!c.url.empty()) job.httpto = ReplaceAll(c.url, "PORT", std::to_string(server->port()));
+    if (!c.url.empty()) job.http_url = ReplaceAll(c.url, "PORT", std::to_string(server->port()));
     if (c.delete_second) std::filesystem::remove(dir / "b.csv");
     const auto start = std::chrono::steady_clock::now();
     const std::string failure = Failure();
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(4)) << c.plan;
-    EXPECT_EQ(failure.rfind(c.failure_start, 0), 0u) << job.httpto << " " << c.plan << ": " << failure;
-    EXPECT_EQ(Requests(), c.requests) << job.httpto << " " << c.plan;
+    EXPECT_EQ(failure.rfind(c.failure_start, 0), 0u)
+        << job.http_url << " " << c.plan << ": " << failure;
+    EXPECT_EQ(Requests(), c.requests) << job.http_url << " " << c.plan;
   }
 }
 

@@ -69,7 +69,7 @@ std::string ContentDisposition(const std::string& name) {
 }
 
 // The header lines every message carries, in this order.
-std::vector<std::string> MessageHeaders(const tMailSettings& mail,
+std::vector<std::string> MessageHeaders(const MailSettings& mail,
                                         const std::vector<MailAddress>& recipients) {
   std::string to = "To: ";
   size_t line_length = to.size();
@@ -114,18 +114,18 @@ Phase FailurePhase(CURLcode code, const CurlEasy& easy) {
 
 }  // namespace
 
-MailEndpoint MailEndpointFor(const tMailSettings& mail, const std::string& ehlo_name) {
+MailEndpoint MailEndpointFor(const MailSettings& mail, const std::string& ehlo_name) {
   unsigned port = static_cast<uint16_t>(mail.port);
   MailEndpoint e;
   std::string scheme = "smtp://";
-  switch (mail.TLS) {
+  switch (mail.tls_mode) {
     case 1:
       scheme = "smtps://";
       if (port == 25) port = 465;
       break;
     case 2:
     case 3:
-      e.use_ssl = mail.TLS == 2 ? CURLUSESSL_ALL : CURLUSESSL_TRY;
+      e.use_ssl = mail.tls_mode == 2 ? CURLUSESSL_ALL : CURLUSESSL_TRY;
       if (port == 465) port = 25;
       break;
     default:  // 0: no TLS; 4 to 255: no mode set, so none is used either
@@ -136,12 +136,12 @@ MailEndpoint MailEndpointFor(const tMailSettings& mail, const std::string& ehlo_
   return e;
 }
 
-void SendMailWithLimits(const tRec& job, const tMailSettings& mail, Query& query,
+void SendMailWithLimits(const Job& job, const MailSettings& mail, Query& query,
                         const TransferLimits& limits) {
-  if (job.attach.empty()) return;
+  if (job.written_files.empty()) return;
   if (Trim(mail.server).empty())
     throw Exception(std::string(kConnectionError) + "no SMTP server is set in settings.ini");
-  const std::vector<MailAddress> recipients = ParseAddressList(job.mailto);
+  const std::vector<MailAddress> recipients = ParseAddressList(job.mail_to);
   const std::vector<std::string> headers = MessageHeaders(mail, recipients);
 
   // Everything the handle points to outlives it (declared first).
@@ -166,9 +166,9 @@ void SendMailWithLimits(const tRec& job, const tMailSettings& mail, Query& query
   }
 
   // The body: the attachments as a MIME structure, or one HTML page.
-  if (job.frtemplate.empty()) {
+  if (job.report_template.empty()) {
     mime = std::make_unique<CurlMime>(easy);
-    for (const std::string& path : job.attach) {
+    for (const std::string& path : job.written_files) {
       try {
         files.push_back(std::make_unique<FileSource>(path));
       } catch (const Error& e) {
@@ -188,7 +188,7 @@ void SendMailWithLimits(const tRec& job, const tMailSettings& mail, Query& query
     easy.Set(CURLOPT_HTTPHEADER, header_list.get());
     easy.Set(CURLOPT_MIMEPOST, mime->get());
   } else {
-    const std::string html = RenderReport(job.frtemplate, query, LocaleFormatSettings());
+    const std::string html = RenderReport(job.report_template, query, LocaleFormatSettings());
     std::string message;
     for (const std::string& h : headers) message += h + "\r\n";
     message += "MIME-Version: 1.0\r\n";
@@ -229,7 +229,7 @@ void SendMailWithLimits(const tRec& job, const tMailSettings& mail, Query& query
 
 }  // namespace delivery
 
-void SendMail(const tRec& job, const tMailSettings& mail, Query& query) {
+void MailFiles(const Job& job, const MailSettings& mail, Query& query) {
   delivery::TransferLimits limits;  // 10 s to connect, 10 s for every reply
   limits.ca_file = delivery::CaFileFromEnvironment();
   delivery::SendMailWithLimits(job, mail, query, limits);

@@ -24,10 +24,10 @@ struct MailEndpoint {
   std::string url;
   curl_usessl use_ssl = CURLUSESSL_NONE;  // STARTTLS: ALL for TLS 2, TRY for TLS 3
 };
-MailEndpoint MailEndpointFor(const tMailSettings& mail, const std::string& ehlo_name);
+MailEndpoint MailEndpointFor(const MailSettings& mail, const std::string& ehlo_name);
 
-// SendMail with other time-outs and CA file than the fixed ones.
-void SendMailWithLimits(const tRec& job, const tMailSettings& mail, Query& query,
+// MailFiles with other time-outs and CA file than the fixed ones.
+void SendMailWithLimits(const Job& job, const MailSettings& mail, Query& query,
                         const TransferLimits& limits);
 
 }  // namespace delivery

@@ -83,9 +83,9 @@ struct MailTest : ::testing::Test {
     settings.server = "127.0.0.1";
     settings.sender = "reports@example.org";
     settings.subject = "Nightly export";
-    job.mailto = "ops@example.org";
+    job.mail_to = "ops@example.org";
     WriteFile(dir / "first.csv", "id;name\r\n1;Ann\r\n");
-    job.attach = {dir / "first.csv"};
+    job.written_files = {dir / "first.csv"};
     // Generous: sanitizer builds on a busy machine are slow. The tests of
     // time-outs set short limits themselves.
     limits.connect_ms = 10000;
@@ -108,8 +108,8 @@ struct MailTest : ::testing::Test {
   }
 
   TempDir dir;
-  tRec job;
-  tMailSettings settings;
+  Job job;
+  MailSettings settings;
   TransferLimits limits;
   std::shared_ptr<MemoryDatabase> db = std::make_shared<MemoryDatabase>();
   Connection conn{MemoryFactory(db)};
@@ -133,10 +133,10 @@ TEST(MailEndpointTest, TlsModesChooseSchemeStartTlsAndPortMoves) {
       {0, 65536 + 25, "smtp://mx:25/me", CURLUSESSL_NONE},  // low 16 bits
   };
   for (const auto& c : cases) {
-    tMailSettings m;
+    MailSettings m;
     m.server = "mx";
     m.port = c.port;
-    m.TLS = c.tls;
+    m.tls_mode = c.tls;
     MailEndpoint e = MailEndpointFor(m, "me");
     EXPECT_EQ(e.url, c.url) << int(c.tls) << " " << c.port;
     EXPECT_EQ(e.use_ssl, c.ssl) << int(c.tls) << " " << c.port;
@@ -147,8 +147,9 @@ TEST_F(MailTest, AttachmentsArriveInOrderUnderTheirOwnNames) {
   const std::string binary("\x00\xff\r\n.\r\n\x80 end", 11);
   WriteFile(dir / "Umsätze März.xml", binary);
   WriteFile(dir / "third.txt", "");
-  job.attach = {dir / "first.csv", dir / "Umsätze März.xml", dir / "third.txt"};
-  job.mailto = "Ann Lee <ann@example.org>; \"Lee, Bob\" <bob@example.org>, carl@example.org (Carl)";
+  job.written_files = {dir / "first.csv", dir / "Umsätze März.xml", dir / "third.txt"};
+  job.mail_to =
+      "Ann Lee <ann@example.org>; \"Lee, Bob\" <bob@example.org>, carl@example.org (Carl)";
   settings.subject = "Bericht für März – täglich";
   const Smtp& s = shared_->plain;
   const int n = Send(s);
@@ -172,8 +173,9 @@ TEST_F(MailTest, AttachmentsArriveInOrderUnderTheirOwnNames) {
 }
 
 TEST_F(MailTest, ATemplateGivesOneHtmlBodyAndNoAttachment) {
-  db->results.push_back({{{"CITY", FieldType::ftString, 20}},
-                         {{Value::Text("Lyon")}, {Value::Text("Zürich")}, {Value::Text("\u00a0.")}}});
+  db->results.push_back(
+      {{{"CITY", FieldType::kString, 20}},
+       {{Value::Text("Lyon")}, {Value::Text("Zürich")}, {Value::Text("\u00a0.")}}});
   conn.Open();
   query.set_rewindable(true);
   query.SetSql("select");
@@ -181,24 +183,24 @@ TEST_F(MailTest, ATemplateGivesOneHtmlBodyAndNoAttachment) {
   for (; !query.Eof(); query.Next()) {}
   WriteFile(dir / "report.mustache", "<ul>\n{{#frDataSet}}\n<li>{{city}}</li>\n{{/frDataSet}}\n</ul>\n");
   WriteFile(dir / "second.xml", "<x/>");
-  job.attach = {dir / "first.csv", dir / "second.xml", dir / "first.csv"};
-  job.frtemplate = dir / "report.mustache";
+  job.written_files = {dir / "first.csv", dir / "second.xml", dir / "first.csv"};
+  job.report_template = dir / "report.mustache";
   const Smtp& s = shared_->plain;
   const int n = Send(s);
 
-  const std::string expected = RenderReport(job.frtemplate, query, DefaultFormatSettings());
+  const std::string expected = RenderReport(job.report_template, query, DefaultFormatSettings());
   EXPECT_NE(expected.find("<li>Zürich</li>\n"), std::string::npos) << expected;
   EXPECT_EQ(s.Message(n, "body"), expected);
   EXPECT_NE(s.Message(n, "raw.eml").find("\r\nContent-Type: text/html; CharSet = UTF-8\r\n"), std::string::npos);
   EXPECT_FALSE(std::filesystem::exists(s.out + "/msg-" + std::to_string(n) + "/part-1.name"));
 
   // A missing template sends the empty report's document.
-  job.frtemplate = dir / "gone.mustache";
+  job.report_template = dir / "gone.mustache";
   EXPECT_EQ(s.Message(Send(s), "body"), WrapReportBody(""));
 }
 
 TEST_F(MailTest, NoWrittenFileSendsNothing) {
-  job.attach.clear();
+  job.written_files.clear();
   EXPECT_EQ(Failure(testing::UnusedPort()), "no failure");
 }
 
@@ -218,7 +220,7 @@ TEST_F(MailTest, TlsModesAgainstRealServers) {
       {2, &shared_->starttls, false, "ESMTPError: Authentication Error: "},
   };
   for (const auto& c : cases) {
-    settings.TLS = c.tls;
+    settings.tls_mode = c.tls;
     if (!c.ca) limits.ca_file = dir / "no-such-ca.pem";
     const int before = c.server->Messages();
     const std::string failure = Failure(c.server->port());
@@ -269,7 +271,7 @@ TEST_F(MailTest, AServerWithoutAuthLoginGetsTheMailWithoutLogin) {
 TEST_F(MailTest, ARejectedRecipientFailsSendingAndStillSaysQuit) {
   TempDir own;
   Smtp s(own, "reject", {"--reject", "nobody"});
-  job.mailto = "ops@example.org, nobody@example.org";
+  job.mail_to = "ops@example.org, nobody@example.org";
   const std::string failure = Failure(s.port());
   EXPECT_EQ(failure.rfind("ESMTPError: Sending Error: ", 0), 0u) << failure;
   EXPECT_EQ(failure, "ESMTPError: Sending Error: RCPT failed: 550; server reply: "
@@ -308,20 +310,21 @@ TEST_F(MailTest, BadServersFailWithTheirPhaseAndNeverHang) {
 TEST_F(MailTest, BadInputFailsBeforeAnythingIsSent) {
   const Smtp& s = shared_->plain;
   const int before = s.Messages();
-  struct { std::function<void(MailTest&)> change; const char* start; } cases[] = {
+  struct { std::function<void(MailTest&)> change; const char* start;
+  } cases[] = {
       {[](MailTest& t) { std::filesystem::remove(t.dir / "first.csv"); },
        "EFOpenError: Sending Error: Cannot open file \""},
-      {[](MailTest& t) { t.job.mailto = " , ; (nobody)"; }, "Exception: Sending Error: "},
+      {[](MailTest& t) { t.job.mail_to = " , ; (nobody)"; }, "Exception: Sending Error: "},
       {[](MailTest& t) {
          WriteFile(t.dir / "bad.mustache", "{{#frDataSet}}");
-         t.job.frtemplate = t.dir / "bad.mustache";
+         t.job.report_template = t.dir / "bad.mustache";
        },
        "EReportError: Report template \""},
       {[](MailTest& t) { t.settings.server = ""; }, "Exception: Connection Error: "},
   };
   for (auto& c : cases) {
     SetUp();
-    job.frtemplate.clear();
+    job.report_template.clear();
     c.change(*this);
     const std::string failure = Failure(s.port());
     EXPECT_EQ(failure.rfind(c.start, 0), 0u) << failure;
@@ -331,11 +334,11 @@ TEST_F(MailTest, BadInputFailsBeforeAnythingIsSent) {
 
 TEST_F(MailTest, TheCaFileComesFromTheEnvironment) {
   const Smtp& s = shared_->implicit;
-  settings.TLS = 1;
+  settings.tls_mode = 1;
   settings.port = s.port();
   setenv("OSTREVANE_CA_FILE", shared_->cert.cert.c_str(), 1);
   const int before = s.Messages();
-  EXPECT_NO_THROW(SendMail(job, settings, query));
+  EXPECT_NO_THROW(MailFiles(job, settings, query));
   unsetenv("OSTREVANE_CA_FILE");
   EXPECT_EQ(s.Messages(), before + 1);
 }

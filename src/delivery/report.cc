@@ -1,15 +1,14 @@
 #include "delivery/report.h"
 
-#include <mustache.hpp>
-
 #include <map>
+#include <mustache.hpp>
 #include <vector>
 
 #include "common/error.h"
 #include "common/path.h"
 #include "common/text.h"
 #include "common/text_file.h"
-#include "workers/dataset.h"
+#include "data/dataset.h"
 #include "writers/value_text.h"
 
 namespace ostrevane::delivery {
@@ -58,9 +57,10 @@ std::string ReadTemplate(const std::string& path) {
   return DecodeText(std::string_view(bytes).substr(mark), enc);
 }
 
-std::string CellText(const Value& v, const std::string& datetime_format, const TFormatSettings& fs) {
+std::string CellText(const Value& v, const std::string& datetime_format,
+                     const FormatSettings& formats) {
   if (v.kind == ValueKind::kBytes) return "";
-  return ValueToText(v, datetime_format, fs, "", "", false);
+  return FormatValue(v, datetime_format, formats, "", "", false);
 }
 
 }  // namespace
@@ -72,7 +72,8 @@ std::string WrapReportBody(const std::string& body) {
          body + (body.empty() || body.back() == '\n' ? "" : "\r\n") + "</body>\r\n</html>\r\n";
 }
 
-std::string RenderReport(const std::string& template_path, Query& query, const TFormatSettings& fs) {
+std::string RenderReport(const std::string& template_path, Query& query,
+                         const FormatSettings& formats) {
   const std::string path = NormalizePath(template_path);
   if (!FileExists(path) || DirectoryExists(path)) return WrapReportBody("");
   mstch::mustache tmpl(ReadTemplate(path));
@@ -90,7 +91,7 @@ std::string RenderReport(const std::string& template_path, Query& query, const T
       entry.set("name", name);
       names.push_back(entry);
     }
-    const std::string datetime_format = DefaultDateTimeFormat(fs);
+    const std::string datetime_format = DefaultDateTimeFormat(formats);
     int64_t number = 0;
     query.First();
     for (; !query.Eof(); query.Next()) {
@@ -98,7 +99,7 @@ std::string RenderReport(const std::string& template_path, Query& query, const T
       mstch::data fields{mstch::data::type::list};
       for (size_t i = 0; i < query.FieldCount(); ++i) {
         const Field& f = query.FieldAt(i);
-        std::string text = CellText(f.value(), datetime_format, fs);
+        std::string text = CellText(f.value(), datetime_format, formats);
         mstch::data field{mstch::data::type::object};
         field.set("name", f.name());
         field.set("value", text);

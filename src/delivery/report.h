@@ -24,12 +24,13 @@ inline constexpr char kReportContentType[] = "text/html; CharSet = UTF-8";
 
 // Renders `template_path` over `query`, rewound to its first record and read
 // to its end (an inactive query counts as empty). Values appear as their
-// cell text with the default date-time format of `fs`; binary values show
+// cell text with the default date-time format of `formats`; binary values show
 // nothing. A template that is not a whole HTML document (holds no "<html",
 // in any case) is wrapped in one. A missing template file gives the empty
 // report's document. Throws Error(kEReportError) with the engine's message
 // for a template it cannot parse, EFOpenError for one it cannot read.
-std::string RenderReport(const std::string& template_path, Query& query, const TFormatSettings& fs);
+std::string RenderReport(const std::string& template_path, Query& query,
+                         const FormatSettings& formats);
 
 // The document of a report whose template rendered `body` (no "<html").
 std::string WrapReportBody(const std::string& body);

@@ -21,9 +21,9 @@ struct ReportTest : ::testing::Test {
   TempDir dir;
 
   void SetUp() override {
-    db->results.push_back({{{"ID", FieldType::ftString, 5}, {"Name", FieldType::ftString, 20}},
-                           {{Value::Text("1"), Value::Text("Ann & <Bob>")},
-                            {Value::Text("2"), Value::Text("Zoë")}}});
+    db->results.push_back(
+        {{{"ID", FieldType::kString, 5}, {"Name", FieldType::kString, 20}},
+         {{Value::Text("1"), Value::Text("Ann & <Bob>")}, {Value::Text("2"), Value::Text("Zoë")}}});
     conn.Open();
     query.set_rewindable(true);  // as the job run opens it for a report
     query.SetSql("select");

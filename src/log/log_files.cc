@@ -21,13 +21,13 @@ void AppendTwoDigits(std::string& out, int value) {
 }
 
 // "hh:nn:ss" on the 24-hour clock with the locale's time separator.
-std::string TimeText(DateTime time, const TFormatSettings& fs) {
+std::string TimeText(DateTime time, const FormatSettings& formats) {
   const DateTimeParts p = DecodeDateTime(time);
   std::string out;
   AppendTwoDigits(out, p.hour);
-  if (fs.TimeSeparator != '\0') out += fs.TimeSeparator;
+  if (formats.time_separator != '\0') out += formats.time_separator;
   AppendTwoDigits(out, p.minute);
-  if (fs.TimeSeparator != '\0') out += fs.TimeSeparator;
+  if (formats.time_separator != '\0') out += formats.time_separator;
   AppendTwoDigits(out, p.second);
   return out;
 }
@@ -58,8 +58,8 @@ const char* TagText(int tag) {
 }
 
 std::string WorkerLine(DateTime time, int tag, std::string_view message,
-                       const TFormatSettings& fs) {
-  std::string line = TimeText(time, fs);
+                       const FormatSettings& formats) {
+  std::string line = TimeText(time, formats);
   line += ' ';
   line += TagText(tag);
   line += ' ';
@@ -81,8 +81,8 @@ std::string RunStampText(DateTime moment) {
   return out;
 }
 
-LogFiles::LogFiles(std::string log_dir, TFormatSettings fs, const Clock& clock)
-    : log_dir_(std::move(log_dir)), fs_(std::move(fs)), clock_(clock) {}
+LogFiles::LogFiles(std::string log_dir, FormatSettings formats, const Clock& clock)
+    : log_dir_(std::move(log_dir)), formats_(std::move(formats)), clock_(clock) {}
 
 LogFiles::~LogFiles() = default;
 
@@ -119,7 +119,7 @@ void LogFiles::Open(Which which) {
     throw WriteError(names_[which], errno);
 }
 
-void LogFiles::AppendToLog(Which which, std::string_view text) {
+void LogFiles::AppendTo(Which which, std::string_view text) {
   if (text.empty()) return;
   if (!files_[which]) Open(which);
   std::string bytes;
@@ -130,27 +130,27 @@ void LogFiles::AppendToLog(Which which, std::string_view text) {
     throw WriteError(names_[which], errno);
 }
 
-void LogFiles::LogNote(std::string_view text) {
-  std::string line = TimeText(clock_.Now(), fs_);
+void LogFiles::AddNote(std::string_view text) {
+  std::string line = TimeText(clock_.Now(), formats_);
   line += ' ';
   line += text;
   line += "\r\n";
-  AppendToLog(kLog, line);
+  AppendTo(kLog, line);
   ConsoleLine(text);
 }
 
-void LogFiles::LogLine(std::string_view text) {
+void LogFiles::AddLine(std::string_view text) {
   std::string line(text);
   line += "\r\n";
-  AppendToLog(kLog, line);
+  AppendTo(kLog, line);
   ConsoleLine(text);
 }
 
-void LogFiles::LogError(std::string_view text) {
+void LogFiles::AddError(std::string_view text) {
   std::string line(text);
   line += "\r\n";
-  AppendToLog(kLog, line);
-  AppendToLog(kErr, line);
+  AppendTo(kLog, line);
+  AppendTo(kErr, line);
   ConsoleLine(text);
 }
 
@@ -158,7 +158,7 @@ void LogFiles::Close() {
   for (auto& file : files_) file.reset();
 }
 
-void WriteResultFile(const std::string& text, const std::string& path) {
+void WriteRunResult(const std::string& text, const std::string& path) {
   const std::string name = NormalizePath(path);
   const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   if (fd < 0) throw CreateError(name, errno);

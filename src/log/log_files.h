@@ -19,14 +19,15 @@ const char* TagText(int tag);  // "[NOTE]   ", "[ERROR]  ", "[WARNING]"
 
 // A worker line: the time "HH:NN:SS" (24-hour clock, the locale's time
 // separator), a space, the tag, a space, the message.
-std::string WorkerLine(DateTime time, int tag, std::string_view message, const TFormatSettings& fs);
+std::string WorkerLine(DateTime time, int tag, std::string_view message,
+                       const FormatSettings& formats);
 
 // "YYYYMMDD-HHNNSS" of a moment.
 std::string RunStampText(DateTime moment);
 
 class LogFiles {
  public:
-  LogFiles(std::string log_dir, TFormatSettings fs, const Clock& clock = SystemClock());
+  LogFiles(std::string log_dir, FormatSettings formats, const Clock& clock = SystemClock());
   ~LogFiles();
   LogFiles(const LogFiles&) = delete;
   LogFiles& operator=(const LogFiles&) = delete;
@@ -34,11 +35,11 @@ class LogFiles {
   void set_run_stamp(std::string stamp) { run_stamp_ = std::move(stamp); }
 
   // Log file: time, space, text; console: the text.
-  void LogNote(std::string_view text);
+  void AddNote(std::string_view text);
   // Log file and console: the text.
-  void LogLine(std::string_view text);
+  void AddLine(std::string_view text);
   // Log file, error file and console: the text.
-  void LogError(std::string_view text);
+  void AddError(std::string_view text);
   // Closes both files (they reopen, replaced, on the next line).
   void Close();
 
@@ -46,12 +47,12 @@ class LogFiles {
   enum Which { kLog, kErr };
   // Empty text: nothing. Otherwise creates the file on first use (replacing
   // an older one, FF FE first) and writes the text as UTF-16LE at once.
-  void AppendToLog(Which which, std::string_view text);
+  void AppendTo(Which which, std::string_view text);
   std::string FileName(Which which) const;
   void Open(Which which);
 
   std::string log_dir_;
-  TFormatSettings fs_;
+  FormatSettings formats_;
   const Clock& clock_;
   std::string run_stamp_;
   struct FileCloser {
@@ -63,6 +64,6 @@ class LogFiles {
 
 // Creates `path` (replacing it) holding exactly the bytes of `text`: no
 // byte-order mark, no line end.
-void WriteResultFile(const std::string& text, const std::string& path);
+void WriteRunResult(const std::string& text, const std::string& path);
 
 }  // namespace ostrevane

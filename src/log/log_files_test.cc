@@ -45,14 +45,14 @@ std::string ErrorOf(const std::function<void()>& f) {
 
 TEST(LogFilesTest, LinesAndTags) {
   const DateTime t = EncodeDateTime(2024, 12, 31, 23, 4, 5);
-  const TFormatSettings plain;
-  TFormatSettings dot;
-  dot.TimeSeparator = '.';
-  TFormatSettings none;
-  none.TimeSeparator = '\0';
+  const FormatSettings plain;
+  FormatSettings dot;
+  dot.time_separator = '.';
+  FormatSettings none;
+  none.time_separator = '\0';
   struct {
     int tag;
-    const TFormatSettings& fs;
+    const FormatSettings& formats;
     const char* expected;
   } cases[] = {
       {kTagNote, plain, "23:04:05 [NOTE]    Done"},
@@ -61,7 +61,7 @@ TEST(LogFilesTest, LinesAndTags) {
       {kTagNote, none, "230405 [NOTE]    Done"},
   };
   for (const auto& row : cases)
-    EXPECT_EQ(WorkerLine(t, row.tag, "Done", row.fs), row.expected) << row.expected;
+    EXPECT_EQ(WorkerLine(t, row.tag, "Done", row.formats), row.expected) << row.expected;
   for (int tag : {0, 1, 2, 7})
     EXPECT_EQ(std::string(TagText(tag)).size(), 9u) << tag;
 
@@ -71,17 +71,18 @@ TEST(LogFilesTest, LinesAndTags) {
 
 TEST(LogFilesTest, ByteLayoutOfLogAndErrorFiles) {
   TempDir dir;
-  LogFiles logs(dir.path(), TFormatSettings{}, kClock);
+  LogFiles logs(dir.path(), FormatSettings{}, kClock);
   logs.set_run_stamp("20240305-070809");
-  const TFormatSettings fs;
-  const std::string note = WorkerLine(kClock.Now(), kTagNote, "caf\xC3\xA9 \xF0\x9F\x98\x80", fs);
-  const std::string error = WorkerLine(kClock.Now(), kTagError, "boom", fs);
+  const FormatSettings formats;
+  const std::string note =
+      WorkerLine(kClock.Now(), kTagNote, "caf\xC3\xA9 \xF0\x9F\x98\x80", formats);
+  const std::string error = WorkerLine(kClock.Now(), kTagError, "boom", formats);
 
   CaptureStdout();
-  logs.LogNote("Ostrevane v00006");
-  logs.LogLine(note);
-  logs.LogError(error);
-  logs.LogLine("two\nlines");
+  logs.AddNote("Ostrevane v00006");
+  logs.AddLine(note);
+  logs.AddError(error);
+  logs.AddLine("two\nlines");
   const std::string console = GetCapturedStdout();
   logs.Close();
 
@@ -113,10 +114,10 @@ TEST(LogFilesTest, FileNames) {
   };
   std::filesystem::create_directory(dir / "sub");
   for (const auto& row : cases) {
-    LogFiles logs(row.log_dir, TFormatSettings{}, kClock);
+    LogFiles logs(row.log_dir, FormatSettings{}, kClock);
     logs.set_run_stamp(row.stamp);
     CaptureStdout();
-    logs.LogLine("x");
+    logs.AddLine("x");
     GetCapturedStdout();
     logs.Close();
     EXPECT_TRUE(std::filesystem::exists(dir / row.expected)) << row.log_dir << " " << row.stamp;
@@ -127,9 +128,9 @@ TEST(LogFilesTest, FileNames) {
   const auto saved = std::filesystem::current_path();
   std::filesystem::current_path(dir.path());
   {
-    LogFiles logs("", TFormatSettings{}, kClock);
+    LogFiles logs("", FormatSettings{}, kClock);
     CaptureStdout();
-    logs.LogLine("x");
+    logs.AddLine("x");
     GetCapturedStdout();
   }
   std::filesystem::current_path(saved);
@@ -139,15 +140,15 @@ TEST(LogFilesTest, FileNames) {
 TEST(LogFilesTest, FilesAppearOnFirstLineAndAreReplaced) {
   TempDir dir;
   WriteFile(dir / "_log.txt", "an older run's log that is longer than the new one");
-  LogFiles logs(dir.path(), TFormatSettings{}, kClock);
+  LogFiles logs(dir.path(), FormatSettings{}, kClock);
   EXPECT_FALSE(std::filesystem::exists(dir / "_err.txt"));
   CaptureStdout();
-  logs.LogLine("a");
-  logs.LogLine("b");
+  logs.AddLine("a");
+  logs.AddLine("b");
   EXPECT_FALSE(std::filesystem::exists(dir / "_err.txt"));  // no error line, no file
   logs.Close();
   EXPECT_EQ(ReadFile(dir / "_log.txt"), Utf16LeFile("a\r\nb\r\n"));
-  logs.LogLine("c");  // reopened after Close: replaced
+  logs.AddLine("c");  // reopened after Close: replaced
   GetCapturedStdout();
   EXPECT_EQ(ReadFile(dir / "_log.txt"), Utf16LeFile("c\r\n"));
 }
@@ -155,24 +156,24 @@ TEST(LogFilesTest, FilesAppearOnFirstLineAndAreReplaced) {
 TEST(LogFilesTest, UncreatableFileFailsBeforeTheConsoleLine) {
   TempDir dir;
   const std::string missing = dir / "missing";
-  LogFiles logs(missing, TFormatSettings{}, kClock);
+  LogFiles logs(missing, FormatSettings{}, kClock);
   logs.set_run_stamp("S");
   CaptureStdout();
-  const std::string error = ErrorOf([&] { logs.LogNote("Ostrevane v00006"); });
+  const std::string error = ErrorOf([&] { logs.AddNote("Ostrevane v00006"); });
   EXPECT_EQ(GetCapturedStdout(), "");
   EXPECT_EQ(error, "EFCreateError: Cannot create file \"" + missing +
                        "/S_log.txt\". No such file or directory");
 
   // A second run of the same second while the first still writes: the
   // first run's log survives.
-  LogFiles first(dir.path(), TFormatSettings{}, kClock);
-  LogFiles second(dir.path(), TFormatSettings{}, kClock);
+  LogFiles first(dir.path(), FormatSettings{}, kClock);
+  LogFiles second(dir.path(), FormatSettings{}, kClock);
   CaptureStdout();
-  first.LogLine("first");
-  EXPECT_EQ(ErrorOf([&] { second.LogLine("second"); }),
+  first.AddLine("first");
+  EXPECT_EQ(ErrorOf([&] { second.AddLine("second"); }),
             "EFCreateError: Cannot create file \"" + (dir / "_log.txt") +
                 "\". The file is in use by another run.");
-  first.LogLine("still first");
+  first.AddLine("still first");
   GetCapturedStdout();
   EXPECT_EQ(ReadFile(dir / "_log.txt"), Utf16LeFile("first\r\nstill first\r\n"));
 }
@@ -180,11 +181,11 @@ TEST(LogFilesTest, UncreatableFileFailsBeforeTheConsoleLine) {
 TEST(LogFilesTest, ResultFileHoldsExactlyTheText) {
   TempDir dir;
   WriteFile(dir / "RESULT.TXT", "ERROR");
-  WriteResultFile("OK", dir / "RESULT.TXT");
+  WriteRunResult("OK", dir / "RESULT.TXT");
   EXPECT_EQ(ReadFile(dir / "RESULT.TXT"), "OK");
-  WriteResultFile("ERROR", dir.path() + "\\RESULT.TXT");
+  WriteRunResult("ERROR", dir.path() + "\\RESULT.TXT");
   EXPECT_EQ(ReadFile(dir / "RESULT.TXT"), "ERROR");
-  EXPECT_EQ(ErrorOf([&] { WriteResultFile("OK", dir / "missing/RESULT.TXT"); }),
+  EXPECT_EQ(ErrorOf([&] { WriteRunResult("OK", dir / "missing/RESULT.TXT"); }),
             "EFCreateError: Cannot create file \"" + (dir / "missing/RESULT.TXT") +
                 "\". No such file or directory");
 }

@@ -58,8 +58,8 @@ AesKey KeyFromPassphrase(std::string_view passphrase_utf8) {
   return key;
 }
 
-AesBlock EncryptBlock(const AesBlock& in, const AesKey& key) { return RunBlock(in, key, true); }
-AesBlock DecryptBlock(const AesBlock& in, const AesKey& key) { return RunBlock(in, key, false); }
+AesBlock EncryptAesBlock(const AesBlock& in, const AesKey& key) { return RunBlock(in, key, true); }
+AesBlock DecryptAesBlock(const AesBlock& in, const AesKey& key) { return RunBlock(in, key, false); }
 
 std::string EncryptBytesECB(std::string_view plain, const AesKey& key) {
   std::string padded(plain);
@@ -72,7 +72,7 @@ std::string DecryptBytesECB(std::string_view cipher, const AesKey& key) {
   return RunEcb(cipher, key, false);
 }
 
-std::string BytesToHex(std::string_view bytes) {
+std::string HexEncode(std::string_view bytes) {
   static constexpr char kDigits[] = "0123456789ABCDEF";
   std::string hex;
   hex.reserve(bytes.size() * 2);
@@ -83,28 +83,28 @@ std::string BytesToHex(std::string_view bytes) {
   return hex;
 }
 
-int HexDigitValue(char16_t c) {
+int ParseHexDigit(char16_t c) {
   if (c >= u'1' && c <= u'9') return c - u'0';
   if (c >= u'A' && c <= u'F') return c - u'A' + 10;
   return 0;
 }
 
-void HexToBytes(std::string_view text_utf8, std::string& out) {
+void HexDecode(std::string_view text_utf8, std::string& out) {
   std::u16string units = Utf8ToUtf16(text_utf8);
   for (char16_t& c : units)
     if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - u'a' + u'A');
   out.reserve(out.size() + units.size() / 2);
   for (size_t i = 0; i + 1 < units.size(); i += 2)
-    out += static_cast<char>(HexDigitValue(units[i]) * 16 + HexDigitValue(units[i + 1]));
+    out += static_cast<char>(ParseHexDigit(units[i]) * 16 + ParseHexDigit(units[i + 1]));
 }
 
-std::string EncryptText(std::string_view plain_utf8, std::string_view passphrase_utf8) {
-  return BytesToHex(EncryptBytesECB(Utf8ToAnsi(plain_utf8), KeyFromPassphrase(passphrase_utf8)));
+std::string EncryptPassword(std::string_view plain_utf8, std::string_view passphrase_utf8) {
+  return HexEncode(EncryptBytesECB(Utf8ToAnsi(plain_utf8), KeyFromPassphrase(passphrase_utf8)));
 }
 
-std::string DecryptText(std::string_view stored, std::string_view passphrase_utf8) {
+std::string DecryptPassword(std::string_view stored, std::string_view passphrase_utf8) {
   std::string cipher;
-  HexToBytes(stored, cipher);
+  HexDecode(stored, cipher);
   std::string text = AnsiToUtf8(DecryptBytesECB(cipher, KeyFromPassphrase(passphrase_utf8)));
   // Zero padding of the last block, not part of the password.
   while (!text.empty() && text.back() == '\0') text.pop_back();

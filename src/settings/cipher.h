@@ -24,8 +24,8 @@ using AesBlock = std::array<uint8_t, 16>;
 AesKey KeyFromPassphrase(std::string_view passphrase_utf8);
 
 // One AES-128 block (FIPS-197), no chaining.
-AesBlock EncryptBlock(const AesBlock& in, const AesKey& key);
-AesBlock DecryptBlock(const AesBlock& in, const AesKey& key);
+AesBlock EncryptAesBlock(const AesBlock& in, const AesKey& key);
+AesBlock DecryptAesBlock(const AesBlock& in, const AesKey& key);
 
 // ECB over a whole byte string. Encryption fills a last partial block with
 // zero bytes (an empty source gives nothing). Decryption of a length that is
@@ -35,20 +35,20 @@ std::string EncryptBytesECB(std::string_view plain, const AesKey& key);
 std::string DecryptBytesECB(std::string_view cipher, const AesKey& key);
 
 // Two upper-case hex digits per byte.
-std::string BytesToHex(std::string_view bytes);
+std::string HexEncode(std::string_view bytes);
 // Appends the bytes of a hex text to `out`: ASCII letters are taken in upper
 // case, each pair of UTF-16 code units gives one byte, a last unpaired unit
 // is dropped and any non-hex character counts as the digit 0.
-void HexToBytes(std::string_view text_utf8, std::string& out);
+void HexDecode(std::string_view text_utf8, std::string& out);
 // "1"-"9" -> 1-9, "A"-"F" -> 10-15; every other character (even "0") -> 0.
-int HexDigitValue(char16_t c);
+int ParseHexDigit(char16_t c);
 
 // Plain text -> stored text: the text's 8-bit code page bytes, encrypted
 // with the passphrase's key, as hex.
-std::string EncryptText(std::string_view plain_utf8, std::string_view passphrase_utf8);
+std::string EncryptPassword(std::string_view plain_utf8, std::string_view passphrase_utf8);
 // Stored text -> plain text. The zero bytes that padded the last block come
 // back as trailing U+0000 characters; they are removed. Throws EAESError
 // as DecryptBytesECB.
-std::string DecryptText(std::string_view stored, std::string_view passphrase_utf8);
+std::string DecryptPassword(std::string_view stored, std::string_view passphrase_utf8);
 
 }  // namespace ostrevane

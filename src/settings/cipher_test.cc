@@ -10,7 +10,7 @@ namespace {
 
 std::string Unhex(std::string_view hex) {
   std::string bytes;
-  HexToBytes(hex, bytes);
+  HexDecode(hex, bytes);
   return bytes;
 }
 
@@ -23,7 +23,7 @@ A ToArray(std::string_view hex) {
 }
 
 std::string Hex(const AesBlock& b) {
-  return BytesToHex(std::string_view(reinterpret_cast<const char*>(b.data()), b.size()));
+  return HexEncode(std::string_view(reinterpret_cast<const char*>(b.data()), b.size()));
 }
 
 // Restores the UTF-8 code page whatever a test selected.
@@ -47,8 +47,8 @@ TEST(CipherTest, BlockRoutinesMatchFips197Vectors) {
   };
   for (const auto& row : cases) {
     const AesKey key = ToArray<AesKey>(row.key);
-    EXPECT_EQ(Hex(EncryptBlock(ToArray<AesBlock>(row.plain), key)), row.cipher) << row.key;
-    EXPECT_EQ(Hex(DecryptBlock(ToArray<AesBlock>(row.cipher), key)), row.plain) << row.key;
+    EXPECT_EQ(Hex(EncryptAesBlock(ToArray<AesBlock>(row.plain), key)), row.cipher) << row.key;
+    EXPECT_EQ(Hex(DecryptAesBlock(ToArray<AesBlock>(row.cipher), key)), row.plain) << row.key;
   }
 }
 
@@ -64,7 +64,7 @@ TEST(CipherTest, KeyIsUtf16LeOfFirstEightCodeUnits) {
   };
   for (const auto& row : cases) {
     const AesKey key = KeyFromPassphrase(row.passphrase);
-    EXPECT_EQ(BytesToHex(std::string_view(reinterpret_cast<const char*>(key.data()), 16)),
+    EXPECT_EQ(HexEncode(std::string_view(reinterpret_cast<const char*>(key.data()), 16)),
               row.key_hex)
         << row.passphrase;
   }
@@ -73,11 +73,12 @@ TEST(CipherTest, KeyIsUtf16LeOfFirstEightCodeUnits) {
 // Stored texts computed independently (AES-128-ECB of the zero-padded bytes
 // under the settings key): they pin the stored form other installations read.
 TEST(CipherTest, StoredTextMatchesKnownValues) {
-  EXPECT_EQ(EncryptText("abc", kSettingsPassphrase), "596676B17206C131225A5D58024EDA65");
-  EXPECT_EQ(EncryptText("exactly16bytes!!", kSettingsPassphrase),
+  EXPECT_EQ(EncryptPassword("abc", kSettingsPassphrase), "596676B17206C131225A5D58024EDA65");
+  EXPECT_EQ(EncryptPassword("exactly16bytes!!", kSettingsPassphrase),
             "8BAE939EF7428C64E4BD6AE7D4B7703C");
-  EXPECT_EQ(EncryptText("caf\xC3\xA9", kSettingsPassphrase), "7225362842579F876D50981D104833F8");
-  EXPECT_EQ(DecryptText("596676b17206c131225a5d58024eda65", kSettingsPassphrase), "abc");
+  EXPECT_EQ(EncryptPassword("caf\xC3\xA9", kSettingsPassphrase),
+            "7225362842579F876D50981D104833F8");
+  EXPECT_EQ(DecryptPassword("596676b17206c131225a5d58024eda65", kSettingsPassphrase), "abc");
 }
 
 TEST(CipherTest, LengthsPaddingAndRoundTrip) {
@@ -88,14 +89,14 @@ TEST(CipherTest, LengthsPaddingAndRoundTrip) {
   for (const auto& row : cases) {
     std::string plain;
     for (size_t i = 0; i < row.length; ++i) plain += static_cast<char>('A' + i % 26);
-    const std::string stored = EncryptText(plain, kSettingsPassphrase);
+    const std::string stored = EncryptPassword(plain, kSettingsPassphrase);
     EXPECT_EQ(stored.size(), row.hex_digits) << row.length;
     EXPECT_EQ(stored.find_first_not_of("0123456789ABCDEF"), std::string::npos) << row.length;
-    const std::string back = DecryptText(stored, kSettingsPassphrase);
+    const std::string back = DecryptPassword(stored, kSettingsPassphrase);
     EXPECT_EQ(back, plain) << row.length;  // no trailing U+0000 from the padding
   }
   // The raw layer keeps the padding bytes: they are zero.
-  const std::string raw = DecryptBytesECB(Unhex(EncryptText("abc", kSettingsPassphrase)),
+  const std::string raw = DecryptBytesECB(Unhex(EncryptPassword("abc", kSettingsPassphrase)),
                                           KeyFromPassphrase(kSettingsPassphrase));
   EXPECT_EQ(raw, std::string("abc") + std::string(13, '\0'));
 }
@@ -111,48 +112,48 @@ TEST(CipherTest, LenientHexDecoding) {
       {"\xD0\xB6" "1", "01"},   // one non-ASCII character is one unit
       {"", ""},
   };
-  for (const auto& row : cases) EXPECT_EQ(BytesToHex(Unhex(row.text)), row.bytes_hex) << row.text;
+  for (const auto& row : cases) EXPECT_EQ(HexEncode(Unhex(row.text)), row.bytes_hex) << row.text;
 
   struct {
     char16_t c;
     int value;
   } digits[] = {{u'0', 0}, {u'1', 1}, {u'9', 9}, {u'A', 10}, {u'F', 15},
                 {u'a', 0}, {u'G', 0}, {u' ', 0}, {u'\u0436', 0}};
-  for (const auto& row : digits) EXPECT_EQ(HexDigitValue(row.c), row.value) << int(row.c);
+  for (const auto& row : digits) EXPECT_EQ(ParseHexDigit(row.c), row.value) << int(row.c);
 }
 
 TEST(CipherTest, DecryptingBadLengthsAndDigits) {
-  const std::string good = EncryptText("secret", kSettingsPassphrase);  // 32 digits
+  const std::string good = EncryptPassword("secret", kSettingsPassphrase);  // 32 digits
   ASSERT_EQ(good.size(), 32u);
   // 31 digits: 15 bytes, not a whole block.
   try {
-    DecryptText(good.substr(0, 31), kSettingsPassphrase);
+    DecryptPassword(good.substr(0, 31), kSettingsPassphrase);
     FAIL() << "expected EAESError";
   } catch (const Error& e) {
     EXPECT_EQ(e.class_name(), "EAESError");
     EXPECT_EQ(e.message(), "Invalid buffer size for decryption");
   }
   // 33 digits: the last one is dropped.
-  EXPECT_EQ(DecryptText(good + "7", kSettingsPassphrase), "secret");
+  EXPECT_EQ(DecryptPassword(good + "7", kSettingsPassphrase), "secret");
   // Empty stored text: empty password, no error.
-  EXPECT_EQ(DecryptText("", kSettingsPassphrase), "");
+  EXPECT_EQ(DecryptPassword("", kSettingsPassphrase), "");
   // A changed digit of the right length is not detected: other text comes back.
   std::string changed = good;
   changed[0] = changed[0] == 'A' ? 'B' : 'A';
-  EXPECT_NE(DecryptText(changed, kSettingsPassphrase), "secret");
+  EXPECT_NE(DecryptPassword(changed, kSettingsPassphrase), "secret");
   // A wrong passphrase is not detected either.
-  EXPECT_NE(DecryptText(good, "another passphrase"), "secret");
+  EXPECT_NE(DecryptPassword(good, "another passphrase"), "secret");
 }
 
 TEST(CipherTest, TextGoesThroughTheEightBitCodePage) {
   CodePageGuard guard("CP1252");
   // "café" is 4 bytes in CP1252: one block, the CP1252 bytes.
-  const std::string stored = EncryptText("caf\xC3\xA9", kSettingsPassphrase);
+  const std::string stored = EncryptPassword("caf\xC3\xA9", kSettingsPassphrase);
   EXPECT_EQ(stored, "77BC885ED92C19A999DA04807C3D78F8");
-  EXPECT_EQ(DecryptText(stored, kSettingsPassphrase), "caf\xC3\xA9");
+  EXPECT_EQ(DecryptPassword(stored, kSettingsPassphrase), "caf\xC3\xA9");
   // Characters the code page cannot hold do not come back.
-  EXPECT_EQ(DecryptText(EncryptText("\xD0\xB6\xD1\x83\xD0\xBA", kSettingsPassphrase),
-                        kSettingsPassphrase),
+  EXPECT_EQ(DecryptPassword(EncryptPassword("\xD0\xB6\xD1\x83\xD0\xBA", kSettingsPassphrase),
+                            kSettingsPassphrase),
             "???");
 }
 

@@ -16,7 +16,7 @@ constexpr size_t kMaxValueUnits = 2047;
 
 // Reads the whole file. Returns false when it does not exist; throws when
 // it exists but cannot be read.
-bool ReadFileBytes(const std::string& path, std::string& bytes) {
+bool ReadIfExists(const std::string& path, std::string& bytes) {
   bool opened = false;
   const int error = TryReadWholeFile(path, bytes, opened);
   if (error == 0) return true;
@@ -83,7 +83,7 @@ bool ParseProfileInteger(std::string_view s, int32_t& value) {
 
 IniFile::IniFile(std::string path) : path_(std::move(path)) {
   std::string bytes;
-  existed_ = ReadFileBytes(path_, bytes);
+  existed_ = ReadIfExists(path_, bytes);
   Decode(bytes);
 }
 

@@ -48,19 +48,19 @@ void PasswordStep(IniFile& ini, const char* section, const PasswordChange& chang
                   std::string& password) {
   if (!change.set) {
     const std::string stored = ini.ReadString(section, "Password", "");
-    if (!stored.empty()) password = DecryptText(stored, kSettingsPassphrase);
+    if (!stored.empty()) password = DecryptPassword(stored, kSettingsPassphrase);
     return;
   }
   if (change.password.empty())
     ini.DeleteKey(section, "Password");
   else
-    ini.WriteString(section, "Password", EncryptText(change.password, kSettingsPassphrase));
+    ini.WriteString(section, "Password", EncryptPassword(change.password, kSettingsPassphrase));
   ini.Save();
   password = change.password;
 }
 
 void ReadServer(const IniFile& ini, const char* section, bool has_port, int32_t port_default,
-                tPSettings& server) {
+                ServerSettings& server) {
   server.server = ini.ReadString(section, "Server", "");
   if (has_port) server.port = ini.ReadInteger(section, "Port", port_default);
   server.login = ini.ReadString(section, "Login", "");
@@ -68,7 +68,7 @@ void ReadServer(const IniFile& ini, const char* section, bool has_port, int32_t 
 
 }  // namespace
 
-Settings LoadSettings(const std::string& folder, const PasswordChange& mail,
+Settings ReadSettings(const std::string& folder, const PasswordChange& mail,
                       const PasswordChange& sftp, const PasswordChange& http,
                       const PasswordChange& http_proxy, const PasswordChange& ftp) {
   const std::string path = folder + "settings.ini";
@@ -92,10 +92,10 @@ Settings LoadSettings(const std::string& folder, const PasswordChange& mail,
   SetAnsiCodePage(s.ansi_codepage);
   if (ini.encoding() == IniEncoding::kAnsi && !AnsiIsUtf8()) ini = IniFile(path);
 
-  tMailSettings& m = s.mail;
+  MailSettings& m = s.mail;
   m.subject = ini.ReadString("Mail", "Subject", "Ostrevane Message");
   m.sender = ini.ReadString("Mail", "Sender", "Ostrevane");
-  m.TLS = static_cast<uint8_t>(ini.ReadInteger("Mail", "TLS", 0) & 0xFF);
+  m.tls_mode = static_cast<uint8_t>(ini.ReadInteger("Mail", "TLS", 0) & 0xFF);
   m.login = ini.ReadString("Mail", "Login", "");
   m.server = ini.ReadString("Mail", "SMTPServer", "");
   m.port = ini.ReadInteger("Mail", "SMTPPort", 25);

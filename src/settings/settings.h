@@ -7,17 +7,17 @@
 
 namespace ostrevane {
 
-struct tMailSettings {
+struct MailSettings {
   std::string subject;
   std::string sender;
   std::string login;  // empty: no authentication
   std::string password;
   std::string server;
   int32_t port = 0;  // mail delivery uses the low 16 bits
-  uint8_t TLS = 0;
+  uint8_t tls_mode = 0;
 };
 
-struct tPSettings {
+struct ServerSettings {
   std::string server;
   std::string login;
   std::string password;
@@ -31,11 +31,11 @@ struct Settings {
   std::string log_dir;
   int32_t thread_count = 1;  // at least 1
   std::string ansi_codepage; // "" means UTF-8
-  tMailSettings mail;
-  tPSettings sftp;
-  tPSettings http;
-  tPSettings http_proxy;
-  tPSettings ftp;
+  MailSettings mail;
+  ServerSettings sftp;
+  ServerSettings http;
+  ServerSettings http_proxy;
+  ServerSettings ftp;
 };
 
 // One password command's request: set this section's Password to `password`.
@@ -48,7 +48,7 @@ struct PasswordChange {
 // (ends with "/"). The five requests are mail, SFTP, HTTP, HTTP proxy, FTP.
 // Selects the 8-bit code page named by ansi_codepage (SetAnsiCodePage)
 // before any password is decrypted or encrypted, since it fixes their bytes.
-Settings LoadSettings(const std::string& folder, const PasswordChange& mail,
+Settings ReadSettings(const std::string& folder, const PasswordChange& mail,
                       const PasswordChange& sftp, const PasswordChange& http,
                       const PasswordChange& http_proxy, const PasswordChange& ftp);
 

@@ -82,7 +82,7 @@ class SettingsTest : public ::testing::Test {
   Settings Load(std::optional<Section> section = std::nullopt, const std::string& pw = "") {
     PasswordChange c[5];
     if (section) c[*section] = {true, pw};
-    return LoadSettings(home() + "/", c[0], c[1], c[2], c[3], c[4]);
+    return ReadSettings(home() + "/", c[0], c[1], c[2], c[3], c[4]);
   }
   // "Class: message" of the error a load throws, "" when it succeeds.
   std::string LoadError(std::optional<Section> section = std::nullopt,
@@ -114,7 +114,7 @@ TEST_F(SettingsTest, MissingFileIsCreatedWithDefaultsInOrder) {
   EXPECT_EQ(s.mail.subject, "Ostrevane report");  // the written value, not the read default
   EXPECT_EQ(s.mail.sender, "Ostrevane");
   EXPECT_EQ(s.mail.port, 25);
-  EXPECT_EQ(s.mail.TLS, 0);
+  EXPECT_EQ(s.mail.tls_mode, 0);
   EXPECT_EQ(s.sftp.port, 22);
   EXPECT_EQ(s.http_proxy.port, 22);
   EXPECT_FALSE(s.http_proxy.auth);
@@ -148,7 +148,7 @@ TEST_F(SettingsTest, ValueConversions) {
       {"[ostrevane]\nTHREAD_COUNT=0x10\n", [](auto& s) { return s.thread_count == 16; }, "hex"},
       {"[Ostrevane]\ncommand_timeout=-4\n", [](auto& s) { return s.command_timeout == -4; },
        "no floor on time-outs"},
-      {"[Mail]\nTLS=257\n", [](auto& s) { return s.mail.TLS == 1; }, "TLS low 8 bits"},
+      {"[Mail]\nTLS=257\n", [](auto& s) { return s.mail.tls_mode == 1; }, "TLS low 8 bits"},
       {"[HTTPProxy]\nAuth=1\n", [](auto& s) { return s.http_proxy.auth; }, "Auth"},
       {"[HTTPProxy]\nauth=1\n", [](auto& s) { return s.http_proxy.auth; }, "auth"},
       {"[HTTPProxy]\nAUTH=7\n", [](auto& s) { return s.http_proxy.auth; }, "AUTH"},
@@ -174,7 +174,7 @@ TEST_F(SettingsTest, PasswordCommandsWriteOrDeleteExactlyOneKey) {
 
     IniFile ini(ini_path());
     const std::string stored = ini.ReadString(name, "Password", "");
-    EXPECT_EQ(stored, EncryptText("pa ss\xC3\xA9", kSettingsPassphrase)) << name;
+    EXPECT_EQ(stored, EncryptPassword("pa ss\xC3\xA9", kSettingsPassphrase)) << name;
     for (const char* other : kSectionNames) {
       if (other != name) {
         EXPECT_EQ(ini.ReadString(other, "Password", "-"), "-") << name << other;
@@ -216,11 +216,11 @@ TEST_F(SettingsTest, StoredPasswordsOfAnotherInstallationDecrypt) {
   ASSERT_GE(after.size(), 2u);
   EXPECT_EQ(after.substr(0, 2), "\xFF\xFE");
   EXPECT_EQ(IniFile(ini_path()).ReadString("sftp", "password", ""),
-            EncryptText("x", kSettingsPassphrase));
+            EncryptPassword("x", kSettingsPassphrase));
 }
 
 TEST_F(SettingsTest, DamagedPasswordStopsTheLoad) {
-  const std::string good = EncryptText("secret", kSettingsPassphrase);
+  const std::string good = EncryptPassword("secret", kSettingsPassphrase);
   struct {
     std::string stored;
     const char* what;
@@ -259,7 +259,7 @@ TEST_F(SettingsTest, UnwritableOrUnreadableSettings) {
 
   // Read-only folder (the process cannot create files in /proc even as root).
   try {
-    LoadSettings("/proc/", {}, {}, {}, {}, {});
+    ReadSettings("/proc/", {}, {}, {}, {}, {});
     ADD_FAILURE() << "expected an error";
   } catch (const Error& e) {
     EXPECT_EQ(e.message(), "Unable to write to /proc/settings.ini");

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "common/error.h"
-#include "workers/dataset.h"
+#include "data/dataset.h"
 
 namespace ostrevane::testing {
 

@@ -4,8 +4,7 @@
 
 #include "common/guid.h"
 #include "common/text.h"
-
-#include "workers/dataset.h"
+#include "data/dataset.h"
 
 namespace ostrevane::testing {
 

@@ -1,8 +1,8 @@
 #include "testing/sqlite_db.h"
 
 #include "common/text.h"
+#include "data/dataset.h"
 #include "testing/temp_dir.h"
-#include "workers/dataset.h"
 
 namespace ostrevane::testing {
 

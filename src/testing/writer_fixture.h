@@ -10,9 +10,9 @@
 
 #include "common/codepage.h"
 #include "control/job.h"
+#include "data/dataset.h"
 #include "testing/memory_backend.h"
 #include "testing/temp_dir.h"
-#include "workers/dataset.h"
 
 namespace ostrevane::testing {
 
@@ -21,16 +21,16 @@ struct WriterFixture : ::testing::Test {
   Connection conn{MemoryFactory(db)};
   std::unique_ptr<Query> query;
   TempDir dir;
-  tRec job;
+  Job job;
 
   WriterFixture() {
-    job.guid = Guid{0x0F1E2D3C, 0x4B5A, 0x6978, {0x87, 0x96, 0xA5, 0xB4, 0xC3, 0xD2, 0xE1, 0xF0}};
-    job.dt = EncodeDateTime(2015, 10, 8, 14, 3, 5, 45);
-    job.fdf = "YYYYMMDD";
-    job.ftf = "HHNNSSZZZ";
-    job.csvsep = ";";
-    job.csvisl = "\"";
-    job.csvcp = 0;
+    job.id = Guid{0x0F1E2D3C, 0x4B5A, 0x6978, {0x87, 0x96, 0xA5, 0xB4, 0xC3, 0xD2, 0xE1, 0xF0}};
+    job.timestamp = EncodeDateTime(2015, 10, 8, 14, 3, 5, 45);
+    job.date_pattern = "YYYYMMDD";
+    job.time_pattern = "HHNNSSZZZ";
+    job.csv_separator = ";";
+    job.csv_quote = "\"";
+    job.csv_code_page = 0;
   }
 
   // Opens a query over these rows, on its first record.

@@ -4,12 +4,12 @@
 #include <mutex>
 
 #include "workers/event.h"
-#include "workers/query_thread.h"
+#include "workers/worker.h"
 
 namespace ostrevane {
 
-bool DispatchJobs(const std::vector<tRec>& jobs, int thread_count,
-                  const WorkerSettings& settings, ReportSink& sink) {
+bool RunJobsOnPool(const std::vector<Job>& jobs, int thread_count, const WorkerSettings& settings,
+                   ReportSink& sink) {
   ReadyList ready;
   std::mutex writer_lock;
   ManualResetEvent response;
@@ -17,31 +17,31 @@ bool DispatchJobs(const std::vector<tRec>& jobs, int thread_count,
 
   // Declared after the shared objects, so on every way out the workers are
   // stopped and joined before those objects go away.
-  std::vector<std::unique_ptr<tQueryThread>> pool;
+  std::vector<std::unique_ptr<Worker>> pool;
   const int count = thread_count < 1 ? 1 : thread_count;
   for (int i = 0; i < count; ++i)
-    pool.push_back(std::make_unique<tQueryThread>(ready, response, writer_lock, settings));
+    pool.push_back(std::make_unique<Worker>(ready, response, writer_lock, settings));
 
   size_t next_job = 0;
   int live = count;
   while (live > 0) {
     response.Wait();
     std::lock_guard<std::mutex> lock(ready.mu);
-    for (tQueryThread* worker : ready.workers) {
-      for (const std::string& line : worker->Log()) {
+    for (Worker* worker : ready.workers) {
+      for (const std::string& line : worker->lines()) {
         if (line.find("[ERROR]") != std::string::npos) {
           error_flag = true;
-          sink.LogError(line);
+          sink.AddError(line);
         } else {
-          sink.LogLine(line);
+          sink.AddLine(line);
         }
       }
       if (next_job < jobs.size()) {
-        worker->Rec() = jobs[next_job++];
-        worker->JobEvent().Set();
+        worker->job() = jobs[next_job++];
+        worker->job_event().Set();
       } else {
-        worker->Terminate();
-        worker->JobEvent().Set();
+        worker->RequestStop();
+        worker->job_event().Set();
         worker->WaitFinished();
         for (auto& owned : pool)
           if (owned.get() == worker) owned.reset();

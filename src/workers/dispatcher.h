@@ -23,15 +23,15 @@ namespace ostrevane {
 class ReportSink {
  public:
   virtual ~ReportSink() = default;
-  virtual void LogLine(std::string_view line) = 0;
-  virtual void LogError(std::string_view line) = 0;
+  virtual void AddLine(std::string_view line) = 0;
+  virtual void AddError(std::string_view line) = 0;
 };
 
 // Runs every job once, in list order, on thread_count workers (at least 1)
 // and returns whether any reported line contained "[ERROR]". If printing
 // fails, the exception leaves after every worker has stopped; jobs still
 // running then are rolled back, not committed.
-bool DispatchJobs(const std::vector<tRec>& jobs, int thread_count,
-                  const WorkerSettings& settings, ReportSink& sink);
+bool RunJobsOnPool(const std::vector<Job>& jobs, int thread_count, const WorkerSettings& settings,
+                   ReportSink& sink);
 
 }  // namespace ostrevane

@@ -15,18 +15,18 @@ using testing::MemoryFactory;
 struct RecordingSink : ReportSink {
   std::vector<std::string> lines;
   std::vector<std::string> errors;
-  void LogLine(std::string_view l) override { lines.emplace_back(l); }
-  void LogError(std::string_view l) override {
+  void AddLine(std::string_view l) override { lines.emplace_back(l); }
+  void AddError(std::string_view l) override {
     lines.emplace_back(l);
     errors.emplace_back(l);
   }
 };
 
-std::vector<tRec> ScriptJobs(int n, int fail_every) {
-  std::vector<tRec> jobs(n);
+std::vector<Job> ScriptJobs(int n, int fail_every) {
+  std::vector<Job> jobs(n);
   for (int i = 0; i < n; ++i) {
-    jobs[i].s = "Provider=Memory";
-    jobs[i].ss = "job " + std::to_string(i) + (fail_every && i % fail_every == 0 ? " FAIL" : "");
+    jobs[i].connection_string = "Provider=Memory";
+    jobs[i].sql = "job " + std::to_string(i) + (fail_every && i % fail_every == 0 ? " FAIL" : "");
   }
   return jobs;
 }
@@ -50,8 +50,8 @@ TEST(DispatchTest, EveryJobRunsExactlyOnceOnAnyPoolSize) {
     WorkerSettings settings;
     settings.backend_factory = MemoryFactory(db);
     RecordingSink sink;
-    const std::vector<tRec> jobs = ScriptJobs(200, 7);
-    const bool error = DispatchJobs(jobs, workers, settings, sink);
+    const std::vector<Job> jobs = ScriptJobs(200, 7);
+    const bool error = RunJobsOnPool(jobs, workers, settings, sink);
 
     EXPECT_TRUE(error) << workers;
     std::map<std::string, int> runs;
@@ -62,7 +62,7 @@ TEST(DispatchTest, EveryJobRunsExactlyOnceOnAnyPoolSize) {
     EXPECT_EQ(sink.errors.size(), 29u) << workers;  // jobs 0, 7, ..., 196
     ExpectBlocks(sink.lines);
     if (workers == 1) {
-      for (int i = 0; i < 200; ++i) EXPECT_EQ(db->calls[i].sql, jobs[i].ss);
+      for (int i = 0; i < 200; ++i) EXPECT_EQ(db->calls[i].sql, jobs[i].sql);
     }
   }
 }
@@ -72,7 +72,7 @@ TEST(DispatchTest, EmptyListRetiresEveryWorkerQuietly) {
   WorkerSettings settings;
   settings.backend_factory = MemoryFactory(db);
   RecordingSink sink;
-  EXPECT_FALSE(DispatchJobs({}, 0, settings, sink));
+  EXPECT_FALSE(RunJobsOnPool({}, 0, settings, sink));
   EXPECT_TRUE(sink.lines.empty());
   EXPECT_TRUE(db->calls.empty());
 }
@@ -82,26 +82,26 @@ TEST(DispatchTest, ANoteThatMentionsErrorSetsTheErrorFlag) {
   WorkerSettings settings;
   settings.backend_factory = MemoryFactory(db);
   RecordingSink sink;
-  std::vector<tRec> jobs = ScriptJobs(1, 0);
-  jobs[0].ss = "select 1";
+  std::vector<Job> jobs = ScriptJobs(1, 0);
+  jobs[0].sql = "select 1";
   // A connection that fails with a text holding the tag on purpose.
   settings.backend_factory = [](const ConnectionString&) -> std::unique_ptr<Backend> {
     throw Error("Exception", "bad name [ERROR] inside");
   };
-  EXPECT_TRUE(DispatchJobs(jobs, 2, settings, sink));
+  EXPECT_TRUE(RunJobsOnPool(jobs, 2, settings, sink));
   ASSERT_EQ(sink.errors.size(), 1u);
   EXPECT_NE(sink.errors[0].find("bad name [ERROR] inside"), std::string::npos);
 }
 
 TEST(DispatchTest, AFailingSinkStopsTheRunAndRollsRunningJobsBack) {
   struct ThrowingSink : ReportSink {
-    void LogLine(std::string_view) override { throw Error("EFCreateError", "no log"); }
-    void LogError(std::string_view) override { throw Error("EFCreateError", "no log"); }
+    void AddLine(std::string_view) override { throw Error("EFCreateError", "no log"); }
+    void AddError(std::string_view) override { throw Error("EFCreateError", "no log"); }
   } sink;
   auto db = std::make_shared<MemoryDatabase>();
   WorkerSettings settings;
   settings.backend_factory = MemoryFactory(db);
-  EXPECT_THROW(DispatchJobs(ScriptJobs(20, 0), 4, settings, sink), Error);
+  EXPECT_THROW(RunJobsOnPool(ScriptJobs(20, 0), 4, settings, sink), Error);
   std::lock_guard<std::mutex> lock(db->mu);
   int commits = 0, begins = 0;
   for (const auto& e : db->events) {

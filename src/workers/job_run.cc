@@ -33,118 +33,119 @@ std::string MessageOf(const std::exception& e) { return e.what(); }
 // Runs one writer under the writer lock and adds a "saved file " line for
 // every file it listed. A failing writer adds no lines.
 template <typename Write>
-void RunWriter(JobResources& r, Write write) {
-  size_t first_new = r.fa.attach.size();
+void RunWriter(JobResources& run, Write write) {
+  size_t first_new = run.job.written_files.size();
   {
-    std::lock_guard<std::mutex> lock(r.writer_lock);
+    std::lock_guard<std::mutex> lock(run.writer_lock);
     write();
   }
-  if (first_new > r.fa.attach.size()) first_new = 0;  // the CSV writer starts a new list
-  for (size_t i = first_new; i < r.fa.attach.size(); ++i)
-    r.log.AddMessage("saved file " + r.fa.attach[i], kTagNote);
+  if (first_new > run.job.written_files.size()) first_new = 0;  // the CSV writer starts a new list
+  for (size_t i = first_new; i < run.job.written_files.size(); ++i)
+    run.messages.Add("saved file " + run.job.written_files[i], kTagNote);
 }
 
-void RunResultJob(JobResources& r) {
-  tRec& fa = r.fa;
-  const TFormatSettings& fm = r.settings.format;
-  Query& fq = r.fq;
+void RunResultJob(JobResources& run) {
+  Job& job = run.job;
+  const FormatSettings& formats = run.settings.format;
+  Query& query = run.query;
 
-  fq.SetSql(fa.ss);
-  ReadSqlMacros(fq, fa, false);
-  BindParameters(fq.params(), fa, fm, nullptr);
-  r.log.AddMessage("executing SQL", kTagNote);
-  fq.set_rewindable(NeedsSecondPass(fa));
-  fq.Open();
+  query.SetSql(job.sql);
+  ApplySqlMacros(query, job, false);
+  BindJobParameters(query.params(), job, formats, nullptr);
+  run.messages.Add("executing SQL", kTagNote);
+  query.set_rewindable(NeedsSecondPass(job));
+  query.Open();
   {
-    CloseOnExit close_fq(fq);
-    if (fq.RecordCount() == 0) throw Exception("zero records returned");
+    CloseOnExit close_query(query);
+    if (query.RecordCount() == 0) throw Exception("zero records returned");
 
-    if (!fa.csv.empty()) RunWriter(r, [&] { WriteCsv(fa, fq, fm, kJoiner); });
-    if (!fa.xml.empty()) RunWriter(r, [&] { WriteXml(fa, fq, fm); });
+    if (!job.csv_path.empty()) RunWriter(run, [&] { WriteCsvFiles(job, query, formats, kJoiner); });
+    if (!job.xml_path.empty()) RunWriter(run, [&] { WriteXmlFile(job, query, formats); });
 
-    if (!fa.attach.empty()) {
-      if (!fa.mailto.empty()) {
-        SendMail(fa, r.settings.mail, fq);
-        r.log.AddMessage("files sent by MAIL to " + fa.mailto, kTagNote);
+    if (!job.written_files.empty()) {
+      if (!job.mail_to.empty()) {
+        MailFiles(job, run.settings.mail, query);
+        run.messages.Add("files sent by MAIL to " + job.mail_to, kTagNote);
       }
-      if (!fa.httpto.empty()) {
-        PostFiles(fa, r.settings.http_proxy);
-        r.log.AddMessage("files sent by HTTP to " + fa.httpto, kTagNote);
+      if (!job.http_url.empty()) {
+        PostFilesOverHttp(job, run.settings.http_proxy);
+        run.messages.Add("files sent by HTTP to " + job.http_url, kTagNote);
       }
-      if (!fa.ftpto.empty()) {
-        PutFiles(fa, r.settings.http_proxy);
-        r.log.AddMessage("files sent by FTTP to " + fa.ftpto + "(" + fa.ftpdir + ")", kTagNote);
+      if (!job.ftp_server.empty()) {
+        UploadFilesByFtp(job, run.settings.http_proxy);
+        run.messages.Add("files sent by FTTP to " + job.ftp_server + "(" + job.ftp_folder + ")",
+                         kTagNote);
       }
     }
 
-    if (!fa.postrecss.empty()) {
-      fq.First();
-      r.frecq.SetSql(fa.postrecss);
-      ReadSqlMacros(r.frecq, fa, false);
-      for (; !fq.Eof(); fq.Next()) {
-        BindParameters(r.frecq.params(), fa, fm, &fq);
-        r.frecq.Execute();
+    if (!job.per_record_sql.empty()) {
+      query.First();
+      run.record_query.SetSql(job.per_record_sql);
+      ApplySqlMacros(run.record_query, job, false);
+      for (; !query.Eof(); query.Next()) {
+        BindJobParameters(run.record_query.params(), job, formats, &query);
+        run.record_query.Execute();
       }
-      r.log.AddMessage("Post-SQL query for records executed", kTagNote);
+      run.messages.Add("Post-SQL query for records executed", kTagNote);
     }
   }
 
-  if (!fa.postss.empty()) {
+  if (!job.post_sql.empty()) {
     // The global post-SQL is bound only from its own "--param " lines.
-    tRec global;
-    ClearRec(global);
-    fq.SetSql(fa.postss);
-    ReadSqlMacros(fq, global, false);
-    BindParameters(fq.params(), global, fm, nullptr);
-    fq.Execute();
-    r.log.AddMessage("Global post-SQL query executed", kTagNote);
+    Job global;
+    ResetOptions(global);
+    query.SetSql(job.post_sql);
+    ApplySqlMacros(query, global, false);
+    BindJobParameters(query.params(), global, formats, nullptr);
+    query.Execute();
+    run.messages.Add("Global post-SQL query executed", kTagNote);
   }
 }
 
 }  // namespace
 
-void MessageList::AddMessage(const std::string& text, int tag) {
-  lines_.push_back(WorkerLine(NowLocal(), tag, text, fs_));
+void MessageList::Add(const std::string& text, int tag) {
+  lines_.push_back(WorkerLine(NowLocal(), tag, text, formats_));
 }
 
-bool NeedsSecondPass(const tRec& job) {
-  return (!job.csv.empty() && !job.xml.empty() && job.xmlt.empty()) || !job.postrecss.empty() ||
-         (!job.mailto.empty() && !job.frtemplate.empty());
+bool NeedsSecondPass(const Job& job) {
+  return (!job.csv_path.empty() && !job.xml_path.empty() && job.xml_template.empty()) ||
+         !job.per_record_sql.empty() || (!job.mail_to.empty() && !job.report_template.empty());
 }
 
-void RunJob(JobResources& r) {
+void RunJob(JobResources& run) {
   std::string failure;
   bool failed = false;
   try {
-    r.fc.set_connection_string(r.fa.s);
-    r.fc.Open();
+    run.connection.set_connection_string(run.job.connection_string);
+    run.connection.Open();
   } catch (const std::exception& e) {
-    r.log.AddMessage(MessageOf(e), kTagError);
+    run.messages.Add(MessageOf(e), kTagError);
     return;
   }
 
   try {
-    r.fc.BeginTransaction();
-    if (!r.fa.csv.empty() || !r.fa.xml.empty()) {
-      RunResultJob(r);
+    run.connection.BeginTransaction();
+    if (!run.job.csv_path.empty() || !run.job.xml_path.empty()) {
+      RunResultJob(run);
     } else {
-      r.log.AddMessage("executing SQL", kTagNote);
-      RunScript(r.fq, r.fa, r.settings.format);
+      run.messages.Add("executing SQL", kTagNote);
+      RunSqlScript(run.query, run.job, run.settings.format);
     }
-    if (r.cancelled.load()) throw Exception("The run ended before this job could be committed");
-    r.fc.Commit();
+    if (run.cancelled.load()) throw Exception("The run ended before this job could be committed");
+    run.connection.Commit();
   } catch (const std::exception& e) {
     failed = true;
     failure = MessageOf(e);
     try {
-      r.fc.Rollback();
+      run.connection.Rollback();
     } catch (const std::exception& rollback_error) {
       failure = MessageOf(rollback_error);
     }
   }
 
   try {
-    r.fc.Close();
+    run.connection.Close();
   } catch (const std::exception& e) {
     if (!failed) {
       failed = true;
@@ -152,10 +153,10 @@ void RunJob(JobResources& r) {
     }
   }
   if (failed) {
-    r.log.AddMessage(failure, kTagError);
+    run.messages.Add(failure, kTagError);
     return;
   }
-  r.log.AddMessage("Done", kTagNote);
+  run.messages.Add("Done", kTagNote);
 }
 
 }  // namespace ostrevane

@@ -10,16 +10,16 @@
 
 #include "common/format_settings.h"
 #include "control/job.h"
+#include "data/dataset.h"
 #include "settings/settings.h"
-#include "workers/dataset.h"
 
 namespace ostrevane {
 
 // The settings a worker works with: its own copies, taken when it starts.
 struct WorkerSettings {
-  TFormatSettings format;
-  tMailSettings mail;
-  tPSettings http_proxy;
+  FormatSettings format;
+  MailSettings mail;
+  ServerSettings http_proxy;
   int connection_timeout = 5;  // seconds
   int command_timeout = 30;    // seconds
   BackendFactory backend_factory = MakeBackend;
@@ -28,37 +28,37 @@ struct WorkerSettings {
 // The message list of a worker: the lines of its current job.
 class MessageList {
  public:
-  explicit MessageList(const TFormatSettings& fs) : fs_(fs) {}
+  explicit MessageList(const FormatSettings& formats) : formats_(formats) {}
   // Appends one line: time, tag ("[NOTE]   " for 0, "[ERROR]  " for 1), message.
-  void AddMessage(const std::string& text, int tag);
+  void Add(const std::string& text, int tag);
   void Clear() { lines_.clear(); }
   const std::vector<std::string>& lines() const { return lines_; }
 
  private:
-  const TFormatSettings& fs_;
+  const FormatSettings& formats_;
   std::vector<std::string> lines_;
 };
 
 // Everything one job run uses; the worker owns it all.
 struct JobResources {
-  Connection& fc;
-  Query& fq;
-  Query& frecq;
-  tRec& fa;
+  Connection& connection;
+  Query& query;
+  Query& record_query;
+  Job& job;
   const WorkerSettings& settings;
   std::mutex& writer_lock;
-  MessageList& log;
+  MessageList& messages;
   // Set when the run is being ended early: the job is rolled back instead
   // of committed.
   const std::atomic<bool>& cancelled;
 };
 
-// Runs fa. Never throws: every outcome ends in the message list, with
+// Runs job. Never throws: every outcome ends in the message list, with
 // either "Done" or one error line last.
-void RunJob(JobResources& r);
+void RunJob(JobResources& run);
 
 // Whether a job needs to read its result set twice (both writers, the
 // per-record post-SQL, or an HTML mail body).
-bool NeedsSecondPass(const tRec& job);
+bool NeedsSecondPass(const Job& job);
 
 }  // namespace ostrevane

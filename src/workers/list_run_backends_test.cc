@@ -7,12 +7,12 @@
 #include <fstream>
 
 #include "common/text.h"
+#include "data/connection_string.h"
+#include "data/dataset.h"
 #include "testing/pg_server.h"
 #include "testing/run_program.h"
 #include "testing/sqlite_db.h"
 #include "testing/temp_dir.h"
-#include "workers/connection_string.h"
-#include "workers/dataset.h"
 
 namespace ostrevane {
 namespace {

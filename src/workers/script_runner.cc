@@ -6,12 +6,12 @@
 
 namespace ostrevane {
 
-void RunScript(Query& query, tRec job, const TFormatSettings& fs) {
-  const std::vector<std::string> lines = SplitLines(job.ss);
+void RunSqlScript(Query& query, Job job, const FormatSettings& formats) {
+  const std::vector<std::string> lines = SplitLines(job.sql);
   query.ClearSql();
   auto execute_batch = [&] {
-    ReadSqlMacros(query, job, /*skip=*/true);
-    BindParameters(query.params(), job, fs, nullptr);
+    ApplySqlMacros(query, job, /*skip=*/true);
+    BindJobParameters(query.params(), job, formats, nullptr);
     query.Execute();
   };
   for (const std::string& line : lines) {

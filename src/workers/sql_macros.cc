@@ -28,37 +28,37 @@ bool StartsWith(std::string_view s, std::string_view prefix) {
 
 }  // namespace
 
-void ReadSqlMacros(const Query& query, tRec& rec, bool skip) {
+void ApplySqlMacros(const Query& query, Job& job, bool skip) {
   if (skip) return;
   // Both switches are taken once: what one line adds does not stop the next.
-  const bool read_params = rec.params.empty();
-  const bool read_fields = rec.fields.empty();
+  const bool read_params = job.sql_parameters.empty();
+  const bool read_fields = job.csv_fields.empty();
   if (!read_params && !read_fields) return;
   for (const std::string& line : query.lines()) {
     if (read_params && StartsWith(line, kParamPrefix)) {
       std::string rest = line.substr(kParamPrefix.size());
       while (!rest.empty()) {
-        tParamRec entry;
+        NameValue entry;
         entry.name = Cut(rest, ';');
         Cut(rest, ';');  // the type word, not used
         entry.value = Cut(rest, ';');
-        rec.params.push_back(std::move(entry));
+        job.sql_parameters.push_back(std::move(entry));
       }
     } else if (read_fields && StartsWith(line, kFieldsPrefix)) {
       std::string rest = line.substr(kFieldsPrefix.size());
       while (!rest.empty()) {
         std::string piece = Cut(rest, ';');
-        tParamRec entry;
+        NameValue entry;
         entry.name = Cut(piece, '=');
         entry.value = std::move(piece);
-        rec.fields.push_back(std::move(entry));
+        job.csv_fields.push_back(std::move(entry));
       }
     }
   }
 }
 
-void BindParameters(Params& params, const tRec& rec, const TFormatSettings& fs,
-                    const Query* dataset, const Clock& clock) {
+void BindJobParameters(Params& params, const Job& job, const FormatSettings& formats,
+                       const Query* dataset, const Clock& clock) {
   // A name that occurs more than once in the statement binds every
   // occurrence to the same value: leaving the later ones NULL would
   // silently change what the statement does.
@@ -66,11 +66,11 @@ void BindParameters(Params& params, const tRec& rec, const TFormatSettings& fs,
     for (Param& p : params.items())
       if (IEquals(p.name, name)) set(p);
   };
-  for (const tParamRec& entry : rec.params) {
+  for (const NameValue& entry : job.sql_parameters) {
     if (!params.Find(entry.name)) continue;
     // Every entry gets its own GUID and moment.
-    const Value value = Value::Text(ExpandTemplate(NewGuid(), entry.value, nullptr, clock.Now(), fs,
-                                                   "YYYY-MM-DD", "HH:NN:SS", " "));
+    const Value value = Value::Text(ExpandNameTemplate(NewGuid(), entry.value, nullptr, clock.Now(),
+                                                       formats, "YYYY-MM-DD", "HH:NN:SS", " "));
     each_named(entry.name, [&](Param& p) { p.value = value; });
   }
   if (!dataset) return;

@@ -10,9 +10,9 @@ namespace {
 using testing::MemoryDatabase;
 using testing::MemoryFactory;
 
-std::string Show(const std::vector<tParamRec>& list) {
+std::string Show(const std::vector<NameValue>& list) {
   std::string s;
-  for (const tParamRec& p : list) s += "[" + p.name + "=" + p.value + "]";
+  for (const NameValue& p : list) s += "[" + p.name + "=" + p.value + "]";
   return s;
 }
 
@@ -44,27 +44,27 @@ TEST_F(SqlMacros, ReadsParamAndFieldsLines) {
       {"--param a;x;1\r\n--fields f=HH\r\nselect :a", "[a=1]", "[f=HH]"},
   };
   for (const auto& c : cases) {
-    tRec rec;
+    Job job;
     query.SetSql(c.sql);
-    ReadSqlMacros(query, rec, false);
-    EXPECT_EQ(Show(rec.params), c.params) << c.sql;
-    EXPECT_EQ(Show(rec.fields), c.fields) << c.sql;
+    ApplySqlMacros(query, job, false);
+    EXPECT_EQ(Show(job.sql_parameters), c.params) << c.sql;
+    EXPECT_EQ(Show(job.csv_fields), c.fields) << c.sql;
   }
 }
 
 TEST_F(SqlMacros, ListsGivenByTheJobOrTheSkipFlagStopReading) {
   query.SetSql("--param a;x;1\n--fields f=HH\n--param b;x;2");
-  tRec rec;
-  rec.params = {{"job", "1"}};
-  ReadSqlMacros(query, rec, false);
-  EXPECT_EQ(Show(rec.params), "[job=1]");
-  EXPECT_EQ(Show(rec.fields), "[f=HH]");
-  ReadSqlMacros(query, rec, false);  // both lists are filled now
-  EXPECT_EQ(Show(rec.fields), "[f=HH]");
+  Job job;
+  job.sql_parameters = {{"job", "1"}};
+  ApplySqlMacros(query, job, false);
+  EXPECT_EQ(Show(job.sql_parameters), "[job=1]");
+  EXPECT_EQ(Show(job.csv_fields), "[f=HH]");
+  ApplySqlMacros(query, job, false);  // both lists are filled now
+  EXPECT_EQ(Show(job.csv_fields), "[f=HH]");
 
-  tRec skipped;
-  ReadSqlMacros(query, skipped, true);
-  EXPECT_TRUE(skipped.params.empty() && skipped.fields.empty());
+  Job skipped;
+  ApplySqlMacros(query, skipped, true);
+  EXPECT_TRUE(skipped.sql_parameters.empty() && skipped.csv_fields.empty());
 }
 
 class FixedClock : public Clock {
@@ -74,10 +74,10 @@ class FixedClock : public Clock {
 
 TEST_F(SqlMacros, BindsListValuesByNameWithANewGuidEach) {
   query.SetSql("select :ID, :other, :g1, :g2, :id, :unset");
-  tRec rec;
-  rec.params = {
+  Job job;
+  job.sql_parameters = {
       {"id", "42"}, {"nowhere", "x"}, {"G1", "?guid"}, {"g2", "?GUID-?GUID"}, {"other", "o"}};
-  BindParameters(query.params(), rec, TFormatSettings{}, nullptr, FixedClock());
+  BindJobParameters(query.params(), job, FormatSettings{}, nullptr, FixedClock());
   Params& p = query.params();
   EXPECT_EQ(p[0].value.s, "42");
   EXPECT_EQ(p[1].value.s, "o");
@@ -92,9 +92,9 @@ TEST_F(SqlMacros, BindsListValuesByNameWithANewGuidEach) {
 }
 
 TEST_F(SqlMacros, FieldsOfTheDatasetBindLastWithTheirTypes) {
-  db->results.push_back({{{"ID", FieldType::ftInteger, 0},
-                          {"Name", FieldType::ftString, 10},
-                          {"other", FieldType::ftDateTime, 0}},
+  db->results.push_back({{{"ID", FieldType::kInteger, 0},
+                          {"Name", FieldType::kString, 10},
+                          {"other", FieldType::kDateTime, 0}},
                          {{Value::Integer(7), Value::Null(), Value::Null()}}});
   conn.Open();
   Query dataset(conn);
@@ -102,16 +102,16 @@ TEST_F(SqlMacros, FieldsOfTheDatasetBindLastWithTheirTypes) {
   dataset.Open();
 
   query.SetSql("update t set a = :id, b = :NAME, c = :kept where d = :id");
-  tRec rec;
-  rec.params = {{"id", "from list"}, {"name", "from list"}, {"kept", "k"}};
+  Job job;
+  job.sql_parameters = {{"id", "from list"}, {"name", "from list"}, {"kept", "k"}};
   query.params()[1].value = Value::Text("earlier record");
-  BindParameters(query.params(), rec, TFormatSettings{}, &dataset, FixedClock());
+  BindJobParameters(query.params(), job, FormatSettings{}, &dataset, FixedClock());
   const Params& p = query.params();
-  EXPECT_EQ(p[0].type, FieldType::ftInteger);
+  EXPECT_EQ(p[0].type, FieldType::kInteger);
   EXPECT_EQ(p[0].value.kind, ValueKind::kInt64);
   EXPECT_EQ(p[0].value.i, 7);
   EXPECT_EQ(p[3].value.i, 7);
-  EXPECT_EQ(p[1].type, FieldType::ftString);
+  EXPECT_EQ(p[1].type, FieldType::kString);
   EXPECT_TRUE(p[1].value.IsNull());  // null stays null
   EXPECT_EQ(p[2].value.s, "k");
 }

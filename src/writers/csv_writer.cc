@@ -7,7 +7,7 @@
 #include "common/codepage.h"
 #include "common/path.h"
 #include "common/text.h"
-#include "workers/dataset.h"
+#include "data/dataset.h"
 #include "writers/name_template.h"
 #include "writers/output_files.h"
 #include "writers/value_text.h"
@@ -20,18 +20,18 @@ struct Column {
   DateTimePattern format;  // the pattern of the column's date-time values
 };
 
-std::vector<Column> BuildColumns(const tRec& job, Query& query, const TFormatSettings& fs,
+std::vector<Column> BuildColumns(const Job& job, Query& query, const FormatSettings& formats,
                                  const std::string& joiner) {
   std::vector<Column> columns;
-  if (job.fields.empty()) {
-    const std::string format = DefaultDateTimeFormat(fs, joiner);
+  if (job.csv_fields.empty()) {
+    const std::string format = DefaultDateTimeFormat(formats, joiner);
     for (size_t i = 0; i < query.FieldCount(); ++i)
-      columns.push_back({&query.FieldAt(i), DateTimePattern(format, fs)});
+      columns.push_back({&query.FieldAt(i), DateTimePattern(format, formats)});
   } else {
     // Entries that name no field are skipped without a message.
-    for (const tParamRec& entry : job.fields)
+    for (const NameValue& entry : job.csv_fields)
       if (const Field* f = query.FindField(entry.name))
-        columns.push_back({f, DateTimePattern(entry.value, fs)});
+        columns.push_back({f, DateTimePattern(entry.value, formats)});
   }
   return columns;
 }
@@ -65,15 +65,16 @@ bool IsAscii(std::string_view s) {
 
 }  // namespace
 
-void WriteCsv(tRec& job, Query& query, const TFormatSettings& fs, const std::string& joiner) {
-  job.attach.clear();
-  const std::vector<Column> columns = BuildColumns(job, query, fs, joiner);
-  const bool utf16 = job.csvcp == 1;
-  const bool has_separator = !job.csvsep.empty();
-  const char separator = has_separator ? job.csvsep[0] : '\0';
+void WriteCsvFiles(Job& job, Query& query, const FormatSettings& formats,
+                   const std::string& joiner) {
+  job.written_files.clear();
+  const std::vector<Column> columns = BuildColumns(job, query, formats, joiner);
+  const bool utf16 = job.csv_code_page == 1;
+  const bool has_separator = !job.csv_separator.empty();
+  const char separator = has_separator ? job.csv_separator[0] : '\0';
   const std::string_view line_end = utf16 ? std::string_view("\r\0\n\0", 4) : "\r\n";
 
-  NameTemplate names(job, job.csv, query, fs, joiner);
+  NameTemplate names(job, job.csv_path, query, formats, joiner);
   std::optional<OutputFile> file;
   std::string open_name;
   // Files created by this call, by the path the file system sees. A name
@@ -105,8 +106,8 @@ void WriteCsv(tRec& job, Query& query, const TFormatSettings& fs, const std::str
         }
         open_name = name;
         if (created.insert(NormalizePath(name)).second) {
-          job.attach.push_back(name);
-          ForceFolders(FolderPart(name));  // a failure shows as the create error
+          job.written_files.push_back(name);
+          CreateFolders(FolderPart(name));  // a failure shows as the create error
           file.emplace(name, OutputFile::Mode::kCreate, kFileBuffer);
           if (utf16) file->Write("\xFF\xFE");
         } else {
@@ -118,8 +119,8 @@ void WriteCsv(tRec& job, Query& query, const TFormatSettings& fs, const std::str
       std::string& cells = direct ? pending : row;
       if (!direct) row.clear();
       for (size_t k = 0; k < columns.size(); ++k) {
-        AppendValueText(cells, columns[k].field->value(), columns[k].format, fs, job.csvsep,
-                        job.csvisl, true);
+        AppendValueText(cells, columns[k].field->value(), columns[k].format, formats,
+                        job.csv_separator, job.csv_quote, true);
         if (has_separator && k + 1 < columns.size()) cells += separator;
       }
       if (utf16)

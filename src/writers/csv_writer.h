@@ -10,8 +10,9 @@ namespace ostrevane {
 class Query;
 
 // Writes the open result set (on its first record) into the CSV file(s)
-// named by job.csv; empties job.attach first and lists every file created.
+// named by job.csv_path; empties job.written_files first and lists every file created.
 // The caller holds the writer lock. On return the query is at its end.
-void WriteCsv(tRec& job, Query& query, const TFormatSettings& fs, const std::string& joiner);
+void WriteCsvFiles(Job& job, Query& query, const FormatSettings& formats,
+                   const std::string& joiner);
 
 }  // namespace ostrevane

@@ -17,8 +17,8 @@ using testing::WriteFile;
 using Rows = std::vector<std::vector<Value>>;
 
 struct CsvTest : testing::WriterFixture {
-  const TFormatSettings fs = DefaultFormatSettings();
-  void Write() { WriteCsv(job, *query, fs, " "); }
+  const FormatSettings formats = DefaultFormatSettings();
+  void Write() { WriteCsvFiles(job, *query, formats, " "); }
   std::string Name(const std::string& n) { return dir / n; }
 };
 
@@ -41,35 +41,35 @@ TEST_F(CsvTest, TwoRecordsInEachEncoding) {
       {2, "1;\"a;b\"\r\n2;x"},
   };
   for (const auto& c : cases) {
-    Open({{"ID", FieldType::ftInteger, 0}, {"NAME", FieldType::ftString, 10}},
+    Open({{"ID", FieldType::kInteger, 0}, {"NAME", FieldType::kString, 10}},
          {{Value::Integer(1), Value::Text("a;b")}, {Value::Integer(2), Value::Text("x")}});
-    job.csv = Name("out.csv");
-    job.csvcp = c.csvcp;
-    job.attach = {"stale entry"};
+    job.csv_path = Name("out.csv");
+    job.csv_code_page = c.csvcp;
+    job.written_files = {"stale entry"};
     Write();
-    EXPECT_EQ(ReadFile(job.csv), c.bytes) << int(c.csvcp);
-    EXPECT_EQ(job.attach, std::vector<std::string>{job.csv});
+    EXPECT_EQ(ReadFile(job.csv_path), c.bytes) << int(c.csvcp);
+    EXPECT_EQ(job.written_files, std::vector<std::string>{job.csv_path});
     EXPECT_TRUE(query->Eof());
   }
 }
 
 TEST_F(CsvTest, OneRecordHasNoLineEnd) {
-  Open({{"ID", FieldType::ftInteger, 0}}, {{Value::Integer(5)}});
-  job.csv = Name("one.csv");
-  WriteFile(job.csv, "an older and longer file");
+  Open({{"ID", FieldType::kInteger, 0}}, {{Value::Integer(5)}});
+  job.csv_path = Name("one.csv");
+  WriteFile(job.csv_path, "an older and longer file");
   Write();
-  EXPECT_EQ(ReadFile(job.csv), "5");
+  EXPECT_EQ(ReadFile(job.csv_path), "5");
 }
 
 TEST_F(CsvTest, FieldMacroSplitsRunsIntoFilesAndFoldersAreMade) {
-  Open({{"ID", FieldType::ftInteger, 0}, {"REGION", FieldType::ftString, 10}},
+  Open({{"ID", FieldType::kInteger, 0}, {"REGION", FieldType::kString, 10}},
        {{Value::Integer(1), Value::Text("A")},
         {Value::Integer(2), Value::Text("A")},
         {Value::Integer(3), Value::Text("B")}});
-  job.csv = dir.path() + "\\out/:region\\list.csv";
+  job.csv_path = dir.path() + "\\out/:region\\list.csv";
   Write();
   const std::string a = dir.path() + "\\out/A\\list.csv", b = dir.path() + "\\out/B\\list.csv";
-  EXPECT_EQ(job.attach, (std::vector<std::string>{a, b}));
+  EXPECT_EQ(job.written_files, (std::vector<std::string>{a, b}));
   EXPECT_EQ(ReadFile(NormalizePath(a)), "1;A\r\n2;A\r\n");
   EXPECT_EQ(ReadFile(NormalizePath(b)), "3;B");
 }
@@ -78,15 +78,15 @@ TEST_F(CsvTest, FieldMacroSplitsRunsIntoFilesAndFoldersAreMade) {
 // file, listed once, with one byte-order mark.
 TEST_F(CsvTest, NameThatComesBackExtendsItsFile) {
   for (uint8_t csvcp : {0, 1}) {
-    Open({{"ID", FieldType::ftInteger, 0}, {"REGION", FieldType::ftString, 10}},
+    Open({{"ID", FieldType::kInteger, 0}, {"REGION", FieldType::kString, 10}},
          {{Value::Integer(1), Value::Text("A")},
           {Value::Integer(2), Value::Text("B")},
           {Value::Integer(3), Value::Text("A")},
           {Value::Integer(4), Value::Text("A")}});
-    job.csvcp = csvcp;
-    job.csv = Name(":REGION.csv");
+    job.csv_code_page = csvcp;
+    job.csv_path = Name(":REGION.csv");
     Write();
-    EXPECT_EQ(job.attach, (std::vector<std::string>{Name("A.csv"), Name("B.csv")}));
+    EXPECT_EQ(job.written_files, (std::vector<std::string>{Name("A.csv"), Name("B.csv")}));
     const std::string bom = csvcp == 1 ? "\xFF\xFE" : "";
     auto enc = [&](std::string_view s) { return csvcp == 1 ? Utf16(s) : std::string(s); };
     EXPECT_EQ(ReadFile(Name("A.csv")), bom + enc("1;A\r\n3;A\r\n4;A"));
@@ -97,12 +97,12 @@ TEST_F(CsvTest, NameThatComesBackExtendsItsFile) {
 TEST_F(CsvTest, ColumnListFromFields) {
   Value when;
   when.SetDateTime(EncodeDateTime(2015, 10, 8, 14, 3, 5));
-  const std::vector<FieldDef> fields = {{"ID", FieldType::ftInteger, 0},
-                                        {"NAME", FieldType::ftString, 10},
-                                        {"AT", FieldType::ftDateTime, 0}};
+  const std::vector<FieldDef> fields = {{"ID", FieldType::kInteger, 0},
+                                        {"NAME", FieldType::kString, 10},
+                                        {"AT", FieldType::kDateTime, 0}};
   const Rows rows = {{Value::Integer(1), Value::Text("n"), when}};
   struct {
-    std::vector<tParamRec> fields;
+    std::vector<NameValue> fields;
     const char* expected;
   } cases[] = {
       {{}, "1;n;2015-10-08 14:03:05"},
@@ -112,50 +112,50 @@ TEST_F(CsvTest, ColumnListFromFields) {
   };
   for (const auto& c : cases) {
     Open(fields, rows);
-    job.fields = c.fields;
-    job.csv = Name("cols.csv");
+    job.csv_fields = c.fields;
+    job.csv_path = Name("cols.csv");
     Write();
-    EXPECT_EQ(ReadFile(job.csv), c.expected);
+    EXPECT_EQ(ReadFile(job.csv_path), c.expected);
   }
   // No name matches: rows are empty, only the line ends remain.
   Open(fields, {rows[0], rows[0], rows[0]});
-  job.fields = {{"nothing", ""}};
-  job.csvcp = 1;
+  job.csv_fields = {{"nothing", ""}};
+  job.csv_code_page = 1;
   Write();
-  EXPECT_EQ(ReadFile(job.csv), "\xFF\xFE" + Utf16("\r\n\r\n"));
+  EXPECT_EQ(ReadFile(job.csv_path), "\xFF\xFE" + Utf16("\r\n\r\n"));
 }
 
 TEST_F(CsvTest, HostileValues) {
   const std::string invalid_utf8 = "x\xC3(\xFFy";
-  Open({{"T", FieldType::ftString, 10}, {"F", FieldType::ftFloat, 0}},
+  Open({{"T", FieldType::kString, 10}, {"F", FieldType::kFloat, 0}},
        {{Value::Text("say \"hi\""), Value::Null()},
         {Value::Text("line\r\nbreak"), Value::Null()},
         {Value::Text(std::string("nul\0in", 6)), Value::Null()},
         {Value::Text(invalid_utf8), Value::Null()}});
-  job.csv = Name("h.csv");
+  job.csv_path = Name("h.csv");
   Write();
-  EXPECT_EQ(ReadFile(job.csv), "\"say \"\"hi\"\"\";\r\n\"line\r\nbreak\";\r\n" +
-                                   std::string("nul\0in;\r\n", 9) + invalid_utf8 + ";");
+  EXPECT_EQ(ReadFile(job.csv_path), "\"say \"\"hi\"\"\";\r\n\"line\r\nbreak\";\r\n" +
+                                        std::string("nul\0in;\r\n", 9) + invalid_utf8 + ";");
   // In UTF-16 an invalid byte becomes U+FFFD.
-  Open({{"T", FieldType::ftString, 10}}, {{Value::Text("\xFF")}});
-  job.csvcp = 1;
+  Open({{"T", FieldType::kString, 10}}, {{Value::Text("\xFF")}});
+  job.csv_code_page = 1;
   Write();
-  EXPECT_EQ(ReadFile(job.csv), "\xFF\xFE\xFD\xFF");
+  EXPECT_EQ(ReadFile(job.csv_path), "\xFF\xFE\xFD\xFF");
 }
 
 TEST_F(CsvTest, EightBitCodePageReplacesWhatItCannotHold) {
   testing::CodePageGuard cp1252("CP1252");
-  Open({{"T", FieldType::ftString, 10}},
+  Open({{"T", FieldType::kString, 10}},
        {{Value::Text("\xC3\xA9\xE2\x82\xAC\xE2\x98\x83")}, {Value::Text("plain")}});  // é € ☃
-  job.csv = Name("cp.csv");
+  job.csv_path = Name("cp.csv");
   Write();
-  EXPECT_EQ(ReadFile(job.csv), "\xE9\x80?\r\nplain");
+  EXPECT_EQ(ReadFile(job.csv_path), "\xE9\x80?\r\nplain");
 }
 
 TEST_F(CsvTest, BinaryValuesHaveNoText) {
-  Open({{"ID", FieldType::ftInteger, 0}, {"B", FieldType::ftBlob, 0}},
+  Open({{"ID", FieldType::kInteger, 0}, {"B", FieldType::kBlob, 0}},
        {{Value::Integer(1), Value::Null()}, {Value::Integer(2), testing::Bytes("\x01")}});
-  job.csv = Name("bin.csv");
+  job.csv_path = Name("bin.csv");
   try {
     Write();
     FAIL() << "no error";
@@ -163,13 +163,13 @@ TEST_F(CsvTest, BinaryValuesHaveNoText) {
     EXPECT_EQ(e.class_name(), kEConvertError);
   }
   // The null blob gave an empty cell; what was written stays.
-  EXPECT_EQ(ReadFile(job.csv), "1;\r\n");
+  EXPECT_EQ(ReadFile(job.csv_path), "1;\r\n");
 }
 
 TEST_F(CsvTest, FolderThatCannotBeMadeGivesTheCreateError) {
   WriteFile(Name("blocker"), "a file where a folder should be");
-  Open({{"ID", FieldType::ftInteger, 0}}, {{Value::Integer(1)}});
-  job.csv = Name("blocker\\sub\\x.csv");
+  Open({{"ID", FieldType::kInteger, 0}}, {{Value::Integer(1)}});
+  job.csv_path = Name("blocker\\sub\\x.csv");
   try {
     Write();
     FAIL() << "no error";
@@ -178,7 +178,7 @@ TEST_F(CsvTest, FolderThatCannotBeMadeGivesTheCreateError) {
     EXPECT_EQ(e.message(),
               "Cannot create file \"" + dir.path() + "/blocker/sub/x.csv\". Not a directory");
   }
-  EXPECT_EQ(job.attach, std::vector<std::string>{job.csv});  // listed before creation
+  EXPECT_EQ(job.written_files, std::vector<std::string>{job.csv_path});  // listed before creation
 }
 
 }  // namespace

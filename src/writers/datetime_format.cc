@@ -28,8 +28,8 @@ size_t SequenceLength(std::string_view s, size_t i) {
 
 class Formatter {
  public:
-  Formatter(std::string& out, const TFormatSettings& fs, DateTime value, bool escape)
-      : out_(out), fs_(fs), value_(value), escape_(escape) {}
+  Formatter(std::string& out, const FormatSettings& formats, DateTime value, bool escape)
+      : out_(out), formats_(formats), value_(value), escape_(escape) {}
 
   void Run(std::string_view p, int level);
 
@@ -44,7 +44,7 @@ class Formatter {
   void Name(const std::string& name) { out_ += name; }
 
   std::string& out_;
-  const TFormatSettings& fs_;
+  const FormatSettings& formats_;
   const DateTime value_;
   const bool escape_;
   bool decoded_ = false;
@@ -188,7 +188,8 @@ void Formatter::Run(std::string_view p, int level) {
         if (k <= 2)
           AppendPadded(out_, month, int(k));
         else
-          Name(k == 3 ? fs_.ShortMonthNames[month - 1] : fs_.LongMonthNames[month - 1]);
+          Name(k == 3 ? formats_.short_month_names[month - 1]
+                      : formats_.long_month_names[month - 1]);
         break;
       }
       case 'N':
@@ -198,11 +199,11 @@ void Formatter::Run(std::string_view p, int level) {
         if (k <= 2)
           AppendPadded(out_, Parts().day, int(k));
         else if (k == 3)
-          Name(fs_.ShortDayNames[Parts().day_of_week - 1]);
+          Name(formats_.short_day_names[Parts().day_of_week - 1]);
         else if (k == 4)
-          Name(fs_.LongDayNames[Parts().day_of_week - 1]);
+          Name(formats_.long_day_names[Parts().day_of_week - 1]);
         else
-          Run(k == 5 ? fs_.ShortDateFormat : fs_.LongDateFormat, level + 1);
+          Run(k == 5 ? formats_.short_date_format : formats_.long_date_format, level + 1);
         break;
       case 'H': {
         if (!twelve_hour) twelve_hour = ScanFor12Hour(p, reader.pos());
@@ -223,14 +224,14 @@ void Formatter::Run(std::string_view p, int level) {
         AppendPadded(out_, Parts().millisecond, int(std::min<size_t>(k, 3)));
         break;
       case 'T':
-        Run(k == 1 ? fs_.ShortTimeFormat : fs_.LongTimeFormat, level + 1);
+        Run(k == 1 ? formats_.short_time_format : formats_.long_time_format, level + 1);
         break;
       case 'C': {
-        Run(fs_.ShortDateFormat, level + 1);
+        Run(formats_.short_date_format, level + 1);
         const DateTimeParts& t = Parts();
         if (t.hour != 0 || t.minute != 0 || t.second != 0 || t.millisecond != 0) {
           out_ += ' ';
-          Run(fs_.LongTimeFormat, level + 1);
+          Run(formats_.long_time_format, level + 1);
         }
         break;
       }
@@ -250,14 +251,14 @@ void Formatter::Run(std::string_view p, int level) {
           reader.Skip(2);
           twelve_hour = true;
         } else if (IStartsWith(rest, "AMPM")) {
-          Name(pm ? fs_.TimePMString : fs_.TimeAMString);
+          Name(pm ? formats_.pm_text : formats_.am_text);
           reader.Skip(3);
           twelve_hour = true;
         } else if (IStartsWith(rest, "AAAA")) {
-          Name(fs_.LongDayNames[Parts().day_of_week - 1]);
+          Name(formats_.long_day_names[Parts().day_of_week - 1]);
           reader.Skip(3);
         } else if (IStartsWith(rest, "AAA")) {
-          Name(fs_.ShortDayNames[Parts().day_of_week - 1]);
+          Name(formats_.short_day_names[Parts().day_of_week - 1]);
           reader.Skip(2);
         } else {
           out_ += rest[0];
@@ -265,10 +266,10 @@ void Formatter::Run(std::string_view p, int level) {
         break;
       }
       case '/':
-        if (fs_.DateSeparator != '\0') out_ += fs_.DateSeparator;
+        if (formats_.date_separator != '\0') out_ += formats_.date_separator;
         break;
       case ':':
-        if (fs_.TimeSeparator != '\0') out_ += fs_.TimeSeparator;
+        if (formats_.time_separator != '\0') out_ += formats_.time_separator;
         break;
     }
   }
@@ -283,22 +284,24 @@ DateTimeParts DecodeForText(DateTime value) {
   return DecodeDateTime(value);
 }
 
-void AppendDateTimeText(std::string& out, std::string_view pattern, const TFormatSettings& fs,
+void AppendDateTimeText(std::string& out, std::string_view pattern, const FormatSettings& formats,
                         DateTime value, bool escape) {
-  Formatter f(out, fs, value, escape);
+  Formatter f(out, formats, value, escape);
   f.Run(pattern.empty() ? std::string_view("C") : pattern, 1);
 }
 
-DateTimePattern::DateTimePattern(std::string pattern, const TFormatSettings& fs, bool escape)
-    : pattern_(pattern.empty() ? std::string("C") : std::move(pattern)), fs_(fs), escape_(escape) {
-  prepared_ = Prepare(fs);
+DateTimePattern::DateTimePattern(std::string pattern, const FormatSettings& formats, bool escape)
+    : pattern_(pattern.empty() ? std::string("C") : std::move(pattern)),
+      formats_(formats),
+      escape_(escape) {
+  prepared_ = Prepare(formats);
   if (!prepared_) steps_.clear();
 }
 
 // Reads the pattern as the interpreter does at its first level, recording
 // steps instead of text; gives up on anything whose text is not a number
 // of the value or a literal.
-bool DateTimePattern::Prepare(const TFormatSettings& fs) {
+bool DateTimePattern::Prepare(const FormatSettings& formats) {
   for (char x : pattern_)
     if (x == 'a' || x == 'A') return false;  // the 12-hour clock and day names
   auto literal = [this](std::string_view text) {
@@ -340,10 +343,10 @@ bool DateTimePattern::Prepare(const TFormatSettings& fs) {
         number(Part::kMilli, std::min<size_t>(k, 3));
         break;
       case '/':
-        if (fs.DateSeparator != '\0') literal(std::string_view(&fs.DateSeparator, 1));
+        if (formats.date_separator != '\0') literal(std::string_view(&formats.date_separator, 1));
         break;
       case ':':
-        if (fs.TimeSeparator != '\0') literal(std::string_view(&fs.TimeSeparator, 1));
+        if (formats.time_separator != '\0') literal(std::string_view(&formats.time_separator, 1));
         break;
       default:  // "t", "c", "g", "e", "a": settings patterns, names, calendars
         return false;
@@ -354,7 +357,7 @@ bool DateTimePattern::Prepare(const TFormatSettings& fs) {
 
 void DateTimePattern::Append(std::string& out, DateTime value) const {
   if (!prepared_) {
-    AppendDateTimeText(out, pattern_, fs_, value, escape_);
+    AppendDateTimeText(out, pattern_, formats_, value, escape_);
     return;
   }
   const DateTimeParts t = DecodeForText(value);
@@ -373,10 +376,10 @@ void DateTimePattern::Append(std::string& out, DateTime value) const {
   }
 }
 
-std::string FormatDateTimeText(std::string_view pattern, const TFormatSettings& fs,
-                               DateTime value, bool escape) {
+std::string FormatDateTime(std::string_view pattern, const FormatSettings& formats, DateTime value,
+                           bool escape) {
   std::string out;
-  AppendDateTimeText(out, pattern, fs, value, escape);
+  AppendDateTimeText(out, pattern, formats, value, escape);
   return out;
 }
 

@@ -16,11 +16,11 @@ namespace ostrevane {
 // The text of `value` by `pattern` (an empty pattern means "c"). With
 // `escape`, "!" makes the next character literal; without it "!" is copied.
 // Never fails: every pattern character gives some output or none.
-std::string FormatDateTimeText(std::string_view pattern, const TFormatSettings& fs,
-                               DateTime value, bool escape = true);
+std::string FormatDateTime(std::string_view pattern, const FormatSettings& formats, DateTime value,
+                           bool escape = true);
 
 // The same, appended to `out` (no allocation besides the growth of `out`).
-void AppendDateTimeText(std::string& out, std::string_view pattern, const TFormatSettings& fs,
+void AppendDateTimeText(std::string& out, std::string_view pattern, const FormatSettings& formats,
                         DateTime value, bool escape = true);
 
 // A pattern prepared once for many values (a CSV column). Patterns made
@@ -30,7 +30,7 @@ void AppendDateTimeText(std::string& out, std::string_view pattern, const TForma
 // as AppendDateTimeText does. Either way the text is the same.
 class DateTimePattern {
  public:
-  DateTimePattern(std::string pattern, const TFormatSettings& fs, bool escape = true);
+  DateTimePattern(std::string pattern, const FormatSettings& formats, bool escape = true);
   void Append(std::string& out, DateTime value) const;
   const std::string& text() const { return pattern_; }
   bool prepared() const { return prepared_; }
@@ -42,10 +42,10 @@ class DateTimePattern {
     int digits;           // at least this many digits
     std::string literal;  // kLiteral only
   };
-  bool Prepare(const TFormatSettings& fs);
+  bool Prepare(const FormatSettings& formats);
 
   std::string pattern_;
-  const TFormatSettings& fs_;
+  const FormatSettings& formats_;
   bool escape_;
   bool prepared_ = false;
   std::vector<Step> steps_;

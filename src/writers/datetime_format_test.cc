@@ -11,7 +11,7 @@ namespace {
 const DateTime kValue = EncodeDateTime(2015, 10, 8, 14, 3, 5, 45);
 
 TEST(FormatDateTimeTextTest, PatternLanguage) {
-  const TFormatSettings fs = DefaultFormatSettings();
+  const FormatSettings formats = DefaultFormatSettings();
   struct {
     const char* pattern;
     const char* expected;
@@ -70,35 +70,35 @@ TEST(FormatDateTimeTextTest, PatternLanguage) {
       {"!\xE2\x82\xAC" "d", "\xE2\x82\xAC" "8"},
   };
   for (const auto& c : cases)
-    EXPECT_EQ(FormatDateTimeText(c.pattern, fs, kValue), c.expected) << c.pattern;
+    EXPECT_EQ(FormatDateTime(c.pattern, formats, kValue), c.expected) << c.pattern;
 }
 
 TEST(FormatDateTimeTextTest, EscapeOffCopiesTheMark) {
-  const TFormatSettings fs = DefaultFormatSettings();
-  EXPECT_EQ(FormatDateTimeText("!d!d", fs, kValue, false), "!8!8");
-  EXPECT_EQ(FormatDateTimeText("dd!", fs, kValue, false), "08!");
+  const FormatSettings formats = DefaultFormatSettings();
+  EXPECT_EQ(FormatDateTime("!d!d", formats, kValue, false), "!8!8");
+  EXPECT_EQ(FormatDateTime("dd!", formats, kValue, false), "08!");
 }
 
 TEST(FormatDateTimeTextTest, SettingsDecideSeparatorsNamesAndNesting) {
-  TFormatSettings fs = DefaultFormatSettings();
-  fs.DateSeparator = '.';
-  fs.TimeSeparator = '\0';
-  fs.TimeAMString = "vorm.";
-  fs.TimePMString = "nachm.";
-  EXPECT_EQ(FormatDateTimeText("yyyy/mm/dd hh:nn", fs, kValue), "2015.10.08 1403");
-  EXPECT_EQ(FormatDateTimeText("h ampm", fs, kValue), "2 nachm.");
+  FormatSettings formats = DefaultFormatSettings();
+  formats.date_separator = '.';
+  formats.time_separator = '\0';
+  formats.am_text = "vorm.";
+  formats.pm_text = "nachm.";
+  EXPECT_EQ(FormatDateTime("yyyy/mm/dd hh:nn", formats, kValue), "2015.10.08 1403");
+  EXPECT_EQ(FormatDateTime("h ampm", formats, kValue), "2 nachm.");
 
   // A settings pattern reached from a level-2 pattern adds nothing; the
   // space before the time still comes.
-  fs = DefaultFormatSettings();
-  fs.ShortDateFormat = "c";
-  EXPECT_EQ(FormatDateTimeText("c", fs, kValue), "  14:03:05");
-  fs.ShortDateFormat = "ddddd|";
-  EXPECT_EQ(FormatDateTimeText("ddddd", fs, kValue), "|");
+  formats = DefaultFormatSettings();
+  formats.short_date_format = "c";
+  EXPECT_EQ(FormatDateTime("c", formats, kValue), "  14:03:05");
+  formats.short_date_format = "ddddd|";
+  EXPECT_EQ(FormatDateTime("ddddd", formats, kValue), "|");
 }
 
 TEST(FormatDateTimeTextTest, ClockEdges) {
-  const TFormatSettings fs = DefaultFormatSettings();
+  const FormatSettings formats = DefaultFormatSettings();
   struct {
     DateTime value;
     const char* pattern;
@@ -113,44 +113,44 @@ TEST(FormatDateTimeTextTest, ClockEdges) {
        "2016-01-01 00:00:00.000"},
   };
   for (const auto& c : cases)
-    EXPECT_EQ(FormatDateTimeText(c.pattern, fs, c.value), c.expected) << c.pattern;
+    EXPECT_EQ(FormatDateTime(c.pattern, formats, c.value), c.expected) << c.pattern;
 }
 
 TEST(FormatDateTimeTextTest, DatesOutsideTheUsualRange) {
-  const TFormatSettings fs = DefaultFormatSettings();
+  const FormatSettings formats = DefaultFormatSettings();
   const char* p = "yyyy-mm-dd hh:nn|yy";
-  EXPECT_EQ(FormatDateTimeText(p, fs, EncodeDateTime(1, 1, 1)), "0001-01-01 00:00|01");
-  EXPECT_EQ(FormatDateTimeText(p, fs, EncodeDateTime(1850, 3, 1, 6)), "1850-03-01 06:00|50");
-  EXPECT_EQ(FormatDateTimeText(p, fs, EncodeDateTime(12345, 6, 7)), "12345-06-07 00:00|45");
-  EXPECT_EQ(FormatDateTimeText(p, fs, EncodeDateTime(-5, 1, 1)), "-0005-01-01 00:00|95");
+  EXPECT_EQ(FormatDateTime(p, formats, EncodeDateTime(1, 1, 1)), "0001-01-01 00:00|01");
+  EXPECT_EQ(FormatDateTime(p, formats, EncodeDateTime(1850, 3, 1, 6)), "1850-03-01 06:00|50");
+  EXPECT_EQ(FormatDateTime(p, formats, EncodeDateTime(12345, 6, 7)), "12345-06-07 00:00|45");
+  EXPECT_EQ(FormatDateTime(p, formats, EncodeDateTime(-5, 1, 1)), "-0005-01-01 00:00|95");
   // Negative values: the whole part is the day, the fraction the time.
-  EXPECT_EQ(FormatDateTimeText(p, fs, -1.25), "1899-12-29 06:00|99");
+  EXPECT_EQ(FormatDateTime(p, formats, -1.25), "1899-12-29 06:00|99");
   // Values no calendar holds decode as the epoch instead of overflowing.
   for (double v : {double(NAN), double(INFINITY), -double(INFINITY), 1e300, -1e20})
-    EXPECT_EQ(FormatDateTimeText(p, fs, v), "1899-12-30 00:00|99") << v;
+    EXPECT_EQ(FormatDateTime(p, formats, v), "1899-12-30 00:00|99") << v;
 }
 
 TEST(FormatDateTimeTextTest, LongPatterns) {
-  const TFormatSettings fs = DefaultFormatSettings();
-  EXPECT_EQ(FormatDateTimeText(std::string(10000, 'y'), fs, kValue), "2015");
-  EXPECT_EQ(FormatDateTimeText(std::string(10000, 'd'), fs, kValue), "Thursday, October 8, 2015");
-  EXPECT_EQ(FormatDateTimeText(std::string(10000, '\''), fs, kValue), "");
-  EXPECT_EQ(FormatDateTimeText(std::string(9999, '!'), fs, kValue), std::string(4999, '!'));
+  const FormatSettings formats = DefaultFormatSettings();
+  EXPECT_EQ(FormatDateTime(std::string(10000, 'y'), formats, kValue), "2015");
+  EXPECT_EQ(FormatDateTime(std::string(10000, 'd'), formats, kValue), "Thursday, October 8, 2015");
+  EXPECT_EQ(FormatDateTime(std::string(10000, '\''), formats, kValue), "");
+  EXPECT_EQ(FormatDateTime(std::string(9999, '!'), formats, kValue), std::string(4999, '!'));
   std::string many;
   for (int i = 0; i < 2500; ++i) many += "hh:a";
   std::string expected;
   for (int i = 0; i < 2500; ++i) expected += "14:a";
-  EXPECT_EQ(FormatDateTimeText(many, fs, kValue), expected);
+  EXPECT_EQ(FormatDateTime(many, formats, kValue), expected);
   const std::string literal(10000, 'x');
-  EXPECT_EQ(FormatDateTimeText(literal, fs, kValue), literal);
+  EXPECT_EQ(FormatDateTime(literal, formats, kValue), literal);
 }
 
 // A prepared pattern writes exactly what the interpreter writes, whether it
 // runs as steps or falls back.
 TEST(DateTimePatternTest, PreparedPatternsMatchTheInterpreter) {
-  TFormatSettings fs = DefaultFormatSettings();
-  fs.DateSeparator = '.';
-  fs.TimeSeparator = '\0';
+  FormatSettings formats = DefaultFormatSettings();
+  formats.date_separator = '.';
+  formats.time_separator = '\0';
   struct {
     const char* pattern;
     bool prepared;
@@ -165,12 +165,13 @@ TEST(DateTimePatternTest, PreparedPatternsMatchTheInterpreter) {
   const DateTime values[] = {0, 42285.5854745949, -693593.75, 2958465.99999, 1.0 / 3, NAN};
   for (const auto& c : cases) {
     for (bool escape : {true, false}) {
-      DateTimePattern prepared(c.pattern, fs, escape);
+      DateTimePattern prepared(c.pattern, formats, escape);
       EXPECT_EQ(prepared.prepared(), c.prepared) << c.pattern;
       for (DateTime v : values) {
         std::string out = "x";
         prepared.Append(out, v);
-        EXPECT_EQ(out, "x" + FormatDateTimeText(c.pattern, fs, v, escape)) << c.pattern << " " << v;
+        EXPECT_EQ(out, "x" + FormatDateTime(c.pattern, formats, v, escape))
+            << c.pattern << " " << v;
       }
     }
   }

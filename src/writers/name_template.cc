@@ -1,15 +1,16 @@
 #include "writers/name_template.h"
 
 #include "common/text.h"
-#include "workers/dataset.h"
+#include "data/dataset.h"
 #include "writers/value_text.h"
 
 namespace ostrevane {
 
-NameTemplate::NameTemplate(const tRec& job, std::string_view tmpl, const Query& query,
-                           const TFormatSettings& fs, std::string joiner)
-    : fs_(fs), joiner_(std::move(joiner)) {
-  fixed_ = ExpandFixedMacros(job.guid, tmpl, job.dt, fs, job.fdf, job.ftf);
+NameTemplate::NameTemplate(const Job& job, std::string_view tmpl, const Query& query,
+                           const FormatSettings& formats, std::string joiner)
+    : formats_(formats), joiner_(std::move(joiner)) {
+  fixed_ =
+      ExpandFixedMacros(job.id, tmpl, job.timestamp, formats, job.date_pattern, job.time_pattern);
   // Field values only enter the name through a field macro, so without one
   // in the fixed text the name is the same for every record.
   for (size_t i = 0; i < query.FieldCount() && !per_record_; ++i) {
@@ -21,7 +22,7 @@ NameTemplate::NameTemplate(const tRec& job, std::string_view tmpl, const Query& 
 
 const std::string& NameTemplate::NameFor(const Query& query) {
   if (!per_record_) return fixed_;
-  name_ = ExpandFieldMacros(fixed_, query, fs_, joiner_);
+  name_ = ExpandFieldMacros(fixed_, query, formats_, joiner_);
   return name_;
 }
 

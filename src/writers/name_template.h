@@ -17,9 +17,9 @@ class Query;
 class NameTemplate {
  public:
   // `tmpl` is the job's csv or xml text; `query` is the open result set
-  // whose fields the macros may name. Keeps references to `fs`.
-  NameTemplate(const tRec& job, std::string_view tmpl, const Query& query,
-               const TFormatSettings& fs, std::string joiner);
+  // whose fields the macros may name. Keeps references to `formats`.
+  NameTemplate(const Job& job, std::string_view tmpl, const Query& query,
+               const FormatSettings& formats, std::string joiner);
 
   // The name for the query's current record; valid until the next call.
   const std::string& NameFor(const Query& query);
@@ -27,7 +27,7 @@ class NameTemplate {
   bool per_record() const { return per_record_; }
 
  private:
-  const TFormatSettings& fs_;
+  const FormatSettings& formats_;
   std::string joiner_;
   std::string fixed_;  // the template after the record-independent macros
   bool per_record_ = false;

@@ -48,7 +48,7 @@ std::string FolderPart(std::string_view name) {
   return std::string(name.substr(0, pos));
 }
 
-bool ForceFolders(std::string_view path) {
+bool CreateFolders(std::string_view path) {
   std::string p = NormalizePath(path);
   if (p.find('\0') != std::string::npos) return false;
   if (FolderExists(p)) return true;

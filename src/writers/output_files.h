@@ -20,7 +20,7 @@ std::string FolderPart(std::string_view name);
 // Creates every missing level of `path`, top down. True when the folder
 // exists afterwards. A path the file system refuses to report for another
 // reason than its absence (no permission to look, say) counts as existing.
-bool ForceFolders(std::string_view path);
+bool CreateFolders(std::string_view path);
 
 // One output file, written through a buffer, closed by its destructor
 // (which keeps what was written and never throws). Failures raise:

@@ -33,14 +33,14 @@ TEST(FolderPartTest, Delimiters) {
 
 TEST(ForceFoldersTest, CreatesMissingLevelsTopDown) {
   TempDir dir;
-  EXPECT_TRUE(ForceFolders(dir / "a\\b/c\\"));
+  EXPECT_TRUE(CreateFolders(dir / "a\\b/c\\"));
   EXPECT_TRUE(DirectoryExists(dir / "a/b/c"));
-  EXPECT_TRUE(ForceFolders(dir / "a/b"));  // exists already
-  EXPECT_TRUE(ForceFolders("/"));
-  EXPECT_FALSE(ForceFolders(""));
+  EXPECT_TRUE(CreateFolders(dir / "a/b"));  // exists already
+  EXPECT_TRUE(CreateFolders("/"));
+  EXPECT_FALSE(CreateFolders(""));
   WriteFile(dir / "file", "x");
-  EXPECT_FALSE(ForceFolders(dir / "file/sub"));
-  EXPECT_FALSE(ForceFolders(dir / std::string("nul\0x", 5)));
+  EXPECT_FALSE(CreateFolders(dir / "file/sub"));
+  EXPECT_FALSE(CreateFolders(dir / std::string("nul\0x", 5)));
 }
 
 TEST(OutputFileTest, CreatesReplacingAndWritesThroughTheBuffer) {

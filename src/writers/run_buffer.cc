@@ -42,7 +42,7 @@ void RunBuffer::OpenTemporary(std::string_view folder) {
   // Near the output first: the same file system lets the kernel copy the
   // records over, and /tmp may be memory. The writer makes that folder
   // for its file anyway.
-  if (!folder.empty()) ForceFolders(folder);
+  if (!folder.empty()) CreateFolders(folder);
   fd_ = UnnamedFile(folder.empty() ? std::string(".") : NormalizePath(folder));
   if (fd_ >= 0) return;
   const char* tmp = std::getenv("TMPDIR");

@@ -5,7 +5,7 @@
 
 #include "common/error.h"
 #include "common/text.h"
-#include "workers/dataset.h"
+#include "data/dataset.h"
 #include "writers/datetime_format.h"
 #include "writers/number_text.h"
 
@@ -87,7 +87,7 @@ namespace {
 // The cell text with the date-time form left to `append_datetime`.
 template <typename AppendDateTime>
 void AppendCellText(std::string& out, const Value& value, AppendDateTime append_datetime,
-                    const TFormatSettings& fs, std::string_view separator,
+                    const FormatSettings& formats, std::string_view separator,
                     std::string_view quote, bool quoting) {
   const size_t start = out.size();
   switch (value.kind) {
@@ -100,10 +100,10 @@ void AppendCellText(std::string& out, const Value& value, AppendDateTime append_
       break;
     case ValueKind::kSingle:
     case ValueKind::kDouble:
-      AppendTwoDecimals(out, value.d, fs.DecimalSeparator);
+      AppendTwoDecimals(out, value.d, formats.decimal_separator);
       break;
     case ValueKind::kCurrency:
-      AppendCurrencyTwoDecimals(out, value.i, fs.DecimalSeparator);
+      AppendCurrencyTwoDecimals(out, value.i, formats.decimal_separator);
       break;
     case ValueKind::kDateTime:
       append_datetime(out, value.d);
@@ -116,7 +116,7 @@ void AppendCellText(std::string& out, const Value& value, AppendDateTime append_
       out += value.i ? "True" : "False";
       break;
     case ValueKind::kDecimal:
-      AppendDecimalText(out, value.s, fs.DecimalSeparator);
+      AppendDecimalText(out, value.s, formats.decimal_separator);
       break;
     case ValueKind::kBytes:
       ThrowNoText();
@@ -128,44 +128,46 @@ void AppendCellText(std::string& out, const Value& value, AppendDateTime append_
 }  // namespace
 
 void AppendValueText(std::string& out, const Value& value, std::string_view datetime_format,
-                     const TFormatSettings& fs, std::string_view separator,
+                     const FormatSettings& formats, std::string_view separator,
                      std::string_view quote, bool quoting) {
   AppendCellText(
       out, value,
-      [&](std::string& o, DateTime d) { AppendDateTimeText(o, datetime_format, fs, d); }, fs,
-      separator, quote, quoting);
+      [&](std::string& o, DateTime d) { AppendDateTimeText(o, datetime_format, formats, d); },
+      formats, separator, quote, quoting);
 }
 
 void AppendValueText(std::string& out, const Value& value, const DateTimePattern& datetime_format,
-                     const TFormatSettings& fs, std::string_view separator,
+                     const FormatSettings& formats, std::string_view separator,
                      std::string_view quote, bool quoting) {
   AppendCellText(
-      out, value, [&](std::string& o, DateTime d) { datetime_format.Append(o, d); }, fs,
+      out, value, [&](std::string& o, DateTime d) { datetime_format.Append(o, d); }, formats,
       separator, quote, quoting);
 }
 
-std::string ValueToText(const Value& value, const std::string& datetime_format,
-                        const TFormatSettings& fs, std::string_view separator,
+std::string FormatValue(const Value& value, const std::string& datetime_format,
+                        const FormatSettings& formats, std::string_view separator,
                         std::string_view quote, bool quoting) {
   std::string out;
-  AppendValueText(out, value, datetime_format, fs, separator, quote, quoting);
+  AppendValueText(out, value, datetime_format, formats, separator, quote, quoting);
   return out;
 }
 
 std::string ExpandFixedMacros(const Guid& guid, std::string_view tmpl, DateTime moment,
-                              const TFormatSettings& fs, const std::string& date_pattern,
+                              const FormatSettings& formats, const std::string& date_pattern,
                               const std::string& time_pattern) {
   std::string text = ReplaceAllIgnoreCase(tmpl, "?GUID", GuidToText(guid));
   if (IFind(text, "?DATE") != std::string::npos)
-    text = ReplaceAllIgnoreCase(text, "?DATE", FormatDateTimeText(date_pattern, fs, moment, false));
+    text =
+        ReplaceAllIgnoreCase(text, "?DATE", FormatDateTime(date_pattern, formats, moment, false));
   if (IFind(text, "?TIME") != std::string::npos)
-    text = ReplaceAllIgnoreCase(text, "?TIME", FormatDateTimeText(time_pattern, fs, moment, false));
+    text =
+        ReplaceAllIgnoreCase(text, "?TIME", FormatDateTime(time_pattern, formats, moment, false));
   return text;
 }
 
-std::string ExpandFieldMacros(std::string text, const Query& dataset, const TFormatSettings& fs,
+std::string ExpandFieldMacros(std::string text, const Query& dataset, const FormatSettings& formats,
                               const std::string& joiner) {
-  const std::string format = DefaultDateTimeFormat(fs, joiner);
+  const std::string format = DefaultDateTimeFormat(formats, joiner);
   std::string macro;
   for (size_t i = 0; i < dataset.FieldCount(); ++i) {
     const Field& field = dataset.FieldAt(i);
@@ -174,17 +176,17 @@ std::string ExpandFieldMacros(std::string text, const Query& dataset, const TFor
     macro += field.name();
     if (IFind(text, macro) == std::string::npos) continue;
     text = ReplaceAllIgnoreCase(text, macro,
-                                ValueToText(field.value(), format, fs, ";", "\"", false));
+                                FormatValue(field.value(), format, formats, ";", "\"", false));
   }
   return text;
 }
 
-std::string ExpandTemplate(const Guid& guid, std::string_view tmpl, const Query* dataset,
-                           DateTime moment, const TFormatSettings& fs,
-                           const std::string& date_pattern, const std::string& time_pattern,
-                           const std::string& joiner) {
-  std::string text = ExpandFixedMacros(guid, tmpl, moment, fs, date_pattern, time_pattern);
-  if (dataset) text = ExpandFieldMacros(std::move(text), *dataset, fs, joiner);
+std::string ExpandNameTemplate(const Guid& guid, std::string_view tmpl, const Query* dataset,
+                               DateTime moment, const FormatSettings& formats,
+                               const std::string& date_pattern, const std::string& time_pattern,
+                               const std::string& joiner) {
+  std::string text = ExpandFixedMacros(guid, tmpl, moment, formats, date_pattern, time_pattern);
+  if (dataset) text = ExpandFieldMacros(std::move(text), *dataset, formats, joiner);
   return text;
 }
 

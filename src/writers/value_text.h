@@ -7,7 +7,7 @@
 #include "common/datetime.h"
 #include "common/format_settings.h"
 #include "common/guid.h"
-#include "workers/value.h"
+#include "data/value.h"
 #include "writers/datetime_format.h"
 
 namespace ostrevane {
@@ -18,38 +18,38 @@ class Query;
 // date-time by `datetime_format`, standard texts). Bytes have no text form
 // and raise Error(kEConvertError). With `quoting`, quotes are doubled and a
 // value holding the separator, the quote, CR or LF is enclosed in quotes.
-std::string ValueToText(const Value& value, const std::string& datetime_format,
-                        const TFormatSettings& fs, std::string_view separator,
+std::string FormatValue(const Value& value, const std::string& datetime_format,
+                        const FormatSettings& formats, std::string_view separator,
                         std::string_view quote, bool quoting);
 
-// ValueToText appended to `out`; allocates only when `out` grows. A value
+// FormatValue appended to `out`; allocates only when `out` grows. A value
 // that needs quoting is rewritten in place. Only the first character of
 // `separator` decides the enclosing: it is the one written between cells.
 void AppendValueText(std::string& out, const Value& value, std::string_view datetime_format,
-                     const TFormatSettings& fs, std::string_view separator,
+                     const FormatSettings& formats, std::string_view separator,
                      std::string_view quote, bool quoting);
 
 // The same with a pattern prepared once for many values.
 void AppendValueText(std::string& out, const Value& value, const DateTimePattern& datetime_format,
-                     const TFormatSettings& fs, std::string_view separator,
+                     const FormatSettings& formats, std::string_view separator,
                      std::string_view quote, bool quoting);
 
 // Replaces "?GUID", "?DATE", "?TIME" and, when `dataset` is given, ":" +
 // field name (for each field in field order) in `tmpl`; all matches,
 // without regard to case. Reads the dataset's current record only.
-std::string ExpandTemplate(const Guid& guid, std::string_view tmpl, const Query* dataset,
-                           DateTime moment, const TFormatSettings& fs,
-                           const std::string& date_pattern, const std::string& time_pattern,
-                           const std::string& joiner);
+std::string ExpandNameTemplate(const Guid& guid, std::string_view tmpl, const Query* dataset,
+                               DateTime moment, const FormatSettings& formats,
+                               const std::string& date_pattern, const std::string& time_pattern,
+                               const std::string& joiner);
 
-// The parts of ExpandTemplate. The macros that do not depend on a record:
+// The parts of ExpandNameTemplate. The macros that do not depend on a record:
 std::string ExpandFixedMacros(const Guid& guid, std::string_view tmpl, DateTime moment,
-                              const TFormatSettings& fs, const std::string& date_pattern,
+                              const FormatSettings& formats, const std::string& date_pattern,
                               const std::string& time_pattern);
 // The field macros of the dataset's current record, in field order, each on
 // the text the earlier fields left. A field whose macro does not occur is
 // not read, so a binary field fails only when its macro is used.
-std::string ExpandFieldMacros(std::string text, const Query& dataset, const TFormatSettings& fs,
+std::string ExpandFieldMacros(std::string text, const Query& dataset, const FormatSettings& formats,
                               const std::string& joiner);
 
 }  // namespace ostrevane

@@ -26,7 +26,7 @@ Value Dec(std::string s) { return Make(ValueKind::kDecimal, 0, 0, std::move(s));
 const DateTime kMoment = EncodeDateTime(2015, 10, 8, 14, 3, 5, 45);
 
 TEST(ValueToTextTest, StandardAndNumberTexts) {
-  const TFormatSettings fs = DefaultFormatSettings();
+  const FormatSettings formats = DefaultFormatSettings();
   Value single;
   single.SetSingle(2);
   Value single_tenth;
@@ -75,26 +75,26 @@ TEST(ValueToTextTest, StandardAndNumberTexts) {
       {Make(ValueKind::kDateTime, kMoment), "2015-10-08 14:03:05"},
   };
   for (const auto& c : cases)
-    EXPECT_EQ(ValueToText(c.value, "yyyy-mm-dd hh:nn:ss", fs, ";", "\"", false), c.expected)
+    EXPECT_EQ(FormatValue(c.value, "yyyy-mm-dd hh:nn:ss", formats, ";", "\"", false), c.expected)
         << c.expected;
 }
 
 TEST(ValueToTextTest, SettingsAndFormatsApply) {
-  TFormatSettings fs = DefaultFormatSettings();
+  FormatSettings formats = DefaultFormatSettings();
   const Value dt = Make(ValueKind::kDateTime, kMoment);
-  EXPECT_EQ(ValueToText(dt, "YYYY-MM-DD", fs, ";", "\"", false), "2015-10-08");
-  EXPECT_EQ(ValueToText(dt, "", fs, ";", "\"", false), "2015-10-08 14:03:05");  // "c"
-  EXPECT_EQ(ValueToText(dt, "!h!h hh", fs, ";", "\"", false), "hh 14");
-  fs.DecimalSeparator = ',';
-  EXPECT_EQ(ValueToText(Dbl(1.5), "", fs, ";", "\"", false), "1,50");
-  EXPECT_EQ(ValueToText(Dec("1.50"), "", fs, ";", "\"", false), "1,5");
+  EXPECT_EQ(FormatValue(dt, "YYYY-MM-DD", formats, ";", "\"", false), "2015-10-08");
+  EXPECT_EQ(FormatValue(dt, "", formats, ";", "\"", false), "2015-10-08 14:03:05");  // "c"
+  EXPECT_EQ(FormatValue(dt, "!h!h hh", formats, ";", "\"", false), "hh 14");
+  formats.decimal_separator = ',';
+  EXPECT_EQ(FormatValue(Dbl(1.5), "", formats, ";", "\"", false), "1,50");
+  EXPECT_EQ(FormatValue(Dec("1.50"), "", formats, ";", "\"", false), "1,5");
 }
 
 TEST(ValueToTextTest, BytesHaveNoText) {
-  const TFormatSettings fs = DefaultFormatSettings();
+  const FormatSettings formats = DefaultFormatSettings();
   const Value bytes = Make(ValueKind::kBytes, 0, 0, std::string("\x01\x02", 2));
   try {
-    ValueToText(bytes, "", fs, ";", "\"", true);
+    FormatValue(bytes, "", formats, ";", "\"", true);
     FAIL() << "no error";
   } catch (const Error& e) {
     EXPECT_EQ(e.class_name(), kEConvertError);
@@ -103,7 +103,7 @@ TEST(ValueToTextTest, BytesHaveNoText) {
 }
 
 TEST(ValueToTextTest, Quoting) {
-  const TFormatSettings fs = DefaultFormatSettings();
+  const FormatSettings formats = DefaultFormatSettings();
   struct {
     Value value;
     const char* separator;
@@ -129,7 +129,8 @@ TEST(ValueToTextTest, Quoting) {
       {Value::Text("a**b"), ";", "**", "**a****b**"},
   };
   for (const auto& c : cases)
-    EXPECT_EQ(ValueToText(c.value, "", fs, c.separator, c.quote, true), c.expected) << c.expected;
+    EXPECT_EQ(FormatValue(c.value, "", formats, c.separator, c.quote, true), c.expected)
+        << c.expected;
 }
 
 // A query on the memory backend, on its first record.
@@ -137,7 +138,7 @@ struct ExpandFixture : ::testing::Test {
   std::shared_ptr<testing::MemoryDatabase> db = std::make_shared<testing::MemoryDatabase>();
   Connection conn{testing::MemoryFactory(db)};
   std::unique_ptr<Query> query;
-  TFormatSettings fs = DefaultFormatSettings();
+  FormatSettings formats = DefaultFormatSettings();
   Guid guid{0x0F1E2D3C, 0x4B5A, 0x6978, {0x87, 0x96, 0xA5, 0xB4, 0xC3, 0xD2, 0xE1, 0xF0}};
 
   void Open(std::vector<FieldDef> fields, std::vector<Value> row) {
@@ -148,21 +149,21 @@ struct ExpandFixture : ::testing::Test {
     query->Open();
   }
   std::string Expand(std::string_view tmpl, bool with_dataset = true) {
-    return ExpandTemplate(guid, tmpl, with_dataset ? query.get() : nullptr, kMoment, fs, "YYYYMMDD",
-                          "HHNNSSZZZ", " ");
+    return ExpandNameTemplate(guid, tmpl, with_dataset ? query.get() : nullptr, kMoment, formats,
+                              "YYYYMMDD", "HHNNSSZZZ", " ");
   }
 };
 
 TEST_F(ExpandFixture, Macros) {
   Value when;
   when.SetDateTime(kMoment);
-  Open({{"ID", FieldType::ftInteger, 0},
-        {"IDX", FieldType::ftString, 10},
-        {"REF", FieldType::ftString, 10},
-        {"LATER", FieldType::ftString, 10},
-        {"PATH", FieldType::ftString, 10},
-        {"AT", FieldType::ftDateTime, 0},
-        {"PRICE", FieldType::ftFloat, 0}},
+  Open({{"ID", FieldType::kInteger, 0},
+        {"IDX", FieldType::kString, 10},
+        {"REF", FieldType::kString, 10},
+        {"LATER", FieldType::kString, 10},
+        {"PATH", FieldType::kString, 10},
+        {"AT", FieldType::kDateTime, 0},
+        {"PRICE", FieldType::kFloat, 0}},
        {Value::Integer(7), Value::Text("x"), Value::Text("see :later"), Value::Text("L"),
         Value::Text("a\\b"), when, Dbl(2.5)});
   struct {
@@ -184,12 +185,13 @@ TEST_F(ExpandFixture, Macros) {
 }
 
 TEST_F(ExpandFixture, MacroPatternsHaveNoEscape) {
-  Open({{"ID", FieldType::ftInteger, 0}}, {Value::Integer(1)});
-  EXPECT_EQ(ExpandTemplate(guid, "?DATE", nullptr, kMoment, fs, "YYYY!MM", "", " "), "2015!10");
+  Open({{"ID", FieldType::kInteger, 0}}, {Value::Integer(1)});
+  EXPECT_EQ(ExpandNameTemplate(guid, "?DATE", nullptr, kMoment, formats, "YYYY!MM", "", " "),
+            "2015!10");
 }
 
 TEST_F(ExpandFixture, BinaryFieldFailsOnlyWhenItsMacroIsUsed) {
-  Open({{"ID", FieldType::ftInteger, 0}, {"DATA", FieldType::ftVarBytes, 4}},
+  Open({{"ID", FieldType::kInteger, 0}, {"DATA", FieldType::kVarBytes, 4}},
        {Value::Integer(1), Make(ValueKind::kBytes, 0, 0, "\x01")});
   EXPECT_EQ(Expand("f:ID.xml"), "f1.xml");
   EXPECT_THROW(Expand("f:DATA.xml"), Error);

@@ -125,25 +125,25 @@ TEST_F(RoundTripTest, StandardReadersGetEveryValueBack) {
   WriteFile(dir / "xml.expected", xml_expected);
 
   const std::vector<FieldDef> fields = {
-      {"ID", FieldType::ftInteger, 0},  {"NAME", FieldType::ftWideString, 50},
-      {"PRICE", FieldType::ftFloat, 0}, {"AT", FieldType::ftDateTime, 0},
-      {"NOTE", FieldType::ftString, 50}, {"BIN", FieldType::ftVarBytes, 50},
-      {"GRP", FieldType::ftString, 1}};
-  const TFormatSettings fs = DefaultFormatSettings();
+      {"ID", FieldType::kInteger, 0},   {"NAME", FieldType::kWideString, 50},
+      {"PRICE", FieldType::kFloat, 0},  {"AT", FieldType::kDateTime, 0},
+      {"NOTE", FieldType::kString, 50}, {"BIN", FieldType::kVarBytes, 50},
+      {"GRP", FieldType::kString, 1}};
+  const FormatSettings formats = DefaultFormatSettings();
   // One rewindable result set written to CSV and then XML, as a job with both does.
   Open(fields, rows, true);
-  job.fields = {{"ID", ""}, {"NAME", ""}, {"PRICE", ""}, {"AT", ""}, {"NOTE", ""}};
-  job.csv = dir / "out8.csv";
-  WriteCsv(job, *query, fs, " ");
-  job.xml = dir / "out.xml";
-  WriteXml(job, *query, fs);
+  job.csv_fields = {{"ID", ""}, {"NAME", ""}, {"PRICE", ""}, {"AT", ""}, {"NOTE", ""}};
+  job.csv_path = dir / "out8.csv";
+  WriteCsvFiles(job, *query, formats, " ");
+  job.xml_path = dir / "out.xml";
+  WriteXmlFile(job, *query, formats);
   Open(fields, rows);
-  job.csv = dir / "out16.csv";
-  job.csvcp = 1;
-  WriteCsv(job, *query, fs, " ");
+  job.csv_path = dir / "out16.csv";
+  job.csv_code_page = 1;
+  WriteCsvFiles(job, *query, formats, " ");
   Open(fields, rows);
-  job.xml = dir / "g/:GRP.xml";
-  WriteXml(job, *query, fs);
+  job.xml_path = dir / "g/:GRP.xml";
+  WriteXmlFile(job, *query, formats);
 
   WriteFile(dir / "read.py", kReader);
   const std::string cmd = "/usr/bin/python3 " + (dir / "read.py") + " " + dir.path() + " > " +

@@ -10,7 +10,7 @@
 #include "common/error.h"
 #include "common/path.h"
 #include "common/text.h"
-#include "workers/dataset.h"
+#include "data/dataset.h"
 #include "writers/datetime_format.h"
 #include "writers/name_template.h"
 #include "writers/number_text.h"
@@ -33,23 +33,50 @@ enum class Base : uint8_t {
 Base BaseTypeOf(FieldType t) {
   using enum FieldType;
   switch (t) {
-    case ftString: case ftMemo: case ftFixedChar: case ftWideString: case ftFixedWideChar:
-    case ftWideMemo:
+    case kString:
+    case kMemo:
+    case kFixedChar:
+    case kWideString:
+    case kFixedWideChar:
+    case kWideMemo:
       return Base::kString;
-    case ftSmallint: case ftInteger: case ftShortint: return Base::kInteger;
-    case ftWord: case ftByte: return Base::kWord;
-    case ftLargeint: return Base::kLongInt;
-    case ftLongWord: return Base::kLongWord;
-    case ftGuid: return Base::kGuid;
-    case ftBoolean: return Base::kBoolean;
-    case ftFloat: return Base::kFloat;
-    case ftCurrency: return Base::kCurrency;
-    case ftExtended: return Base::kExtended;
-    case ftSingle: return Base::kSingle;
-    case ftBCD: case ftFMTBcd: return Base::kBCD;
-    case ftDate: case ftTime: case ftDateTime: case ftTimeStamp: return Base::kDateTime;
-    case ftBytes: case ftVarBytes: return Base::kBytes;
-    case ftBlob: case ftGraphic: return Base::kBlob;
+    case kSmallint:
+    case kInteger:
+    case kShortint:
+      return Base::kInteger;
+    case kWord:
+    case kByte:
+      return Base::kWord;
+    case kLargeint:
+      return Base::kLongInt;
+    case kLongWord:
+      return Base::kLongWord;
+    case kGuid:
+      return Base::kGuid;
+    case kBoolean:
+      return Base::kBoolean;
+    case kFloat:
+      return Base::kFloat;
+    case kCurrency:
+      return Base::kCurrency;
+    case kExtended:
+      return Base::kExtended;
+    case kSingle:
+      return Base::kSingle;
+    case kBCD:
+    case kFMTBcd:
+      return Base::kBCD;
+    case kDate:
+    case kTime:
+    case kDateTime:
+    case kTimeStamp:
+      return Base::kDateTime;
+    case kBytes:
+    case kVarBytes:
+      return Base::kBytes;
+    case kBlob:
+    case kGraphic:
+      return Base::kBlob;
     default: return Base::kNone;
   }
 }
@@ -162,12 +189,12 @@ constexpr std::string_view kRootEnd = "\r\n</DATASETS>";
 
 class XmlWriter {
  public:
-  XmlWriter(tRec& job, Query& query, const TFormatSettings& fs, const XmlWriterOptions& options)
+  XmlWriter(Job& job, Query& query, const FormatSettings& formats, const XmlWriterOptions& options)
       : job_(job),
         query_(query),
-        fs_(fs),
+        formats_(formats),
         clock_(options.clock ? *options.clock : SystemClock()),
-        names_(job, job.xml, query, fs, " "),
+        names_(job, job.xml_path, query, formats, " "),
         run_(options.run_memory) {
     Describe();
   }
@@ -277,7 +304,10 @@ class XmlWriter {
       case ValueKind::kInt16: case ValueKind::kInt32: case ValueKind::kInt64: AppendInt(out, v.i); break;
       case ValueKind::kText: case ValueKind::kGuid: out += v.s; break;
       case ValueKind::kBoolean: out += v.i ? "True" : "False"; break;
-      case ValueKind::kDecimal: case ValueKind::kCurrency: AppendDecimal(out, v, fs_.DecimalSeparator); break;
+      case ValueKind::kDecimal:
+      case ValueKind::kCurrency:
+        AppendDecimal(out, v, formats_.decimal_separator);
+        break;
       case ValueKind::kSingle: case ValueKind::kDouble: AppendShortest(out, v.d); break;
       case ValueKind::kDateTime: AppendIsoDateTime(out, v.d); break;
       case ValueKind::kBytes: ThrowConvert(v, "String");
@@ -341,7 +371,7 @@ class XmlWriter {
     std::optional<OutputFile> out;
     int64_t id = 0;
     if (fresh) {
-      ForceFolders(FolderPart(name));  // a failure shows as the create error
+      CreateFolders(FolderPart(name));  // a failure shows as the create error
       out.emplace(name, OutputFile::Mode::kCreate);
       head = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<DATASETS>\r\n\t<TIMESTAMP>";
       AppendInt(head, timestamp);
@@ -377,15 +407,15 @@ class XmlWriter {
     out->Close();
     if (fresh) {
       files_.emplace(key, 1);
-      job_.attach.push_back(name);
+      job_.written_files.push_back(name);
     } else {
       ++it->second;
     }
   }
 
-  tRec& job_;
+  Job& job_;
   Query& query_;
-  const TFormatSettings& fs_;
+  const FormatSettings& formats_;
   const Clock& clock_;
   NameTemplate names_;
   RunBuffer run_;
@@ -407,15 +437,16 @@ class XmlWriter {
 
 }  // namespace
 
-void WriteXml(tRec& job, Query& query, const TFormatSettings& fs, const XmlWriterOptions& options) {
-  if (!job.xmlt.empty()) return;
+void WriteXmlFile(Job& job, Query& query, const FormatSettings& formats,
+                  const XmlWriterOptions& options) {
+  if (!job.xml_template.empty()) return;
   query.First();
   if (query.Eof()) return;
-  XmlWriter(job, query, fs, options).Write();
+  XmlWriter(job, query, formats, options).Write();
 }
 
-void WriteXml(tRec& job, Query& query, const TFormatSettings& fs) {
-  WriteXml(job, query, fs, XmlWriterOptions{});
+void WriteXmlFile(Job& job, Query& query, const FormatSettings& formats) {
+  WriteXmlFile(job, query, formats, XmlWriterOptions{});
 }
 
 }  // namespace ostrevane

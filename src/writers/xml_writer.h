@@ -11,10 +11,10 @@ namespace ostrevane {
 
 class Query;
 
-// Writes the open result set into the XML dataset file(s) named by job.xml
-// and appends every file saved to job.attach. Does nothing when job.xmlt is
+// Writes the open result set into the XML dataset file(s) named by job.xml_path
+// and appends every file saved to job.written_files. Does nothing when job.xml_template is
 // set. The caller holds the writer lock.
-void WriteXml(tRec& job, Query& query, const TFormatSettings& fs);
+void WriteXmlFile(Job& job, Query& query, const FormatSettings& formats);
 
 // The same with a chosen clock (for TIMESTAMP) and the memory a run's
 // records may take before they go to a temporary file.
@@ -22,6 +22,7 @@ struct XmlWriterOptions {
   const Clock* clock = nullptr;  // null: the system clock
   size_t run_memory = RunBuffer::kDefaultMemoryLimit;
 };
-void WriteXml(tRec& job, Query& query, const TFormatSettings& fs, const XmlWriterOptions& options);
+void WriteXmlFile(Job& job, Query& query, const FormatSettings& formats,
+                  const XmlWriterOptions& options);
 
 }  // namespace ostrevane

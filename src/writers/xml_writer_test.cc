@@ -28,9 +28,9 @@ class FixedClock : public Clock {
 const FixedClock kClock(EncodeDateTime(2015, 10, 8, 14, 3, 5));
 
 struct XmlTest : testing::WriterFixture {
-  const TFormatSettings fs = DefaultFormatSettings();
+  const FormatSettings formats = DefaultFormatSettings();
   XmlWriterOptions options{&kClock, RunBuffer::kDefaultMemoryLimit};
-  void Write() { WriteXml(job, *query, fs, options); }
+  void Write() { WriteXmlFile(job, *query, formats, options); }
   std::string Name(const std::string& n) { return dir / n; }
 
   // The RECORD lines of a one-record document.
@@ -60,16 +60,16 @@ TEST_F(XmlTest, OneRunDocumentByteForByte) {
                                "\r\n</DATASETS>";
   // Held in memory, and spilled to a temporary file after every record.
   for (size_t memory : {RunBuffer::kDefaultMemoryLimit, size_t{1}}) {
-    Open({{"ID", FieldType::ftInteger, 0}, {"NAME", FieldType::ftString, 10}},
+    Open({{"ID", FieldType::kInteger, 0}, {"NAME", FieldType::kString, 10}},
          {{Value::Integer(1), Value::Text("a")},
           {Value::Integer(2), Value::Text("&<>\"'")},
           {Value::Integer(3), Value::Null()}});
-    job.xml = Name("out.xml");
-    job.attach = {"earlier.csv"};
+    job.xml_path = Name("out.xml");
+    job.written_files = {"earlier.csv"};
     options.run_memory = memory;
     Write();
-    EXPECT_EQ(ReadFile(job.xml), expected) << memory;
-    EXPECT_EQ(job.attach, (std::vector<std::string>{"earlier.csv", job.xml}));
+    EXPECT_EQ(ReadFile(job.xml_path), expected) << memory;
+    EXPECT_EQ(job.written_files, (std::vector<std::string>{"earlier.csv", job.xml_path}));
     EXPECT_TRUE(query->Eof());
   }
 }
@@ -95,58 +95,137 @@ TEST_F(XmlTest, ValueFormsByType) {
     Value value;
     const char* text;
   } cases[] = {
-      {FieldType::ftFloat, [] { Value v; v.SetDouble(2.5); return v; }(), "2.50000000000000E+0000"},
-      {FieldType::ftFloat, [] { Value v; v.SetDouble(-0.001); return v; }(), "-1.00000000000000E-0003"},
-      {FieldType::ftFloat, [] { Value v; v.SetDouble(0); return v; }(), "0.00000000000000E+0000"},
-      {FieldType::ftFloat, [] { Value v; v.SetDouble(-0.0); return v; }(), "0.00000000000000E+0000"},
-      {FieldType::ftFloat, [] { Value v; v.SetDouble(1e300); return v; }(), "1.00000000000000E+0300"},
-      {FieldType::ftFloat, [] { Value v; v.SetDouble(1e-310); return v; }(), "9.99999999999997E-0311"}, // subnormal: fewer bits,
-      {FieldType::ftFloat, [] { Value v; v.SetDouble(1.0 / 3); return v; }(), "3.33333333333333E-0001"},
-      {FieldType::ftFloat, [] { Value v; v.SetDouble(INFINITY); return v; }(), "Inf"},
-      {FieldType::ftFloat, [] { Value v; v.SetDouble(-INFINITY); return v; }(), "-Inf"},
-      {FieldType::ftFloat, [] { Value v; v.SetDouble(NAN); return v; }(), "Nan"},
-      {FieldType::ftSingle, single, "5.00000000000000E-0001"},
-      {FieldType::ftExtended, [] { Value v; v.SetDouble(1.5); return v; }(), "1.50000000000000E+0000"},
-      {FieldType::ftCurrency, cur, "1.23400000000000E+0001"},
-      {FieldType::ftBCD, cur, "12.34"},
-      {FieldType::ftBCD, [] { Value v; v.SetCurrency(50000); return v; }(), "5"},
-      {FieldType::ftFMTBcd, dec, "-12.34"},
-      {FieldType::ftBoolean, t, "1"},
-      {FieldType::ftBoolean, f, "0"},
-      {FieldType::ftDateTime, stamp, "2015-10-08T14:03:05"},
-      {FieldType::ftTime, time, "1899-12-30T14:03:05"},
-      {FieldType::ftDate, old, "1850-01-02T03:04:05"},
-      {FieldType::ftLargeint, Value::Integer(-9000000000), "-9000000000"},
-      {FieldType::ftWord, Value::Integer(65535), "65535"},
-      {FieldType::ftGuid, [] { Value v; v.SetText("{0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F0}", ValueKind::kGuid); return v; }(),
+      {FieldType::kFloat,
+       [] {
+         Value v;
+         v.SetDouble(2.5);
+         return v;
+       }(),
+       "2.50000000000000E+0000"},
+      {FieldType::kFloat,
+       [] {
+         Value v;
+         v.SetDouble(-0.001);
+         return v;
+       }(),
+       "-1.00000000000000E-0003"},
+      {FieldType::kFloat,
+       [] {
+         Value v;
+         v.SetDouble(0);
+         return v;
+       }(),
+       "0.00000000000000E+0000"},
+      {FieldType::kFloat,
+       [] {
+         Value v;
+         v.SetDouble(-0.0);
+         return v;
+       }(),
+       "0.00000000000000E+0000"},
+      {FieldType::kFloat,
+       [] {
+         Value v;
+         v.SetDouble(1e300);
+         return v;
+       }(),
+       "1.00000000000000E+0300"},
+      {FieldType::kFloat,
+       [] {
+         Value v;
+         v.SetDouble(1e-310);
+         return v;
+       }(),
+       "9.99999999999997E-0311"},  // subnormal: fewer bits,
+      {FieldType::kFloat,
+       [] {
+         Value v;
+         v.SetDouble(1.0 / 3);
+         return v;
+       }(),
+       "3.33333333333333E-0001"},
+      {FieldType::kFloat,
+       [] {
+         Value v;
+         v.SetDouble(INFINITY);
+         return v;
+       }(),
+       "Inf"},
+      {FieldType::kFloat,
+       [] {
+         Value v;
+         v.SetDouble(-INFINITY);
+         return v;
+       }(),
+       "-Inf"},
+      {FieldType::kFloat,
+       [] {
+         Value v;
+         v.SetDouble(NAN);
+         return v;
+       }(),
+       "Nan"},
+      {FieldType::kSingle, single, "5.00000000000000E-0001"},
+      {FieldType::kExtended,
+       [] {
+         Value v;
+         v.SetDouble(1.5);
+         return v;
+       }(),
+       "1.50000000000000E+0000"},
+      {FieldType::kCurrency, cur, "1.23400000000000E+0001"},
+      {FieldType::kBCD, cur, "12.34"},
+      {FieldType::kBCD,
+       [] {
+         Value v;
+         v.SetCurrency(50000);
+         return v;
+       }(),
+       "5"},
+      {FieldType::kFMTBcd, dec, "-12.34"},
+      {FieldType::kBoolean, t, "1"},
+      {FieldType::kBoolean, f, "0"},
+      {FieldType::kDateTime, stamp, "2015-10-08T14:03:05"},
+      {FieldType::kTime, time, "1899-12-30T14:03:05"},
+      {FieldType::kDate, old, "1850-01-02T03:04:05"},
+      {FieldType::kLargeint, Value::Integer(-9000000000), "-9000000000"},
+      {FieldType::kWord, Value::Integer(65535), "65535"},
+      {FieldType::kGuid,
+       [] {
+         Value v;
+         v.SetText("{0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F0}", ValueKind::kGuid);
+         return v;
+       }(),
        "{0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F0}"},
-      {FieldType::ftWideMemo, Value::Text(""), ""},  // a null memo arrives as empty text
+      {FieldType::kWideMemo, Value::Text(""), ""},  // a null memo arrives as empty text
       // CR, LF and TAB as references; forbidden characters and broken UTF-8 as U+FFFD
-      {FieldType::ftString, Value::Text("a\r\nb\tc"), "a&#13;&#10;b&#9;c"},
-      {FieldType::ftString, Value::Text(std::string("\0\x01\x1F\x7F", 4)), "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\x7F"},
-      {FieldType::ftString, Value::Text("\xC3(\xEF\xBF\xBF\xF0\x9F\x98\x80"), "\xEF\xBF\xBD(\xEF\xBF\xBD\xF0\x9F\x98\x80"},
+      {FieldType::kString, Value::Text("a\r\nb\tc"), "a&#13;&#10;b&#9;c"},
+      {FieldType::kString, Value::Text(std::string("\0\x01\x1F\x7F", 4)),
+       "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\x7F"},
+      {FieldType::kString, Value::Text("\xC3(\xEF\xBF\xBF\xF0\x9F\x98\x80"),
+       "\xEF\xBF\xBD(\xEF\xBF\xBD\xF0\x9F\x98\x80"},
   };
   for (const auto& c : cases) {
     Open({{"V", c.type, 0}}, {{c.value}});
-    job.xml = Name("v.xml");
+    job.xml_path = Name("v.xml");
     Write();
-    EXPECT_EQ(RecordOf(ReadFile(job.xml)), std::string("\t\t\t<RECORD V=\"") + c.text + "\"/>")
+    EXPECT_EQ(RecordOf(ReadFile(job.xml_path)), std::string("\t\t\t<RECORD V=\"") + c.text + "\"/>")
         << FieldTypeName(c.type) << " " << c.text;
   }
 }
 
 TEST_F(XmlTest, BinaryFieldsAreChildElements) {
-  Open({{"ID", FieldType::ftInteger, 0},
-        {"B", FieldType::ftVarBytes, 8},
-        {"L", FieldType::ftBlob, 100},
-        {"Z", FieldType::ftBlob, 0}},
+  Open({{"ID", FieldType::kInteger, 0},
+        {"B", FieldType::kVarBytes, 8},
+        {"L", FieldType::kBlob, 100},
+        {"Z", FieldType::kBlob, 0}},
        {{Value::Integer(1), testing::Bytes(std::string("\0A]]>\x80\xFF\r", 8)), Value::Null(),
          testing::Bytes("not written")},
         {Value::Integer(2), Value::Null(), testing::Bytes("x"), Value::Null()},
         {Value::Null(), Value::Null(), Value::Null(), Value::Null()}});
-  job.xml = Name("b.xml");
+  job.xml_path = Name("b.xml");
   Write();
-  const std::string doc = ReadFile(job.xml);
+  const std::string doc = ReadFile(job.xml_path);
   EXPECT_NE(doc.find("<FIELD NAME=\"B\" DATATYPE=\"Blob\"/>\r\n\t\t\t<FIELD NAME=\"L\" DATATYPE=\"Blob\"/>"
                      "\r\n\t\t\t<FIELD NAME=\"Z\" DATATYPE=\"Blob\"/>"),
             std::string::npos);
@@ -164,29 +243,29 @@ TEST_F(XmlTest, BinaryFieldsAreChildElements) {
 }
 
 TEST_F(XmlTest, RepeatedFieldNamesKeepTheFirstPlaceAndTheLaterValue) {
-  Open({{"X", FieldType::ftInteger, 0}, {"Y", FieldType::ftInteger, 0}, {"X", FieldType::ftString, 5}},
+  Open({{"X", FieldType::kInteger, 0}, {"Y", FieldType::kInteger, 0}, {"X", FieldType::kString, 5}},
        {{Value::Integer(1), Value::Integer(2), Value::Text("3")},
         {Value::Null(), Value::Integer(2), Value::Text("3")},
         {Value::Integer(1), Value::Integer(2), Value::Null()}});
-  job.xml = Name("d.xml");
+  job.xml_path = Name("d.xml");
   Write();
-  EXPECT_EQ(RecordOf(ReadFile(job.xml)),
+  EXPECT_EQ(RecordOf(ReadFile(job.xml_path)),
             "\t\t\t<RECORD X=\"3\" Y=\"2\"/>"
             "\r\n\t\t\t<RECORD Y=\"2\" X=\"3\"/>"
             "\r\n\t\t\t<RECORD X=\"1\" Y=\"2\"/>");
 }
 
 TEST_F(XmlTest, RunsMakeFilesAndReturningNamesAddDatasets) {
-  Open({{"ID", FieldType::ftInteger, 0}, {"R", FieldType::ftString, 5}},
+  Open({{"ID", FieldType::kInteger, 0}, {"R", FieldType::kString, 5}},
        {{Value::Integer(1), Value::Text("A")},
         {Value::Integer(2), Value::Text("A")},
         {Value::Integer(3), Value::Text("B")},
         {Value::Integer(4), Value::Text("A")}});
-  job.xml = dir.path() + "\\x\\:R.xml";
+  job.xml_path = dir.path() + "\\x\\:R.xml";
   options.run_memory = 1;
   Write();
   const std::string a = dir.path() + "\\x\\A.xml", b = dir.path() + "\\x\\B.xml";
-  EXPECT_EQ(job.attach, (std::vector<std::string>{a, b}));
+  EXPECT_EQ(job.written_files, (std::vector<std::string>{a, b}));
   const std::string fields =
       "\r\n\t\t<FIELDS COUNT=\"2\">\r\n\t\t\t<FIELD NAME=\"ID\" DATATYPE=\"Integer\"/>"
       "\r\n\t\t\t<FIELD NAME=\"R\" DATATYPE=\"String\"/>\r\n\t\t</FIELDS>";
@@ -204,19 +283,19 @@ TEST_F(XmlTest, RunsMakeFilesAndReturningNamesAddDatasets) {
 }
 
 TEST_F(XmlTest, TemplateJobWritesNothing) {
-  Open({{"ID", FieldType::ftInteger, 0}}, {{Value::Integer(1)}, {Value::Integer(2)}});
-  job.xml = Name("never.xml");
-  job.xmlt = "template.xml";
+  Open({{"ID", FieldType::kInteger, 0}}, {{Value::Integer(1)}, {Value::Integer(2)}});
+  job.xml_path = Name("never.xml");
+  job.xml_template = "template.xml";
   Write();
-  EXPECT_FALSE(std::filesystem::exists(job.xml));
-  EXPECT_TRUE(job.attach.empty());
+  EXPECT_FALSE(std::filesystem::exists(job.xml_path));
+  EXPECT_TRUE(job.written_files.empty());
   EXPECT_EQ(query->FieldAt(0).value().i, 1);  // untouched
 }
 
 TEST_F(XmlTest, UnknownFieldTypeFailsBeforeTheFileIsCreated) {
-  Open({{"ID", FieldType::ftInteger, 0}, {"SEQ", FieldType::ftAutoInc, 0}},
+  Open({{"ID", FieldType::kInteger, 0}, {"SEQ", FieldType::kAutoInc, 0}},
        {{Value::Integer(1), Value::Integer(1)}});
-  job.xml = Name("u.xml");
+  job.xml_path = Name("u.xml");
   try {
     Write();
     FAIL() << "no error";
@@ -224,14 +303,14 @@ TEST_F(XmlTest, UnknownFieldTypeFailsBeforeTheFileIsCreated) {
     EXPECT_EQ(e.class_name(), "Exception");
     EXPECT_EQ(e.message(), "Unknown field type: SEQ");
   }
-  EXPECT_FALSE(std::filesystem::exists(job.xml));
-  EXPECT_TRUE(job.attach.empty());
+  EXPECT_FALSE(std::filesystem::exists(job.xml_path));
+  EXPECT_TRUE(job.written_files.empty());
 }
 
 TEST_F(XmlTest, CreateFailureIsNotListed) {
   WriteFile(Name("blocker"), "x");
-  Open({{"ID", FieldType::ftInteger, 0}}, {{Value::Integer(1)}});
-  job.xml = Name("blocker/x.xml");
+  Open({{"ID", FieldType::kInteger, 0}}, {{Value::Integer(1)}});
+  job.xml_path = Name("blocker/x.xml");
   try {
     Write();
     FAIL() << "no error";
@@ -239,7 +318,7 @@ TEST_F(XmlTest, CreateFailureIsNotListed) {
     EXPECT_EQ(e.class_name(), kEFCreateError);
     EXPECT_EQ(e.message(), "Cannot create file \"" + dir.path() + "/blocker/x.xml\". Not a directory");
   }
-  EXPECT_TRUE(job.attach.empty());
+  EXPECT_TRUE(job.written_files.empty());
 }
 
 }  // namespace

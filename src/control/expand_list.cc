@@ -1,0 +1,104 @@
+#include "common/error.h"
+#include "common/guid.h"
+#include "control/list_file.h"
+
+namespace ostrevane {
+namespace {
+
+// Formats that are still not given take the program defaults (first job,
+// or a job with -clear) or the previous job's values.
+void FillFormats(Job& job, const Job& from) {
+  if (job.date_pattern.empty()) job.date_pattern = from.date_pattern;
+  if (job.time_pattern.empty()) job.time_pattern = from.time_pattern;
+  if (job.csv_separator.empty()) job.csv_separator = from.csv_separator;
+  if (job.csv_quote.empty()) job.csv_quote = from.csv_quote;
+  if (job.csv_code_page == 255) job.csv_code_page = from.csv_code_page;
+}
+
+// What a line leaves empty it takes from the line above, field group by
+// field group. Never taken: xml_template, ftp_folder, list_line, written_files, id,
+// timestamp, starts_afresh.
+void Inherit(Job& job, const Job& above) {
+  for (auto field :
+       {&Job::sql, &Job::csv_path, &Job::xml_path, &Job::post_sql, &Job::per_record_sql})
+    if ((job.*field).empty()) job.*field = above.*field;
+  if (job.mail_to.empty()) {
+    // The template belongs to the recipients: it replaces one given here.
+    job.mail_to = above.mail_to;
+    job.report_template = above.report_template;
+  }
+  if (job.http_url.empty())
+    job.http_url = above.http_url, job.http_login = above.http_login,
+    job.http_password = above.http_password;
+  if (job.sftp_server.empty())
+    job.sftp_server = above.sftp_server, job.sftp_login = above.sftp_login,
+    job.sftp_password = above.sftp_password;
+  if (job.ftp_server.empty())
+    job.ftp_server = above.ftp_server, job.ftp_login = above.ftp_login,
+    job.ftp_password = above.ftp_password;
+  if (job.csv_fields.empty()) job.csv_fields = above.csv_fields;
+  if (job.sql_parameters.empty()) job.sql_parameters = above.sql_parameters;
+}
+
+}  // namespace
+
+void ExpandList(std::vector<Job>& jobs, const OptionContext& ctx, const Clock& clock) {
+  Job defaults;
+  SetDefaultFormats(defaults);
+  for (size_t i = 0; i < jobs.size(); ++i) {
+    Job& job = jobs[i];
+    const Job* above = i > 0 ? &jobs[i - 1] : nullptr;
+    job.id = NewGuid();
+    job.timestamp = clock.Now();
+
+    std::string c = job.data_link_text;
+    if (!job.starts_afresh && c.empty() && above) {
+      // The line takes its connection from the line above.
+      job.data_link_text = above->data_link_text;
+      if (job.data_link_text.empty()) {
+        // No connection anywhere: nothing else is completed for this job.
+        job.connection_string.clear();
+        continue;
+      }
+      if (job.data_source.empty()) {
+        // Same connection and same data source as the line above: its
+        // connection string already carries any data source it added.
+        job.data_source = above->data_source;
+        job.data_source_name = above->data_source_name;
+        c = above->connection_string;
+      } else {
+        c = job.data_link_text;
+        WithDataSource(c, job.data_source);
+      }
+    } else if (job.data_source.empty()) {
+      job.data_source = DataSourceOf(c);
+      job.data_source_name =
+          ctx.names ? DisplayNameOf(*ctx.names, job.data_source) : job.data_source;
+    } else {
+      WithDataSource(c, job.data_source);
+    }
+    job.connection_string = std::move(c);  // data_link_text itself never receives the data source
+
+    const bool fresh = job.starts_afresh || !above;
+    FillFormats(job, fresh ? defaults : *above);
+    if (!fresh) Inherit(job, *above);
+  }
+}
+
+std::string DataSourceOf(std::string_view init_string) {
+  constexpr std::string_view kKey = "Data Source=";
+  const size_t at = init_string.find(kKey);
+  if (at == std::string_view::npos) return {};
+  const size_t begin = at + kKey.size();
+  const size_t end = init_string.find(';', begin);
+  return std::string(init_string.substr(begin, end == std::string_view::npos ? end : end - begin));
+}
+
+void WithDataSource(std::string& init_string, std::string_view data_source) {
+  if (init_string.find("Data Source=") != std::string::npos)
+    throw Exception("Data Source already implemented");
+  init_string += "; Data Source=";
+  init_string += data_source;
+}
+
+}  // namespace ostrevane

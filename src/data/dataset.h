@@ -1,0 +1,180 @@
+// The data-access interface the jobs use: a connection, queries on it, the
+// fields of an open result set and the parameters of a statement. One
+// worker owns its connection and queries and uses them on its own thread.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "data/connection_string.h"
+#include "data/db/backend.h"
+#include "data/row_store.h"
+#include "data/value.h"
+
+namespace ostrevane {
+
+class Query;
+
+// A field of the open result set; its value is the current record's.
+class Field {
+ public:
+  Field(const Query* query, size_t index, FieldDef def)
+      : query_(query), index_(index), def_(std::move(def)), display_label(def_.name) {}
+
+  const std::string& name() const { return def_.name; }
+  FieldType type() const { return def_.type; }
+  int64_t size() const { return def_.size; }
+  size_t index() const { return index_; }
+  const Value& value() const;
+  bool IsNull() const { return value().IsNull(); }
+
+ private:
+  const Query* query_;
+  size_t index_;
+  FieldDef def_;
+
+ public:
+  std::string display_label;
+};
+
+// A statement parameter, made from a ":name" placeholder.
+struct Param {
+  std::string name;
+  FieldType type = FieldType::kUnknown;
+  Value value;  // null until set
+};
+
+class Params {
+ public:
+  // The first parameter of that name, ASCII case folded; null when absent.
+  Param* Find(std::string_view name);
+  size_t size() const { return items_.size(); }
+  Param& operator[](size_t i) { return items_[i]; }
+  const Param& operator[](size_t i) const { return items_[i]; }
+  std::vector<Param>& items() { return items_; }
+
+ private:
+  std::vector<Param> items_;
+};
+
+// Makes the backend for a connection string; tests pass fakes.
+using BackendFactory = std::function<std::unique_ptr<Backend>(const ConnectionString&)>;
+
+class Connection {
+ public:
+  explicit Connection(BackendFactory factory = MakeBackend);
+  ~Connection();  // rolls back an open transaction and closes; never throws
+  Connection(const Connection&) = delete;
+  Connection& operator=(const Connection&) = delete;
+
+  void set_connection_string(std::string s) { connection_string_ = std::move(s); }
+  const std::string& connection_string() const { return connection_string_; }
+  void set_connection_timeout(int seconds) { connection_timeout_ = seconds; }
+  void set_command_timeout(int seconds) { command_timeout_ = seconds; }
+  int command_timeout() const { return command_timeout_; }
+
+  void Open();
+  void Close();
+  bool connected() const { return backend_ != nullptr; }
+  void BeginTransaction();
+  void Commit();
+  void Rollback();
+  bool in_transaction() const { return in_transaction_; }
+
+  Backend& backend();  // only while connected
+
+ private:
+  BackendFactory factory_;
+  std::string connection_string_;
+  int connection_timeout_ = 15;
+  int command_timeout_ = 30;
+  std::unique_ptr<Backend> backend_;
+  bool in_transaction_ = false;
+};
+
+// The placeholders of a SQL text, in order: ":name" where the name ends at
+// a space, CR, LF, ",", ";" or ")"; quoted text ('...', "...", `...`) is
+// skipped; "::" is no placeholder. Each entry gives the name and the
+// position and length of the whole placeholder (colon included) in `sql`.
+struct Placeholder {
+  std::string name;
+  size_t pos;
+  size_t length;
+};
+std::vector<Placeholder> FindPlaceholders(std::string_view sql);
+
+// A statement with its SQL text as lines, its parameters and, once open,
+// its result set. Results are read forward; set_rewindable(true) before
+// Open() keeps the rows read so that First() can start a second pass.
+class Query {
+ public:
+  explicit Query(Connection& connection);
+  ~Query();
+  Query(const Query&) = delete;
+  Query& operator=(const Query&) = delete;
+
+  // SQL text. Every change closes the query and rebuilds the parameters
+  // from the placeholders (parsed lazily, on the next use).
+  void SetSql(std::string_view text);
+  void ClearSql();
+  void AddLine(std::string_view line);
+  size_t LineCount() const { return lines_.size(); }
+  const std::string& Line(size_t i) const { return lines_[i]; }
+  const std::vector<std::string>& lines() const { return lines_; }
+  std::string Sql() const;  // lines joined with "\n"
+
+  Params& params();
+  void set_command_timeout(int seconds) { command_timeout_ = seconds; }
+  void set_rewindable(bool on) { rewindable_ = on; }
+
+  // Executes and opens the result set, positioned on the first record.
+  void Open();
+  void Close();
+  bool active() const { return cursor_ != nullptr; }
+  // Executes without a result set.
+  void Execute();
+
+  // 0 for an empty result; the number of records once all were read in a
+  // rewindable query; -1 while it is not known.
+  int64_t RecordCount() const;
+  void First();
+  void Next();
+  bool Eof() const { return eof_; }
+
+  size_t FieldCount() const { return fields_.size(); }
+  Field& FieldAt(size_t i) { return *fields_[i]; }
+  const Field& FieldAt(size_t i) const { return *fields_[i]; }
+  // The first field of that name, ASCII case folded; null when absent.
+  Field* FindField(std::string_view name);
+
+  const std::vector<Value>& current_row() const;
+
+ private:
+  void ParseParams();
+  std::string PositionalSql(std::vector<BoundParam>& bound);
+  bool FetchRow();
+
+  Connection& connection_;
+  std::vector<std::string> lines_;
+  Params params_;
+  bool params_dirty_ = true;
+  // The text and its placeholders as last parsed (valid while not dirty).
+  std::string sql_text_;
+  std::vector<Placeholder> places_;
+  int command_timeout_ = 30;
+  bool rewindable_ = false;
+
+  std::unique_ptr<Cursor> cursor_;
+  std::vector<std::unique_ptr<Field>> fields_;
+  std::vector<Value> row_;  // the current record
+  RowStore kept_;           // every row read, when rewindable
+  size_t pos_ = 0;          // index of the current record in kept_
+  bool fetched_all_ = false;
+  bool moved_ = false;  // Next() was called since Open()
+  bool eof_ = true;
+};
+
+}  // namespace ostrevane

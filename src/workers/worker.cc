@@ -1,0 +1,54 @@
+#include "workers/worker.h"
+
+namespace ostrevane {
+
+Worker::Worker(ReadyList& ready_list, ManualResetEvent& response_event, std::mutex& writer_lock,
+               WorkerSettings settings)
+    : ready_list_(ready_list),
+      response_event_(response_event),
+      writer_lock_(writer_lock),
+      settings_(std::move(settings)),
+      messages_(settings_.format),
+      thread_([this] { Run(); }) {}
+
+Worker::~Worker() {
+  RequestStop();
+  job_event_.Set();
+  WaitFinished();
+}
+
+void Worker::WaitFinished() {
+  if (thread_.joinable()) thread_.join();
+}
+
+void Worker::Run() {
+  {
+    // The connection and queries live on this thread, for all its jobs.
+    Connection connection(settings_.backend_factory);
+    connection.set_connection_timeout(settings_.connection_timeout);
+    connection.set_command_timeout(settings_.command_timeout);
+    Query query(connection);
+    query.set_command_timeout(settings_.command_timeout);
+    Query record_query(connection);
+    for (;;) {
+      job_event_.Reset();
+      // A termination requested while the last job ran must not be lost
+      // with the reset above.
+      if (stop_requested_.load()) break;
+      {
+        std::lock_guard<std::mutex> lock(ready_list_.mu);
+        ready_list_.workers.push_back(this);
+      }
+      response_event_.Set();
+      job_event_.Wait();
+      if (stop_requested_.load()) break;
+      messages_.Clear();
+      JobResources r{connection, query,        record_query, job_,
+                     settings_,  writer_lock_, messages_,    stop_requested_};
+      RunJob(r);
+    }
+  }
+  finished_.store(true);
+}
+
+}  // namespace ostrevane

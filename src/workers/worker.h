@@ -1,0 +1,66 @@
+// A worker of the pool: a thread that reports itself ready, waits for its
+// job event, runs the job the dispatcher copied into it, and reports again
+// with the job's lines. The dispatcher creates, serves and retires workers;
+// see dispatcher.h for the hand-off protocol.
+#pragma once
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "common/thread_annotations.h"
+#include "control/job.h"
+#include "workers/event.h"
+#include "workers/job_run.h"
+
+namespace ostrevane {
+
+class Worker;
+
+// The ready list: workers that have reported and wait for the dispatcher.
+struct ReadyList {
+  std::mutex mu;
+  std::vector<Worker*> workers GUARDED_BY(mu);
+};
+
+class Worker {
+ public:
+  // The thread starts at once, with its own copy of `settings`.
+  Worker(ReadyList& ready_list, ManualResetEvent& response_event, std::mutex& writer_lock,
+         WorkerSettings settings);
+  // Requests termination, wakes the thread and joins it.
+  ~Worker();
+  Worker(const Worker&) = delete;
+  Worker& operator=(const Worker&) = delete;
+
+  // The job to run next. Written only by the dispatcher, and only while the
+  // worker is in the ready list waiting on its job event.
+  Job& job() { return job_; }
+  // The lines of the job that just ended; read by the dispatcher under the
+  // same rule as job().
+  const std::vector<std::string>& lines() const { return messages_.lines(); }
+  ManualResetEvent& job_event() { return job_event_; }
+
+  void RequestStop() { stop_requested_.store(true); }
+  bool finished() const { return finished_.load(); }
+  // Waits until the thread body has returned.
+  void WaitFinished();
+
+ private:
+  void Run();
+
+  ReadyList& ready_list_;
+  ManualResetEvent& response_event_;
+  std::mutex& writer_lock_;  // the writer lock, shared by the pool
+  const WorkerSettings settings_;
+  ManualResetEvent job_event_;
+  Job job_;
+  MessageList messages_;
+  std::atomic<bool> stop_requested_{false};
+  std::atomic<bool> finished_{false};
+  std::thread thread_;  // last: starts after every other member exists
+};
+
+}  // namespace ostrevane

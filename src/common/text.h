@@ -17,6 +17,7 @@ bool IsBlank(std::string_view s);
 // ASCII letters compared without regard to case; other bytes exactly.
 bool IEquals(std::string_view a, std::string_view b);
 bool IStartsWith(std::string_view s, std::string_view prefix);
+inline bool IsAsciiDigit(char c) { return c >= '0' && c <= '9'; }
 char ToUpperAscii(char c);
 std::string ToUpperAscii(std::string_view s);
 std::string ToLowerAscii(std::string_view s);

@@ -2,10 +2,10 @@
 
 #include <limits>
 
+#include "common/text.h"
+
 namespace ostrevane {
 namespace {
-
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
 // A decimal split into its sign, integer digits and fraction digits, with
 // any exponent applied by moving the point.
@@ -25,7 +25,7 @@ std::optional<Decimal> Parse(std::string_view t) {
   size_t point = std::string::npos;
   bool any = false;
   for (; i < t.size(); ++i) {
-    if (IsDigit(t[i])) {
+    if (IsAsciiDigit(t[i])) {
       digits += t[i];
       any = true;
     } else if (t[i] == '.' && point == std::string::npos) {
@@ -44,7 +44,7 @@ std::optional<Decimal> Parse(std::string_view t) {
     if (i == t.size()) return std::nullopt;
     long exp = 0;
     for (; i < t.size(); ++i) {
-      if (!IsDigit(t[i]) || exp > 100000) return std::nullopt;
+      if (!IsAsciiDigit(t[i]) || exp > 100000) return std::nullopt;
       exp = exp * 10 + (t[i] - '0');
     }
     long p = long(point) + (neg ? -exp : exp);

@@ -11,6 +11,7 @@
 #include "common/path.h"
 #include "common/text.h"
 #include "data/db/backend.h"
+#include "data/db/sqlite_datetime.h"
 #include "data/db/sqlite_types.h"
 
 namespace ostrevane {

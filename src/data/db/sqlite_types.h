@@ -48,21 +48,4 @@ void SettleRule(ColumnRule& rule, Storage first);
 // fields always get text.
 void ConvertValue(const ColumnRule& rule, const RawValue& raw, Value& out);
 
-// The date-time of an ISO-8601 text "YYYY-MM-DD", "YYYY-MM-DD HH:MM",
-// "YYYY-MM-DD HH:MM:SS[.fff...]" ("T" in place of the space allowed), or a
-// time alone "HH:MM[:SS[.fff...]]" (on day 0). Fractions beyond the
-// millisecond are cut. False for anything else (time-zone suffixes
-// included).
-bool ParseIsoDateTime(std::string_view text, double& out);
-
-// A number stored in a date-time column: from 0 up to 5373484.5 a Julian
-// day number, otherwise seconds since 1970-01-01 00:00:00 (SQLite's own
-// "auto" reading). No time-zone conversion. False outside years 1..9999.
-bool NumericDateTime(double number, double& out);
-
-// The text of a date-time for binding: "YYYY-MM-DD HH:MM:SS" with ".fff"
-// when there are milliseconds; the date alone for kDate, the time alone
-// for kTime.
-std::string DateTimeToIso(double value, FieldType type);
-
 }  // namespace ostrevane::sqlite

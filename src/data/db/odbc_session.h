@@ -1,0 +1,93 @@
+// What the parts of the ODBC backend share: owned handles, the session of
+// one connection (its driver's width, its secrets, its live cursors),
+// diagnostics as one line, and the tests that tell a Unicode driver.
+#pragma once
+
+#include <sql.h>
+#include <sqlext.h>
+
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "common/error.h"
+#include "common/text.h"
+#include "data/connection_string.h"
+
+namespace ostrevane::odbc {
+
+static_assert(sizeof(SQLWCHAR) == sizeof(char16_t), "unixODBC with 2-byte SQLWCHAR expected");
+
+inline std::u16string Wide(std::string_view utf8) { return Utf8ToUtf16(utf8); }
+inline SQLWCHAR* W(std::u16string& s) { return reinterpret_cast<SQLWCHAR*>(s.data()); }
+inline std::string Narrow(const SQLWCHAR* w, size_t n) {
+  return Utf16ToUtf8(std::u16string_view(reinterpret_cast<const char16_t*>(w), n));
+}
+
+inline bool Ok(SQLRETURN rc) { return rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO; }
+
+// The diagnostic records of a handle as one line.
+std::string Diagnostics(SQLSMALLINT type, SQLHANDLE h, bool wide);
+
+// Owns one ODBC handle.
+class Handle {
+ public:
+  Handle() = default;
+  Handle(SQLSMALLINT type, SQLHANDLE h) : type_(type), h_(h) {}
+  Handle(Handle&& o) noexcept : type_(o.type_), h_(o.h_) { o.h_ = SQL_NULL_HANDLE; }
+  Handle& operator=(Handle&& o) noexcept {
+    if (this != &o) {
+      Reset();
+      type_ = o.type_;
+      h_ = o.h_;
+      o.h_ = SQL_NULL_HANDLE;
+    }
+    return *this;
+  }
+  ~Handle() { Reset(); }
+  void Reset() {
+    if (h_ != SQL_NULL_HANDLE) SQLFreeHandle(type_, h_);
+    h_ = SQL_NULL_HANDLE;
+  }
+  SQLHANDLE get() const { return h_; }
+  explicit operator bool() const { return h_ != SQL_NULL_HANDLE; }
+
+ private:
+  SQLSMALLINT type_ = 0;
+  SQLHANDLE h_ = SQL_NULL_HANDLE;
+};
+
+// Whether the connected driver's library has the Unicode entry points. The
+// driver manager has loaded it; it is found among the loaded libraries by
+// the file name it reports or the one registered for it (`names`).
+bool DriverIsWide(SQLHDBC dbc, std::vector<std::string> names);
+
+// Names that identify the driver a connection will use: the Driver key, or
+// the DSN's driver, and the library file registered for it.
+std::vector<std::string> DriverNames(SQLHENV env, const std::string& driver,
+                                     const std::string& dsn);
+
+class OdbcCursor;
+
+// The connection shared by the backend and its cursors.
+struct Session {
+  Handle env, dbc;
+  bool connected = false;
+  bool wide = false;                 // the driver has the Unicode entry points
+  std::vector<std::string> secrets;  // scrubbed from every message
+  std::set<OdbcCursor*> cursors;     // alive, holding statement handles
+
+  [[noreturn]] void Fail(SQLSMALLINT type, SQLHANDLE h) const { Fail(Diagnostics(type, h, wide)); }
+  [[noreturn]] void Fail(std::string message) const {
+    for (const std::string& s : secrets)
+      if (!s.empty()) message = ReplaceAll(message, s, "***");
+    throw Error(kEDatabaseError, MaskPasswords(message));
+  }
+  SQLHDBC Dbc() const {
+    if (!connected) throw Error(kEDatabaseError, "The connection is closed");
+    return dbc.get();
+  }
+};
+
+}  // namespace ostrevane::odbc

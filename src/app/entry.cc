@@ -90,14 +90,14 @@ int RunListMode(RunState& run, const std::string& list_file) {
   }
 
   run.log->AddNote("Ostrevane v00006");
-  WorkerSettings ws;
-  ws.format = run.format;
-  ws.mail = run.settings.mail;
-  ws.http_proxy = run.settings.http_proxy;
-  ws.connection_timeout = run.settings.connection_timeout;
-  ws.command_timeout = run.settings.command_timeout;
+  WorkerSettings worker_settings;
+  worker_settings.format = run.format;
+  worker_settings.mail = run.settings.mail;
+  worker_settings.http_proxy = run.settings.http_proxy;
+  worker_settings.connection_timeout = run.settings.connection_timeout;
+  worker_settings.command_timeout = run.settings.command_timeout;
   LogFilesSink sink(*run.log);
-  const bool error = RunJobsOnPool(jobs, run.settings.thread_count, ws, sink);
+  const bool error = RunJobsOnPool(jobs, run.settings.thread_count, worker_settings, sink);
   run.log->Close();
 
   std::string path = NormalizePath(run.settings.log_dir);

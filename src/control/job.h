@@ -50,8 +50,8 @@ struct Job {
   std::string mail_to;          // -mail: recipients
   std::string report_template;  // -frtemplate: report template of the HTML mail body
   std::string sftp_server, sftp_login, sftp_password;  // no option sets these yet
-  std::string http_url, http_login, http_password;     // -http
-  std::string ftp_server, ftp_login, ftp_password;     // -ftp
+  std::string http_url, http_login, http_password;     // -http: from settings.ini
+  std::string ftp_server, ftp_login, ftp_password;     // -ftp: from settings.ini
   std::string ftp_folder;                              // -ftpdir
 
   std::vector<std::string> written_files;  // files written for this job, in order

@@ -43,9 +43,9 @@ void Worker::Run() {
       job_event_.Wait();
       if (stop_requested_.load()) break;
       messages_.Clear();
-      JobResources r{connection, query,        record_query, job_,
-                     settings_,  writer_lock_, messages_,    stop_requested_};
-      RunJob(r);
+      JobResources resources{connection, query,        record_query, job_,
+                             settings_,  writer_lock_, messages_,    stop_requested_};
+      RunJob(resources);
     }
   }
   finished_.store(true);

@@ -74,7 +74,7 @@ bool ScanFor12Hour(std::string_view p, size_t from) {
 struct PatternStep {
   bool is_text = false;
   std::string_view text;
-  char spec = 0;
+  char specifier = 0;
   size_t count = 0;  // the run, for the specifiers that take one (else 1)
   size_t start = 0;  // where the step begins in the pattern
 };
@@ -174,7 +174,7 @@ void Formatter::Run(std::string_view p, int level) {
       continue;
     }
     const size_t k = s.count;
-    switch (s.spec) {
+    switch (s.specifier) {
       case 'Y': {
         const int year = Parts().year;
         if (k <= 2)
@@ -318,7 +318,7 @@ bool DateTimePattern::Prepare(const FormatSettings& formats) {
       continue;
     }
     const size_t k = s.count;
-    switch (s.spec) {
+    switch (s.specifier) {
       case 'Y':
         number(k <= 2 ? Part::kYear2 : Part::kYear4, k <= 2 ? 2 : 4);
         break;

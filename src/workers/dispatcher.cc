@@ -28,12 +28,12 @@ bool RunJobsOnPool(const std::vector<Job>& jobs, int thread_count, const WorkerS
     response.Wait();
     std::lock_guard<std::mutex> lock(ready.mu);
     for (Worker* worker : ready.workers) {
-      for (const std::string& line : worker->lines()) {
-        if (line.find("[ERROR]") != std::string::npos) {
+      for (const MessageLine& line : worker->lines()) {
+        if (line.is_error) {
           error_flag = true;
-          sink.AddError(line);
+          sink.AddError(line.text);
         } else {
-          sink.AddLine(line);
+          sink.AddLine(line.text);
         }
       }
       if (next_job < jobs.size()) {

@@ -28,7 +28,7 @@ class ReportSink {
 };
 
 // Runs every job once, in list order, on thread_count workers (at least 1)
-// and returns whether any reported line contained "[ERROR]". If printing
+// and returns whether any job reported an error line. If printing
 // fails, the exception leaves after every worker has stopped; jobs still
 // running then are rolled back, not committed.
 bool RunJobsOnPool(const std::vector<Job>& jobs, int thread_count, const WorkerSettings& settings,

@@ -4,7 +4,9 @@
 
 #include <map>
 
+#include "control/options.h"
 #include "testing/memory_backend.h"
+#include "testing/temp_dir.h"
 
 namespace ostrevane {
 namespace {
@@ -77,20 +79,31 @@ TEST(DispatchTest, EmptyListRetiresEveryWorkerQuietly) {
   EXPECT_TRUE(db->calls.empty());
 }
 
-TEST(DispatchTest, ANoteThatMentionsErrorSetsTheErrorFlag) {
+// A line is an error by the tag the program gave it: a note that happens to
+// hold "[ERROR]" (a file name) is no error, an error whose text holds it is.
+TEST(DispatchTest, TheErrorFlagFollowsTheTagNotTheText) {
+  testing::TempDir dir;
   auto db = std::make_shared<MemoryDatabase>();
+  db->results.push_back({{{"ID", FieldType::kInteger, 0}}, {{Value::Integer(1)}}});
   WorkerSettings settings;
   settings.backend_factory = MemoryFactory(db);
-  RecordingSink sink;
   std::vector<Job> jobs = ScriptJobs(1, 0);
-  jobs[0].sql = "select 1";
+  SetDefaultFormats(jobs[0]);
+  jobs[0].csv_path = dir.path() + "/[ERROR].csv";
+  RecordingSink notes;
+  EXPECT_FALSE(RunJobsOnPool(jobs, 1, settings, notes));
+  EXPECT_TRUE(notes.errors.empty());
+  ASSERT_GE(notes.lines.size(), 2u);
+  EXPECT_NE(notes.lines[1].find("saved file " + jobs[0].csv_path), std::string::npos);
+
   // A connection that fails with a text holding the tag on purpose.
   settings.backend_factory = [](const ConnectionString&) -> std::unique_ptr<Backend> {
     throw Error("Exception", "bad name [ERROR] inside");
   };
-  EXPECT_TRUE(RunJobsOnPool(jobs, 2, settings, sink));
-  ASSERT_EQ(sink.errors.size(), 1u);
-  EXPECT_NE(sink.errors[0].find("bad name [ERROR] inside"), std::string::npos);
+  RecordingSink failures;
+  EXPECT_TRUE(RunJobsOnPool(ScriptJobs(1, 0), 2, settings, failures));
+  ASSERT_EQ(failures.errors.size(), 1u);
+  EXPECT_NE(failures.errors[0].find("bad name [ERROR] inside"), std::string::npos);
 }
 
 TEST(DispatchTest, AFailingSinkStopsTheRunAndRollsRunningJobsBack) {

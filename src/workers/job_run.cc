@@ -105,7 +105,7 @@ void RunResultJob(JobResources& run) {
 }  // namespace
 
 void MessageList::Add(const std::string& text, int tag) {
-  lines_.push_back(WorkerLine(NowLocal(), tag, text, formats_));
+  lines_.push_back({WorkerLine(NowLocal(), tag, text, formats_), tag == kTagError});
 }
 
 bool NeedsSecondPass(const Job& job) {

@@ -25,6 +25,14 @@ struct WorkerSettings {
   BackendFactory backend_factory = MakeBackend;
 };
 
+// One line of a job's report. Whether it is an error is decided by the tag
+// the program gave it, never by what the text says: a file may well be
+// named "[ERROR].csv".
+struct MessageLine {
+  std::string text;  // time, tag, message
+  bool is_error = false;
+};
+
 // The message list of a worker: the lines of its current job.
 class MessageList {
  public:
@@ -32,11 +40,11 @@ class MessageList {
   // Appends one line: time, tag ("[NOTE]   " for 0, "[ERROR]  " for 1), message.
   void Add(const std::string& text, int tag);
   void Clear() { lines_.clear(); }
-  const std::vector<std::string>& lines() const { return lines_; }
+  const std::vector<MessageLine>& lines() const { return lines_; }
 
  private:
   const FormatSettings& formats_;
-  std::vector<std::string> lines_;
+  std::vector<MessageLine> lines_;
 };
 
 // Everything one job run uses; the worker owns it all.

@@ -40,7 +40,7 @@ class Worker {
   Job& job() { return job_; }
   // The lines of the job that just ended; read by the dispatcher under the
   // same rule as job().
-  const std::vector<std::string>& lines() const { return messages_.lines(); }
+  const std::vector<MessageLine>& lines() const { return messages_.lines(); }
   ManualResetEvent& job_event() { return job_event_; }
 
   void RequestStop() { stop_requested_.store(true); }

@@ -4,35 +4,20 @@
 // server passwords left out).
 #include <cstdio>
 
+#include "common/text.h"
 #include "control/list_file.h"
 #include "data/connection_string.h"
 
 namespace ostrevane {
 namespace {
 
-// Control characters (possible in file contents) shown as \xHH, so every
-// value stays on its own line.
-std::string Printable(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (char c : text) {
-    const unsigned char u = static_cast<unsigned char>(c);
-    if (u < 0x20 || u == 0x7F) {
-      char hex[8];
-      std::snprintf(hex, sizeof hex, "\\x%02X", u);
-      out += hex;
-    } else {
-      out += c;
-    }
-  }
-  return out;
-}
-
 std::string Bytes(const std::string& text) {
   return std::to_string(text.size()) + (text.size() == 1 ? " byte" : " bytes");
 }
 
-std::string Quoted(const std::string& c) { return c.empty() ? "none" : "\"" + Printable(c) + "\""; }
+std::string Quoted(const std::string& c) {
+  return c.empty() ? "none" : "\"" + ShowControlCharacters(c) + "\"";
+}
 
 class Block {
  public:
@@ -62,41 +47,43 @@ std::vector<std::string> DescribeJobs(const std::vector<Job>& jobs) {
     const bool result_job = !job.csv_path.empty() || !job.xml_path.empty();
     b.Add("kind", result_job ? "result (writes files)"
                              : "script (no result file: the SQL runs as batches)");
-    b.Add("connection",
-          job.connection_string.empty() ? "none" : Printable(MaskPasswords(job.connection_string)));
+    b.Add("connection", job.connection_string.empty()
+                            ? "none"
+                            : ShowControlCharacters(MaskPasswords(job.connection_string)));
     if (job.data_source.empty())
       b.Add("data source", "none");
     else if (job.data_source_name == job.data_source)
-      b.Add("data source", Printable(job.data_source));
+      b.Add("data source", ShowControlCharacters(job.data_source));
     else
-      b.Add("data source",
-            Printable(job.data_source) + " (" + Printable(job.data_source_name) + ")");
+      b.Add("data source", ShowControlCharacters(job.data_source) + " (" +
+                               ShowControlCharacters(job.data_source_name) + ")");
     b.Add("sql", job.sql.empty() ? "none" : Bytes(job.sql));
     if (!job.post_sql.empty()) b.Add("post-sql", Bytes(job.post_sql));
     if (!job.per_record_sql.empty()) b.Add("post-rec sql", Bytes(job.per_record_sql));
-    if (!job.csv_path.empty()) b.Add("csv", Printable(job.csv_path));
-    if (!job.xml_path.empty()) b.Add("xml", Printable(job.xml_path));
+    if (!job.csv_path.empty()) b.Add("csv", ShowControlCharacters(job.csv_path));
+    if (!job.xml_path.empty()) b.Add("xml", ShowControlCharacters(job.xml_path));
     if (!job.xml_template.empty())
-      b.Add("xml template", Printable(job.xml_template) + " (no XML output)");
+      b.Add("xml template", ShowControlCharacters(job.xml_template) + " (no XML output)");
     b.Add("csv format", "separator " + Quoted(job.csv_separator) + ", quote " +
                             Quoted(job.csv_quote) + ", code page " +
                             std::to_string(job.csv_code_page) +
                             (job.csv_code_page == 1 ? " (UTF-16LE)" : " (8-bit)"));
     b.Add("?DATE ?TIME", Quoted(job.date_pattern) + " " + Quoted(job.time_pattern));
     if (!job.mail_to.empty())
-      b.Add("mail",
-            Printable(job.mail_to) + (job.report_template.empty()
-                                          ? ""
-                                          : " (template " + Printable(job.report_template) + ")"));
-    if (!job.http_url.empty()) b.Add("http", Printable(job.http_url));
+      b.Add("mail", ShowControlCharacters(job.mail_to) +
+                        (job.report_template.empty()
+                             ? ""
+                             : " (template " + ShowControlCharacters(job.report_template) + ")"));
+    if (!job.http_url.empty()) b.Add("http", ShowControlCharacters(job.http_url));
     if (!job.ftp_server.empty())
-      b.Add("ftp", Printable(job.ftp_server) + " (folder " + Quoted(job.ftp_folder) + ")");
+      b.Add("ftp",
+            ShowControlCharacters(job.ftp_server) + " (folder " + Quoted(job.ftp_folder) + ")");
     if (job.mail_to.empty() && job.http_url.empty() && job.ftp_server.empty())
       b.Add("delivery", "none");
     for (const NameValue& f : job.csv_fields)
-      b.Add("field", Printable(f.name) + " = " + Printable(f.value));
+      b.Add("field", ShowControlCharacters(f.name) + " = " + ShowControlCharacters(f.value));
     for (const NameValue& p : job.sql_parameters)
-      b.Add("param", Printable(p.name) + " = " + Printable(p.value));
+      b.Add("param", ShowControlCharacters(p.name) + " = " + ShowControlCharacters(p.value));
   }
   if (!out.empty()) out.emplace_back();
   out.push_back(std::to_string(jobs.size()) + (jobs.size() == 1 ? " job" : " jobs"));

@@ -53,7 +53,7 @@ TEST(DescribeJobsTest, OneBlockPerJobWithoutPasswords) {
       "  ftp            ftp.example (folder none)",
       "  field          ID = yyyy-mm-dd hh:nn:ss",
       "  param          a = 1=2",
-      "  param          b\\x0A = ",
+      "  param          b\\n = ",
       "",
       "job 2, list line 7",
       "  kind           script (no result file: the SQL runs as batches)",

@@ -44,4 +44,10 @@ void AppendUtf16Le(std::string& out, std::string_view utf8);
 // Replaces invalid UTF-8 sequences by U+FFFD.
 std::string SanitizeUtf8(std::string_view s);
 
+// The text with every control character (C0 and DEL) shown visibly: "\r",
+// "\n", "\t", otherwise "\x" and two hex digits. Text from data, files
+// or servers passes through this on its way into a log, error or console
+// line, so that one entry stays one line and none can be forged.
+std::string ShowControlCharacters(std::string_view s);
+
 }  // namespace ostrevane

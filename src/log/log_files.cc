@@ -131,27 +131,22 @@ void LogFiles::AppendTo(Which which, std::string_view text) {
 }
 
 void LogFiles::AddNote(std::string_view text) {
-  std::string line = TimeText(clock_.Now(), formats_);
-  line += ' ';
-  line += text;
-  line += "\r\n";
-  AppendTo(kLog, line);
-  ConsoleLine(text);
+  const std::string shown = ShowControlCharacters(text);
+  AppendTo(kLog, TimeText(clock_.Now(), formats_) + ' ' + shown + "\r\n");
+  ConsoleLine(shown);
 }
 
 void LogFiles::AddLine(std::string_view text) {
-  std::string line(text);
-  line += "\r\n";
-  AppendTo(kLog, line);
-  ConsoleLine(text);
+  const std::string shown = ShowControlCharacters(text);
+  AppendTo(kLog, shown + "\r\n");
+  ConsoleLine(shown);
 }
 
 void LogFiles::AddError(std::string_view text) {
-  std::string line(text);
-  line += "\r\n";
-  AppendTo(kLog, line);
-  AppendTo(kErr, line);
-  ConsoleLine(text);
+  const std::string shown = ShowControlCharacters(text);
+  AppendTo(kLog, shown + "\r\n");
+  AppendTo(kErr, shown + "\r\n");
+  ConsoleLine(shown);
 }
 
 void LogFiles::Close() {

@@ -34,6 +34,8 @@ class LogFiles {
 
   void set_run_stamp(std::string stamp) { run_stamp_ = std::move(stamp); }
 
+  // Each of these writes one line: control characters in `text` are shown
+  // visibly (ShowControlCharacters), so no text can start a line of its own.
   // Log file: time, space, text; console: the text.
   void AddNote(std::string_view text);
   // Log file and console: the text.

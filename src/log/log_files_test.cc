@@ -76,22 +76,26 @@ TEST(LogFilesTest, ByteLayoutOfLogAndErrorFiles) {
   const FormatSettings formats;
   const std::string note =
       WorkerLine(kClock.Now(), kTagNote, "caf\xC3\xA9 \xF0\x9F\x98\x80", formats);
-  const std::string error = WorkerLine(kClock.Now(), kTagError, "boom", formats);
+  // An error whose text tries to start a line of its own.
+  const std::string error =
+      WorkerLine(kClock.Now(), kTagError, "boom\r\n07:08:09 [NOTE]    Done\x07", formats);
+  const std::string error_shown = WorkerLine(
+      kClock.Now(), kTagError, "boom\\r\\n07:08:09 [NOTE]    Done\\x07", formats);
 
   CaptureStdout();
   logs.AddNote("Ostrevane v00006");
   logs.AddLine(note);
   logs.AddError(error);
-  logs.AddLine("two\nlines");
+  logs.AddLine("two\n\tlines");
   const std::string console = GetCapturedStdout();
   logs.Close();
 
   // The banner has its time in the file, not on the console.
-  EXPECT_EQ(console, "Ostrevane v00006\n" + note + "\n" + error + "\ntwo\nlines\n");
+  EXPECT_EQ(console, "Ostrevane v00006\n" + note + "\n" + error_shown + "\ntwo\\n\\tlines\n");
   const std::string log = ReadFile(dir / "20240305-070809_log.txt");
-  EXPECT_EQ(log, Utf16LeFile("07:08:09 Ostrevane v00006\r\n" + note + "\r\n" + error +
-                             "\r\ntwo\nlines\r\n"));
-  EXPECT_EQ(ReadFile(dir / "20240305-070809_err.txt"), Utf16LeFile(error + "\r\n"));
+  EXPECT_EQ(log, Utf16LeFile("07:08:09 Ostrevane v00006\r\n" + note + "\r\n" + error_shown +
+                             "\r\ntwo\\n\\tlines\r\n"));
+  EXPECT_EQ(ReadFile(dir / "20240305-070809_err.txt"), Utf16LeFile(error_shown + "\r\n"));
 
   // Spelled out once: mark, "é" as E9 00, U+1F600 as a surrogate pair, CR LF.
   EXPECT_EQ(log.substr(0, 4), std::string("\xFF\xFE" "0\x00", 4));

@@ -5,7 +5,46 @@
 namespace ostrevane {
 namespace {
 
-bool IsPasswordKey(std::string_view key) { return IEquals(key, "Password") || IEquals(key, "PWD"); }
+// Password, Pwd, sslpassword and every other key ending in "password", in
+// any case.
+bool IsPasswordKey(std::string_view key) {
+  const std::string lower = ToLowerAscii(Trim(key));
+  constexpr std::string_view kSuffix = "password";
+  return lower == "pwd" ||
+         (lower.size() >= kSuffix.size() &&
+          lower.compare(lower.size() - kSuffix.size(), kSuffix.size(), kSuffix) == 0);
+}
+
+// Where the value that starts at text[i] ends, for masking: a value in
+// quotes ("" or '' inside) or in ODBC braces (}} inside) runs to its closing
+// mark, so a ";" inside it does not end it; then on to the ";" that ends
+// the entry. [inner_begin, inner_end) is the value without its marks.
+// Returns the index after that ";" (or the end of the text).
+size_t ValueEnd(std::string_view text, size_t i, size_t& inner_begin, size_t& inner_end) {
+  while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
+  inner_begin = i;
+  inner_end = std::string_view::npos;
+  if (i < text.size() && (text[i] == '"' || text[i] == '\'' || text[i] == '{')) {
+    const char close = text[i] == '{' ? '}' : text[i];
+    inner_begin = ++i;
+    while (i < text.size()) {
+      if (text[i] == close) {
+        if (i + 1 < text.size() && text[i + 1] == close) {
+          i += 2;
+          continue;
+        }
+        inner_end = i++;
+        break;
+      }
+      ++i;
+    }
+    if (inner_end == std::string_view::npos) inner_end = i;
+  }
+  const size_t semi = text.find(';', i);
+  if (inner_end == std::string_view::npos)
+    inner_end = semi == std::string_view::npos ? text.size() : semi;
+  return semi == std::string_view::npos ? text.size() : semi + 1;
+}
 
 // Parses one value starting at text[i] (after "="); leaves i after the ";"
 // that ends it. Returns the value and whether it was quoted.
@@ -83,26 +122,28 @@ std::string MaskPasswords(std::string_view text) {
   std::string out;
   size_t i = 0;
   while (i < text.size()) {
-    size_t eq = text.find('=', i);
-    size_t semi = text.find(';', i);
+    const size_t eq = text.find('=', i);
+    const size_t semi = text.find(';', i);
     if (eq == std::string_view::npos || (semi != std::string_view::npos && semi < eq)) {
-      size_t end = semi == std::string_view::npos ? text.size() : semi + 1;
+      const size_t end = semi == std::string_view::npos ? text.size() : semi + 1;
       out.append(text.substr(i, end - i));
       i = end;
       continue;
     }
-    std::string_view key = text.substr(i, eq - i);
-    size_t value_start = eq + 1;
-    size_t j = value_start;
-    ParseValue(text, j);  // finds where the value (and its ";") ends
-    out.append(text.substr(i, value_start - i));
-    if (IsPasswordKey(Trim(key))) {
+    size_t inner_begin = 0, inner_end = 0;
+    const size_t end = ValueEnd(text, eq + 1, inner_begin, inner_end);
+    out.append(text.substr(i, eq + 1 - i));
+    if (IsPasswordKey(text.substr(i, eq - i))) {
       out += "***";
-      if (j > value_start && text[j - 1] == ';') out += ';';
+      if (text[end - 1] == ';') out += ';';
     } else {
-      out.append(text.substr(value_start, j - value_start));
+      // A value may be a connection string itself (Extended Properties):
+      // its own password entries are masked too.
+      out.append(text.substr(eq + 1, inner_begin - eq - 1));
+      out += MaskPasswords(text.substr(inner_begin, inner_end - inner_begin));
+      out.append(text.substr(inner_end, end - inner_end));
     }
-    i = j;
+    i = end;
   }
   return out;
 }

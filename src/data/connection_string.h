@@ -26,8 +26,11 @@ class ConnectionString {
   std::vector<std::pair<std::string, std::string>> entries_;
 };
 
-// The text with the values of password keys ("Password", "PWD") replaced
-// by "***", for messages and listings.
+// The text with the value of every password key (Password, Pwd,
+// sslpassword, any key ending in "password"; any case) replaced by "***",
+// for messages and listings. Found by parsing: quoted and braced values,
+// and connection strings nested in values (Extended Properties="...;PWD=x"),
+// are masked whole; text that merely equals a password is left alone.
 std::string MaskPasswords(std::string_view connection_string);
 
 }  // namespace ostrevane

@@ -15,5 +15,28 @@ TEST(ConnectionStringTest, KeysValuesQuotesAndMasking) {
             "Provider=X;Password=***;PWD=***;User ID=u");
 }
 
+TEST(ConnectionStringTest, MaskingFindsEveryPasswordByParsing) {
+  struct {
+    const char* text;
+    const char* masked;
+  } cases[] = {
+      {"Provider=PostgreSQL;Data Source=h;sslpassword=Leak4SslKey;User ID=u",
+       "Provider=PostgreSQL;Data Source=h;sslpassword=***;User ID=u"},
+      {"Provider=ODBC;Driver=x;PWD={Leak5;Brace}};x};UID=u",
+       "Provider=ODBC;Driver=x;PWD=***;UID=u"},
+      {"Provider=MSDASQL;Extended Properties=\"DSN=x;UID=u;PWD=Leak3Ext\";User ID=v",
+       "Provider=MSDASQL;Extended Properties=\"DSN=x;UID=u;PWD=***\";User ID=v"},
+      {"Provider=ODBC;Driver={a;b};Pwd = 'it''s;x' ;Mode=1",
+       "Provider=ODBC;Driver={a;b};Pwd =***;Mode=1"},
+      {"MyAppPassword=k1;PASSWORD=k2", "MyAppPassword=***;PASSWORD=***"},
+      // A password "e": text elsewhere that holds the letter stays as it is.
+      {"Provider=PostgreSQL;User ID=postgres;Password=e",
+       "Provider=PostgreSQL;User ID=postgres;Password=***"},
+      {"Password=", "Password=***"},
+      {"no keys at all; PasswordHint", "no keys at all; PasswordHint"},
+  };
+  for (const auto& row : cases) EXPECT_EQ(MaskPasswords(row.text), row.masked) << row.text;
+}
+
 }  // namespace
 }  // namespace ostrevane

@@ -155,7 +155,6 @@ class OdbcBackend : public Backend {
     const std::vector<std::string> drivers =
         DriverNames(s->env.get(), cs.Get("Driver"), cs.Get("Data Source"));
     OdbcConnectText text = MakeOdbcConnectText(cs, drivers);
-    s->secrets = std::move(text.secrets);
     // The narrow call passes the UTF-8 text unchanged to an ANSI driver.
     SQLCHAR out[1024];
     SQLSMALLINT out_len = 0;

@@ -29,9 +29,6 @@ OdbcConnectText MakeOdbcConnectText(const ConnectionString& cs,
     if (IEquals(key, "Extended Properties")) {
       out.text += value;
       if (!value.empty() && value.back() != ';') out.text += ';';
-      const ConnectionString extended(value);
-      for (const auto& [k, v] : extended.entries())
-        if (IEquals(k, "PWD") || IEquals(k, "Password")) out.secrets.push_back(v);
       continue;
     }
     std::string k = key;
@@ -43,7 +40,6 @@ OdbcConnectText MakeOdbcConnectText(const ConnectionString& cs,
       k = "PWD";
     else if (IEquals(key, "Initial Catalog"))
       k = "DATABASE";
-    if (IEquals(k, "PWD") && !value.empty()) out.secrets.push_back(value);
     out.text += k + "=" + OdbcValue(value) + ";";
   }
   bool sqlite = false, postgres = false;

@@ -10,8 +10,7 @@
 namespace ostrevane {
 
 struct OdbcConnectText {
-  std::string text;                  // "DSN=x;UID=u;PWD={a;b};StepAPI=1;"
-  std::vector<std::string> secrets;  // password values, to keep out of messages
+  std::string text;  // "DSN=x;UID=u;PWD={a;b};StepAPI=1;"
 };
 
 // "Data Source" names the DSN; "User ID", "Password" and "Initial Catalog"

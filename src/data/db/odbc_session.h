@@ -1,5 +1,5 @@
 // What the parts of the ODBC backend share: owned handles, the session of
-// one connection (its driver's width, its secrets, its live cursors),
+// one connection (its driver's width, its live cursors),
 // diagnostics as one line, and the tests that tell a Unicode driver.
 #pragma once
 
@@ -75,13 +75,12 @@ struct Session {
   Handle env, dbc;
   bool connected = false;
   bool wide = false;                 // the driver has the Unicode entry points
-  std::vector<std::string> secrets;  // scrubbed from every message
   std::set<OdbcCursor*> cursors;     // alive, holding statement handles
 
   [[noreturn]] void Fail(SQLSMALLINT type, SQLHANDLE h) const { Fail(Diagnostics(type, h, wide)); }
-  [[noreturn]] void Fail(std::string message) const {
-    for (const std::string& s : secrets)
-      if (!s.empty()) message = ReplaceAll(message, s, "***");
+  // A driver may echo the connection text in its message: its password
+  // entries are masked.
+  [[noreturn]] void Fail(const std::string& message) const {
     throw Error(kEDatabaseError, MaskPasswords(message));
   }
   SQLHDBC Dbc() const {

@@ -41,17 +41,12 @@ using Clock = std::chrono::steady_clock;
 // outlive Close(), after which it only reports that the connection is gone.
 struct Session {
   PGconn* conn = nullptr;
-  std::string password;  // scrubbed from every message
   bool sql_ascii = false;
   class PgCursor* active = nullptr;       // the cursor still receiving rows
   mutable bool copy_out_refused = false;  // a COPY TO STDOUT's data was thrown away
 
-  std::string Scrub(std::string message) const {
-    if (!password.empty()) message = ReplaceAll(message, password, "***");
-    return message;
-  }
   [[noreturn]] void Fail(std::string message) const {
-    throw Error(kEDatabaseError, Scrub(PgOneLine(message)));
+    throw Error(kEDatabaseError, PgOneLine(message));
   }
   [[noreturn]] void FailConnection() const {
     Fail(conn ? PQerrorMessage(conn) : "The connection is closed");
@@ -344,7 +339,6 @@ class PostgresBackend : public Backend {
   void Open(const ConnectionString& cs, int connect_timeout) override {
     Close();
     auto session = std::make_shared<Session>();
-    session->password = cs.Get("Password");
     std::string host, port;
     SplitHostPort(cs.Get("Data Source"), host, port);
     if (port.empty()) port = cs.Get("Port");
@@ -357,7 +351,7 @@ class PostgresBackend : public Backend {
         {"port", port},
         {"dbname", db},
         {"user", cs.Get("User ID")},
-        {"password", session->password},
+        {"password", cs.Get("Password")},
         {"connect_timeout", timeout},
         {"client_encoding", "UTF8"},
         {"application_name", "ostrevane"},

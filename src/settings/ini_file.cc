@@ -101,6 +101,11 @@ void IniFile::Decode(const std::string& bytes) {
   const std::string_view body = std::string_view(bytes).substr(mark_length);
 
   const bool wide = encoding_ == IniEncoding::kUtf16Le || encoding_ == IniEncoding::kUtf16Be;
+  // Half a character at the end means the file was cut or damaged; lines
+  // written back would land one byte out of step, so nothing is read.
+  if (wide && body.size() % 2 != 0)
+    throw Exception("The file " + path_ +
+                    " is UTF-16 but holds an odd number of bytes; it was left unchanged");
   const size_t unit = wide ? 2 : 1;
   auto unit_at = [&](size_t pos) -> uint32_t {
     const auto a = static_cast<unsigned char>(body[pos]);
@@ -118,7 +123,7 @@ void IniFile::Decode(const std::string& bytes) {
 
   size_t start = 0;
   size_t pos = 0;
-  const size_t whole = body.size() - body.size() % unit;
+  const size_t whole = body.size();
   while (pos < whole) {
     const uint32_t c = unit_at(pos);
     if (c != '\r' && c != '\n') {
@@ -135,7 +140,7 @@ void IniFile::Decode(const std::string& bytes) {
     lines_.push_back(std::move(line));
     start = pos = end;
   }
-  if (start < body.size()) {  // a last line without a line end (and an odd byte)
+  if (start < body.size()) {  // a last line without a line end
     Line line;
     line.raw = std::string(body.substr(start));
     line.text = decode(line.raw);

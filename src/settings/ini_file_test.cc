@@ -194,6 +194,16 @@ TEST(IniFileTest, Utf16LeFileIsReadAndRewrittenAsUtf16Le) {
                                  "[FTP]\r\nServer=f\r\n"));
 }
 
+TEST(IniFileTest, Utf16FileWithAnOddByteIsAnErrorAndStaysUnchanged) {
+  TempDir dir;
+  const std::string before = "\xFF\xFE" + Utf16Le("[Mail]\r\nSubject=s\r\n") + "x";
+  WriteFile(dir / "odd.ini", before);
+  EXPECT_EQ(ErrorOf([&] { IniFile ini(dir / "odd.ini"); }),
+            "Exception: The file " + (dir / "odd.ini") +
+                " is UTF-16 but holds an odd number of bytes; it was left unchanged");
+  EXPECT_EQ(ReadFile(dir / "odd.ini"), before);
+}
+
 TEST(IniFileTest, ValuesAreCutAt2047Characters) {
   const std::string face = "\xF0\x9F\x98\x80";  // two UTF-16 code units
   struct {

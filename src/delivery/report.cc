@@ -1,5 +1,6 @@
 #include "delivery/report.h"
 
+#include <algorithm>
 #include <map>
 #include <mustache.hpp>
 #include <vector>
@@ -21,11 +22,23 @@ namespace mstch = kainjow::mustache;
 // finds the field CUSTOMER_ID. The engine calls push/pop around sections.
 class ReportContext : public mstch::context<std::string> {
  public:
-  ReportContext(const mstch::data* root, std::map<std::string, std::string> folded)
-      : mstch::context<std::string>(root), folded_(std::move(folded)) {
+  ReportContext(const mstch::data* root, std::map<std::string, std::string> folded,
+                const std::string& path, int64_t max_entries)
+      : mstch::context<std::string>(root),
+        folded_(std::move(folded)),
+        path_(path),
+        max_entries_(max_entries),
+        entries_left_(max_entries) {
     stack_.push_back(root);
   }
+  // Called for every visit of a section (each list element too): the count
+  // bounds the work of sections nested over the records, which may render
+  // nothing at all.
   void push(const mstch::data* data) override {
+    if (--entries_left_ < 0)
+      throw Error(kEReportError, "Report template \"" + path_ +
+                                     "\": the report visits too many sections (over " +
+                                     std::to_string(max_entries_) + ")");
     mstch::context<std::string>::push(data);
     stack_.push_back(data);
   }
@@ -48,7 +61,67 @@ class ReportContext : public mstch::context<std::string> {
  private:
   std::vector<const mstch::data*> stack_;
   std::map<std::string, std::string> folded_;  // lower case -> name as given
+  const std::string& path_;
+  const int64_t max_entries_;
+  int64_t entries_left_;
 };
+
+// The rendered document, failing as soon as it would grow beyond its limit.
+class LimitedOutput {
+ public:
+  LimitedOutput(const std::string& path, size_t limit) : path_(path), limit_(limit) {}
+  LimitedOutput& operator<<(const std::string& piece) {
+    if (piece.size() > limit_ - text_.size())
+      throw Error(kEReportError, "Report template \"" + path_ + "\": the report is larger than " +
+                                     std::to_string(limit_ >> 20) + " MiB");
+    text_ += piece;
+    return *this;
+  }
+  std::string& text() { return text_; }
+
+ private:
+  const std::string& path_;
+  const size_t limit_;
+  std::string text_;
+};
+
+// The deepest nesting of sections in a template, following delimiter
+// changes ("{{=<% %>=}}") as the engine does. Measured before the engine
+// parses: its parser and renderer recurse once per level.
+int SectionDepth(std::string_view text) {
+  std::string open = "{{", close = "}}";
+  int depth = 0, deepest = 0;
+  size_t i = 0;
+  while (i < text.size()) {
+    const size_t tag = text.find(open, i);
+    if (tag == std::string_view::npos) break;
+    size_t start = tag + open.size();
+    std::string_view end_mark = close;
+    std::string triple_close;
+    if (open == "{{" && start < text.size() && text[start] == '{') {
+      triple_close = "}" + close;
+      end_mark = triple_close;
+    }
+    const size_t end = text.find(end_mark, start);
+    if (end == std::string_view::npos) break;
+    const std::string body = Trim(text.substr(start, end - start));
+    i = end + end_mark.size();
+    if (body.empty()) continue;
+    if (body[0] == '#' || body[0] == '^') {
+      deepest = std::max(deepest, ++depth);
+    } else if (body[0] == '/') {
+      if (depth > 0) --depth;
+    } else if (body[0] == '=' && body.size() >= 2 && body.back() == '=') {
+      const std::string inner = Trim(body.substr(1, body.size() - 2));
+      const size_t space = inner.find_first_of(" \t");
+      if (space == std::string::npos) break;  // the engine reports it
+      open = inner.substr(0, space);
+      close = Trim(inner.substr(space));
+      if (open.empty() || close.empty()) break;
+    }
+  }
+  return deepest;
+}
 
 std::string ReadTemplate(const std::string& path) {
   const std::string bytes = ReadWholeFile(path);
@@ -73,10 +146,15 @@ std::string WrapReportBody(const std::string& body) {
 }
 
 std::string RenderReport(const std::string& template_path, Query& query,
-                         const FormatSettings& formats) {
+                         const FormatSettings& formats, const ReportLimits& limits) {
   const std::string path = NormalizePath(template_path);
   if (!FileExists(path) || DirectoryExists(path)) return WrapReportBody("");
-  mstch::mustache tmpl(ReadTemplate(path));
+  const std::string text = ReadTemplate(path);
+  if (SectionDepth(text) > limits.max_section_depth)
+    throw Error(kEReportError, "Report template \"" + path +
+                                   "\": sections are nested deeper than " +
+                                   std::to_string(limits.max_section_depth) + " levels");
+  mstch::mustache tmpl(text);
   if (!tmpl.is_valid())
     throw Error(kEReportError, "Report template \"" + path + "\": " + tmpl.error_message());
 
@@ -119,10 +197,12 @@ std::string RenderReport(const std::string& template_path, Query& query,
   root.set("frFields", names);
   root.set("frDataSet", records);
 
-  ReportContext context(&root, std::move(folded));
-  std::string out = tmpl.render(context);
+  ReportContext context(&root, std::move(folded), path, limits.max_section_entries);
+  LimitedOutput output(path, limits.max_output_bytes);
+  tmpl.render(context, output);
   if (!tmpl.is_valid())
     throw Error(kEReportError, "Report template \"" + path + "\": " + tmpl.error_message());
+  std::string& out = output.text();
   if (IFind(out, "<html") == std::string::npos) out = WrapReportBody(out);
   return out;
 }

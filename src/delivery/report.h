@@ -9,6 +9,8 @@
 // {{FIELD}} is a field's value text HTML-escaped, {{{FIELD}}} unescaped.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 
 #include "common/format_settings.h"
@@ -22,6 +24,15 @@ namespace delivery {
 inline constexpr char kEReportError[] = "EReportError";
 inline constexpr char kReportContentType[] = "text/html; CharSet = UTF-8";
 
+// What one report may cost. No template and no result set can exhaust the
+// process: beyond a limit the report fails with EReportError and only its
+// job fails.
+struct ReportLimits {
+  int max_section_depth = 100;                 // sections inside sections
+  size_t max_output_bytes = size_t(64) << 20;  // the rendered document
+  int64_t max_section_entries = 50'000'000;    // section visits, empty ones included
+};
+
 // Renders `template_path` over `query`, rewound to its first record and read
 // to its end (an inactive query counts as empty). Values appear as their
 // cell text with the default date-time format of `formats`; binary values show
@@ -30,7 +41,7 @@ inline constexpr char kReportContentType[] = "text/html; CharSet = UTF-8";
 // report's document. Throws Error(kEReportError) with the engine's message
 // for a template it cannot parse, EFOpenError for one it cannot read.
 std::string RenderReport(const std::string& template_path, Query& query,
-                         const FormatSettings& formats);
+                         const FormatSettings& formats, const ReportLimits& limits = {});
 
 // The document of a report whose template rendered `body` (no "<html").
 std::string WrapReportBody(const std::string& body);

@@ -36,21 +36,24 @@ struct ReportTest : ::testing::Test {
 };
 
 TEST_F(ReportTest, IteratesEveryRecordFromTheFirstWhereverTheQueryStands) {
-  for (; !query.Eof(); query.Next()) {}  // the writers have read it to its end
+  for (; !query.Eof(); query.Next()) {
+  }  // the writers have read it to its end
   const std::string body = Render(
       "<table><tr>{{#frFields}}<th>{{name}}</th>{{/frFields}}</tr>\n"
       "{{#frDataSet}}<tr><td>{{frRecNo}}</td><td>{{ID}}</td><td>{{Name}}</td><td>{{{name}}}</td>"
       "<td>{{#frFields}}{{value}};{{/frFields}}</td></tr>\n{{/frDataSet}}</table>\n");
   EXPECT_EQ(body, WrapReportBody(
-      "<table><tr><th>ID</th><th>Name</th></tr>\n"
-      "<tr><td>1</td><td>1</td><td>Ann &amp; &lt;Bob&gt;</td><td>Ann & <Bob></td>"
-      "<td>1;Ann &amp; &lt;Bob&gt;;</td></tr>\n"
-      "<tr><td>2</td><td>2</td><td>Zoë</td><td>Zoë</td><td>2;Zoë;</td></tr>\n"
-      "</table>\n"));
+                      "<table><tr><th>ID</th><th>Name</th></tr>\n"
+                      "<tr><td>1</td><td>1</td><td>Ann &amp; &lt;Bob&gt;</td><td>Ann & <Bob></td>"
+                      "<td>1;Ann &amp; &lt;Bob&gt;;</td></tr>\n"
+                      "<tr><td>2</td><td>2</td><td>Zoë</td><td>Zoë</td><td>2;Zoë;</td></tr>\n"
+                      "</table>\n"));
 }
 
 TEST_F(ReportTest, AWholeDocumentIsKeptAsItIs) {
-  const std::string text = "\xEF\xBB\xBF<!DOCTYPE html>\n<HTML><body>{{#frDataSet}}{{id}} {{/frDataSet}}</body></HTML>\n";
+  const std::string text =
+      "\xEF\xBB\xBF<!DOCTYPE html>\n<HTML><body>{{#frDataSet}}{{id}} "
+      "{{/frDataSet}}</body></HTML>\n";
   EXPECT_EQ(Render(text), "<!DOCTYPE html>\n<HTML><body>1 2 </body></HTML>\n");
 }
 
@@ -60,7 +63,8 @@ TEST_F(ReportTest, AnEmptyResultAndAMissingTemplate) {
   query.Open();
   EXPECT_EQ(Render("{{#frDataSet}}row{{/frDataSet}}{{^frDataSet}}no rows{{/frDataSet}}"),
             WrapReportBody("no rows"));
-  EXPECT_EQ(RenderReport(dir / "missing.mustache", query, DefaultFormatSettings()), WrapReportBody(""));
+  EXPECT_EQ(RenderReport(dir / "missing.mustache", query, DefaultFormatSettings()),
+            WrapReportBody(""));
   const std::string empty = WrapReportBody("");
   EXPECT_NE(empty.find("<html>"), std::string::npos);
   EXPECT_NE(empty.find("</html>"), std::string::npos);
@@ -74,6 +78,48 @@ TEST_F(ReportTest, ASyntaxErrorFailsWithTheEnginesMessage) {
     EXPECT_EQ(e.class_name(), kEReportError);
     EXPECT_NE(e.message().find("Unclosed section"), std::string::npos) << e.message();
     EXPECT_NE(e.message().find("t.mustache"), std::string::npos) << e.message();
+  }
+}
+
+// No template can take the process down: each limit fails the report alone.
+TEST_F(ReportTest, LimitsFailTheReportNotTheProcess) {
+  auto nested = [](int depth, const std::string& name, const std::string& open = "{{",
+                   const std::string& close = "}}") {
+    std::string text;
+    for (int i = 0; i < depth; ++i) text += open + "#" + name + close;
+    for (int i = 0; i < depth; ++i) text += open + "/" + name + close;
+    return text;
+  };
+  ReportLimits small;
+  small.max_output_bytes = 1000;
+  small.max_section_entries = 1000;
+  struct {
+    const char* what;
+    std::string text;
+    ReportLimits limits;
+    const char* error;  // nullptr: renders
+  } cases[] = {
+      {"20,000 nested sections", nested(20000, "frDataSet"), {}, "nested deeper than 100 levels"},
+      {"after a delimiter change",
+       "{{=<% %>=}}" + nested(101, "frDataSet", "<%", "%>"),
+       {},
+       "nested deeper than 100 levels"},
+      {"100 levels are allowed", nested(100, "nothing"), {}, nullptr},
+      {"output beyond its limit", "{{#frDataSet}}" + std::string(600, 'x') + "{{/frDataSet}}",
+       small, "the report is larger than"},
+      {"sections that visit too much, writing nothing", nested(20, "frDataSet"), small,
+       "visits too many sections (over 1000)"},
+  };
+  for (auto& row : cases) {
+    WriteFile(dir / "t.mustache", row.text);
+    try {
+      RenderReport(dir / "t.mustache", query, DefaultFormatSettings(), row.limits);
+      EXPECT_EQ(row.error, nullptr) << row.what;
+    } catch (const Error& e) {
+      ASSERT_NE(row.error, nullptr) << row.what << ": " << e.message();
+      EXPECT_EQ(e.class_name(), kEReportError) << row.what;
+      EXPECT_NE(e.message().find(row.error), std::string::npos) << row.what << ": " << e.message();
+    }
   }
 }
 

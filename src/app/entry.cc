@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "app/signal_watch.h"
 #include "app/switches.h"
 #include "common/codepage.h"
 #include "common/datetime.h"
@@ -47,6 +48,9 @@ struct RunState {
   Settings settings;
   NamesTable names;
   std::optional<LogFiles> log;  // closed before the program ends, however it ends
+  // The one member written while workers run: by the signal watcher, and
+  // atomically.
+  StopRequest stop;
 
   OptionContext Options() const { return OptionContext{&settings, &names, format, joiner}; }
 };
@@ -78,15 +82,32 @@ bool RunPasswordCommand(RunState& run) {
   return false;
 }
 
-int RunListMode(RunState& run, const std::string& list_file) {
+std::string ResultFilePath(const Settings& settings) {
+  std::string path = NormalizePath(settings.log_dir);
+  if (!path.empty() && path.back() != '/') path += '/';
+  return path + "RESULT.TXT";
+}
+
+std::string StopLine(const StopRequest& stop) {
+  return "The run was stopped by signal " + std::to_string(stop.signal_number());
+}
+
+// RESULT.TXT already says "ERROR" (unless `check`): it says "OK" only once
+// every job has ended without an error and the run was not stopped.
+int RunListMode(RunState& run, const std::string& list_file, bool check) {
+  std::optional<SignalWatch> signals;
+  if (!check) signals.emplace(run.stop);
   const OptionContext ctx = run.Options();
   std::vector<Job> jobs = ReadListLines(list_file, ctx);
   ExpandList(jobs, ctx);
 
-  std::string unused;
-  if (FindSwitch(run.args, "check", unused)) {
+  if (check) {
     for (const std::string& line : DescribeJobs(jobs)) ConsoleLine(line);
     return kExitDone;
+  }
+  if (run.stop.requested()) {
+    run.log->AddError(StopLine(run.stop));  // before any job could start
+    return kExitRunError;
   }
 
   run.log->AddNote("Ostrevane v00006");
@@ -96,14 +117,16 @@ int RunListMode(RunState& run, const std::string& list_file) {
   worker_settings.http_proxy = run.settings.http_proxy;
   worker_settings.connection_timeout = run.settings.connection_timeout;
   worker_settings.command_timeout = run.settings.command_timeout;
+  worker_settings.stop = &run.stop;
   LogFilesSink sink(*run.log);
   const bool error = RunJobsOnPool(jobs, run.settings.thread_count, worker_settings, sink);
+  const bool stopped = run.stop.requested();
+  if (stopped) run.log->AddError(StopLine(run.stop));
   run.log->Close();
 
-  std::string path = NormalizePath(run.settings.log_dir);
-  if (!path.empty() && path.back() != '/') path += '/';
-  WriteRunResult(error ? "ERROR" : "OK", path + "RESULT.TXT");
-  return error ? kExitJobsFailed : kExitDone;
+  if (error || stopped) return kExitJobsFailed;
+  WriteRunResult("OK", ResultFilePath(run.settings));
+  return kExitDone;
 }
 
 int RunSingleJobMode(RunState& run) {
@@ -125,7 +148,6 @@ int Run(RunState& run) {
 
   const PasswordChange none;
   run.settings = ReadSettings(HomeFolder(), none, none, none, none, none);
-  run.names = LoadNamesTable(HomeFolder());
   run.log.emplace(run.settings.log_dir, run.format);
   run.log->set_run_stamp(RunStampText(NowLocal()));
 
@@ -133,8 +155,15 @@ int Run(RunState& run) {
     ConsoleLine("Read readme.txt text file");
     return kExitDone;
   }
-  std::string list_file;
-  if (FindSwitch(run.args, "list", list_file)) return RunListMode(run, list_file);
+  std::string list_file, unused;
+  const bool list_mode = FindSwitch(run.args, "list", list_file);
+  const bool check = FindSwitch(run.args, "check", unused);
+  // From here on a list run that ends any other way than by finishing every
+  // job without an error (a start error, a signal, a crash) leaves "ERROR".
+  // A check runs nothing and leaves the last run's result alone.
+  if (list_mode && !check) WriteRunResult("ERROR", ResultFilePath(run.settings));
+  run.names = LoadNamesTable(HomeFolder());
+  if (list_mode) return RunListMode(run, list_file, check);
   return RunSingleJobMode(run);
 }
 
@@ -156,13 +185,25 @@ int Main(int argc, char** argv) {
   } catch (const std::exception& e) {
     error_line = std::string("Exception: ") + e.what();
   }
-  try {
-    if (run.log) run.log->Close();
-    if (error_line.empty()) return status;
-    ConsoleLine(error_line);
-  } catch (const std::exception&) {
-    // Nothing more can be reported.
+  if (error_line.empty()) {
+    try {
+      if (run.log) run.log->Close();
+    } catch (const std::exception&) {
+    }
+    return status;
   }
+  // A run-ending error goes to the log and error files too, when the log
+  // folder is known; the console always shows it.
+  bool shown = false;
+  try {
+    if (run.log) {
+      run.log->AddError(error_line);  // console too
+      shown = true;
+      run.log->Close();
+    }
+  } catch (const std::exception&) {
+  }
+  if (!shown) ConsoleLine(error_line);
   return kExitRunError;
 }
 

@@ -1,6 +1,8 @@
 // The run modes, exercised on the real executable in a temporary folder.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "common/path.h"
 #include "testing/run_program.h"
 #include "testing/temp_dir.h"
@@ -36,20 +38,35 @@ TEST_F(EntryTest, HelpWinsOverListAndCreatesSettings) {
   EXPECT_FALSE(Exists("log/RESULT.TXT"));
 }
 
+// A run-ending error is printed, and once the log folder is known it goes
+// to the log and error files too. A list run leaves RESULT.TXT "ERROR"
+// (written before anything could fail); single-job mode writes none.
 TEST_F(EntryTest, RunEndingErrorsPrintClassAndMessage) {
   struct {
     std::vector<std::string> args;
     std::string out;
+    bool list_run;
   } cases[] = {
-      {{"-list"}, "Exception: list file can not be empty\n"},
-      {{"-list", "-x"}, "Exception: list file can not be empty\n"},
-      {{"-udl:missing.udl"}, "Exception: File missing.udldoes not exist\n"},
+      {{"-list"}, "Exception: list file can not be empty\n", true},
+      {{"-list", "-x"}, "Exception: list file can not be empty\n", true},
+      {{"-udl:missing.udl"}, "Exception: File missing.udldoes not exist\n", false},
   };
   for (const auto& c : cases) {
+    std::filesystem::remove_all(dir / "log");
+    WriteFile(dir / "names.csv", "");
     auto r = Run(c.args);
     EXPECT_EQ(r.out, c.out) << c.args[0];
     EXPECT_EQ(r.exit_code, 2) << c.args[0];
-    EXPECT_FALSE(Exists("log/RESULT.TXT")) << c.args[0];
+    if (c.list_run) {
+      EXPECT_EQ(ReadFile(dir / "log/RESULT.TXT"), "ERROR") << c.args[0];
+    } else {
+      EXPECT_FALSE(Exists("log/RESULT.TXT")) << c.args[0];
+    }
+    bool in_error_file = false;
+    for (const auto& e : std::filesystem::directory_iterator(dir / "log"))
+      if (e.path().string().ends_with("_err.txt"))
+        in_error_file = ReadFile(e.path().string()).find("\xFF\xFE" "E\0x\0c\0") == 0;
+    EXPECT_TRUE(in_error_file) << c.args[0];
   }
 }
 

@@ -36,7 +36,8 @@ bool RunJobsOnPool(const std::vector<Job>& jobs, int thread_count, const WorkerS
           sink.AddLine(line.text);
         }
       }
-      if (next_job < jobs.size()) {
+      const bool stopped = settings.stop && settings.stop->requested();
+      if (next_job < jobs.size() && !stopped) {
         worker->job() = jobs[next_job++];
         worker->job_event().Set();
       } else {

@@ -30,7 +30,8 @@ class ReportSink {
 // Runs every job once, in list order, on thread_count workers (at least 1)
 // and returns whether any job reported an error line. If printing
 // fails, the exception leaves after every worker has stopped; jobs still
-// running then are rolled back, not committed.
+// running then are rolled back, not committed. Once settings.stop is
+// requested no further job starts, and running jobs roll back.
 bool RunJobsOnPool(const std::vector<Job>& jobs, int thread_count, const WorkerSettings& settings,
                    ReportSink& sink);
 

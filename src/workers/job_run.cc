@@ -132,7 +132,9 @@ void RunJob(JobResources& run) {
       run.messages.Add("executing SQL", kTagNote);
       RunSqlScript(run.query, run.job, run.settings.format);
     }
-    if (run.cancelled.load()) throw Exception("The run ended before this job could be committed");
+    const bool stopped = run.settings.stop && run.settings.stop->requested();
+    if (run.cancelled.load() || stopped)
+      throw Exception("The run ended before this job could be committed");
     run.connection.Commit();
   } catch (const std::exception& e) {
     failed = true;

@@ -11,6 +11,7 @@
 #include "common/format_settings.h"
 #include "control/job.h"
 #include "data/dataset.h"
+#include "workers/stop_request.h"
 #include "settings/settings.h"
 
 namespace ostrevane {
@@ -23,6 +24,8 @@ struct WorkerSettings {
   int connection_timeout = 5;  // seconds
   int command_timeout = 30;    // seconds
   BackendFactory backend_factory = MakeBackend;
+  // Shared by the whole pool; outlives it. Null: the run cannot be stopped.
+  const StopRequest* stop = nullptr;
 };
 
 // One line of a job's report. Whether it is an error is decided by the tag

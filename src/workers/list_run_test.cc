@@ -144,6 +144,57 @@ TEST_F(ListRunTest, EveryFailingStepRollsBackAndKeepsWrittenFiles) {
   EXPECT_NE(errors.find("[ERROR]   zero records returned\r\n"), std::string::npos);
 }
 
+// A field value may add folder levels below the folder that the template
+// names, never lead out of it; a writer that fails leaves no file under its
+// final name. Either fails its own job only.
+TEST_F(ListRunTest, RefusedNamesAndFailedWritersLeaveNoFiles) {
+  Settings(2);
+  testing::CreateSqliteDatabase(dir / "t.db", R"(
+      CREATE TABLE targets (name VARCHAR(200));
+      INSERT INTO targets VALUES ('fine'), ('../../abs_target');
+      CREATE TABLE blobs (id INTEGER, data BLOB);
+      INSERT INTO blobs VALUES (1, NULL), (2, NULL), (3, x'01');)");
+  WriteFile(dir / "abs_target.csv", "precious");
+  const std::string refused = "The value of field name cannot be used in a file name: ";
+  struct {
+    std::string sql;
+    std::string output;  // the job's -tocsv or -toxml option
+    std::string error;   // its error line
+  } jobs[] = {
+      {"SELECT name FROM targets", "-tocsv:out/sub/:NAME.csv",
+       refused + "\"../../abs_target\" would make a \"..\" folder level"},
+      {"SELECT '" + dir.path() + "/abs_target' AS name", "-toxml::NAME.xml",
+       refused + "\"" + dir.path() + "/abs_target\" starts with \"/\""},
+      {"SELECT 'a' || char(10) || 'b' AS name", "-tocsv:out/:NAME.csv",
+       refused + "\"a?b\" holds a control character (code 10)"},
+      {"SELECT id, data FROM blobs ORDER BY id", "-tocsv:out/blob.csv",
+       "Cannot write file \"" + dir.path() +
+           "/out/blob.csv\". Could not convert variant of type (Array Byte) into type (String)"},
+      {"SELECT 'good' AS name", "-tocsv:out/:NAME/ok.csv", ""},
+  };
+  std::string list;
+  for (size_t i = 0; i < std::size(jobs); ++i) {
+    const std::string sql = "job" + std::to_string(i) + ".sql";
+    WriteFile(dir / sql, jobs[i].sql);
+    list += "-clear -udl:t.udl -sql:" + sql + " " + jobs[i].output + "\r\n";
+  }
+  auto r = RunList(list);
+  EXPECT_EQ(r.exit_code, 1) << r.out;
+  EXPECT_EQ(Result(), "ERROR");
+  for (const auto& job : jobs) {
+    if (job.error.empty()) continue;
+    EXPECT_NE(r.out.find("[ERROR]   " + job.error + "\n"), std::string::npos) << r.out;
+  }
+  EXPECT_NE(r.out.find("saved file out/good/ok.csv"), std::string::npos) << r.out;
+
+  EXPECT_EQ(ReadFile(dir / "abs_target.csv"), "precious");
+  EXPECT_FALSE(FileExists(dir / "abs_target.xml"));
+  std::set<std::string> written;  // no temporary file stays either
+  for (const auto& e : std::filesystem::recursive_directory_iterator(dir / "out"))
+    if (e.is_regular_file()) written.insert(e.path().lexically_relative(dir.path()).string());
+  EXPECT_EQ(written, std::set<std::string>{"out/good/ok.csv"});
+}
+
 TEST_F(ListRunTest, ManyJobsRunOnceEachInBlocks) {
   WriteFile(dir / "one.sql", "SELECT 1 AS one");
   WriteFile(dir / "mark.sql", "INSERT INTO runs VALUES (:n)");

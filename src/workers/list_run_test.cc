@@ -1,8 +1,12 @@
 // List runs end to end: the real executable on real SQLite files.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
 
+#include <chrono>
 #include <filesystem>
 #include <set>
+#include <thread>
 
 #include "common/path.h"
 #include "common/text.h"
@@ -193,6 +197,32 @@ TEST_F(ListRunTest, RefusedNamesAndFailedWritersLeaveNoFiles) {
   for (const auto& e : std::filesystem::recursive_directory_iterator(dir / "out"))
     if (e.is_regular_file()) written.insert(e.path().lexically_relative(dir.path()).string());
   EXPECT_EQ(written, std::set<std::string>{"out/good/ok.csv"});
+}
+
+// A run killed in the middle of an export leaves a file whose name shows
+// that it is a temporary one, never a cut-off file under the final name.
+TEST_F(ListRunTest, KilledExportLeavesOnlyATemporaryFile) {
+  WriteFile(dir / "endless.sql",
+            "WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM c) "
+            "SELECT x, 'a row of some length to fill the file' FROM c");
+  WriteFile(dir / "jobs.txt", "-udl:t.udl -sql:endless.sql -tocsv:out/big.csv\r\n");
+  const pid_t pid = testing::StartProgram({"-list:jobs.txt"}, dir.path(), dir.path());
+  // Killed once the temporary file has grown past its first chunks.
+  std::string temp;
+  for (int i = 0; i < 2000 && temp.empty(); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    if (!DirectoryExists(dir / "out")) continue;
+    for (const auto& e : std::filesystem::directory_iterator(dir / "out"))
+      if (e.is_regular_file() && e.file_size() > (size_t{4} << 20)) temp = e.path().filename();
+  }
+  ::kill(pid, SIGKILL);
+  ::waitpid(pid, nullptr, 0);
+  ASSERT_FALSE(temp.empty()) << "no file grew";
+  EXPECT_TRUE(temp.starts_with("big.csv.tmp-")) << temp;
+  std::set<std::string> left;
+  for (const auto& e : std::filesystem::directory_iterator(dir / "out"))
+    left.insert(e.path().filename());
+  EXPECT_EQ(left, std::set<std::string>{temp});
 }
 
 TEST_F(ListRunTest, ManyJobsRunOnceEachInBlocks) {

@@ -3,11 +3,11 @@
 #include <cerrno>
 #include <cstring>
 
+#include "common/atomic_file.h"
 #include "common/codepage.h"
 #include "common/error.h"
 #include "common/text.h"
 #include "common/text_file.h"
-#include "settings/atomic_file.h"
 
 namespace ostrevane {
 namespace {

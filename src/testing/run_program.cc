@@ -15,6 +15,44 @@ namespace ostrevane::testing {
 
 std::string ProgramPath() { return OSTREVANE_EXE; }
 
+namespace {
+
+// In a forked child: sends standard output and error to `out_fd`, reads
+// no input, and becomes `ostrevane args...` in `cwd`. Never returns.
+[[noreturn]] void ExecProgram(const std::vector<std::string>& args, const std::string& cwd,
+                              const std::string& home,
+                              const std::map<std::string, std::string>& env, int out_fd) {
+  dup2(out_fd, 1);
+  dup2(out_fd, 2);
+  close(out_fd);
+  int devnull = open("/dev/null", O_RDONLY);
+  if (devnull >= 0) dup2(devnull, 0);
+  if (chdir(cwd.c_str()) != 0) _exit(127);
+  setenv("OSTREVANE_HOME", home.c_str(), 1);
+  for (const auto& [k, v] : env) setenv(k.c_str(), v.c_str(), 1);
+  std::vector<char*> argv;
+  std::string exe = ProgramPath();
+  argv.push_back(exe.data());
+  std::vector<std::string> copy = args;
+  for (std::string& a : copy) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  execv(exe.c_str(), argv.data());
+  _exit(127);
+}
+
+}  // namespace
+
+pid_t StartProgram(const std::vector<std::string>& args, const std::string& cwd,
+                   const std::string& home) {
+  const int devnull = open("/dev/null", O_WRONLY | O_CLOEXEC);
+  if (devnull < 0) throw std::runtime_error("cannot open /dev/null");
+  pid_t pid = fork();
+  if (pid == 0) ExecProgram(args, cwd, home, {}, devnull);
+  close(devnull);
+  if (pid < 0) throw std::runtime_error("fork failed");
+  return pid;
+}
+
 ProgramResult RunProgram(const std::vector<std::string>& args, const std::string& cwd,
                          const std::string& home, const std::map<std::string, std::string>& env) {
   int pipefd[2];
@@ -22,23 +60,8 @@ ProgramResult RunProgram(const std::vector<std::string>& args, const std::string
   pid_t pid = fork();
   if (pid < 0) throw std::runtime_error("fork failed");
   if (pid == 0) {
-    dup2(pipefd[1], 1);
-    dup2(pipefd[1], 2);
     close(pipefd[0]);
-    close(pipefd[1]);
-    int devnull = open("/dev/null", O_RDONLY);
-    if (devnull >= 0) dup2(devnull, 0);
-    if (chdir(cwd.c_str()) != 0) _exit(127);
-    setenv("OSTREVANE_HOME", home.c_str(), 1);
-    for (const auto& [k, v] : env) setenv(k.c_str(), v.c_str(), 1);
-    std::vector<char*> argv;
-    std::string exe = ProgramPath();
-    argv.push_back(exe.data());
-    std::vector<std::string> copy = args;
-    for (std::string& a : copy) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    execv(exe.c_str(), argv.data());
-    _exit(127);
+    ExecProgram(args, cwd, home, env, pipefd[1]);
   }
   close(pipefd[1]);
   ProgramResult result;

@@ -1,6 +1,8 @@
 // Runs the built ostrevane executable for end-to-end tests.
 #pragma once
 
+#include <sys/types.h>
+
 #include <map>
 #include <string>
 #include <vector>
@@ -17,6 +19,11 @@ struct ProgramResult {
 ProgramResult RunProgram(const std::vector<std::string>& args, const std::string& cwd,
                          const std::string& home,
                          const std::map<std::string, std::string>& env = {});
+
+// Starts `ostrevane args...` as RunProgram does, its output thrown away,
+// and returns its process id at once; the caller ends it and reaps it.
+pid_t StartProgram(const std::vector<std::string>& args, const std::string& cwd,
+                   const std::string& home);
 
 // The path of the built executable.
 std::string ProgramPath();

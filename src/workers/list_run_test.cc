@@ -1,8 +1,12 @@
 // List runs end to end: the real executable on real SQLite files.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
 
+#include <chrono>
 #include <filesystem>
 #include <set>
+#include <thread>
 
 #include "common/path.h"
 #include "common/text.h"
@@ -142,6 +146,83 @@ TEST_F(ListRunTest, EveryFailingStepRollsBackAndKeepsWrittenFiles) {
   const std::string errors = Utf16File("log/" + LogFileName("_err.txt"));
   EXPECT_EQ(SplitLines(errors).size(), 4u) << errors;
   EXPECT_NE(errors.find("[ERROR]   zero records returned\r\n"), std::string::npos);
+}
+
+// A field value may add folder levels below the folder that the template
+// names, never lead out of it; a writer that fails leaves no file under its
+// final name. Either fails its own job only.
+TEST_F(ListRunTest, RefusedNamesAndFailedWritersLeaveNoFiles) {
+  Settings(2);
+  testing::CreateSqliteDatabase(dir / "t.db", R"(
+      CREATE TABLE targets (name VARCHAR(200));
+      INSERT INTO targets VALUES ('fine'), ('../../abs_target');
+      CREATE TABLE blobs (id INTEGER, data BLOB);
+      INSERT INTO blobs VALUES (1, NULL), (2, NULL), (3, x'01');)");
+  WriteFile(dir / "abs_target.csv", "precious");
+  const std::string refused = "The value of field name cannot be used in a file name: ";
+  struct {
+    std::string sql;
+    std::string output;  // the job's -tocsv or -toxml option
+    std::string error;   // its error line
+  } jobs[] = {
+      {"SELECT name FROM targets", "-tocsv:out/sub/:NAME.csv",
+       refused + "\"../../abs_target\" would make a \"..\" folder level"},
+      {"SELECT '" + dir.path() + "/abs_target' AS name", "-toxml::NAME.xml",
+       refused + "\"" + dir.path() + "/abs_target\" starts with \"/\""},
+      {"SELECT 'a' || char(10) || 'b' AS name", "-tocsv:out/:NAME.csv",
+       refused + "\"a?b\" holds a control character (code 10)"},
+      {"SELECT id, data FROM blobs ORDER BY id", "-tocsv:out/blob.csv",
+       "Cannot write file \"" + dir.path() +
+           "/out/blob.csv\". Could not convert variant of type (Array Byte) into type (String)"},
+      {"SELECT 'good' AS name", "-tocsv:out/:NAME/ok.csv", ""},
+  };
+  std::string list;
+  for (size_t i = 0; i < std::size(jobs); ++i) {
+    const std::string sql = "job" + std::to_string(i) + ".sql";
+    WriteFile(dir / sql, jobs[i].sql);
+    list += "-clear -udl:t.udl -sql:" + sql + " " + jobs[i].output + "\r\n";
+  }
+  auto r = RunList(list);
+  EXPECT_EQ(r.exit_code, 1) << r.out;
+  EXPECT_EQ(Result(), "ERROR");
+  for (const auto& job : jobs) {
+    if (job.error.empty()) continue;
+    EXPECT_NE(r.out.find("[ERROR]   " + job.error + "\n"), std::string::npos) << r.out;
+  }
+  EXPECT_NE(r.out.find("saved file out/good/ok.csv"), std::string::npos) << r.out;
+
+  EXPECT_EQ(ReadFile(dir / "abs_target.csv"), "precious");
+  EXPECT_FALSE(FileExists(dir / "abs_target.xml"));
+  std::set<std::string> written;  // no temporary file stays either
+  for (const auto& e : std::filesystem::recursive_directory_iterator(dir / "out"))
+    if (e.is_regular_file()) written.insert(e.path().lexically_relative(dir.path()).string());
+  EXPECT_EQ(written, std::set<std::string>{"out/good/ok.csv"});
+}
+
+// A run killed in the middle of an export leaves a file whose name shows
+// that it is a temporary one, never a cut-off file under the final name.
+TEST_F(ListRunTest, KilledExportLeavesOnlyATemporaryFile) {
+  WriteFile(dir / "endless.sql",
+            "WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM c) "
+            "SELECT x, 'a row of some length to fill the file' FROM c");
+  WriteFile(dir / "jobs.txt", "-udl:t.udl -sql:endless.sql -tocsv:out/big.csv\r\n");
+  const pid_t pid = testing::StartProgram({"-list:jobs.txt"}, dir.path(), dir.path());
+  // Killed once the temporary file has grown past its first chunks.
+  std::string temp;
+  for (int i = 0; i < 2000 && temp.empty(); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    if (!DirectoryExists(dir / "out")) continue;
+    for (const auto& e : std::filesystem::directory_iterator(dir / "out"))
+      if (e.is_regular_file() && e.file_size() > (size_t{4} << 20)) temp = e.path().filename();
+  }
+  ::kill(pid, SIGKILL);
+  ::waitpid(pid, nullptr, 0);
+  ASSERT_FALSE(temp.empty()) << "no file grew";
+  EXPECT_TRUE(temp.starts_with("big.csv.tmp-")) << temp;
+  std::set<std::string> left;
+  for (const auto& e : std::filesystem::directory_iterator(dir / "out"))
+    left.insert(e.path().filename());
+  EXPECT_EQ(left, std::set<std::string>{temp});
 }
 
 TEST_F(ListRunTest, ManyJobsRunOnceEachInBlocks) {

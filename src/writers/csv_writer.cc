@@ -1,15 +1,15 @@
 #include "writers/csv_writer.h"
 
 #include <optional>
-#include <unordered_set>
 #include <vector>
 
 #include "common/codepage.h"
-#include "common/path.h"
+#include "common/error.h"
 #include "common/text.h"
 #include "data/dataset.h"
 #include "writers/name_template.h"
 #include "writers/output_files.h"
+#include "writers/staged_files.h"
 #include "writers/value_text.h"
 
 namespace ostrevane {
@@ -75,11 +75,12 @@ void WriteCsvFiles(Job& job, Query& query, const FormatSettings& formats,
   const std::string_view line_end = utf16 ? std::string_view("\r\0\n\0", 4) : "\r\n";
 
   NameTemplate names(job, job.csv_path, query, formats, joiner);
+  StagedFiles staged;
+  // Declared after `staged`: closed before the temporary files go.
   std::optional<OutputFile> file;
   std::string open_name;
-  // Files created by this call, by the path the file system sees. A name
-  // that comes back continues its file instead of replacing it.
-  std::unordered_set<std::string> created;
+  // The file that a failure spoils, while one is being written.
+  const std::string* writing = nullptr;
   // Rows are collected in `pending` and written a chunk at a time; `done`
   // marks the end of the last complete row (and its line end).
   std::string pending;
@@ -97,6 +98,7 @@ void WriteCsvFiles(Job& job, Query& query, const FormatSettings& formats,
 
   try {
     while (!query.Eof()) {
+      writing = nullptr;
       const std::string& name = names.NameFor(query);
       if (!file || name != open_name) {
         if (file) {
@@ -105,16 +107,17 @@ void WriteCsvFiles(Job& job, Query& query, const FormatSettings& formats,
           file.reset();
         }
         open_name = name;
-        if (created.insert(NormalizePath(name)).second) {
-          job.written_files.push_back(name);
-          CreateFolders(FolderPart(name));  // a failure shows as the create error
-          file.emplace(name, OutputFile::Mode::kCreate, kFileBuffer);
-          if (utf16) file->Write("\xFF\xFE");
-        } else {
+        // A name that comes back continues its file instead of replacing it.
+        if (const size_t index = staged.Find(name); index != StagedFiles::kNotFound) {
           // The earlier part ends with a line end and the file has its mark.
-          file.emplace(name, OutputFile::Mode::kAppend, kFileBuffer);
+          staged.Open(index, OutputFile::Mode::kAppend, kFileBuffer, file);
+        } else {
+          job.written_files.push_back(name);
+          staged.Open(staged.Begin(name), OutputFile::Mode::kCreate, kFileBuffer, file);
+          if (utf16) file->Write("\xFF\xFE");
         }
       }
+      writing = &open_name;
 
       std::string& cells = direct ? pending : row;
       if (!direct) row.clear();
@@ -136,16 +139,13 @@ void WriteCsvFiles(Job& job, Query& query, const FormatSettings& formats,
     if (file) {
       flush();
       file->Close();
+      file.reset();
     }
-  } catch (...) {
-    // What was written so far stays: the complete rows reach the file.
-    if (file) {
-      try {
-        flush();
-      } catch (...) {
-        // The first failure is the one reported.
-      }
-    }
+    staged.CommitAll();
+  } catch (const Error& e) {
+    // Nothing of this call keeps its final name: the temporary files go
+    // with `staged`.
+    if (writing) throw NamingFile(e, *writing);
     throw;
   }
 }

@@ -11,6 +11,8 @@ class Query;
 
 // Writes the open result set (on its first record) into the CSV file(s)
 // named by job.csv_path; empties job.written_files first and lists every file created.
+// The files take their final names only when all are written; a failure
+// leaves none of them and its message names the file being written.
 // The caller holds the writer lock. On return the query is at its end.
 void WriteCsvFiles(Job& job, Query& query, const FormatSettings& formats,
                    const std::string& joiner);

@@ -39,6 +39,17 @@ std::string DisplayName(const std::string& name) {
 
 }  // namespace
 
+Error CreateError(const std::string& name, int err) {
+  return Error(kEFCreateError,
+               "Cannot create file \"" + DisplayName(name) + "\". " + SystemMessage(err));
+}
+
+Error NamingFile(const Error& error, const std::string& name) {
+  const std::string quoted = "\"" + DisplayName(name) + "\"";
+  if (std::string_view(error.what()).find(quoted) != std::string_view::npos) return error;
+  return error.WithPrefix("Cannot write file " + quoted + ". ");
+}
+
 std::string FolderPart(std::string_view name) {
   size_t pos = name.size();
   while (pos > 0 && !IsDelimiter(name[pos - 1])) --pos;
@@ -68,9 +79,10 @@ bool CreateFolders(std::string_view path) {
   return true;
 }
 
-OutputFile::OutputFile(const std::string& name, Mode mode, size_t buffer_size)
+OutputFile::OutputFile(const std::string& name, Mode mode, size_t buffer_size,
+                       const std::string& open_path)
     : name_(name), capacity_(buffer_size == 0 ? 1 : buffer_size) {
-  const std::string path = NormalizePath(name);
+  const std::string path = NormalizePath(open_path.empty() ? name : open_path);
   int err = EINVAL;  // a name with a NUL character is no file name
   if (path.find('\0') == std::string::npos) {
     int flags = O_CLOEXEC;
@@ -85,10 +97,9 @@ OutputFile::OutputFile(const std::string& name, Mode mode, size_t buffer_size)
     err = errno;
   }
   if (fd_ < 0) {
-    const bool create = mode == Mode::kCreate;
-    throw Error(create ? kEFCreateError : kEFOpenError,
-                std::string(create ? "Cannot create file \"" : "Cannot open file \"") +
-                    DisplayName(name) + "\". " + SystemMessage(err));
+    if (mode == Mode::kCreate) throw CreateError(name, err);
+    throw Error(kEFOpenError,
+                "Cannot open file \"" + DisplayName(name) + "\". " + SystemMessage(err));
   }
   buffer_ = std::make_unique_for_overwrite<char[]>(capacity_);
 }

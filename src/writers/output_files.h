@@ -10,6 +10,8 @@
 #include <string>
 #include <string_view>
 
+#include "common/error.h"
+
 namespace ostrevane {
 
 // The text up to and including the last "/" or "\"; that final delimiter is
@@ -22,10 +24,19 @@ std::string FolderPart(std::string_view name);
 // reason than its absence (no permission to look, say) counts as existing.
 bool CreateFolders(std::string_view path);
 
+// The create error of the file `name`: Error(kEFCreateError,
+// "Cannot create file \"<absolute name>\". <system message of err>").
+Error CreateError(const std::string& name, int err);
+
+// `error`, raised while the file `name` was being written, made to name it:
+// "Cannot write file \"<absolute name>\". " before its message unless the
+// message names that file already. The class stays.
+Error NamingFile(const Error& error, const std::string& name);
+
 // One output file, written through a buffer, closed by its destructor
 // (which keeps what was written and never throws). Failures raise:
-// creation Error(kEFCreateError, "Cannot create file \"<absolute name>\". <system message>"),
-// reopening Error(kEFOpenError, "Cannot open file ..."), writing and closing
+// creation CreateError(name, errno), reopening Error(kEFOpenError,
+// "Cannot open file ..."), writing and closing
 // Error(kEWriteError, "Stream write error on file \"<absolute name>\". <system message>").
 class OutputFile {
  public:
@@ -36,8 +47,10 @@ class OutputFile {
   };
   static constexpr size_t kDefaultBuffer = size_t{1} << 20;
 
+  // Opens `name`, or `open_path` when given: a temporary file that stands
+  // in for `name`, which the messages still name.
   explicit OutputFile(const std::string& name, Mode mode = Mode::kCreate,
-                      size_t buffer_size = kDefaultBuffer);
+                      size_t buffer_size = kDefaultBuffer, const std::string& open_path = {});
   ~OutputFile();
   OutputFile(const OutputFile&) = delete;
   OutputFile& operator=(const OutputFile&) = delete;

@@ -152,21 +152,18 @@ std::string FormatValue(const Value& value, const std::string& datetime_format,
   return out;
 }
 
-std::string ExpandFixedMacros(const Guid& guid, std::string_view tmpl, DateTime moment,
-                              const FormatSettings& formats, const std::string& date_pattern,
-                              const std::string& time_pattern) {
-  std::string text = ReplaceAllIgnoreCase(tmpl, "?GUID", GuidToText(guid));
-  if (IFind(text, "?DATE") != std::string::npos)
-    text =
-        ReplaceAllIgnoreCase(text, "?DATE", FormatDateTime(date_pattern, formats, moment, false));
-  if (IFind(text, "?TIME") != std::string::npos)
-    text =
-        ReplaceAllIgnoreCase(text, "?TIME", FormatDateTime(time_pattern, formats, moment, false));
-  return text;
+void ExpandFixedMacros(ExpandedName& name, const Guid& guid, DateTime moment,
+                       const FormatSettings& formats, const std::string& date_pattern,
+                       const std::string& time_pattern) {
+  name.Replace("?GUID", GuidToText(guid), "?GUID");
+  if (IFind(name.text(), "?DATE") != std::string::npos)
+    name.Replace("?DATE", FormatDateTime(date_pattern, formats, moment, false), "?DATE");
+  if (IFind(name.text(), "?TIME") != std::string::npos)
+    name.Replace("?TIME", FormatDateTime(time_pattern, formats, moment, false), "?TIME");
 }
 
-std::string ExpandFieldMacros(std::string text, const Query& dataset, const FormatSettings& formats,
-                              const std::string& joiner) {
+void ExpandFieldMacros(ExpandedName& name, const Query& dataset, const FormatSettings& formats,
+                       const std::string& joiner) {
   const std::string format = DefaultDateTimeFormat(formats, joiner);
   std::string macro;
   for (size_t i = 0; i < dataset.FieldCount(); ++i) {
@@ -174,11 +171,25 @@ std::string ExpandFieldMacros(std::string text, const Query& dataset, const Form
     if (field.name().empty()) continue;  // a bare ":" is no macro
     macro.assign(1, ':');
     macro += field.name();
-    if (IFind(text, macro) == std::string::npos) continue;
-    text = ReplaceAllIgnoreCase(text, macro,
-                                FormatValue(field.value(), format, formats, ";", "\"", false));
+    if (IFind(name.text(), macro) == std::string::npos) continue;
+    name.Replace(macro, FormatValue(field.value(), format, formats, ";", "\"", false),
+                 "field " + field.name());
   }
-  return text;
+}
+
+std::string ExpandFixedMacros(const Guid& guid, std::string_view tmpl, DateTime moment,
+                              const FormatSettings& formats, const std::string& date_pattern,
+                              const std::string& time_pattern) {
+  ExpandedName name(tmpl);
+  ExpandFixedMacros(name, guid, moment, formats, date_pattern, time_pattern);
+  return name.text();
+}
+
+std::string ExpandFieldMacros(std::string text, const Query& dataset, const FormatSettings& formats,
+                              const std::string& joiner) {
+  ExpandedName name(text);
+  ExpandFieldMacros(name, dataset, formats, joiner);
+  return name.text();
 }
 
 std::string ExpandNameTemplate(const Guid& guid, std::string_view tmpl, const Query* dataset,

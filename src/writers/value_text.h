@@ -9,6 +9,7 @@
 #include "common/guid.h"
 #include "data/value.h"
 #include "writers/datetime_format.h"
+#include "writers/expanded_name.h"
 
 namespace ostrevane {
 
@@ -42,13 +43,21 @@ std::string ExpandNameTemplate(const Guid& guid, std::string_view tmpl, const Qu
                                const std::string& date_pattern, const std::string& time_pattern,
                                const std::string& joiner);
 
-// The parts of ExpandNameTemplate. The macros that do not depend on a record:
-std::string ExpandFixedMacros(const Guid& guid, std::string_view tmpl, DateTime moment,
-                              const FormatSettings& formats, const std::string& date_pattern,
-                              const std::string& time_pattern);
+// The parts of ExpandNameTemplate, on a name that keeps where its text came
+// from. The macros that do not depend on a record:
+void ExpandFixedMacros(ExpandedName& name, const Guid& guid, DateTime moment,
+                       const FormatSettings& formats, const std::string& date_pattern,
+                       const std::string& time_pattern);
 // The field macros of the dataset's current record, in field order, each on
 // the text the earlier fields left. A field whose macro does not occur is
 // not read, so a binary field fails only when its macro is used.
+void ExpandFieldMacros(ExpandedName& name, const Query& dataset, const FormatSettings& formats,
+                       const std::string& joiner);
+
+// The same on plain text.
+std::string ExpandFixedMacros(const Guid& guid, std::string_view tmpl, DateTime moment,
+                              const FormatSettings& formats, const std::string& date_pattern,
+                              const std::string& time_pattern);
 std::string ExpandFieldMacros(std::string text, const Query& dataset, const FormatSettings& formats,
                               const std::string& joiner);
 

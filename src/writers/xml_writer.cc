@@ -15,6 +15,7 @@
 #include "writers/name_template.h"
 #include "writers/number_text.h"
 #include "writers/output_files.h"
+#include "writers/staged_files.h"
 #include "writers/xml_text.h"
 
 namespace ostrevane {
@@ -200,9 +201,24 @@ class XmlWriter {
   }
 
   void Write() {
+    try {
+      WriteRuns();
+      staged_.CommitAll();
+    } catch (const Error& e) {
+      // Nothing of this call keeps its final name: the temporary files go
+      // with `staged_`.
+      if (writing_) throw NamingFile(e, run_name_);
+      throw;
+    }
+  }
+
+ private:
+  void WriteRuns() {
     while (!query_.Eof()) {
+      writing_ = false;
       const int64_t timestamp = SecondsSince1970(clock_.Now());
-      const std::string run_name = names_.NameFor(query_);
+      run_name_ = names_.NameFor(query_);
+      const std::string& run_name = run_name_;
       if (unknown_) throw Exception("Unknown field type: " + unknown_->name());
       for (size_t i = 0; i < query_.FieldCount(); ++i)
         query_.FieldAt(i).display_label = query_.FieldAt(i).name();
@@ -214,17 +230,19 @@ class XmlWriter {
       int64_t count = 0;
       while (true) {
         ++count;
+        writing_ = true;
         AppendRecord(run_.text());
         run_.Settle(folder);
         query_.Next();
         if (query_.Eof()) break;
+        writing_ = false;  // a failing name belongs to no file yet
         if (names_.per_record() && names_.NameFor(query_) != run_name) break;
       }
+      writing_ = true;
       WriteRun(run_name, timestamp, count);
     }
   }
 
- private:
   void Describe() {
     std::unordered_map<std::string, size_t> slots;
     for (size_t i = 0; i < query_.FieldCount(); ++i) {
@@ -364,28 +382,27 @@ class XmlWriter {
   }
 
   void WriteRun(const std::string& name, int64_t timestamp, int64_t count) {
-    const std::string key = NormalizePath(name);
-    auto it = files_.find(key);
-    const bool fresh = it == files_.end();
+    size_t index = staged_.Find(name);
+    const bool fresh = index == StagedFiles::kNotFound;
     std::string head;
     std::optional<OutputFile> out;
-    int64_t id = 0;
     if (fresh) {
-      CreateFolders(FolderPart(name));  // a failure shows as the create error
-      out.emplace(name, OutputFile::Mode::kCreate);
+      index = staged_.Begin(name);
+      next_ids_.push_back(0);
+      staged_.Open(index, OutputFile::Mode::kCreate, OutputFile::kDefaultBuffer, out);
       head = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<DATASETS>\r\n\t<TIMESTAMP>";
       AppendInt(head, timestamp);
       head += "</TIMESTAMP>";
     } else {
       // Another DATASET in the same root: written over the root end tag.
-      out.emplace(name, OutputFile::Mode::kUpdate);
+      staged_.Open(index, OutputFile::Mode::kUpdate, OutputFile::kDefaultBuffer, out);
       const int64_t size = out->Size();
       if (out->ReadTail(kRootEnd.size()) != kRootEnd)
         throw Exception("Cannot add to file \"" + AbsolutePath(name) +
                         "\": it was changed while it was written");
       out->Seek(size - int64_t(kRootEnd.size()));
-      id = it->second;
     }
+    const int64_t id = next_ids_[index];
     head += "\r\n\t<DATASET ID=\"";
     AppendInt(head, id);
     head += "\">\r\n\t\t<FIELDS COUNT=\"";
@@ -405,12 +422,8 @@ class XmlWriter {
     out->Write("\r\n\t\t</RECORDS>\r\n\t</DATASET>");
     out->Write(kRootEnd);
     out->Close();
-    if (fresh) {
-      files_.emplace(key, 1);
-      job_.written_files.push_back(name);
-    } else {
-      ++it->second;
-    }
+    ++next_ids_[index];
+    if (fresh) job_.written_files.push_back(name);
   }
 
   Job& job_;
@@ -430,9 +443,12 @@ class XmlWriter {
   std::vector<const XmlField*> chosen_;
   std::vector<size_t> order_;
   std::string scratch_;
-  // Files written by this call (by the path the file system sees) and the
-  // ID of their next DATASET.
-  std::unordered_map<std::string, int64_t> files_;
+  // The files of this call and, by their index there, the ID of their next
+  // DATASET.
+  StagedFiles staged_;
+  std::vector<int64_t> next_ids_;
+  std::string run_name_;  // the name of the current run
+  bool writing_ = false;  // a failure now spoils the file run_name_
 };
 
 }  // namespace

@@ -1,0 +1,99 @@
+#include "common/atomic_file.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <set>
+
+#include "testing/temp_dir.h"
+
+namespace ostrevane {
+namespace {
+
+using testing::ReadFile;
+using testing::TempDir;
+using testing::WriteFile;
+
+std::set<std::string> Entries(const std::string& folder) {
+  std::set<std::string> names;
+  for (const auto& e : std::filesystem::directory_iterator(folder))
+    names.insert(e.path().filename().string());
+  return names;
+}
+
+mode_t ModeOf(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
+}
+
+TEST(AtomicFileTest, ReplacesWholeKeepingModeAndLinks) {
+  TempDir dir;
+  WriteFile(dir / "old.txt", "old content");
+  ::chmod((dir / "old.txt").c_str(), 0640);
+  EXPECT_TRUE(ReplaceFileAtomically(dir / "old.txt", "new", 0600));
+  EXPECT_EQ(ReadFile(dir / "old.txt"), "new");
+  EXPECT_EQ(ModeOf(dir / "old.txt"), 0640u);
+
+  const mode_t mask = ::umask(022);
+  EXPECT_TRUE(ReplaceFileAtomically(dir / "fresh.txt", "x", 0666));
+  ::umask(mask);
+  EXPECT_EQ(ModeOf(dir / "fresh.txt"), 0644u);
+
+  // A link stays a link; its target gets the content.
+  std::filesystem::create_symlink("old.txt", dir / "link.txt");
+  EXPECT_TRUE(ReplaceFileAtomically(dir / "link.txt", "through the link", 0600));
+  EXPECT_TRUE(std::filesystem::is_symlink(dir / "link.txt"));
+  EXPECT_EQ(ReadFile(dir / "old.txt"), "through the link");
+  EXPECT_EQ(Entries(dir.path()), (std::set<std::string>{"fresh.txt", "link.txt", "old.txt"}));
+}
+
+TEST(AtomicFileTest, UnfinishedVersionLeavesTheOldFileAndNoTemporary) {
+  TempDir dir;
+  WriteFile(dir / "f.csv", "old");
+  {
+    AtomicFile file(dir / "f.csv", 0666);
+    ASSERT_EQ(file.error(), 0);
+    // The temporary file sits beside the file and says what it is.
+    EXPECT_EQ(file.temp_path().rfind(dir / "f.csv.tmp-", 0), 0u) << file.temp_path();
+    WriteFile(file.temp_path(), "half of the new");
+    EXPECT_EQ(ReadFile(dir / "f.csv"), "old");
+  }
+  EXPECT_EQ(ReadFile(dir / "f.csv"), "old");
+  EXPECT_EQ(Entries(dir.path()), std::set<std::string>{"f.csv"});
+
+  AtomicFile file(dir / "f.csv", 0666);
+  WriteFile(file.temp_path(), "new");
+  EXPECT_EQ(file.Commit(false), 0);
+  EXPECT_EQ(ReadFile(dir / "f.csv"), "new");
+  EXPECT_EQ(Entries(dir.path()), std::set<std::string>{"f.csv"});
+}
+
+TEST(AtomicFileTest, RefusesWhatItMayNotReplace) {
+  TempDir dir;
+  WriteFile(dir / "read-only", "keep");
+  ::chmod((dir / "read-only").c_str(), 0444);
+  std::filesystem::create_directory(dir / "folder");
+  ::mkfifo((dir / "pipe").c_str(), 0600);
+  struct {
+    std::string path;
+    int error;
+  } cases[] = {
+      {dir / "read-only", EACCES},  // even for a privileged process
+      {dir / "folder", EISDIR},    {dir / "new/", EISDIR},
+      {dir / "pipe", EINVAL},      {dir / "missing/f.csv", ENOENT},
+  };
+  for (const auto& c : cases) {
+    AtomicFile file(c.path, 0666);
+    EXPECT_EQ(file.error(), c.error) << c.path;
+    EXPECT_NE(file.Commit(true), 0) << c.path;
+  }
+  EXPECT_FALSE(ReplaceFileAtomically(dir / "read-only", "lost", 0600));
+  EXPECT_EQ(ReadFile(dir / "read-only"), "keep");
+  EXPECT_EQ(Entries(dir.path()), (std::set<std::string>{"folder", "pipe", "read-only"}));
+}
+
+}  // namespace
+}  // namespace ostrevane

@@ -1,0 +1,55 @@
+// The output files of one writer call, each written under a temporary name
+// beside its final name (common/atomic_file.h). They take their final names
+// together, when the call has written everything: a call that fails, or a
+// process that dies, leaves none of them under its final name. A name that
+// comes back within the call goes on in the same temporary file.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "common/atomic_file.h"
+#include "writers/output_files.h"
+
+namespace ostrevane {
+
+class StagedFiles {
+ public:
+  static constexpr size_t kNotFound = size_t(-1);
+
+  StagedFiles() = default;
+  // Removes the temporary files that CommitAll() did not rename.
+  ~StagedFiles() = default;
+  StagedFiles(const StagedFiles&) = delete;
+  StagedFiles& operator=(const StagedFiles&) = delete;
+
+  // The index of the file begun for `name` in this call (names compared as
+  // the file system sees them), or kNotFound.
+  size_t Find(const std::string& name) const;
+  // Makes the folders of `name` and the empty temporary file that stands in
+  // for it; returns its index. Raises CreateError(name, ...) when the
+  // temporary file cannot be made or the name is no file that may be
+  // replaced (a folder, a read-only file). An existing entry that is no
+  // regular file (a device, a pipe) is written in place instead.
+  size_t Begin(const std::string& name);
+  // Opens the file of `index` into `file` (OutputFile's modes; kCreate
+  // starts it empty). Messages name the final name.
+  void Open(size_t index, OutputFile::Mode mode, size_t buffer_size,
+            std::optional<OutputFile>& file) const;
+  // Gives every file its final name, in the order begun. Raises
+  // CreateError naming the first file that cannot be renamed.
+  void CommitAll();
+
+ private:
+  struct Staged {
+    std::string name;                  // the final name, as expanded
+    std::optional<AtomicFile> atomic;  // empty: written in place
+  };
+  std::vector<Staged> files_;
+  std::unordered_map<std::string, size_t> index_;  // by NormalizePath(name)
+};
+
+}  // namespace ostrevane

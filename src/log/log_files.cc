@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "common/atomic_file.h"
 #include "common/error.h"
 #include "common/path.h"
 #include "common/text.h"
@@ -155,7 +156,9 @@ void LogFiles::Close() {
 
 void WriteRunResult(const std::string& text, const std::string& path) {
   const std::string name = NormalizePath(path);
-  const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  AtomicFile file(name, 0666);
+  if (file.error() != 0) throw CreateError(name, file.error());
+  const int fd = ::open(file.temp_path().c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
   if (fd < 0) throw CreateError(name, errno);
   std::string_view rest = text;
   while (!rest.empty()) {
@@ -169,6 +172,7 @@ void WriteRunResult(const std::string& text, const std::string& path) {
     rest.remove_prefix(static_cast<size_t>(n));
   }
   if (::close(fd) != 0) throw WriteError(AbsolutePath(name), errno);
+  if (const int err = file.Commit(true); err != 0) throw WriteError(AbsolutePath(name), err);
 }
 
 }  // namespace ostrevane

@@ -64,8 +64,9 @@ class LogFiles {
   std::string names_[2];  // absolute names of the open files, for messages
 };
 
-// Creates `path` (replacing it) holding exactly the bytes of `text`: no
-// byte-order mark, no line end.
+// Replaces (or creates) `path` with exactly the bytes of `text`, no
+// byte-order mark, no line end, by way of a temporary file renamed over it:
+// a reader or a crash sees the old text or the new, never an empty file.
 void WriteRunResult(const std::string& text, const std::string& path);
 
 }  // namespace ostrevane

@@ -225,6 +225,46 @@ TEST_F(ListRunTest, KilledExportLeavesOnlyATemporaryFile) {
   EXPECT_EQ(left, std::set<std::string>{temp});
 }
 
+// A signal mid-run: SIGTERM and SIGINT end it cleanly (the running job rolls
+// back and says so, no further job starts, the stop is logged, exit 1);
+// SIGKILL cannot be handled, and RESULT.TXT, written "ERROR" first, says so.
+TEST_F(ListRunTest, SignalsEndTheRunWithoutCommittingOrClaimingSuccess) {
+  WriteFile(dir / "slow.sql",
+            "UPDATE items SET marked = 1\r\ngo\r\n"
+            "SELECT COUNT(*) FROM (WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM c "
+            "WHERE x < 10000000) SELECT x FROM c)\r\n");
+  WriteFile(dir / "mark.sql", "INSERT INTO runs VALUES (1)");
+  WriteFile(dir / "jobs.txt", "-udl:t.udl -sql:slow.sql\r\n-clear -udl:t.udl -sql:mark.sql\r\n");
+  Settings(1);
+  for (int signal_number : {SIGTERM, SIGINT, SIGKILL}) {
+    std::filesystem::remove_all(dir / "log");
+    const pid_t pid = testing::StartProgram({"-list:jobs.txt"}, dir.path(), dir.path());
+    // Sent while the first job holds its update uncommitted: SQLite's
+    // rollback journal exists exactly then. (The job's own lines are
+    // printed only when it ends.)
+    bool running = false;
+    for (int i = 0; i < 1000 && !running; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      running = FileExists(dir / "t.db-journal");
+    }
+    ASSERT_TRUE(running) << signal_number;
+    ::kill(pid, signal_number);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    EXPECT_EQ(Result(), "ERROR") << signal_number;
+    EXPECT_EQ(Db("SELECT COUNT(*) FROM items WHERE marked = 1"), Rows{{"0"}}) << signal_number;
+    EXPECT_EQ(Db("SELECT COUNT(*) FROM runs"), Rows{{"0"}}) << signal_number;
+    if (signal_number == SIGKILL) continue;
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << signal_number;
+    const std::string errors = Utf16File("log/" + LogFileName("_err.txt"));
+    EXPECT_NE(errors.find("The run ended before this job could be committed"), std::string::npos)
+        << errors;
+    EXPECT_NE(errors.find("The run was stopped by signal " + std::to_string(signal_number)),
+              std::string::npos)
+        << errors;
+  }
+}
+
 TEST_F(ListRunTest, ManyJobsRunOnceEachInBlocks) {
   WriteFile(dir / "one.sql", "SELECT 1 AS one");
   WriteFile(dir / "mark.sql", "INSERT INTO runs VALUES (:n)");

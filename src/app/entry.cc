@@ -28,6 +28,8 @@ constexpr int kExitDone = 0;
 constexpr int kExitJobsFailed = 1;
 constexpr int kExitRunError = 2;
 
+constexpr char kVersionLine[] = "Ostrevane v00006";
+
 // The dispatcher prints through the run's log files.
 class LogFilesSink : public ReportSink {
  public:
@@ -98,19 +100,26 @@ int RunListMode(RunState& run, const std::string& list_file, bool check) {
   std::optional<SignalWatch> signals;
   if (!check) signals.emplace(run.stop);
   const OptionContext ctx = run.Options();
-  std::vector<Job> jobs = ReadListLines(list_file, ctx);
+  // A check lists every mistake of the list at once; a run stops at the
+  // first, before any job runs.
+  std::vector<std::string> problems;
+  std::vector<Job> jobs = ReadListLines(list_file, ctx, check ? &problems : nullptr);
   ExpandList(jobs, ctx);
 
   if (check) {
     for (const std::string& line : DescribeJobs(jobs)) ConsoleLine(line);
-    return kExitDone;
+    for (const std::string& problem : problems) ConsoleLine(problem);
+    if (problems.empty()) return kExitDone;
+    ConsoleLine(std::to_string(problems.size()) +
+                (problems.size() == 1 ? " mistake in the list" : " mistakes in the list"));
+    return kExitRunError;
   }
   if (run.stop.requested()) {
     run.log->AddError(StopLine(run.stop));  // before any job could start
     return kExitRunError;
   }
 
-  run.log->AddNote("Ostrevane v00006");
+  run.log->AddNote(kVersionLine);
   WorkerSettings worker_settings;
   worker_settings.format = run.format;
   worker_settings.mail = run.settings.mail;
@@ -144,6 +153,11 @@ int Run(RunState& run) {
   run.format = LocaleFormatSettings();
   run.format.decimal_separator = '.';
 
+  CheckCommandLine(run.args, IsJobOption);
+  if (HasVersionSwitch(run.args)) {
+    ConsoleLine(kVersionLine);
+    return kExitDone;
+  }
   if (RunPasswordCommand(run)) return kExitDone;
 
   const PasswordChange none;

@@ -48,8 +48,7 @@ TEST_F(EntryTest, RunEndingErrorsPrintClassAndMessage) {
     bool list_run;
   } cases[] = {
       {{"-list"}, "Exception: list file can not be empty\n", true},
-      {{"-list", "-x"}, "Exception: list file can not be empty\n", true},
-      {{"-udl:missing.udl"}, "Exception: File missing.udldoes not exist\n", false},
+      {{"-udl:missing.udl"}, "Exception: File " + dir / "missing.udl" + " does not exist\n", false},
   };
   for (const auto& c : cases) {
     std::filesystem::remove_all(dir / "log");
@@ -68,6 +67,43 @@ TEST_F(EntryTest, RunEndingErrorsPrintClassAndMessage) {
         in_error_file = ReadFile(e.path().string()).find("\xFF\xFE" "E\0x\0c\0") == 0;
     EXPECT_TRUE(in_error_file) << c.args[0];
   }
+}
+
+// Every parameter is a command, a job option or a command's value; anything
+// else stops the program before it does anything. A "/" starts a command
+// only when a command's name follows; otherwise it is a value (a path).
+TEST_F(EntryTest, CommandLineMistakesStopBeforeAnythingRuns) {
+  WriteFile(dir / "jobs.txt", "\r\n");
+  struct {
+    std::vector<std::string> args;
+    std::string out;
+    int exit_code;
+  } cases[] = {
+      {{"-list:jobs.txt", "-chek"}, "Exception: unknown switch -chek\n", 2},
+      {{"-list:jobs.txt", "--check"}, "Exception: unknown switch --check\n", 2},
+      {{"-lst:jobs.txt"}, "Exception: unknown switch -lst:jobs.txt\n", 2},
+      {{"-list", "-x"}, "Exception: unknown switch -x\n", 2},
+      {{"-list:jobs.txt", "extra"}, "Exception: unknown parameter extra\n", 2},
+      {{"-tocsv:o.csv", "-sql", "q.sql"}, "Exception: unknown parameter q.sql\n", 2},
+      {{"-version"}, "Ostrevane v00006\n", 0},
+      {{"--help"}, "Read readme.txt text file\n", 0},
+      {{"-h"}, "Read readme.txt text file\n", 0},
+      {{"-list", dir / "jobs.txt"}, "Ostrevane v00006\n", 0},
+      {{"/list:" + dir / "jobs.txt"}, "Ostrevane v00006\n", 0},
+  };
+  for (const auto& c : cases) {
+    std::filesystem::remove_all(dir / "log");
+    auto r = Run(c.args);
+    EXPECT_EQ(r.out, c.out) << c.args[0];
+    EXPECT_EQ(r.exit_code, c.exit_code) << c.args[0];
+    if (c.exit_code == 2) {
+      EXPECT_FALSE(Exists("log")) << c.args[0];
+    }
+  }
+  // A password that starts with "/" is the command's value, not a switch.
+  auto r = Run({"-setmailpwd", "/abc"});
+  EXPECT_EQ(r.out, "Mail password was changed\n");
+  EXPECT_NE(ReadFile(dir / "settings.ini").find("Password="), std::string::npos);
 }
 
 TEST_F(EntryTest, SingleJobModeWithoutConnection) {

@@ -1,12 +1,42 @@
 #include "app/switches.h"
 
+#include "common/error.h"
 #include "common/text.h"
 
 namespace ostrevane {
+namespace {
 
-static bool IsSwitch(std::string_view arg) {
-  return !arg.empty() && (arg[0] == '-' || arg[0] == '/');
+struct Command {
+  std::string_view name;
+  bool takes_value;  // a password or a file name; the rest take none
+  bool whole;        // must be the whole parameter (nothing may follow)
+};
+
+constexpr Command kCommands[] = {
+    {"list", true, false},       {"check", false, false},     {"help", false, true},
+    {"version", false, true},    {"setmailpwd", true, false}, {"setsftppwd", true, false},
+    {"sethttppwd", true, false}, {"sethttpproxypwd", true, false}, {"setftppwd", true, false},
+};
+
+// The command a parameter names, or null. After "/" the name must be the
+// whole parameter or be followed by ":", so that "/srv/jobs.txt" stays a
+// value; after "-" the lookup's prefix rule applies.
+const Command* CommandOf(std::string_view arg) {
+  if (arg.size() < 2 || (arg[0] != '-' && arg[0] != '/')) return nullptr;
+  const std::string_view text = arg.substr(1);
+  for (const Command& c : kCommands) {
+    if (!IStartsWith(text, c.name)) continue;
+    const bool ends = text.size() == c.name.size();
+    if (ends || (!c.whole && (arg[0] == '-' || text[c.name.size()] == ':'))) return &c;
+  }
+  return nullptr;
 }
+
+bool IsSwitch(std::string_view arg) {
+  return !arg.empty() && (arg[0] == '-' || CommandOf(arg) != nullptr);
+}
+
+}  // namespace
 
 bool FindSwitch(const std::vector<std::string>& args, std::string_view name, std::string& value) {
   for (size_t i = 0; i < args.size(); ++i) {
@@ -28,8 +58,36 @@ bool FindSwitch(const std::vector<std::string>& args, std::string_view name, std
 
 bool HasHelpSwitch(const std::vector<std::string>& args) {
   for (const std::string& a : args)
-    if (IsSwitch(a) && IEquals(std::string_view(a).substr(1), "help")) return true;
+    if ((IsSwitch(a) && IEquals(std::string_view(a).substr(1), "help")) || IEquals(a, "--help") ||
+        IEquals(a, "-h"))
+      return true;
   return false;
+}
+
+bool HasVersionSwitch(const std::vector<std::string>& args) {
+  for (const std::string& a : args)
+    if (IsSwitch(a) && IEquals(std::string_view(a).substr(1), "version")) return true;
+  return false;
+}
+
+void CheckCommandLine(const std::vector<std::string>& args,
+                      const std::function<bool(std::string_view)>& is_job_option) {
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (IEquals(a, "--help") || IEquals(a, "-h")) continue;
+    if (const Command* c = CommandOf(a)) {
+      // A value in the next parameter belongs to this command.
+      if (c->takes_value && a.size() == 1 + c->name.size() && i + 1 < args.size() &&
+          !IsSwitch(args[i + 1]))
+        ++i;
+      continue;
+    }
+    if (!a.empty() && a[0] == '-') {
+      if (is_job_option(a)) continue;
+      throw Exception("unknown switch " + a);
+    }
+    throw Exception("unknown parameter " + a);
+  }
 }
 
 }  // namespace ostrevane

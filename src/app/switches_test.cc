@@ -26,6 +26,11 @@ TEST(SwitchTest, LookupAndValues) {
       {{"setmailpwd", "abc"}, "setmailpwd", false, ""},
       {{"-a", "-list:1", "-list:2"}, "list", true, "1"},
       {{"-sethttpproxypwd:x"}, "sethttppwd", false, ""},
+      // After "/" only a command's whole name (or name and ":") is a command.
+      {{"-list", "/srv/jobs.txt"}, "list", true, "/srv/jobs.txt"},
+      {{"-setmailpwd", "/abc"}, "setmailpwd", true, "/abc"},
+      {{"/listing"}, "list", false, ""},
+      {{"/list", "/check"}, "list", true, ""},
   };
   for (const auto& c : cases) {
     std::string value = "unchanged";
@@ -39,6 +44,9 @@ TEST(SwitchTest, HelpMustBeTheWholeParameter) {
   EXPECT_TRUE(HasHelpSwitch({"/HELP"}));
   EXPECT_FALSE(HasHelpSwitch({"-helpme"}));
   EXPECT_FALSE(HasHelpSwitch({"help"}));
+  EXPECT_TRUE(HasHelpSwitch({"--help"}));
+  EXPECT_TRUE(HasHelpSwitch({"-h"}));
+  EXPECT_FALSE(HasHelpSwitch({"-hx"}));
 }
 
 }  // namespace

@@ -56,8 +56,10 @@ void ExpandList(std::vector<Job>& jobs, const OptionContext& ctx, const Clock& c
       // The line takes its connection from the line above.
       job.data_link_text = above->data_link_text;
       if (job.data_link_text.empty()) {
-        // No connection anywhere: nothing else is completed for this job.
+        // No connection anywhere: nothing else is completed for this job but
+        // its formats, which the jobs below take from it.
         job.connection_string.clear();
+        FillFormats(job, *above);
         continue;
       }
       if (job.data_source.empty()) {

@@ -7,9 +7,10 @@
 namespace ostrevane {
 
 FileBytes ReadJobFile(const std::string& path) {
-  // The message keeps the name as the user wrote it; an empty name names no
-  // file and fails here too.
-  if (!FileExists(path)) throw Exception("File " + path + "does not exist");
+  // A relative name is taken from the working directory (cron users rely on
+  // cd); the message shows the absolute name that was tried.
+  if (IsBlank(path)) throw Exception("no file name given");
+  if (!FileExists(path)) throw Exception("File " + AbsolutePath(path) + " does not exist");
   FileBytes file;
   file.bytes = ReadWholeFile(path);
   size_t mark = 0;

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "common/codepage.h"
 #include "common/error.h"
 #include "testing/temp_dir.h"
@@ -59,17 +61,27 @@ TEST(JobFilesTest, BackslashIsAFolderDelimiter) {
   EXPECT_EQ(DecodeTextFile(ReadJobFile(dir.path() + "\\sub\\q.sql")), "select 1");
 }
 
-TEST(JobFilesTest, MissingFileNamesItWithoutSpaceBeforeDoes) {
+TEST(JobFilesTest, MissingFileNamesItsAbsolutePath) {
   TempDir dir;
-  for (const std::string& name : {dir / "missing.udl", std::string()}) {
+  const std::string saved = std::filesystem::current_path();
+  std::filesystem::current_path(dir.path());
+  struct {
+    std::string name, message;
+  } cases[] = {
+      {dir / "missing.udl", "File " + dir / "missing.udl" + " does not exist"},
+      {"sql/renamed.sql", "File " + dir / "sql/renamed.sql" + " does not exist"},
+      {"", "no file name given"},
+  };
+  for (const auto& c : cases) {
     try {
-      ReadJobFile(name);
-      ADD_FAILURE() << name;
+      ReadJobFile(c.name);
+      ADD_FAILURE() << c.name;
     } catch (const Error& e) {
       EXPECT_EQ(e.class_name(), "Exception");
-      EXPECT_EQ(e.message(), "File " + name + "does not exist");
+      EXPECT_EQ(e.message(), c.message);
     }
   }
+  std::filesystem::current_path(saved);
 }
 
 // A directory, a file that cannot be opened and a file whose read fails all

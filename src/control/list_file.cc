@@ -7,7 +7,8 @@
 
 namespace ostrevane {
 
-std::vector<Job> ReadListLines(const std::string& name, const OptionContext& ctx) {
+std::vector<Job> ReadListLines(const std::string& name, const OptionContext& ctx,
+                               std::vector<std::string>* problems) {
   if (IsBlank(name)) throw Exception("list file can not be empty");
   // A relative name is taken from the working directory; the untrimmed name
   // is the one opened.
@@ -26,10 +27,16 @@ std::vector<Job> ReadListLines(const std::string& name, const OptionContext& ctx
   };
   // Records are large: reserve once for the jobs rather than move them all
   // each time the list grows.
+  // Blank lines and comments (first non-blank character "#" or ";") are no
+  // jobs; they still count for the line numbers of messages.
+  auto is_job_line = [](std::string_view raw) {
+    const std::string text = Trim(raw);
+    return !text.empty() && text[0] != '#' && text[0] != ';';
+  };
   size_t lines = 0;
   for (size_t at = 0; at < all.size();) {
     const size_t end = line_end(at);
-    if (!IsBlank(all.substr(at, end - at))) ++lines;
+    if (is_job_line(all.substr(at, end - at))) ++lines;
     at = next_line(end);
   }
 
@@ -42,7 +49,7 @@ std::vector<Job> ReadListLines(const std::string& name, const OptionContext& ctx
     start = next_line(end);
     ++line_no;
 
-    if (IsBlank(raw)) continue;  // spaces, tabs and other control characters only
+    if (!is_job_line(raw)) continue;
     Job& job = jobs.emplace_back();
     ResetOptions(job);
     job.list_line = Trim(raw);
@@ -50,7 +57,13 @@ std::vector<Job> ReadListLines(const std::string& name, const OptionContext& ctx
     // Tokens at single spaces; double quotes keep spaces inside one token.
     // Two spaces give an empty token, which changes nothing.
     std::string_view rest(job.list_line);
-    while (!rest.empty()) ApplyOption(CutField(rest, " ", "\""), job, ctx);
+    try {
+      while (!rest.empty()) ApplyOption(CutField(rest, " ", "\""), job, ctx);
+    } catch (const Error& e) {
+      const Error located = e.WithPrefix(name + ", line " + std::to_string(line_no) + ": ");
+      if (!problems) throw located;
+      problems->push_back(located.class_name() + ": " + located.message());
+    }
   }
   return jobs;
 }

@@ -11,8 +11,13 @@
 
 namespace ostrevane {
 
-// One job per non-blank line, in file order.
-std::vector<Job> ReadListLines(const std::string& name, const OptionContext& ctx);
+// One job per line that is neither blank nor a comment (first non-blank
+// character "#" or ";"), in file order. An option that fails (an unknown
+// option, a missing file) raises its error with "NAME, line N: " before the
+// message; with `problems` given, every such error of the list is added
+// there ("Class: message") instead and reading goes on.
+std::vector<Job> ReadListLines(const std::string& name, const OptionContext& ctx,
+                               std::vector<std::string>* problems = nullptr);
 // Completes every job: GUID, time stamp, connection string, defaults,
 // and what a line takes from the line above.
 void ExpandList(std::vector<Job>& jobs, const OptionContext& ctx,

@@ -101,12 +101,14 @@ class ListFileTest : public ::testing::Test {
   FixedClock clock_;
 };
 
-TEST_F(ListFileTest, ReadsOneJobPerNonBlankLine) {
+TEST_F(ListFileTest, ReadsOneJobPerLineButBlankLinesAndComments) {
   const std::string list = " \t \r\n"
                            "-udl:@/b.udl  -sql:\"@/dir with space/s.sql\"\t\r\n"
                            "\r\n"
                            "-sql:@/q.sql -tocsv:\"C:\\out dir\\?DATE.csv\"\r"
-                           "# note\n"
+                           "  # note\n"
+                           "; another note -tocsv:x.csv\n"
+                           "-clear\n"
                            "\t";
   const std::vector<Job> jobs = ReadListLines(WriteList(list), ctx_);
   ASSERT_EQ(jobs.size(), 3u);
@@ -116,9 +118,9 @@ TEST_F(ListFileTest, ReadsOneJobPerNonBlankLine) {
   EXPECT_EQ(jobs[0].sql, "select s");
   EXPECT_EQ(jobs[1].list_line_number, 4);
   EXPECT_EQ(jobs[1].csv_path, "C:\\out dir\\?DATE.csv");
-  EXPECT_EQ(jobs[2].list_line_number, 5);
-  EXPECT_EQ(jobs[2].list_line, "# note");  // not an option, still a job
-  EXPECT_EQ(jobs[2].csv_code_page, 255);   // reset by ResetOptions, completed by expansion
+  EXPECT_EQ(jobs[2].list_line_number, 7);  // the comments still count as lines
+  EXPECT_EQ(jobs[2].list_line, "-clear");
+  EXPECT_EQ(jobs[2].csv_code_page, 255);  // reset by ResetOptions, completed by expansion
   // A tab inside a token stays in it.
   EXPECT_EQ(ReadListLines(WriteList("-tocsv:a\tb"), ctx_)[0].csv_path, "a\tb");
 }
@@ -151,12 +153,16 @@ TEST_F(ListFileTest, RunEndingErrors) {
        "Cannot open file \"" + dir_ / "nothing.txt" + "\". No such file or directory"},
       {dir_ / "folder", "", kEFOpenError,
        "Cannot open file \"" + dir_ / "folder" + "\". Is a directory"},
+      // Errors of a line name the list and the line.
       {"list", "-udl:@/b.udl\n-sql:\"@/q.sql", "Exception",
-       "Can't find 2nd insulator '\"':\r\n" + dir_ / "q.sql"},
-      {"list", "-udl:@/b.udl\n-sql:@/none.sql", "Exception",
-       "File " + dir_ / "none.sql" + "does not exist"},
-      {"list", "-udl:", "Exception", "File does not exist"},
-      {"list", "-csvcp:abc", kEConvertError, "'abc' is not a valid integer value"},
+       "@/list.txt, line 2: Can't find 2nd insulator '\"':\r\n" + dir_ / "q.sql"},
+      {"list", "-udl:@/b.udl\n# -udl:\n-sql:@/none.sql", "Exception",
+       "@/list.txt, line 3: File " + dir_ / "none.sql" + " does not exist"},
+      {"list", "-udl:", "Exception", "@/list.txt, line 1: no file name given"},
+      {"list", "-csvcp:abc", kEConvertError, "@/list.txt, line 1: 'abc' is not a valid integer value"},
+      {"list", "-udl:@/b.udl\n-tocvs:out/o.csv", "Exception",
+       "@/list.txt, line 2: unknown option \"-tocvs:out/o.csv\""},
+      {"list", "-udl:@/b.udl note", "Exception", "@/list.txt, line 1: unknown option \"note\""},
       // Raised by the expansion: the data-link file already names its data source.
       {"list", "-udl:@/a.udl -ds:SRV2", "Exception", "Data Source already implemented"},
       {"list", "-udl:@/b.udl\n-udl:@/a.udl\n-ds:SRV2", "Exception",
@@ -170,9 +176,20 @@ TEST_F(ListFileTest, RunEndingErrors) {
       ADD_FAILURE() << c.message;
     } catch (const Error& e) {
       EXPECT_EQ(e.class_name(), c.class_name) << c.message;
-      EXPECT_EQ(e.message(), c.message);
+      EXPECT_EQ(e.message(), ReplaceAll(c.message, "@/", dir_.path() + "/"));
     }
   }
+}
+
+// -check wants every mistake of a list at once.
+TEST_F(ListFileTest, ProblemsOfEveryLineAreCollectedOnRequest) {
+  std::vector<std::string> problems;
+  const std::string list = WriteList("-udl:@/b.udl -tocvs:a\n-sql:@/q.sql\n-csvcp:x -fdf:Y\n");
+  const std::vector<Job> jobs = ReadListLines(list, ctx_, &problems);
+  EXPECT_EQ(jobs.size(), 3u);
+  EXPECT_EQ(problems, (std::vector<std::string>{
+                          "Exception: " + list + ", line 1: unknown option \"-tocvs:a\"",
+                          "EConvertError: " + list + ", line 3: 'x' is not a valid integer value"}));
 }
 
 TEST_F(ListFileTest, Expansion) {
@@ -213,10 +230,17 @@ TEST_F(ListFileTest, Expansion) {
       {"a second line without any connection stops early",
        "-sql:@/q.sql -tocsv:o.csv\n-sql:@/r.sql",
        {{1, "connection_string", ""},
-        {1, "date_pattern", ""},
-        {1, "csv_separator", ""},
-        {1, "csv_code_page", "255"},
+        {1, "date_pattern", "YYYYMMDD"},
+        {1, "csv_separator", ";"},
+        {1, "csv_code_page", "1"},
         {1, "csv_path", ""}}},
+      {"a job below lines without a connection gets the defaults",
+       "-sql:@/q.sql\n-sql:@/q.sql\n-udl:@/b.udl -sql:@/q.sql -tocsv:o_?DATE_?TIME.csv",
+       {{2, "date_pattern", "YYYYMMDD"},
+        {2, "time_pattern", "HHNNSSZZZ"},
+        {2, "csv_separator", ";"},
+        {2, "csv_quote", "\""},
+        {2, "csv_code_page", "1"}}},
       {"-ds adds the data source to the inherited string",
        "-udl:@/b.udl\n-ds:srv01",
        {{1, "data_link_text", b},
@@ -265,12 +289,13 @@ TEST_F(ListFileTest, Expansion) {
         {1, "sql_parameters", "y=2"},
         {1, "xml_path", "o.xml"},
         {1, "xml_template", ""}}},
-      {"a comment-like line repeats the job above",
-       "-udl:@/b.udl -sql:@/q.sql -tocsv:o.csv\n# note",
-       {{1, "list_line", "# note"},
+      {"a comment is no job: the line below takes from the job above it",
+       "-udl:@/b.udl -sql:@/q.sql -tocsv:o.csv\n# note\n-tocsv:p.csv",
+       {{1, "list_line", "-tocsv:p.csv"},
+        {1, "list_line_number", "3"},
         {1, "connection_string", b},
         {1, "sql", "select q"},
-        {1, "csv_path", "o.csv"}}},
+        {1, "csv_path", "p.csv"}}},
       {"values pass down a run of lines until -clear",
        "-udl:@/b.udl -tocsv:o.csv\n-sql:@/q.sql\n-sql:@/r.sql\n-clear -udl:@/a.udl\n-sql:@/q.sql",
        {{2, "csv_path", "o.csv"},

@@ -192,8 +192,17 @@ void ApplyOption(std::string_view token, Job& job, const OptionContext& ctx) {
     case Option::kFtf:
       job.time_pattern = v;
       break;
-    case Option::kNone: break;
+    case Option::kNone:
+      // Two spaces in a line give an empty token: nothing. Anything else
+      // that is no option is a mistake that must not pass unnoticed.
+      if (!token.empty()) throw Exception("unknown option \"" + std::string(token) + "\"");
+      break;
   }
+}
+
+bool IsJobOption(std::string_view token) {
+  std::string_view rest = token;
+  return Lookup(CutField(rest, ":", "\"")) != Option::kNone;
 }
 
 void SetDefaultFormats(Job& job) {

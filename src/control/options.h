@@ -22,11 +22,15 @@ struct OptionContext {
 };
 
 // Applies one option token ("-name" or "-name:value") to the job. Names
-// are compared without regard to case; a token that names no option, and
-// an empty token, change nothing. Raises the errors of the files it reads,
+// are compared without regard to case; an empty token changes nothing, a
+// token that names no option raises Exception("unknown option \"TOKEN\"").
+// Raises the errors of the files it reads,
 // EConvertError for a non-integer -csvcp, and the splitter's error for an
 // unclosed quote before the first ":".
 void ApplyOption(std::string_view token, Job& job, const OptionContext& ctx);
+
+// Whether the token ("-name" or "-name:value") names a job option.
+bool IsJobOption(std::string_view token);
 
 // Sets the program's default formats (single-job mode and the first job of
 // a list): date_pattern "YYYYMMDD", time_pattern "HHNNSSZZZ", csv_separator

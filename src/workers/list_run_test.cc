@@ -129,7 +129,9 @@ TEST_F(ListRunTest, EveryFailingStepRollsBackAndKeepsWrittenFiles) {
       "-clear -udl:missing.udl\r\n");
   // The last line names a missing data-link file: the whole run ends early.
   EXPECT_EQ(r.exit_code, 2);
-  EXPECT_NE(r.out.find("Exception: File missing.udldoes not exist"), std::string::npos);
+  EXPECT_NE(r.out.find("Exception: jobs.txt, line 5: File " + dir / "missing.udl" + " does not exist"),
+            std::string::npos)
+      << r.out;
 
   const std::string list = ReadFile(dir / "jobs.txt");
   WriteFile(dir / "jobs.txt", list.substr(0, list.rfind("-clear -udl:missing")));

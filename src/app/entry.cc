@@ -167,6 +167,8 @@ int Run(RunState& run) {
 
   if (HasHelpSwitch(run.args)) {
     ConsoleLine("Read readme.txt text file");
+    ConsoleLine("  readme.txt:   " + ExecutableFolder() + "readme.txt");
+    ConsoleLine("  settings.ini: " + HomeFolder() + "settings.ini");
     return kExitDone;
   }
   std::string list_file, unused;

@@ -21,6 +21,12 @@ struct EntryTest : ::testing::Test {
     return RunProgram(args, dir.path(), dir.path());
   }
   bool Exists(const std::string& name) { return FileExists(dir / name); }
+  // What -help prints: where the manual and settings.ini are.
+  std::string Help() {
+    const std::string exe = testing::ProgramPath();
+    return "Read readme.txt text file\n  readme.txt:   " + exe.substr(0, exe.rfind('/') + 1) +
+           "readme.txt\n  settings.ini: " + dir.path() + "/settings.ini\n";
+  }
 };
 
 TEST_F(EntryTest, NoParametersOnlyPointsToHelp) {
@@ -32,7 +38,7 @@ TEST_F(EntryTest, NoParametersOnlyPointsToHelp) {
 
 TEST_F(EntryTest, HelpWinsOverListAndCreatesSettings) {
   auto r = Run({"-list:jobs.txt", "-Help"});
-  EXPECT_EQ(r.out, "Read readme.txt text file\n");
+  EXPECT_EQ(r.out, Help());
   EXPECT_EQ(r.exit_code, 0);
   EXPECT_TRUE(Exists("settings.ini"));
   EXPECT_FALSE(Exists("log/RESULT.TXT"));
@@ -86,8 +92,8 @@ TEST_F(EntryTest, CommandLineMistakesStopBeforeAnythingRuns) {
       {{"-list:jobs.txt", "extra"}, "Exception: unknown parameter extra\n", 2},
       {{"-tocsv:o.csv", "-sql", "q.sql"}, "Exception: unknown parameter q.sql\n", 2},
       {{"-version"}, "Ostrevane v00006\n", 0},
-      {{"--help"}, "Read readme.txt text file\n", 0},
-      {{"-h"}, "Read readme.txt text file\n", 0},
+      {{"--help"}, Help(), 0},
+      {{"-h"}, Help(), 0},
       {{"-list", dir / "jobs.txt"}, "Ostrevane v00006\n", 0},
       {{"/list:" + dir / "jobs.txt"}, "Ostrevane v00006\n", 0},
   };

@@ -1,5 +1,6 @@
 #include "common/path.h"
 
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -26,16 +27,43 @@ std::string AbsolutePath(std::string_view path) {
   return base + p;
 }
 
+std::string ExecutableFolder() {
+  std::error_code ec;
+  const auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+  std::string dir = ec ? std::string(".") : exe.parent_path().string();
+  if (dir.empty() || dir.back() != '/') dir += '/';
+  return dir;
+}
+
 std::string HomeFolder() {
   std::string dir;
   if (const char* home = std::getenv("OSTREVANE_HOME"); home && *home) {
     dir = home;
-  } else {
-    std::error_code ec;
-    auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
-    dir = ec ? std::string(".") : exe.parent_path().string();
+    if (dir.back() != '/') dir += '/';
+    return dir;
   }
-  if (dir.empty() || dir.back() != '/') dir += '/';
+  // Beside the executable when this user can use a settings.ini there: an
+  // installed program in a folder the user may not write falls through.
+  dir = ExecutableFolder();
+  const std::string beside = dir + "settings.ini";
+  if (::access(beside.c_str(), F_OK) == 0 ? ::access(beside.c_str(), R_OK) == 0
+                                          : ::access(dir.c_str(), W_OK) == 0)
+    return dir;
+  std::string config;
+  if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && *xdg == '/') {
+    config = xdg;
+  } else {
+    const char* user_home = std::getenv("HOME");
+    if (!user_home || !*user_home) {
+      const passwd* entry = ::getpwuid(::getuid());
+      user_home = entry ? entry->pw_dir : "/";
+    }
+    config = std::string(user_home) + "/.config";
+  }
+  dir = config + "/ostrevane/";
+  // Private: it will hold the stored passwords.
+  ::mkdir(config.c_str(), 0700);
+  ::mkdir(dir.c_str(), 0700);
   return dir;
 }
 

@@ -11,8 +11,14 @@ namespace ostrevane {
 std::string NormalizePath(std::string_view path);
 // The name made absolute against the working directory (not resolved).
 std::string AbsolutePath(std::string_view path);
-// The folder holding settings.ini and names.csv: $OSTREVANE_HOME when set,
-// else the folder of the running executable; always ends with "/".
+// The folder of the running executable (readme.txt is installed there);
+// ends with "/".
+std::string ExecutableFolder();
+// The folder holding settings.ini and names.csv; always ends with "/":
+// $OSTREVANE_HOME when set; else the executable's folder when a
+// settings.ini there is readable, or none is there and the folder is
+// writable; else $XDG_CONFIG_HOME/ostrevane (~/.config/ostrevane), created
+// with mode 0700 when missing.
 std::string HomeFolder();
 bool FileExists(const std::string& path);       // any kind of entry
 bool DirectoryExists(const std::string& path);  // follows links

@@ -1,0 +1,108 @@
+// The program as an ordinary user runs it after installation: the
+// executable in a folder the user may not write, no OSTREVANE_HOME.
+#include <fcntl.h>
+#include <grp.h>
+#include <gtest/gtest.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "testing/run_program.h"
+#include "testing/temp_dir.h"
+
+namespace ostrevane {
+namespace {
+
+using testing::ReadFile;
+using testing::TempDir;
+using testing::WriteFile;
+
+struct Outcome {
+  int exit_code = -1;
+  std::string out;
+};
+
+// Runs `exe args...` as `user` in `cwd`, with HOME=`home` and nothing else
+// of the test's environment that could point at a settings folder.
+Outcome RunAs(const passwd& user, const std::string& exe, const std::vector<std::string>& args,
+              const std::string& cwd, const std::string& home) {
+  int pipefd[2];
+  if (::pipe(pipefd) != 0) return {};
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::dup2(pipefd[1], 1);
+    ::dup2(pipefd[1], 2);
+    ::close(pipefd[0]);
+    ::close(pipefd[1]);
+    if (::setgroups(0, nullptr) != 0 || ::setgid(user.pw_gid) != 0 || ::setuid(user.pw_uid) != 0 ||
+        ::chdir(cwd.c_str()) != 0)
+      ::_exit(127);
+    std::string home_variable = "HOME=" + home;
+    char* env[] = {home_variable.data(), const_cast<char*>("PATH=/usr/bin:/bin"), nullptr};
+    std::vector<std::string> copy = args;
+    std::vector<char*> argv{const_cast<char*>(exe.c_str())};
+    for (std::string& a : copy) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    ::execve(exe.c_str(), argv.data(), env);
+    ::_exit(127);
+  }
+  ::close(pipefd[1]);
+  Outcome outcome;
+  char buf[4096];
+  for (ssize_t n; (n = ::read(pipefd[0], buf, sizeof buf)) > 0;) outcome.out.append(buf, size_t(n));
+  ::close(pipefd[0]);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  outcome.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return outcome;
+}
+
+mode_t ModeOf(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0;
+}
+
+TEST(InstalledRunTest, AnOrdinaryUserKeepsSettingsInTheConfigFolder) {
+  if (::geteuid() != 0) GTEST_SKIP() << "running the program as another user needs root";
+  const passwd* nobody = ::getpwnam("nobody");
+  if (!nobody) GTEST_SKIP() << "no user \"nobody\" to run the program as";
+
+  TempDir dir;
+  ::chmod(dir.path().c_str(), 0755);
+  // An installation prefix that only root may write.
+  const std::string bin = dir / "prefix/bin";
+  std::filesystem::create_directories(bin);
+  std::filesystem::copy_file(testing::ProgramPath(), bin + "/ostrevane");
+  WriteFile(bin + "/readme.txt", "manual");
+  ::chmod((dir / "prefix").c_str(), 0755);
+  ::chmod(bin.c_str(), 0755);
+  ::chmod((bin + "/ostrevane").c_str(), 0755);
+  ::chmod((bin + "/readme.txt").c_str(), 0644);
+  // The user's home, and a working folder with an empty list in it.
+  const std::string home = dir / "home";
+  std::filesystem::create_directories(home + "/work");
+  WriteFile(home + "/work/jobs.txt", "# nothing to do\r\n");
+  for (const std::string& path : {home, home + "/work", home + "/work/jobs.txt"})
+    ASSERT_EQ(::chown(path.c_str(), nobody->pw_uid, nobody->pw_gid), 0) << path;
+
+  const std::string config = home + "/.config/ostrevane";
+  Outcome help = RunAs(*nobody, bin + "/ostrevane", {"-help"}, home + "/work", home);
+  EXPECT_EQ(help.exit_code, 0) << help.out;
+  EXPECT_EQ(help.out, "Read readme.txt text file\n  readme.txt:   " + bin +
+                          "/readme.txt\n  settings.ini: " + config + "/settings.ini\n");
+  EXPECT_EQ(ModeOf(config), 0700u);
+  EXPECT_EQ(ModeOf(config + "/settings.ini"), 0600u);
+  EXPECT_FALSE(std::filesystem::exists(bin + "/settings.ini"));
+
+  Outcome run = RunAs(*nobody, bin + "/ostrevane", {"-list:jobs.txt"}, home + "/work", home);
+  EXPECT_EQ(run.exit_code, 0) << run.out;
+  EXPECT_EQ(ReadFile(home + "/work/log/RESULT.TXT"), "OK");
+}
+
+}  // namespace
+}  // namespace ostrevane

@@ -96,6 +96,7 @@ int RunListMode(RunState& run, const std::string& list_file) {
   worker_settings.http_proxy = run.settings.http_proxy;
   worker_settings.connection_timeout = run.settings.connection_timeout;
   worker_settings.command_timeout = run.settings.command_timeout;
+  worker_settings.delivery_timeout = run.settings.delivery_timeout;
   LogFilesSink sink(*run.log);
   const bool error = RunJobsOnPool(jobs, run.settings.thread_count, worker_settings, sink);
   run.log->Close();

@@ -22,6 +22,7 @@ struct WorkerSettings {
   ServerSettings http_proxy;
   int connection_timeout = 5;  // seconds
   int command_timeout = 30;    // seconds
+  int delivery_timeout = 600;  // seconds for each delivery as a whole; 0: none
   BackendFactory backend_factory = MakeBackend;
 };
 
@@ -39,7 +40,8 @@ class MessageList {
   std::vector<std::string> lines_;
 };
 
-// Everything one job run uses; the worker owns it all.
+// Everything one job run uses; the worker owns it all. Its connection takes
+// turns on shared database files (Connection::set_file_turns).
 struct JobResources {
   Connection& connection;
   Query& query;

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cmath>
+#include <filesystem>
 
 #include "common/datetime.h"
 #include "common/error.h"
@@ -439,6 +440,39 @@ TEST_F(SqliteFile, MegabyteStatementWithPlaceholdersAfterItsLiteral) {
   q.Open();
   EXPECT_EQ(q.FieldAt(0).value().i, int64_t(literal.size()) - doubled);
   EXPECT_EQ(q.FieldAt(1).value().i, 9);
+}
+
+TEST_F(SqliteFile, OnlyReadsWhenEveryStatementOfTheTextReads) {
+  struct {
+    const char* sql;
+    bool only_reads;
+  } cases[] = {
+      {"SELECT id, name FROM t WHERE id = :id", true},
+      {"--param id;integer;1\nSELECT name FROM t; SELECT count(*) FROM t;", true},
+      {"INSERT INTO t VALUES (1, 'x'); SELECT * FROM t", false},
+      {"SELECT * FROM t; DELETE FROM t", false},
+      {"DELETE FROM t RETURNING id", false},
+      {"CREATE TABLE u (a INTEGER); SELECT * FROM u", false},  // does not prepare as it stands
+      {"SELECT * FROM missing", false},
+      {"selct 1", false},
+  };
+  for (const auto& c : cases) EXPECT_EQ(conn.OnlyReads(c.sql), c.only_reads) << c.sql;
+}
+
+TEST_F(SqliteFile, EveryPathToTheFileGivesOneFileKey) {
+  const std::string key = conn.backend().FileKey();
+  EXPECT_FALSE(key.empty());
+  std::filesystem::create_symlink(file, dir / "link.db");
+  for (const std::string& other : {dir / "./jobs.db", dir / "link.db"}) {
+    Connection c;
+    c.set_connection_string(Cs(other));
+    c.Open();
+    EXPECT_EQ(c.backend().FileKey(), key) << other;
+  }
+  Connection memory;
+  memory.set_connection_string(Cs(":memory:"));
+  memory.Open();
+  EXPECT_EQ(memory.backend().FileKey(), "");
 }
 
 TEST_F(SqliteFile, LockedDatabaseFailsAfterTheBusyTimeout) {

@@ -15,6 +15,7 @@ namespace ostrevane {
 namespace {
 
 const char kJoiner[] = " ";
+const char kEndedEarly[] = "The run ended before this job could be committed";
 
 // Closes the main query on every way out of the result steps.
 class CloseOnExit {
@@ -140,13 +141,15 @@ void RunJob(JobResources& run) {
 
   try {
     run.connection.BeginTransaction(AccessOf(run));
+    // The turn on the file may have come long after the run was ended.
+    if (run.cancelled.load()) throw Exception(kEndedEarly);
     if (IsResultJob(run.job)) {
       RunResultJob(run);
     } else {
       run.messages.Add("executing SQL", kTagNote);
       RunSqlScript(run.query, run.job, run.settings.format);
     }
-    if (run.cancelled.load()) throw Exception("The run ended before this job could be committed");
+    if (run.cancelled.load()) throw Exception(kEndedEarly);
     run.connection.Commit();
   } catch (const std::exception& e) {
     failed = true;

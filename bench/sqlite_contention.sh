@@ -5,7 +5,10 @@
 #   2. four slow read-only exports (a few seconds of work each) on 4 workers:
 #      how many fail, and the wall time beside one export alone;
 #   3. four slow writing scripts (the same work, then an INSERT) on 4
-#      workers: how many fail (they must take turns), and the wall time.
+#      workers: how many fail (they must take turns), and the wall time;
+#   4. four quick read-only exports, each delivered by HTTP to a local server
+#      that answers after 3 s (tests/servers/http_server.py), on 4 workers:
+#      how many fail, and the wall time (3 s when they share the file).
 # Usage: bench/sqlite_contention.sh [build-dir or executable]
 #        (prepares bench/out/contention/, prints the figures)
 set -euo pipefail
@@ -20,7 +23,7 @@ cd "$out"
 sqlite3 jobs.db <<'SQL'
 CREATE TABLE runs (n INTEGER);
 CREATE TABLE numbers (i INTEGER);
-WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 5000)
+WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 8000)
 INSERT INTO numbers SELECT i FROM n;
 SQL
 printf '\xff\xfe' > jobs.udl
@@ -45,9 +48,21 @@ for i in 1 2 3 4; do
   echo "-clear -udl:jobs.udl -sql:slow_insert.sql" >> slow_writers.txt
 done
 
+mkdir -p http
+/usr/bin/python3 ../../../tests/servers/http_server.py --out http --plan slow --delay 3 > http.port &
+http_pid=$!
+trap 'kill $http_pid' EXIT
+while ! grep -q PORT http.port; do sleep 0.1; done
+http_port=$(sed 's/PORT //' http.port)
+: > delivered.txt
+for i in 1 2 3 4; do
+  echo "-clear -udl:jobs.udl -sql:one.sql -tocsv:d/one_$i.csv -http" >> delivered.txt
+done
+
 export OSTREVANE_HOME=$out
 run() {  # run LIST THREADS: prints failures and wall time
   printf '[Ostrevane]\r\nthread_count=%s\r\ncommand_timeout=120\r\n' "$2" > settings.ini
+  printf '[HTTP]\r\nServer=http://127.0.0.1:%s/in\r\n' "$http_port" >> settings.ini
   rm -rf log
   local start end
   start=$(date +%s.%N)
@@ -62,3 +77,4 @@ echo "rows in runs: $(sqlite3 jobs.db 'SELECT count(*) FROM runs') (200 expected
 run reader.txt 1
 run readers.txt 4
 run slow_writers.txt 4
+run delivered.txt 4

@@ -482,7 +482,11 @@ TEST_F(SqliteFile, LockedDatabaseFailsAfterTheBusyTimeout) {
   holder.BeginTransaction();
   Exec(holder, "INSERT INTO t VALUES (1, 'held')");  // holds the write lock
 
+  // The holder stands for another program: it takes no turns, so the
+  // waiter's turn on the file does not help it.
+  FileTurns turns;
   Connection waiter;
+  waiter.set_file_turns(&turns);
   waiter.set_connection_timeout(1);
   waiter.set_connection_string(Cs(file));
   waiter.Open();
@@ -497,6 +501,9 @@ TEST_F(SqliteFile, LockedDatabaseFailsAfterTheBusyTimeout) {
   EXPECT_NO_THROW(waiter.Rollback());
   holder.Commit();
   EXPECT_EQ(CountFromOutside(), 1);
+  // The failed begin gave its turn back: the next one gets it at once.
+  waiter.BeginTransaction();
+  waiter.Commit();
 }
 
 TEST_F(SqliteFile, StatementsAreInterruptedAfterTheCommandTimeout) {

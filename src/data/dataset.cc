@@ -56,7 +56,7 @@ void Connection::BeginTransaction(TransactionAccess access) {
   Backend& b = backend();
   FileTurn turn;  // given back at once when the begin fails
   if (turns_) {
-    const std::string key = b.FileKey();
+    const std::string key = b.FileKey(access);
     if (!key.empty())
       turn = turns_->Wait(
           key, access == TransactionAccess::kRead ? TurnKind::kShared : TurnKind::kExclusive);

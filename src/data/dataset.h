@@ -64,8 +64,6 @@ class Params {
 // Makes the backend for a connection string; tests pass fakes.
 using BackendFactory = std::function<std::unique_ptr<Backend>(const ConnectionString&)>;
 
-enum class TransactionAccess { kRead, kWrite };
-
 // A connection and its one transaction. On a database file that the
 // connections of a run share, a transaction first waits for its turn on the
 // file (set_file_turns) and holds it until it commits or rolls back.

@@ -50,6 +50,8 @@ class EmptyCursor : public Cursor {
   std::vector<FieldDef> fields_;
 };
 
+enum class TransactionAccess { kRead, kWrite };
+
 class Backend {
  public:
   virtual ~Backend() = default;
@@ -80,9 +82,13 @@ class Backend {
   }
   // For a database in a local file that the connections of a run must take
   // turns on (see data/file_turns.h): the file's identity, equal for every
-  // path that reaches the same file. "" for server databases, which order
-  // their own transactions. Only while open.
-  virtual std::string FileKey() const { return ""; }
+  // path that reaches the same file. "" when a transaction of that access
+  // needs no turn: always for server databases, which order their own
+  // transactions. Only while open.
+  virtual std::string FileKey(TransactionAccess access) const {
+    (void)access;
+    return "";
+  }
 };
 
 // Picks the backend by the Provider key ("SQLite", "PostgreSQL", "ODBC" or

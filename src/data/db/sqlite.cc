@@ -359,12 +359,17 @@ class SqliteBackend : public Backend {
     struct stat st {};
     if (file != ":memory:" && ::stat(file.c_str(), &st) == 0)
       file_key_ = std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino);
+    // The journal mode is kept in the file: "wal" when it was set once.
+    std::vector<Value> row;
+    write_ahead_log_ =
+        Run(db, "PRAGMA journal_mode", {}, 0, true)->Fetch(row) && IEquals(row[0].s, "wal");
     db_ = db;
   }
 
   void Close() override {
     db_.reset();
     file_key_.clear();
+    write_ahead_log_ = false;
   }
 
   // A writing transaction takes the write lock at its start. With a
@@ -398,7 +403,13 @@ class SqliteBackend : public Backend {
     return true;
   }
 
-  std::string FileKey() const override { return file_key_; }
+  // In the rollback-journal modes a reader's shared lock keeps a writer
+  // from committing, so readers take turns with writers. With a
+  // write-ahead log readers see their snapshot and never hold up a writer.
+  std::string FileKey(TransactionAccess access) const override {
+    if (access == TransactionAccess::kRead && write_ahead_log_) return "";
+    return file_key_;
+  }
 
   void Commit() override {
     // When the SQL itself ended the transaction there is nothing to commit;
@@ -469,6 +480,7 @@ class SqliteBackend : public Backend {
 
   std::shared_ptr<Database> db_;
   std::string file_key_;  // device and inode of the open file; "" in memory
+  bool write_ahead_log_ = false;
 };
 
 }  // namespace

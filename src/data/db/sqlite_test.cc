@@ -460,19 +460,31 @@ TEST_F(SqliteFile, OnlyReadsWhenEveryStatementOfTheTextReads) {
 }
 
 TEST_F(SqliteFile, EveryPathToTheFileGivesOneFileKey) {
-  const std::string key = conn.backend().FileKey();
+  const auto read = TransactionAccess::kRead;
+  const auto write = TransactionAccess::kWrite;
+  const std::string key = conn.backend().FileKey(write);
   EXPECT_FALSE(key.empty());
+  // In the default journal mode readers hold up writers: they take turns.
+  EXPECT_EQ(conn.backend().FileKey(read), key);
   std::filesystem::create_symlink(file, dir / "link.db");
   for (const std::string& other : {dir / "./jobs.db", dir / "link.db"}) {
     Connection c;
     c.set_connection_string(Cs(other));
     c.Open();
-    EXPECT_EQ(c.backend().FileKey(), key) << other;
+    EXPECT_EQ(c.backend().FileKey(write), key) << other;
   }
   Connection memory;
   memory.set_connection_string(Cs(":memory:"));
   memory.Open();
-  EXPECT_EQ(memory.backend().FileKey(), "");
+  EXPECT_EQ(memory.backend().FileKey(write), "");
+
+  // With a write-ahead log only writers take turns.
+  Exec(conn, "PRAGMA journal_mode = WAL");
+  Connection wal;
+  wal.set_connection_string(Cs(file));
+  wal.Open();
+  EXPECT_EQ(wal.backend().FileKey(write), key);
+  EXPECT_EQ(wal.backend().FileKey(read), "");
 }
 
 TEST_F(SqliteFile, LockedDatabaseFailsAfterTheBusyTimeout) {

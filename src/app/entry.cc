@@ -126,6 +126,7 @@ int RunListMode(RunState& run, const std::string& list_file, bool check) {
   worker_settings.http_proxy = run.settings.http_proxy;
   worker_settings.connection_timeout = run.settings.connection_timeout;
   worker_settings.command_timeout = run.settings.command_timeout;
+  worker_settings.delivery_timeout = run.settings.delivery_timeout;
   worker_settings.stop = &run.stop;
   LogFilesSink sink(*run.log);
   const bool error = RunJobsOnPool(jobs, run.settings.thread_count, worker_settings, sink);

@@ -36,6 +36,8 @@ void Connection::Open() {
 void Connection::Close() {
   if (!backend_) return;
   std::unique_ptr<Backend> backend = std::move(backend_);
+  // Given back after the rollback, however that ends.
+  FileTurn turn = std::move(turn_);
   if (in_transaction_) {
     in_transaction_ = false;
     backend->Rollback();
@@ -48,17 +50,33 @@ Backend& Connection::backend() {
   return *backend_;
 }
 
-void Connection::BeginTransaction() {
-  backend().Begin();
+bool Connection::OnlyReads(const std::string& sql) { return backend().OnlyReads(sql); }
+
+void Connection::BeginTransaction(TransactionAccess access) {
+  Backend& b = backend();
+  FileTurn turn;  // given back at once when the begin fails
+  if (turns_) {
+    const std::string key = b.FileKey(access);
+    if (!key.empty())
+      turn = turns_->Wait(
+          key, access == TransactionAccess::kRead ? TurnKind::kShared : TurnKind::kExclusive);
+  }
+  if (access == TransactionAccess::kRead)
+    b.BeginReading();
+  else
+    b.Begin();
+  turn_ = std::move(turn);
   in_transaction_ = true;
 }
 
 void Connection::Commit() {
   backend().Commit();
   in_transaction_ = false;
+  turn_.Release();
 }
 
 void Connection::Rollback() {
+  FileTurn turn = std::move(turn_);  // given back after the rollback, however that ends
   if (!in_transaction_) return;
   in_transaction_ = false;
   backend().Rollback();

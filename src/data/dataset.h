@@ -11,6 +11,7 @@
 
 #include "data/connection_string.h"
 #include "data/db/backend.h"
+#include "data/file_turns.h"
 #include "data/row_store.h"
 #include "data/value.h"
 
@@ -63,6 +64,9 @@ class Params {
 // Makes the backend for a connection string; tests pass fakes.
 using BackendFactory = std::function<std::unique_ptr<Backend>(const ConnectionString&)>;
 
+// A connection and its one transaction. On a database file that the
+// connections of a run share, a transaction first waits for its turn on the
+// file (set_file_turns) and holds it until it commits or rolls back.
 class Connection {
  public:
   explicit Connection(BackendFactory factory = MakeBackend);
@@ -75,11 +79,19 @@ class Connection {
   void set_connection_timeout(int seconds) { connection_timeout_ = seconds; }
   void set_command_timeout(int seconds) { command_timeout_ = seconds; }
   int command_timeout() const { return command_timeout_; }
+  // The turns of the run this connection works for; null (the default):
+  // transactions take no turns. `turns` must outlive the connection.
+  void set_file_turns(FileTurns* turns) { turns_ = turns; }
 
   void Open();
   void Close();
   bool connected() const { return backend_ != nullptr; }
-  void BeginTransaction();
+  // Whether every statement of `sql` only reads (false when unsure). Only
+  // while connected.
+  bool OnlyReads(const std::string& sql);
+  // With kRead the transaction must not write: it shares its turn on the
+  // file with other readers. Waits without a time limit for the turn.
+  void BeginTransaction(TransactionAccess access = TransactionAccess::kWrite);
   void Commit();
   void Rollback();
   bool in_transaction() const { return in_transaction_; }
@@ -93,6 +105,8 @@ class Connection {
   int command_timeout_ = 30;
   std::unique_ptr<Backend> backend_;
   bool in_transaction_ = false;
+  FileTurns* turns_ = nullptr;
+  FileTurn turn_;  // held from the begin to the end of a transaction
 };
 
 // The placeholders of a SQL text, in order: ":name" where the name ends at

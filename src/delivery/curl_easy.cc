@@ -28,7 +28,13 @@ void GlobalInit() {
 
 long Seconds(long ms) { return std::max(1L, (ms + 999) / 1000); }
 
+std::string DurationText(long ms) {
+  return ms % 1000 == 0 ? std::to_string(ms / 1000) + " s" : std::to_string(ms) + " ms";
+}
+
 }  // namespace
+
+long TotalMs(int timeout_seconds) { return timeout_seconds > 0 ? long(timeout_seconds) * 1000 : 0; }
 
 std::string CaFileFromEnvironment() {
   const char* v = std::getenv("OSTREVANE_CA_FILE");
@@ -77,16 +83,35 @@ void CurlEasy::ApplyLimits(const TransferLimits& limits) {
   // traffic at all (the watchdog).
   Set(CURLOPT_SERVER_RESPONSE_TIMEOUT, Seconds(limits.idle_ms));
   idle_ms_ = limits.idle_ms;
+  total_ms_ = limits.total_ms;
+  if (total_ms_ > 0)
+    deadline_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(total_ms_);
   if (!limits.ca_file.empty()) Set(CURLOPT_CAINFO, limits.ca_file);
   // Proxies come from settings.ini only, never from the environment.
   Set(CURLOPT_PROXY, "");
 }
 
 CURLcode CurlEasy::Perform() {
+  using std::chrono::milliseconds;
   error_[0] = '\0';
   trace_.Reset();
-  active_ = idle_expired_ = false;
-  return curl_easy_perform(handle_);
+  active_ = idle_expired_ = deadline_expired_ = false;
+  if (total_ms_ <= 0) return curl_easy_perform(handle_);
+  // Each transfer gets what is left of the delivery's time; libcurl ends
+  // it then, in whatever phase it is.
+  const auto left =
+      std::chrono::duration_cast<milliseconds>(deadline_ - std::chrono::steady_clock::now());
+  if (left <= milliseconds(0)) {
+    deadline_expired_ = true;
+    return CURLE_OPERATION_TIMEDOUT;
+  }
+  Set(CURLOPT_TIMEOUT_MS, long(left.count()));
+  const CURLcode rc = curl_easy_perform(handle_);
+  // A connect time-out that ran out before the deadline keeps its own text.
+  if (rc == CURLE_OPERATION_TIMEDOUT &&
+      std::chrono::steady_clock::now() + milliseconds(20) >= deadline_)
+    deadline_expired_ = true;
+  return rc;
 }
 
 int CurlEasy::DebugCallback(CURL*, curl_infotype type, char* data, size_t size, void* self) {
@@ -124,6 +149,9 @@ int CurlEasy::ProgressCallback(void* self, curl_off_t, curl_off_t, curl_off_t, c
 }
 
 std::string CurlEasy::ErrorText(CURLcode code) const {
+  if (deadline_expired_)
+    return "Timed out: the delivery took longer than the delivery_timeout of " +
+           DurationText(total_ms_);
   if (idle_expired_)
     return "Timed out: the server sent nothing for " + std::to_string(idle_ms_) + " ms";
   std::string text = error_[0] ? std::string(error_) : std::string(curl_easy_strerror(code));

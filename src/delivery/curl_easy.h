@@ -22,14 +22,20 @@ inline constexpr char kEFTPError[] = "EFTPError";
 
 // How long a transfer may wait. connect_ms bounds the connection (for mail:
 // also greeting, EHLO, STARTTLS and login); idle_ms bounds every wait for a
-// reply and every stall of the data (whole seconds, rounded up).
+// reply and every stall of the data (whole seconds, rounded up); total_ms
+// bounds the whole delivery, every transfer of the handle from
+// ApplyLimits on, however busy the server keeps it (0: no such bound).
 struct TransferLimits {
   long connect_ms = 10000;
   long idle_ms = 10000;
+  long total_ms = 0;
   // PEM file of the certificate authorities to trust instead of the
   // system's store; empty: the system's store.
   std::string ca_file;
 };
+
+// TransferLimits::total_ms for a time-out in seconds; 0 or less: none.
+long TotalMs(int timeout_seconds);
 
 // The value of the environment variable OSTREVANE_CA_FILE, or "".
 std::string CaFileFromEnvironment();
@@ -102,10 +108,11 @@ class CurlEasy {
   void Set(CURLoption option, const std::string& value) { Set(option, value.c_str()); }
 
   // Connect and idle time-outs, the CA file, no proxy from the environment
-  // unless one is set later.
+  // unless one is set later. The delivery's deadline starts now.
   void ApplyLimits(const TransferLimits& limits);
 
-  // Runs one transfer; the trace and the watchdog start afresh.
+  // Runs one transfer; the trace and the watchdog start afresh, the
+  // deadline goes on.
   CURLcode Perform();
   // libcurl's detail message of the last failure when it wrote one, else
   // the text of `code`. Never holds credentials: they are never put in URLs.
@@ -114,6 +121,8 @@ class CurlEasy {
   const ProtocolTrace& trace() const { return trace_; }
   // The last transfer was ended by the idle watchdog.
   bool idle_expired() const { return idle_expired_; }
+  // The last transfer was ended by the delivery's deadline.
+  bool deadline_expired() const { return deadline_expired_; }
 
  private:
   void Check(CURLoption option, CURLcode rc);
@@ -126,6 +135,9 @@ class CurlEasy {
   long idle_ms_ = 0;
   bool active_ = false;  // traffic seen: the connection is up
   bool idle_expired_ = false;
+  long total_ms_ = 0;
+  std::chrono::steady_clock::time_point deadline_;  // with total_ms_ > 0
+  bool deadline_expired_ = false;
   std::chrono::steady_clock::time_point last_traffic_;
 };
 

@@ -112,8 +112,10 @@ void PutFilesWithLimits(const Job& job, const ServerSettings& proxy, const Trans
 
 }  // namespace delivery
 
-void UploadFilesByFtp(const Job& job, const ServerSettings& proxy) {
-  delivery::PutFilesWithLimits(job, proxy, delivery::DefaultTransferLimits());
+void UploadFilesByFtp(const Job& job, const ServerSettings& proxy, int timeout_seconds) {
+  delivery::TransferLimits limits = delivery::DefaultTransferLimits();
+  limits.total_ms = delivery::TotalMs(timeout_seconds);
+  delivery::PutFilesWithLimits(job, proxy, limits);
 }
 
 }  // namespace ostrevane

@@ -95,8 +95,10 @@ void PostFilesWithLimits(const Job& job, const ServerSettings& proxy,
 
 }  // namespace delivery
 
-void PostFilesOverHttp(const Job& job, const ServerSettings& proxy) {
-  delivery::PostFilesWithLimits(job, proxy, delivery::DefaultTransferLimits());
+void PostFilesOverHttp(const Job& job, const ServerSettings& proxy, int timeout_seconds) {
+  delivery::TransferLimits limits = delivery::DefaultTransferLimits();
+  limits.total_ms = delivery::TotalMs(timeout_seconds);
+  delivery::PostFilesWithLimits(job, proxy, limits);
 }
 
 }  // namespace ostrevane

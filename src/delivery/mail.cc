@@ -229,8 +229,9 @@ void SendMailWithLimits(const Job& job, const MailSettings& mail, Query& query,
 
 }  // namespace delivery
 
-void MailFiles(const Job& job, const MailSettings& mail, Query& query) {
+void MailFiles(const Job& job, const MailSettings& mail, Query& query, int timeout_seconds) {
   delivery::TransferLimits limits;  // 10 s to connect, 10 s for every reply
+  limits.total_ms = delivery::TotalMs(timeout_seconds);
   limits.ca_file = delivery::CaFileFromEnvironment();
   delivery::SendMailWithLimits(job, mail, query, limits);
 }

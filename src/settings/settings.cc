@@ -81,6 +81,9 @@ Settings ReadSettings(const std::string& folder, const PasswordChange& mail,
   Settings s;
   s.connection_timeout = ini.ReadInteger("Ostrevane", "connection_timeout", 5);
   s.command_timeout = ini.ReadInteger("Ostrevane", "command_timeout", 10);
+  // Not written to a new file, like ansi_codepage: a new settings.ini keeps
+  // the keys it always had.
+  s.delivery_timeout = ini.ReadInteger("Ostrevane", "delivery_timeout", 600);
   s.log_dir = ini.ReadString("Ostrevane", "log_dir", "log");
   s.thread_count = ini.ReadInteger("Ostrevane", "thread_count", 5);
   if (s.thread_count < 1) s.thread_count = 1;

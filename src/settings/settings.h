@@ -28,6 +28,7 @@ struct ServerSettings {
 struct Settings {
   int32_t connection_timeout = 0;  // seconds
   int32_t command_timeout = 0;     // seconds
+  int32_t delivery_timeout = 0;    // seconds for each delivery as a whole; 0 or less: none
   std::string log_dir;
   int32_t thread_count = 1;  // at least 1
   std::string ansi_codepage; // "" means UTF-8

@@ -108,6 +108,7 @@ TEST_F(SettingsTest, MissingFileIsCreatedWithDefaultsInOrder) {
 
   EXPECT_EQ(s.connection_timeout, 5);
   EXPECT_EQ(s.command_timeout, 10);
+  EXPECT_EQ(s.delivery_timeout, 600);  // read, never written
   EXPECT_EQ(s.log_dir, "log");
   EXPECT_EQ(s.thread_count, 5);
   EXPECT_EQ(s.ansi_codepage, "");
@@ -148,6 +149,10 @@ TEST_F(SettingsTest, ValueConversions) {
       {"[ostrevane]\nTHREAD_COUNT=0x10\n", [](auto& s) { return s.thread_count == 16; }, "hex"},
       {"[Ostrevane]\ncommand_timeout=-4\n", [](auto& s) { return s.command_timeout == -4; },
        "no floor on time-outs"},
+      {"[Ostrevane]\nDelivery_Timeout=30\n", [](auto& s) { return s.delivery_timeout == 30; },
+       "delivery_timeout"},
+      {"[Ostrevane]\ndelivery_timeout=soon\n", [](auto& s) { return s.delivery_timeout == 600; },
+       "delivery_timeout default"},
       {"[Mail]\nTLS=257\n", [](auto& s) { return s.mail.tls_mode == 1; }, "TLS low 8 bits"},
       {"[HTTPProxy]\nAuth=1\n", [](auto& s) { return s.http_proxy.auth; }, "Auth"},
       {"[HTTPProxy]\nauth=1\n", [](auto& s) { return s.http_proxy.auth; }, "auth"},

@@ -12,6 +12,7 @@ bool RunJobsOnPool(const std::vector<Job>& jobs, int thread_count, const WorkerS
                    ReportSink& sink) {
   ReadyList ready;
   std::mutex writer_lock;
+  FileTurns file_turns;
   ManualResetEvent response;
   bool error_flag = false;
 
@@ -20,7 +21,7 @@ bool RunJobsOnPool(const std::vector<Job>& jobs, int thread_count, const WorkerS
   std::vector<std::unique_ptr<Worker>> pool;
   const int count = thread_count < 1 ? 1 : thread_count;
   for (int i = 0; i < count; ++i)
-    pool.push_back(std::make_unique<Worker>(ready, response, writer_lock, settings));
+    pool.push_back(std::make_unique<Worker>(ready, response, writer_lock, file_turns, settings));
 
   size_t next_job = 0;
   int live = count;

@@ -15,6 +15,13 @@ namespace ostrevane {
 namespace {
 
 const char kJoiner[] = " ";
+const char kEndedEarly[] = "The run ended before this job could be committed";
+
+// Whether the run is being ended: the pool is shutting down, or a signal
+// asked for a stop. Such a job is rolled back instead of committed.
+bool RunEnded(const JobResources& run) {
+  return run.cancelled.load() || (run.settings.stop && run.settings.stop->requested());
+}
 
 // Closes the main query on every way out of the result steps.
 class CloseOnExit {
@@ -29,6 +36,20 @@ class CloseOnExit {
 };
 
 std::string MessageOf(const std::exception& e) { return e.what(); }
+
+bool IsResultJob(const Job& job) { return !job.csv_path.empty() || !job.xml_path.empty(); }
+
+// A result job without follow-up SQL whose statement only reads begins a
+// reading transaction: it shares the database file with other readers.
+// Script jobs and follow-up SQL write, and so does a statement that the
+// backend cannot vouch for.
+TransactionAccess AccessOf(JobResources& run) {
+  const Job& job = run.job;
+  if (IsResultJob(job) && job.per_record_sql.empty() && job.post_sql.empty() &&
+      run.connection.OnlyReads(job.sql))
+    return TransactionAccess::kRead;
+  return TransactionAccess::kWrite;
+}
 
 // Runs one writer under the writer lock and adds a "saved file " line for
 // every file it listed. A failing writer adds no lines.
@@ -64,15 +85,15 @@ void RunResultJob(JobResources& run) {
 
     if (!job.written_files.empty()) {
       if (!job.mail_to.empty()) {
-        MailFiles(job, run.settings.mail, query);
+        MailFiles(job, run.settings.mail, query, run.settings.delivery_timeout);
         run.messages.Add("files sent by MAIL to " + job.mail_to, kTagNote);
       }
       if (!job.http_url.empty()) {
-        PostFilesOverHttp(job, run.settings.http_proxy);
+        PostFilesOverHttp(job, run.settings.http_proxy, run.settings.delivery_timeout);
         run.messages.Add("files sent by HTTP to " + job.http_url, kTagNote);
       }
       if (!job.ftp_server.empty()) {
-        UploadFilesByFtp(job, run.settings.http_proxy);
+        UploadFilesByFtp(job, run.settings.http_proxy, run.settings.delivery_timeout);
         run.messages.Add("files sent by FTTP to " + job.ftp_server + "(" + job.ftp_folder + ")",
                          kTagNote);
       }
@@ -125,16 +146,16 @@ void RunJob(JobResources& run) {
   }
 
   try {
-    run.connection.BeginTransaction();
-    if (!run.job.csv_path.empty() || !run.job.xml_path.empty()) {
+    run.connection.BeginTransaction(AccessOf(run));
+    // The turn on the file may have come long after the run was ended.
+    if (RunEnded(run)) throw Exception(kEndedEarly);
+    if (IsResultJob(run.job)) {
       RunResultJob(run);
     } else {
       run.messages.Add("executing SQL", kTagNote);
       RunSqlScript(run.query, run.job, run.settings.format);
     }
-    const bool stopped = run.settings.stop && run.settings.stop->requested();
-    if (run.cancelled.load() || stopped)
-      throw Exception("The run ended before this job could be committed");
+    if (RunEnded(run)) throw Exception(kEndedEarly);
     run.connection.Commit();
   } catch (const std::exception& e) {
     failed = true;

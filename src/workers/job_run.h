@@ -23,6 +23,7 @@ struct WorkerSettings {
   ServerSettings http_proxy;
   int connection_timeout = 5;  // seconds
   int command_timeout = 30;    // seconds
+  int delivery_timeout = 600;  // seconds for each delivery as a whole; 0: none
   BackendFactory backend_factory = MakeBackend;
   // Shared by the whole pool; outlives it. Null: the run cannot be stopped.
   const StopRequest* stop = nullptr;
@@ -50,7 +51,8 @@ class MessageList {
   std::vector<MessageLine> lines_;
 };
 
-// Everything one job run uses; the worker owns it all.
+// Everything one job run uses; the worker owns it all. Its connection takes
+// turns on shared database files (Connection::set_file_turns).
 struct JobResources {
   Connection& connection;
   Query& query;

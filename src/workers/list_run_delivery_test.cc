@@ -2,6 +2,7 @@
 // SMTP, HTTP and FTP servers.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 
 #include "common/text.h"
@@ -101,6 +102,40 @@ TEST_F(ListRunDeliveryTest, AFailedDeliveryRollsTheJobBackAndSkipsTheRest) {
   EXPECT_EQ(testing::SqliteRows(dir / "t.db", "SELECT SUM(sent) FROM items"),
             (std::vector<std::vector<std::string>>{{"0"}}));
   EXPECT_EQ(ReadFile(dir / "log/RESULT.TXT"), "ERROR");
+}
+
+TEST_F(ListRunDeliveryTest, AServerThatKeepsDrippingFailsTheJobAtTheDeliveryTimeout) {
+  // Each server sends a line every 0.4 s and never ends: the idle time-outs
+  // never run out, the delivery_timeout of 2 s does.
+  std::string greeting_drip;
+  for (int i = 0; i < 200; ++i) greeting_drip += "send:220-still here|sleep:0.4|";
+  ServerProcess smtp("scripted_server.py", {"--script", greeting_drip});
+  ServerProcess http("http_server.py", {"--out", dir / "http", "--plan", "drip", "--delay", "0.4"});
+  ServerProcess ftp("scripted_server.py", {"--script", greeting_drip});
+  Settings(smtp.port(), http.port(), ftp.port());
+  WriteFile(dir / "settings.ini", ReplaceAll(ReadFile(dir / "settings.ini"), "thread_count=2\n",
+                                             "thread_count=3\ndelivery_timeout=2\n"));
+  const auto start = std::chrono::steady_clock::now();
+  auto r = RunList(
+      "-clear -udl:t.udl -sql:items.sql -tocsv:out/mail.csv -mail:ops@example.org "
+      "-postrecsql:mark.sql\n"
+      "-clear -udl:t.udl -sql:items.sql -tocsv:out/http.csv -http -postrecsql:mark.sql\n"
+      "-clear -udl:t.udl -sql:items.sql -tocsv:out/ftp.csv -ftp -postrecsql:mark.sql\n");
+  const auto took = std::chrono::steady_clock::now() - start;
+  EXPECT_EQ(r.exit_code, 1) << r.out;
+  const std::string timed_out =
+      "Timed out: the delivery took longer than the delivery_timeout of 2 s";
+  for (const std::string& line :
+       {"[ERROR]   Connection Error: " + timed_out, "[ERROR]   " + timed_out})
+    EXPECT_NE(r.out.find(line), std::string::npos) << line << "\n" << r.out;
+  size_t errors = 0;
+  for (const std::string& line : SplitLines(r.out))
+    errors +=
+        line.find("[ERROR]") != std::string::npos && line.find(timed_out) != std::string::npos;
+  EXPECT_EQ(errors, 3u) << r.out;
+  EXPECT_LT(took, std::chrono::seconds(8));  // the idle time-outs alone take 10 s and more
+  EXPECT_EQ(testing::SqliteRows(dir / "t.db", "SELECT SUM(sent) FROM items"),
+            (std::vector<std::vector<std::string>>{{"0"}}));
 }
 
 }  // namespace

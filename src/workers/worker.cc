@@ -3,10 +3,11 @@
 namespace ostrevane {
 
 Worker::Worker(ReadyList& ready_list, ManualResetEvent& response_event, std::mutex& writer_lock,
-               WorkerSettings settings)
+               FileTurns& file_turns, WorkerSettings settings)
     : ready_list_(ready_list),
       response_event_(response_event),
       writer_lock_(writer_lock),
+      file_turns_(file_turns),
       settings_(std::move(settings)),
       messages_(settings_.format),
       thread_([this] { Run(); }) {}
@@ -27,6 +28,7 @@ void Worker::Run() {
     Connection connection(settings_.backend_factory);
     connection.set_connection_timeout(settings_.connection_timeout);
     connection.set_command_timeout(settings_.command_timeout);
+    connection.set_file_turns(&file_turns_);
     Query query(connection);
     query.set_command_timeout(settings_.command_timeout);
     Query record_query(connection);

@@ -12,6 +12,7 @@
 
 #include "common/thread_annotations.h"
 #include "control/job.h"
+#include "data/file_turns.h"
 #include "workers/event.h"
 #include "workers/job_run.h"
 
@@ -27,9 +28,10 @@ struct ReadyList {
 
 class Worker {
  public:
-  // The thread starts at once, with its own copy of `settings`.
+  // The thread starts at once, with its own copy of `settings`. The shared
+  // objects must outlive the worker.
   Worker(ReadyList& ready_list, ManualResetEvent& response_event, std::mutex& writer_lock,
-         WorkerSettings settings);
+         FileTurns& file_turns, WorkerSettings settings);
   // Requests termination, wakes the thread and joins it.
   ~Worker();
   Worker(const Worker&) = delete;
@@ -54,6 +56,11 @@ class Worker {
   ReadyList& ready_list_;
   ManualResetEvent& response_event_;
   std::mutex& writer_lock_;  // the writer lock, shared by the pool
+  // Turns on database files, shared by the pool. A job takes its turn when
+  // its transaction begins and keeps it until the commit or rollback; it
+  // takes the writer lock only inside that, so the two never wait on each
+  // other the other way round.
+  FileTurns& file_turns_;
   const WorkerSettings settings_;
   ManualResetEvent job_event_;
   Job job_;

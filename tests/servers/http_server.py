@@ -6,7 +6,10 @@ Each request is stored as OUT/req-<n>.head (request line and headers as
 received) and OUT/req-<n>.body. The answers follow --plan, one entry per
 request (the last entry repeats): a status code (200, 302 with a Location,
 401 with a Basic challenge, 404, ...), "hang" (read the request, never
-answer) or "close" (read part of the body, then close the connection).
+answer), "close" (read part of the body, then close the connection),
+"slow" (answer 200 after --delay seconds) or "drip" (send a status line,
+then one header line every --delay seconds, and never end the answer).
+OUT/max-concurrent holds the largest number of requests served at once.
 With --cert and --key it speaks TLS."""
 import argparse
 import http.server
@@ -25,11 +28,12 @@ def main():
     p = argparse.ArgumentParser()
     p.add_argument("--out", required=True)
     p.add_argument("--plan", default="200")
+    p.add_argument("--delay", type=float, default=1.0)
     p.add_argument("--cert")
     p.add_argument("--key")
     a = p.parse_args()
     plan = a.plan.split(",")
-    state = {"n": 0}
+    state = {"n": 0, "busy": 0, "max": 0}
     lock = threading.Lock()
 
     class Handler(http.server.BaseHTTPRequestHandler):
@@ -39,6 +43,19 @@ def main():
             pass
 
         def do_POST(self):
+            with lock:
+                state["busy"] += 1
+                if state["busy"] > state["max"]:
+                    state["max"] = state["busy"]
+                    with open(os.path.join(a.out, "max-concurrent"), "w") as f:
+                        f.write(str(state["max"]))
+            try:
+                self.serve()
+            finally:
+                with lock:
+                    state["busy"] -= 1
+
+        def serve(self):
             with lock:
                 state["n"] += 1
                 n = state["n"]
@@ -54,6 +71,16 @@ def main():
             if step == "hang":
                 time.sleep(3600)
                 return
+            if step == "drip":
+                self.send_response_only(200, "OK")
+                for i in range(3600):
+                    self.send_header("X-Drip-%d" % i, "x")
+                    self.flush_headers()
+                    time.sleep(a.delay)
+                return
+            if step == "slow":
+                time.sleep(a.delay)
+                step = "200"
             code = int(step)
             self.send_response_only(code, REASONS.get(code, "Status"))
             if code == 302:

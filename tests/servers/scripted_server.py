@@ -5,13 +5,14 @@ listens, then serves until killed.
 
 --script is a list of steps separated by "|": "send:TEXT" sends TEXT and
 CR LF, "recv" reads one line, "recvsome" reads whatever bytes come next,
-"close" closes the connection. After the last step the server stays silent:
+"sleep:SECONDS" waits, "close" closes the connection. After the last step the server stays silent:
 it reads and never answers. An empty script makes a server that accepts
 connections and never says anything."""
 import argparse
 import socket
 import sys
 import threading
+import time
 
 
 def main():
@@ -32,6 +33,8 @@ def main():
                     conn.sendall(step[5:].encode() + b"\r\n")
                 elif step == "recv":
                     reader.readline()
+                elif step.startswith("sleep:"):
+                    time.sleep(float(step[6:]))
                 elif step == "recvsome":
                     conn.recv(16)
                 elif step == "close":

@@ -50,13 +50,19 @@ class EmptyCursor : public Cursor {
   std::vector<FieldDef> fields_;
 };
 
+enum class TransactionAccess { kRead, kWrite };
+
 class Backend {
  public:
   virtual ~Backend() = default;
   // connect_timeout in seconds (SQLite: busy time-out).
   virtual void Open(const ConnectionString& cs, int connect_timeout) = 0;
   virtual void Close() = 0;
+  // Begins a transaction that may write.
   virtual void Begin() = 0;
+  // Begins a transaction that will only read. Backends whose readers hold
+  // no locks that matter begin it like any other.
+  virtual void BeginReading() { Begin(); }
   virtual void Commit() = 0;
   virtual void Rollback() = 0;
   // The SQL text of the n-th parameter (0-based): "?1", "$1", "?".
@@ -68,6 +74,21 @@ class Backend {
   // own message.
   virtual std::unique_ptr<Cursor> Run(const std::string& sql, const std::vector<BoundParam>& params,
                                       int command_timeout, bool want_rows) = 0;
+  // Whether every statement of `sql` (":name" placeholders allowed) only
+  // reads. False when the backend cannot tell, which is always safe.
+  virtual bool OnlyReads(const std::string& sql) {
+    (void)sql;
+    return false;
+  }
+  // For a database in a local file that the connections of a run must take
+  // turns on (see data/file_turns.h): the file's identity, equal for every
+  // path that reaches the same file. "" when a transaction of that access
+  // needs no turn: always for server databases, which order their own
+  // transactions. Only while open.
+  virtual std::string FileKey(TransactionAccess access) const {
+    (void)access;
+    return "";
+  }
 };
 
 // Picks the backend by the Provider key ("SQLite", "PostgreSQL", "ODBC" or

@@ -2,6 +2,7 @@
 // the worker's thread only. Statements are stepped while the consumer
 // reads, so a result set is never held in memory here.
 #include <sqlite3.h>
+#include <sys/stat.h>
 
 #include <chrono>
 #include <climits>
@@ -354,17 +355,61 @@ class SqliteBackend : public Backend {
                                   : INT_MAX);
     // Reading the schema proves that the file is a database.
     Run(db, "SELECT count(*) FROM sqlite_schema", {}, 0, false);
+    file_key_.clear();
+    struct stat st {};
+    if (file != ":memory:" && ::stat(file.c_str(), &st) == 0)
+      file_key_ = std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino);
+    // The journal mode is kept in the file: "wal" when it was set once.
+    std::vector<Value> row;
+    write_ahead_log_ =
+        Run(db, "PRAGMA journal_mode", {}, 0, true)->Fetch(row) && IEquals(row[0].s, "wal");
     db_ = db;
   }
 
-  void Close() override { db_.reset(); }
+  void Close() override {
+    db_.reset();
+    file_key_.clear();
+    write_ahead_log_ = false;
+  }
 
-  // A job's transaction takes the write lock at its start. With a deferred
-  // BEGIN, two jobs that both read and then write the same file deadlock,
-  // and SQLite then fails one of them at once instead of waiting. Taking the
-  // lock up front makes concurrent jobs on one file wait their turn (up to
-  // the busy time-out) instead.
+  // A writing transaction takes the write lock at its start. With a
+  // deferred BEGIN, two transactions that both read and then write the same
+  // file deadlock, and SQLite then fails one of them at once instead of
+  // waiting. The connections of one run have taken their turns on the file
+  // before this (Connection::BeginTransaction), so the busy time-out is only
+  // spent waiting for other programs.
   void Begin() override { Exec("BEGIN IMMEDIATE"); }
+  // A reading transaction takes a shared lock at its first read and never
+  // asks for more, so readers never wait for each other.
+  void BeginReading() override { Exec("BEGIN"); }
+
+  // Prepares every statement of the text without running it. A text that
+  // does not prepare as it stands (it uses tables that it creates itself,
+  // or holds an error that its run will report) counts as writing.
+  bool OnlyReads(const std::string& sql) override {
+    sqlite3* handle = db()->get();
+    const char* p = sql.data();
+    const char* const end = p + sql.size();
+    while (p < end) {
+      sqlite3_stmt* raw = nullptr;
+      const char* tail = nullptr;
+      const int rc = sqlite3_prepare_v2(handle, p, int(std::min<size_t>(size_t(end - p), INT_MAX)),
+                                        &raw, &tail);
+      Statement stmt(raw);
+      if (rc != SQLITE_OK || !tail || tail == p) return false;
+      p = tail;
+      if (stmt && !sqlite3_stmt_readonly(stmt.get())) return false;
+    }
+    return true;
+  }
+
+  // In the rollback-journal modes a reader's shared lock keeps a writer
+  // from committing, so readers take turns with writers. With a
+  // write-ahead log readers see their snapshot and never hold up a writer.
+  std::string FileKey(TransactionAccess access) const override {
+    if (access == TransactionAccess::kRead && write_ahead_log_) return "";
+    return file_key_;
+  }
 
   void Commit() override {
     // When the SQL itself ended the transaction there is nothing to commit;
@@ -434,6 +479,8 @@ class SqliteBackend : public Backend {
   }
 
   std::shared_ptr<Database> db_;
+  std::string file_key_;  // device and inode of the open file; "" in memory
+  bool write_ahead_log_ = false;
 };
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cmath>
+#include <filesystem>
 
 #include "common/datetime.h"
 #include "common/error.h"
@@ -441,6 +442,51 @@ TEST_F(SqliteFile, MegabyteStatementWithPlaceholdersAfterItsLiteral) {
   EXPECT_EQ(q.FieldAt(1).value().i, 9);
 }
 
+TEST_F(SqliteFile, OnlyReadsWhenEveryStatementOfTheTextReads) {
+  struct {
+    const char* sql;
+    bool only_reads;
+  } cases[] = {
+      {"SELECT id, name FROM t WHERE id = :id", true},
+      {"--param id;integer;1\nSELECT name FROM t; SELECT count(*) FROM t;", true},
+      {"INSERT INTO t VALUES (1, 'x'); SELECT * FROM t", false},
+      {"SELECT * FROM t; DELETE FROM t", false},
+      {"DELETE FROM t RETURNING id", false},
+      {"CREATE TABLE u (a INTEGER); SELECT * FROM u", false},  // does not prepare as it stands
+      {"SELECT * FROM missing", false},
+      {"selct 1", false},
+  };
+  for (const auto& c : cases) EXPECT_EQ(conn.OnlyReads(c.sql), c.only_reads) << c.sql;
+}
+
+TEST_F(SqliteFile, EveryPathToTheFileGivesOneFileKey) {
+  const auto read = TransactionAccess::kRead;
+  const auto write = TransactionAccess::kWrite;
+  const std::string key = conn.backend().FileKey(write);
+  EXPECT_FALSE(key.empty());
+  // In the default journal mode readers hold up writers: they take turns.
+  EXPECT_EQ(conn.backend().FileKey(read), key);
+  std::filesystem::create_symlink(file, dir / "link.db");
+  for (const std::string& other : {dir / "./jobs.db", dir / "link.db"}) {
+    Connection c;
+    c.set_connection_string(Cs(other));
+    c.Open();
+    EXPECT_EQ(c.backend().FileKey(write), key) << other;
+  }
+  Connection memory;
+  memory.set_connection_string(Cs(":memory:"));
+  memory.Open();
+  EXPECT_EQ(memory.backend().FileKey(write), "");
+
+  // With a write-ahead log only writers take turns.
+  Exec(conn, "PRAGMA journal_mode = WAL");
+  Connection wal;
+  wal.set_connection_string(Cs(file));
+  wal.Open();
+  EXPECT_EQ(wal.backend().FileKey(write), key);
+  EXPECT_EQ(wal.backend().FileKey(read), "");
+}
+
 TEST_F(SqliteFile, LockedDatabaseFailsAfterTheBusyTimeout) {
   Connection holder;
   holder.set_connection_string(Cs(file));
@@ -448,7 +494,11 @@ TEST_F(SqliteFile, LockedDatabaseFailsAfterTheBusyTimeout) {
   holder.BeginTransaction();
   Exec(holder, "INSERT INTO t VALUES (1, 'held')");  // holds the write lock
 
+  // The holder stands for another program: it takes no turns, so the
+  // waiter's turn on the file does not help it.
+  FileTurns turns;
   Connection waiter;
+  waiter.set_file_turns(&turns);
   waiter.set_connection_timeout(1);
   waiter.set_connection_string(Cs(file));
   waiter.Open();
@@ -463,6 +513,9 @@ TEST_F(SqliteFile, LockedDatabaseFailsAfterTheBusyTimeout) {
   EXPECT_NO_THROW(waiter.Rollback());
   holder.Commit();
   EXPECT_EQ(CountFromOutside(), 1);
+  // The failed begin gave its turn back: the next one gets it at once.
+  waiter.BeginTransaction();
+  waiter.Commit();
 }
 
 TEST_F(SqliteFile, StatementsAreInterruptedAfterTheCommandTimeout) {

@@ -267,6 +267,21 @@ TEST_F(ListRunTest, SignalsEndTheRunWithoutCommittingOrClaimingSuccess) {
   }
 }
 
+// Text from the server (here an error that quotes the SQL) cannot add a
+// line of its own to the console, the log or the error file.
+TEST_F(ListRunTest, AServerMessageCannotForgeALogLine) {
+  WriteFile(dir / "forge.sql", "SELECT * FROM \"nope\n16:00:00 [NOTE]    Done forged\"");
+  auto r = RunList("-udl:t.udl -sql:forge.sql -tocsv:out/x.csv\r\n");
+  EXPECT_EQ(r.exit_code, 1);
+  const std::string shown = "nope\\n16:00:00 [NOTE]    Done forged";
+  for (const std::string& text :
+       {r.out, Utf16File("log/" + LogFileName("_log.txt")), Utf16File("log/" + LogFileName("_err.txt"))}) {
+    EXPECT_NE(text.find(shown), std::string::npos) << text;
+    for (const std::string& line : SplitLines(text))
+      EXPECT_FALSE(line.starts_with("16:00:00")) << text;
+  }
+}
+
 TEST_F(ListRunTest, ManyJobsRunOnceEachInBlocks) {
   WriteFile(dir / "one.sql", "SELECT 1 AS one");
   WriteFile(dir / "mark.sql", "INSERT INTO runs VALUES (:n)");

@@ -102,7 +102,7 @@ int RunListMode(RunState& run, const std::string& list_file, bool check) {
   ExpandList(jobs, ctx);
 
   if (check) {
-    for (const std::string& line : DescribeJobs(jobs)) ConsoleLine(line);
+    for (const std::string& line : DescribeJobs(jobs, run.settings.mail)) ConsoleLine(line);
     return kExitDone;
   }
   if (run.stop.requested()) {

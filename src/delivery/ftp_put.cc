@@ -60,7 +60,10 @@ std::string FtpFileUrl(const std::string& server_url, const std::string& folder,
 }
 
 void PutFilesWithLimits(const Job& job, const ServerSettings& proxy, const TransferLimits& limits) {
+  if (Trim(job.ftp_server).empty()) throw Error(kEFTPError, "no FTP server is set in settings.ini");
   const std::string server_url = FtpServerUrl(job.ftp_server);
+  // "FTP server host:port: " before every failure of the transfer.
+  const std::string target = "FTP server " + server_url.substr(6, server_url.size() - 7) + ": ";
   // One handle for every file: libcurl keeps the control connection, so
   // the job logs in once and changes folder once.
   CurlList before_store;  // outlives the handle that points to it
@@ -106,7 +109,7 @@ void PutFilesWithLimits(const Job& job, const ServerSettings& proxy, const Trans
     const std::string reply = easy.trace().ErrorReply();
     if (!reply.empty() && message.find(reply) == std::string::npos)
       message += "; server reply: " + reply;
-    throw Error(kEFTPError, message);
+    throw Error(kEFTPError, target + message);
   }
 }
 

@@ -67,12 +67,14 @@ TEST_F(ListRunDeliveryTest, FilesGoOutByMailHttpAndFtpInThatOrder) {
     if (l.find("[NOTE]") != std::string::npos) notes.push_back(l.substr(l.find("[NOTE]") + 10));
   const std::string http_url = "http://127.0.0.1:" + std::to_string(http.port()) + "/upload";
   const std::string ftp_host = "127.0.0.1:" + std::to_string(ftp.port());
-  EXPECT_EQ(notes, (std::vector<std::string>{
-                       "executing SQL", "saved file out/items.csv", "saved file out/items.xml",
-                       "files sent by MAIL to ops@example.org",
-                       "files sent by HTTP to " + http_url,
-                       "files sent by FTTP to " + ftp_host + "(in)",
-                       "Post-SQL query for records executed", "Done"}));
+  const std::string job = "job 1, line 1: ";
+  EXPECT_EQ(
+      notes,
+      (std::vector<std::string>{
+          job + "executing SQL", job + "saved file out/items.csv", job + "saved file out/items.xml",
+          job + "files sent by MAIL to ops@example.org", job + "files sent by HTTP to " + http_url,
+          job + "files sent by FTTP to " + ftp_host + "(in)",
+          job + "Post-SQL query for records executed", job + "Done"}));
 
   EXPECT_EQ(ReadFile(dir / "smtp/msg-1/part-1.name"), "items.csv");
   EXPECT_EQ(ReadFile(dir / "smtp/msg-1/part-1.bin"), "1;one\r\n2;two");
@@ -95,12 +97,42 @@ TEST_F(ListRunDeliveryTest, AFailedDeliveryRollsTheJobBackAndSkipsTheRest) {
       "-postrecsql:mark.sql\n");
   EXPECT_EQ(r.exit_code, 1) << r.out;
   EXPECT_NE(r.out.find("files sent by MAIL to ops@example.org"), std::string::npos);
-  EXPECT_NE(r.out.find("[ERROR]"), std::string::npos) << r.out;
-  EXPECT_NE(r.out.find("404"), std::string::npos) << r.out;
+  const std::string url = "http://127.0.0.1:" + std::to_string(http.port()) + "/upload";
+  const size_t error = r.out.find("[ERROR]   job 1, line 1: HTTP POST to " + url + ": ");
+  ASSERT_NE(error, std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("404", error), std::string::npos) << r.out;
   EXPECT_EQ(r.out.find("FTTP"), std::string::npos);
   EXPECT_EQ(testing::SqliteRows(dir / "t.db", "SELECT SUM(sent) FROM items"),
             (std::vector<std::vector<std::string>>{{"0"}}));
   EXPECT_EQ(ReadFile(dir / "log/RESULT.TXT"), "ERROR");
+}
+
+// A delivery option whose server settings.ini does not name fails its job
+// (and the run) instead of being skipped, also in a job that takes the
+// delivery from the line above.
+TEST_F(ListRunDeliveryTest, DeliveryWithoutAServerFailsTheJob) {
+  WriteFile(dir / "settings.ini", "[Ostrevane]\nthread_count=1\n");
+  auto r = RunList(
+      "-udl:t.udl -sql:items.sql -tocsv:out/a.csv -http -postrecsql:mark.sql\n"
+      "-sql:items.sql -tocsv:out/b.csv\n"
+      "-clear -udl:t.udl -sql:items.sql -tocsv:out/c.csv -ftp\n"
+      "-clear -udl:t.udl -sql:items.sql -tocsv:out/d.csv -ftpdir:in\n"
+      "-clear -udl:t.udl -sql:items.sql -tocsv:out/e.csv -mail:ops@example.org\n");
+  EXPECT_EQ(r.exit_code, 1) << r.out;
+  EXPECT_EQ(ReadFile(dir / "log/RESULT.TXT"), "ERROR");
+  std::vector<std::string> errors;
+  for (const std::string& line : SplitLines(r.out))
+    if (line.find("[ERROR]") != std::string::npos)
+      errors.push_back(line.substr(line.find("[ERROR]") + 10));
+  EXPECT_EQ(errors, (std::vector<std::string>{
+                        "job 1, line 1: no HTTP server is set in settings.ini",
+                        "job 2, line 2: no HTTP server is set in settings.ini",
+                        "job 3, line 3: no FTP server is set in settings.ini",
+                        "job 4, line 4: no FTP server is set in settings.ini",
+                        "job 5, line 5: Connection Error: no SMTP server is set in settings.ini",
+                    }));
+  EXPECT_EQ(testing::SqliteRows(dir / "t.db", "SELECT SUM(sent) FROM items"),
+            (std::vector<std::vector<std::string>>{{"0"}}));
 }
 
 }  // namespace

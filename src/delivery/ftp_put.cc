@@ -105,7 +105,12 @@ void PutFilesWithLimits(const Job& job, const ServerSettings& proxy, const Trans
     const CURLcode rc = easy.Perform();
     if (rc == CURLE_OK) continue;
     if (!file.read_error().empty()) throw Error(kEFOpenError, file.read_error());
-    std::string message = easy.ErrorText(rc);
+    // A dropped control connection reads "response reading failed (errno:
+    // N)" in libcurl's words, with an errno left from elsewhere: say what
+    // happened instead.
+    std::string message = rc == CURLE_RECV_ERROR
+                              ? "the connection was lost while reading the server's answer"
+                              : easy.ErrorText(rc);
     const std::string reply = easy.trace().ErrorReply();
     if (!reply.empty() && message.find(reply) == std::string::npos)
       message += "; server reply: " + reply;

@@ -7,6 +7,7 @@
 #include "common/text.h"
 #include "control/list_file.h"
 #include "data/connection_string.h"
+#include "delivery/mail_address.h"
 
 namespace ostrevane {
 namespace {
@@ -34,9 +35,24 @@ class Block {
   std::vector<std::string>& out_;
 };
 
+// Whether the sender can stand in MAIL FROM: one address with a local part
+// and a domain.
+bool IsMailAddress(const std::string& sender) {
+  try {
+    const std::vector<delivery::MailAddress> list = delivery::ParseAddressList(sender);
+    if (list.size() != 1) return false;
+    const std::string& address = list[0].address;
+    const size_t at = address.find('@');
+    return at != std::string::npos && at > 0 && at + 1 < address.size();
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
 }  // namespace
 
-std::vector<std::string> DescribeJobs(const std::vector<Job>& jobs) {
+std::vector<std::string> DescribeJobs(const std::vector<Job>& jobs, const MailSettings& mail) {
+  bool mails = false;
   std::vector<std::string> out;
   for (size_t i = 0; i < jobs.size(); ++i) {
     const Job& job = jobs[i];
@@ -80,12 +96,28 @@ std::vector<std::string> DescribeJobs(const std::vector<Job>& jobs) {
             ShowControlCharacters(job.ftp_server) + " (folder " + Quoted(job.ftp_folder) + ")");
     if (job.mail_to.empty() && job.http_url.empty() && job.ftp_server.empty())
       b.Add("delivery", "none");
+    // The deliveries the run would fail, as it would fail them (only a job
+    // that writes files delivers).
+    if (result_job) {
+      if (!job.mail_to.empty() && Trim(mail.server).empty())
+        b.Add("error", "no SMTP server is set in settings.ini");
+      if (job.wants_http && Trim(job.http_url).empty())
+        b.Add("error", "no HTTP server is set in settings.ini");
+      if (job.wants_ftp && Trim(job.ftp_server).empty())
+        b.Add("error", "no FTP server is set in settings.ini");
+    }
+    mails = mails || !job.mail_to.empty();
     for (const NameValue& f : job.csv_fields)
       b.Add("field", ShowControlCharacters(f.name) + " = " + ShowControlCharacters(f.value));
     for (const NameValue& p : job.sql_parameters)
       b.Add("param", ShowControlCharacters(p.name) + " = " + ShowControlCharacters(p.value));
   }
   if (!out.empty()) out.emplace_back();
+  if (mails && !IsMailAddress(mail.sender)) {
+    out.push_back("warning: Sender \"" + ShowControlCharacters(mail.sender) +
+                  "\" in settings.ini is no mail address; set Sender");
+    out.emplace_back();
+  }
   out.push_back(std::to_string(jobs.size()) + (jobs.size() == 1 ? " job" : " jobs"));
   return out;
 }

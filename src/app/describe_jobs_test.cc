@@ -66,8 +66,62 @@ TEST(DescribeJobsTest, OneBlockPerJobWithoutPasswords) {
       "",
       "2 jobs",
   };
-  EXPECT_EQ(DescribeJobs(jobs), expected);
-  EXPECT_EQ(DescribeJobs({}), std::vector<std::string>{"0 jobs"});
+  MailSettings mail;
+  mail.server = "smtp.example";
+  mail.sender = "Reports <reports@example.com>";
+  EXPECT_EQ(DescribeJobs(jobs, mail), expected);
+  EXPECT_EQ(DescribeJobs({}, mail), std::vector<std::string>{"0 jobs"});
+}
+
+// Deliveries the run would fail show as errors in their job's block; a
+// sender no server takes shows once, before the count.
+TEST(DescribeJobsTest, DeliveriesThatCannotHappen) {
+  Job job;
+  ResetOptions(job);
+  SetDefaultFormats(job);
+  job.list_line_number = 2;
+  job.sql = "s";
+  job.csv_path = "a.csv";
+  job.mail_to = "ops@example.com";
+  job.wants_http = true;
+  job.wants_ftp = true;
+  MailSettings mail;
+  mail.sender = "Ostrevane";
+  const std::vector<std::string> lines = DescribeJobs({job}, mail);
+  const std::vector<std::string> tail(lines.end() - 9, lines.end());
+  EXPECT_EQ(tail,
+            (std::vector<std::string>{
+                "  ?DATE ?TIME    \"YYYYMMDD\" \"HHNNSSZZZ\"",
+                "  mail           ops@example.com",
+                "  error          no SMTP server is set in settings.ini",
+                "  error          no HTTP server is set in settings.ini",
+                "  error          no FTP server is set in settings.ini",
+                "",
+                "warning: Sender \"Ostrevane\" in settings.ini is no mail address; set Sender",
+                "",
+                "1 job",
+            }));
+
+  // With servers and an address as sender nothing is wrong; a script job
+  // delivers nothing, so its options cannot fail either.
+  job.http_url = "http://h/up";
+  job.ftp_server = "ftp.example";
+  mail.server = "smtp.example";
+  for (const char* sender : {"reports@example.com", "Reports <reports@example.com>"}) {
+    mail.sender = sender;
+    for (const std::string& line : DescribeJobs({job}, mail))
+      EXPECT_EQ(line.find("error"), std::string::npos) << sender << ": " << line;
+  }
+  Job script = job;
+  script.csv_path.clear();
+  script.http_url.clear();
+  script.ftp_server.clear();
+  mail.sender = "reports@";
+  const std::vector<std::string> script_lines = DescribeJobs({script}, mail);
+  for (const std::string& line : script_lines)
+    EXPECT_EQ(line.find("  error"), std::string::npos) << line;
+  EXPECT_EQ(script_lines[script_lines.size() - 3],
+            "warning: Sender \"reports@\" in settings.ini is no mail address; set Sender");
 }
 
 }  // namespace

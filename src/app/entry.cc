@@ -107,7 +107,7 @@ int RunListMode(RunState& run, const std::string& list_file, bool check) {
   ExpandList(jobs, ctx);
 
   if (check) {
-    for (const std::string& line : DescribeJobs(jobs)) ConsoleLine(line);
+    for (const std::string& line : DescribeJobs(jobs, run.settings.mail)) ConsoleLine(line);
     for (const std::string& problem : problems) ConsoleLine(problem);
     if (problems.empty()) return kExitDone;
     ConsoleLine(std::to_string(problems.size()) +

@@ -17,7 +17,7 @@ void FillFormats(Job& job, const Job& from) {
 
 // What a line leaves empty it takes from the line above, field group by
 // field group. Never taken: xml_template, ftp_folder, list_line, written_files, id,
-// timestamp, starts_afresh.
+// timestamp, run_number, starts_afresh.
 void Inherit(Job& job, const Job& above) {
   for (auto field :
        {&Job::sql, &Job::csv_path, &Job::xml_path, &Job::post_sql, &Job::per_record_sql})
@@ -29,13 +29,13 @@ void Inherit(Job& job, const Job& above) {
   }
   if (job.http_url.empty())
     job.http_url = above.http_url, job.http_login = above.http_login,
-    job.http_password = above.http_password;
+    job.http_password = above.http_password, job.wants_http |= above.wants_http;
   if (job.sftp_server.empty())
     job.sftp_server = above.sftp_server, job.sftp_login = above.sftp_login,
     job.sftp_password = above.sftp_password;
   if (job.ftp_server.empty())
     job.ftp_server = above.ftp_server, job.ftp_login = above.ftp_login,
-    job.ftp_password = above.ftp_password;
+    job.ftp_password = above.ftp_password, job.wants_ftp |= above.wants_ftp;
   if (job.csv_fields.empty()) job.csv_fields = above.csv_fields;
   if (job.sql_parameters.empty()) job.sql_parameters = above.sql_parameters;
 }
@@ -49,6 +49,7 @@ void ExpandList(std::vector<Job>& jobs, const OptionContext& ctx, const Clock& c
     Job& job = jobs[i];
     const Job* above = i > 0 ? &jobs[i - 1] : nullptr;
     job.id = NewGuid();
+    job.run_number = static_cast<int>(i) + 1;
     job.timestamp = clock.Now();
 
     std::string c = job.data_link_text;

@@ -2,6 +2,10 @@
 
 namespace ostrevane {
 
+std::string JobLabel(const Job& job) {
+  return "job " + std::to_string(job.run_number) + ", line " + std::to_string(job.list_line_number);
+}
+
 void ResetOptions(Job& job) {
   for (std::string* text : {&job.list_line,         &job.data_link_text,   &job.sql,
                             &job.connection_string, &job.csv_path,         &job.xml_path,
@@ -15,6 +19,8 @@ void ResetOptions(Job& job) {
   job.csv_fields.clear();
   job.sql_parameters.clear();
   job.starts_afresh = false;
+  job.wants_http = false;
+  job.wants_ftp = false;
   job.csv_code_page = 255;
 }
 

@@ -25,6 +25,7 @@ struct Job {
   DateTime timestamp = 0;    // taken when the list was expanded: "?DATE" and "?TIME"
   std::string list_line;     // the trimmed list-file line of this job
   int list_line_number = 0;  // its 1-based line number in the list file
+  int run_number = 0;        // its 1-based place among the run's jobs, in list order
 
   std::string data_link_text;     // -udl: the initialisation string read from the file
   std::string connection_string;  // data_link_text plus "; Data Source=" of -ds, if any
@@ -53,13 +54,22 @@ struct Job {
   std::string http_url, http_login, http_password;     // -http: from settings.ini
   std::string ftp_server, ftp_login, ftp_password;     // -ftp: from settings.ini
   std::string ftp_folder;                              // -ftpdir
+  // -http, -ftp or -ftpdir was given (here or on a line above that this job
+  // takes its delivery from): with no server in settings.ini the job fails
+  // instead of skipping the delivery.
+  bool wants_http = false;
+  bool wants_ftp = false;
 
   std::vector<std::string> written_files;  // files written for this job, in order
   bool starts_afresh = false;              // -clear: inherits nothing from the lines above
 };
 
+// "job N, line M": which job of the run a line is about, by its run number
+// and its list line number.
+std::string JobLabel(const Job& job);
+
 // Resets a job to the state in which no option is given. Leaves id,
-// timestamp, data_source, ftp_folder, csv_separator, csv_quote and
+// timestamp, run_number, data_source, ftp_folder, csv_separator, csv_quote and
 // written_files as they are.
 void ResetOptions(Job& job);
 

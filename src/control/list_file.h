@@ -27,7 +27,10 @@ std::string DataSourceOf(std::string_view init_string);
 // when the string already names one.
 void WithDataSource(std::string& init_string, std::string_view data_source);
 
-// The lines that "-list:FILE -check" prints for the expanded jobs.
-std::vector<std::string> DescribeJobs(const std::vector<Job>& jobs);
+// The lines that "-list:FILE -check" prints for the expanded jobs. `mail`
+// (from settings.ini) tells which mail deliveries cannot work: an "error"
+// line in the job's block when no SMTP server is set, a warning line before
+// the job count when a job mails and the sender is no mail address.
+std::vector<std::string> DescribeJobs(const std::vector<Job>& jobs, const MailSettings& mail);
 
 }  // namespace ostrevane

@@ -166,14 +166,17 @@ void ApplyOption(std::string_view token, Job& job, const OptionContext& ctx) {
       job.report_template = v;
       break;
     case Option::kHttp:
+      job.wants_http = true;
       CopyServer(settings ? &settings->http : nullptr, job.http_url, job.http_login,
                  job.http_password);
       break;
     case Option::kFtp:
+      job.wants_ftp = true;
       CopyServer(settings ? &settings->ftp : nullptr, job.ftp_server, job.ftp_login,
                  job.ftp_password);
       break;
     case Option::kFtpDir:
+      job.wants_ftp = true;
       CopyServer(settings ? &settings->ftp : nullptr, job.ftp_server, job.ftp_login,
                  job.ftp_password);
       job.ftp_folder = v;

@@ -86,8 +86,12 @@ void Connection::Rollback() {
 
 std::vector<Placeholder> FindPlaceholders(std::string_view sql) {
   std::vector<Placeholder> out;
-  auto ends_name = [](char c) {
-    return c == ' ' || c == '\r' || c == '\n' || c == ',' || c == ';' || c == ')';
+  // A name is the longest run of letters, digits and "_", as SQL itself
+  // reads identifiers; bytes of non-ASCII (UTF-8) letters count as letters.
+  auto in_name = [](char c) {
+    const auto u = static_cast<unsigned char>(c);
+    return u >= 0x80 || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+           (c >= '0' && c <= '9') || c == '_';
   };
   for (size_t i = 0; i < sql.size(); ++i) {
     const char c = sql[i];
@@ -103,7 +107,7 @@ std::vector<Placeholder> FindPlaceholders(std::string_view sql) {
       continue;
     }
     size_t j = i + 1;
-    while (j < sql.size() && !ends_name(sql[j])) ++j;
+    while (j < sql.size() && in_name(sql[j])) ++j;
     if (j == i + 1) continue;  // a colon with no name after it
     out.push_back({std::string(sql.substr(i + 1, j - i - 1)), i, j - i});
     i = j - 1;

@@ -109,8 +109,9 @@ class Connection {
   FileTurn turn_;  // held from the begin to the end of a transaction
 };
 
-// The placeholders of a SQL text, in order: ":name" where the name ends at
-// a space, CR, LF, ",", ";" or ")"; quoted text ('...', "...", `...`) is
+// The placeholders of a SQL text, in order: ":name" where the name is the
+// longest run of letters, digits and "_" (non-ASCII letters included) after
+// the colon; quoted text ('...', "...", `...`) is
 // skipped; "::" is no placeholder. Each entry gives the name and the
 // position and length of the whole placeholder (colon included) in `sql`.
 struct Placeholder {

@@ -17,7 +17,12 @@ TEST(PlaceholderTest, NamesQuotesAndColons) {
   } cases[] = {
       {"select :a, :b)", {"a", "b"}},
       {"where x = ':no' and y = \":no\" and z = `:no` and w = :yes", {"yes"}},
-      {"select x::int, :p::text", {"p::text"}},
+      {"select x::int, :p::text", {"p"}},
+      {"select :x+1, :x-:y, :x||:y, :x<>:y, :x*2", {"x", "x", "y", "x", "y", "x", "y", "x"}},
+      {"where a = :x\tand b = :y]", {"x", "y"}},
+      {"select :a_1b2, :_z, :9", {"a_1b2", "_z", "9"}},
+      {"select :Größe.", {"Größe"}},
+      {"select : x, :'q', :\"n\"", {}},
       {"select ':unclosed, :x", {}},
       {"--fields t=HH:NN\nselect 1", {"NN"}},
       {"a = :x;b=:y\r\n:z", {"x", "y", "z"}},

@@ -60,7 +60,10 @@ std::string FtpFileUrl(const std::string& server_url, const std::string& folder,
 }
 
 void PutFilesWithLimits(const Job& job, const ServerSettings& proxy, const TransferLimits& limits) {
+  if (Trim(job.ftp_server).empty()) throw Error(kEFTPError, "no FTP server is set in settings.ini");
   const std::string server_url = FtpServerUrl(job.ftp_server);
+  // "FTP server host:port: " before every failure of the transfer.
+  const std::string target = "FTP server " + server_url.substr(6, server_url.size() - 7) + ": ";
   // One handle for every file: libcurl keeps the control connection, so
   // the job logs in once and changes folder once.
   CurlList before_store;  // outlives the handle that points to it
@@ -102,11 +105,16 @@ void PutFilesWithLimits(const Job& job, const ServerSettings& proxy, const Trans
     const CURLcode rc = easy.Perform();
     if (rc == CURLE_OK) continue;
     if (!file.read_error().empty()) throw Error(kEFOpenError, file.read_error());
-    std::string message = easy.ErrorText(rc);
+    // A dropped control connection reads "response reading failed (errno:
+    // N)" in libcurl's words, with an errno left from elsewhere: say what
+    // happened instead.
+    std::string message = rc == CURLE_RECV_ERROR
+                              ? "the connection was lost while reading the server's answer"
+                              : easy.ErrorText(rc);
     const std::string reply = easy.trace().ErrorReply();
     if (!reply.empty() && message.find(reply) == std::string::npos)
       message += "; server reply: " + reply;
-    throw Error(kEFTPError, message);
+    throw Error(kEFTPError, target + message);
   }
 }
 

@@ -144,8 +144,12 @@ TEST_F(FtpPutTest, AMissingFolderFailsBeforeAnyFileIsStored) {
 }
 
 TEST_F(FtpPutTest, TheFirstFailureStopsTheLoop) {
-  struct { std::vector<std::string> server_args; bool delete_second; const char* failure_start; size_t stores; } cases[] = {
-      {{"--close-on-stor", "1"}, false, "EFTPError: ", 1},
+  struct { std::vector<std::string> server_args; bool delete_second; const char* failure_start; size_t stores;
+  } cases[] = {
+      {{"--close-on-stor", "1"},
+       false,
+       "EFTPError: FTP server 127.0.0.1:PORT: the connection was lost",
+       1},
       {{}, true, "EFOpenError: Cannot open file \"", 1},
   };
   for (const auto& c : cases) {
@@ -156,7 +160,9 @@ TEST_F(FtpPutTest, TheFirstFailureStopsTheLoop) {
     WriteFile(dir / "local/c.txt", "third");
     job.written_files.push_back(dir / "local/c.txt");
     const std::string failure = Failure();
-    EXPECT_EQ(failure.rfind(c.failure_start, 0), 0u) << failure;
+    EXPECT_EQ(failure.rfind(ReplaceAll(c.failure_start, "PORT", std::to_string(server->port())), 0),
+              0u)
+        << failure;
     EXPECT_EQ(Count("STOR"), c.stores) << Commands();
     EXPECT_FALSE(std::filesystem::exists(root + "/c.txt"));
   }
@@ -172,7 +178,11 @@ TEST_F(FtpPutTest, UnreachableSilentOrRefusingServers) {
 
   job.ftp_server = "127.0.0.1:" + std::to_string(testing::UnusedPort());
   failure = Failure();
-  EXPECT_EQ(failure.rfind("EFTPError: Failed to connect", 0), 0u) << failure;
+  EXPECT_EQ(failure.rfind("EFTPError: FTP server " + job.ftp_server + ": Failed to connect", 0), 0u)
+      << failure;
+
+  job.ftp_server = " ";
+  EXPECT_EQ(Failure(), "EFTPError: no FTP server is set in settings.ini");
 
   limits.connect_ms = 2000;
   limits.idle_ms = 1000;
@@ -182,7 +192,7 @@ TEST_F(FtpPutTest, UnreachableSilentOrRefusingServers) {
     const auto start = std::chrono::steady_clock::now();
     failure = Failure();
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(4)) << script;
-    EXPECT_EQ(failure.rfind("EFTPError: ", 0), 0u) << failure;
+    EXPECT_EQ(failure.rfind("EFTPError: FTP server " + job.ftp_server + ": ", 0), 0u) << failure;
   }
 }
 

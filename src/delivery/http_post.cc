@@ -1,5 +1,7 @@
 #include "delivery/http_post.h"
 
+#include <algorithm>
+
 #include "common/error.h"
 #include "common/text.h"
 #include "delivery/delivery.h"
@@ -24,6 +26,15 @@ size_t DiscardBody(char*, size_t size, size_t count, void*) { return size * coun
 
 }  // namespace
 
+std::string UrlWithoutCredentials(const std::string& url) {
+  const size_t scheme_end = url.find("://");
+  const size_t authority = scheme_end == std::string::npos ? 0 : scheme_end + 3;
+  const size_t path = std::min(url.find_first_of("/?#", authority), url.size());
+  const size_t at = std::string_view(url).substr(authority, path - authority).rfind('@');
+  if (at == std::string_view::npos) return url;
+  return url.substr(0, authority) + url.substr(authority + at + 1);
+}
+
 TransferLimits DefaultTransferLimits() {
   TransferLimits limits;
   limits.connect_ms = 60000;
@@ -34,6 +45,8 @@ TransferLimits DefaultTransferLimits() {
 
 void PostFilesWithLimits(const Job& job, const ServerSettings& proxy,
                          const TransferLimits& limits) {
+  if (Trim(job.http_url).empty()) throw Error(kEHTTPError, "no HTTP server is set in settings.ini");
+  const std::string target = "HTTP POST to " + UrlWithoutCredentials(job.http_url) + ": ";
   CurlList headers;  // outlives the handle that points to it
   std::string status_line;
   CurlEasy easy;
@@ -85,11 +98,12 @@ void PostFilesWithLimits(const Job& job, const ServerSettings& proxy,
     const CURLcode rc = easy.Perform();
     if (rc != CURLE_OK) {
       if (!body.read_error().empty()) throw Error(kEFOpenError, body.read_error());
-      throw Error(kEHTTPError, easy.ErrorText(rc));
+      throw Error(kEHTTPError, target + easy.ErrorText(rc));
     }
     const long code = easy.ResponseCode();
     if (code < 200 || code > 299)
-      throw Error(kEHTTPError, status_line.empty() ? "HTTP status " + std::to_string(code) : status_line);
+      throw Error(kEHTTPError, target + (status_line.empty() ? "HTTP status " + std::to_string(code)
+                                                             : status_line));
   }
 }
 

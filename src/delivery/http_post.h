@@ -12,6 +12,10 @@ namespace ostrevane::delivery {
 TransferLimits DefaultTransferLimits();
 
 // PostFilesOverHttp with other time-outs and CA file than the defaults.
+// Errors name the URL, without any login and password written into it.
 void PostFilesWithLimits(const Job& job, const ServerSettings& proxy, const TransferLimits& limits);
+
+// The URL with a "login:password@" before its host taken out.
+std::string UrlWithoutCredentials(const std::string& url);
 
 }  // namespace ostrevane::delivery

@@ -112,6 +112,12 @@ Phase FailurePhase(CURLcode code, const CurlEasy& easy) {
   return Phase::kConnect;
 }
 
+// The server answered MAIL FROM with an error: the dialogue ended there,
+// before any recipient was named.
+bool SenderRefused(const ProtocolTrace& trace) {
+  return trace.Sent("MAIL") && !trace.Sent("RCPT") && !trace.ErrorReply().empty();
+}
+
 }  // namespace
 
 MailEndpoint MailEndpointFor(const MailSettings& mail, const std::string& ehlo_name) {
@@ -133,6 +139,9 @@ MailEndpoint MailEndpointFor(const MailSettings& mail, const std::string& ehlo_n
   }
   e.url = scheme + UrlHost(mail.server) + (port ? ":" + std::to_string(port) : "") + "/" +
           UrlEncode(ehlo_name);
+  // Without a port libcurl takes the scheme's own.
+  const unsigned shown_port = port ? port : (mail.tls_mode == 1 ? 465 : 25);
+  e.server = UrlHost(mail.server) + ":" + std::to_string(shown_port);
   return e;
 }
 
@@ -215,6 +224,13 @@ void SendMailWithLimits(const Job& job, const MailSettings& mail, Query& query,
   std::string message = easy.ErrorText(rc);
   std::string reply = easy.trace().ErrorReply();
   if (!reply.empty()) message += "; server reply: " + reply;
+  // A refused MAIL FROM is about the sender, which only settings.ini can
+  // change (the default one is no address at all).
+  if (SenderRefused(easy.trace()))
+    message = "the server refused the sender \"" + OneLine(mail.sender) +
+              "\"; set Sender in settings.ini to a mail address the server accepts (" + message +
+              ")";
+  message = "mail server " + endpoint.server + ": " + message;
   for (const auto& f : files)
     if (!f->read_error().empty()) message = f->read_error();
   switch (FailurePhase(rc, easy)) {

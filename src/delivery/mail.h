@@ -22,6 +22,7 @@ namespace delivery {
 // scheme's default), and `ehlo_name` as the name given in EHLO.
 struct MailEndpoint {
   std::string url;
+  std::string server;                     // "host:port" as connected to, for messages
   curl_usessl use_ssl = CURLUSESSL_NONE;  // STARTTLS: ALL for TLS 2, TRY for TLS 3
 };
 MailEndpoint MailEndpointFor(const MailSettings& mail, const std::string& ehlo_name);

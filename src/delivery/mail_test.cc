@@ -119,18 +119,26 @@ struct MailTest : ::testing::Test {
 MailTest::Shared* MailTest::shared_ = nullptr;
 
 TEST(MailEndpointTest, TlsModesChooseSchemeStartTlsAndPortMoves) {
-  struct { uint8_t tls; int32_t port; const char* url; curl_usessl ssl; } cases[] = {
-      {0, 25, "smtp://mx:25/me", CURLUSESSL_NONE},
-      {0, 465, "smtp://mx:465/me", CURLUSESSL_NONE},
-      {1, 25, "smtps://mx:465/me", CURLUSESSL_NONE},
-      {1, 587, "smtps://mx:587/me", CURLUSESSL_NONE},
-      {2, 465, "smtp://mx:25/me", CURLUSESSL_ALL},
-      {2, 587, "smtp://mx:587/me", CURLUSESSL_ALL},
-      {3, 465, "smtp://mx:25/me", CURLUSESSL_TRY},
-      {3, 25, "smtp://mx:25/me", CURLUSESSL_TRY},
-      {7, 465, "smtp://mx:465/me", CURLUSESSL_NONE},
-      {255, 25, "smtp://mx:25/me", CURLUSESSL_NONE},
-      {0, 65536 + 25, "smtp://mx:25/me", CURLUSESSL_NONE},  // low 16 bits
+  struct {
+    uint8_t tls;
+    int32_t port;
+    const char* url;
+    const char* server;
+    curl_usessl ssl;
+  } cases[] = {
+      {0, 25, "smtp://mx:25/me", "mx:25", CURLUSESSL_NONE},
+      {0, 465, "smtp://mx:465/me", "mx:465", CURLUSESSL_NONE},
+      {1, 25, "smtps://mx:465/me", "mx:465", CURLUSESSL_NONE},
+      {1, 587, "smtps://mx:587/me", "mx:587", CURLUSESSL_NONE},
+      {2, 465, "smtp://mx:25/me", "mx:25", CURLUSESSL_ALL},
+      {2, 587, "smtp://mx:587/me", "mx:587", CURLUSESSL_ALL},
+      {3, 465, "smtp://mx:25/me", "mx:25", CURLUSESSL_TRY},
+      {3, 25, "smtp://mx:25/me", "mx:25", CURLUSESSL_TRY},
+      {7, 465, "smtp://mx:465/me", "mx:465", CURLUSESSL_NONE},
+      {255, 25, "smtp://mx:25/me", "mx:25", CURLUSESSL_NONE},
+      {0, 65536 + 25, "smtp://mx:25/me", "mx:25", CURLUSESSL_NONE},  // low 16 bits
+      {0, 0, "smtp://mx/me", "mx:25", CURLUSESSL_NONE},              // the scheme's port
+      {1, 0, "smtps://mx/me", "mx:465", CURLUSESSL_NONE},
   };
   for (const auto& c : cases) {
     MailSettings m;
@@ -140,6 +148,7 @@ TEST(MailEndpointTest, TlsModesChooseSchemeStartTlsAndPortMoves) {
     MailEndpoint e = MailEndpointFor(m, "me");
     EXPECT_EQ(e.url, c.url) << int(c.tls) << " " << c.port;
     EXPECT_EQ(e.use_ssl, c.ssl) << int(c.tls) << " " << c.port;
+    EXPECT_EQ(e.server, c.server) << int(c.tls) << " " << c.port;
   }
 }
 
@@ -274,10 +283,31 @@ TEST_F(MailTest, ARejectedRecipientFailsSendingAndStillSaysQuit) {
   job.mail_to = "ops@example.org, nobody@example.org";
   const std::string failure = Failure(s.port());
   EXPECT_EQ(failure.rfind("ESMTPError: Sending Error: ", 0), 0u) << failure;
-  EXPECT_EQ(failure, "ESMTPError: Sending Error: RCPT failed: 550; server reply: "
-                     "550 5.1.1 <nobody@example.org>: recipient rejected");
+  EXPECT_EQ(failure,
+            "ESMTPError: Sending Error: mail server 127.0.0.1:" + std::to_string(s.port()) +
+                ": RCPT failed: 550; server reply: "
+                "550 5.1.1 <nobody@example.org>: recipient rejected");
   EXPECT_EQ(s.Messages(), 0);
   EXPECT_EQ(s.Events(), "MAIL reports@example.org\nRCPT ops@example.org\nRCPT nobody@example.org\nQUIT\n");
+}
+
+// A relay refuses a sender that is no address (the default one is a bare
+// name): the failure says what to change, with the server's own words.
+TEST_F(MailTest, ARefusedSenderSaysToSetTheSender) {
+  TempDir own;
+  Smtp s(own, "needs-domain", {"--sender-needs-domain"});
+  settings.sender = "Ostrevane";
+  const std::string failure = Failure(s.port());
+  EXPECT_EQ(failure,
+            "ESMTPError: Sending Error: mail server 127.0.0.1:" + std::to_string(s.port()) +
+                ": the server refused the sender \"Ostrevane\"; set Sender in settings.ini "
+                "to a mail address the server accepts (MAIL failed: 553; server reply: "
+                "553 5.1.7 <Ostrevane>: Sender address rejected: need fully-qualified "
+                "address)");
+  EXPECT_EQ(s.Messages(), 0);
+
+  settings.sender = "reports@example.org";  // the same server takes an address
+  Send(s);
 }
 
 TEST_F(MailTest, BadServersFailWithTheirPhaseAndNeverHang) {
@@ -303,8 +333,13 @@ TEST_F(MailTest, BadServersFailWithTheirPhaseAndNeverHang) {
     EXPECT_EQ(failure.rfind(c.prefix, 0), 0u) << c.script << ": " << failure;
     EXPECT_LT(took, std::chrono::seconds(4)) << c.script;
   }
-  const std::string refused = Failure(testing::UnusedPort());
-  EXPECT_EQ(refused.rfind("ESMTPError: Connection Error: ", 0), 0u) << refused;
+  const int unused = testing::UnusedPort();
+  const std::string refused = Failure(unused);
+  EXPECT_EQ(refused.rfind("ESMTPError: Connection Error: mail server 127.0.0.1:" +
+                              std::to_string(unused) + ": ",
+                          0),
+            0u)
+      << refused;
 }
 
 TEST_F(MailTest, BadInputFailsBeforeAnythingIsSent) {

@@ -5,6 +5,7 @@
 #include "common/datetime.h"
 #include "common/error.h"
 #include "delivery/delivery.h"
+#include "delivery/http_post.h"
 #include "log/log_files.h"
 #include "workers/script_runner.h"
 #include "workers/sql_macros.h"
@@ -88,11 +89,14 @@ void RunResultJob(JobResources& run) {
         MailFiles(job, run.settings.mail, query, run.settings.delivery_timeout);
         run.messages.Add("files sent by MAIL to " + job.mail_to, kTagNote);
       }
-      if (!job.http_url.empty()) {
+      // A delivery option without a server in settings.ini fails here, in
+      // the delivery, rather than being skipped.
+      if (!job.http_url.empty() || job.wants_http) {
         PostFilesOverHttp(job, run.settings.http_proxy, run.settings.delivery_timeout);
-        run.messages.Add("files sent by HTTP to " + job.http_url, kTagNote);
+        run.messages.Add("files sent by HTTP to " + delivery::UrlWithoutCredentials(job.http_url),
+                         kTagNote);
       }
-      if (!job.ftp_server.empty()) {
+      if (!job.ftp_server.empty() || job.wants_ftp) {
         UploadFilesByFtp(job, run.settings.http_proxy, run.settings.delivery_timeout);
         run.messages.Add("files sent by FTTP to " + job.ftp_server + "(" + job.ftp_folder + ")",
                          kTagNote);
@@ -126,7 +130,7 @@ void RunResultJob(JobResources& run) {
 }  // namespace
 
 void MessageList::Add(const std::string& text, int tag) {
-  lines_.push_back({WorkerLine(NowLocal(), tag, text, formats_), tag == kTagError});
+  lines_.push_back({WorkerLine(NowLocal(), tag, job_label_ + text, formats_), tag == kTagError});
 }
 
 bool NeedsSecondPass(const Job& job) {
@@ -135,6 +139,7 @@ bool NeedsSecondPass(const Job& job) {
 }
 
 void RunJob(JobResources& run) {
+  run.messages.set_job(run.job);
   std::string failure;
   bool failed = false;
   try {

@@ -41,13 +41,18 @@ struct MessageLine {
 class MessageList {
  public:
   explicit MessageList(const FormatSettings& formats) : formats_(formats) {}
-  // Appends one line: time, tag ("[NOTE]   " for 0, "[ERROR]  " for 1), message.
+  // Every line added from now on names this job (JobLabel), so a line read
+  // alone, in the log or the error file, says which job it is about.
+  void set_job(const Job& job) { job_label_ = JobLabel(job) + ": "; }
+  // Appends one line: time, tag ("[NOTE]   " for 0, "[ERROR]  " for 1), the
+  // job's label, message.
   void Add(const std::string& text, int tag);
   void Clear() { lines_.clear(); }
   const std::vector<MessageLine>& lines() const { return lines_; }
 
  private:
   const FormatSettings& formats_;
+  std::string job_label_;
   std::vector<MessageLine> lines_;
 };
 

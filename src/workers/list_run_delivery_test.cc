@@ -37,10 +37,14 @@ class ListRunDeliveryTest : public ::testing::Test {
   void Settings(int smtp, int http, int ftp) {
     WriteFile(dir / "settings.ini",
               "[Ostrevane]\nthread_count=2\n"
-              "[Mail]\nSMTPServer=127.0.0.1\nSMTPPort=" + std::to_string(smtp) +
+              "[Mail]\nSMTPServer=127.0.0.1\nSMTPPort=" +
+                  std::to_string(smtp) +
                   "\nSender=batch@example.org\nSubject=Nightly\n"
-                  "[HTTP]\nServer=http://127.0.0.1:" + std::to_string(http) + "/upload\n"
-                  "[FTP]\nServer=127.0.0.1:" + std::to_string(ftp) + "\n");
+                  "[HTTP]\nServer=http://127.0.0.1:" +
+                  std::to_string(http) +
+                  "/upload\n"
+                  "[FTP]\nServer=127.0.0.1:" +
+                  std::to_string(ftp) + "\n");
   }
 
   testing::ProgramResult RunList(const std::string& list) {
@@ -54,8 +58,8 @@ class ListRunDeliveryTest : public ::testing::Test {
 TEST_F(ListRunDeliveryTest, FilesGoOutByMailHttpAndFtpInThatOrder) {
   ServerProcess smtp("smtp_server.py", {"--out", dir / "smtp"});
   ServerProcess http("http_server.py", {"--out", dir / "http", "--plan", "200"});
-  ServerProcess ftp("ftp_server.py", {"--out", dir / "ftp", "--root", dir / "ftp-root",
-                                      "--anonymous"});
+  ServerProcess ftp("ftp_server.py",
+                    {"--out", dir / "ftp", "--root", dir / "ftp-root", "--anonymous"});
   Settings(smtp.port(), http.port(), ftp.port());
   auto r = RunList(
       "-udl:t.udl -sql:items.sql -tocsv:out/items.csv -csvcp:0 -toxml:out/items.xml "
@@ -68,12 +72,14 @@ TEST_F(ListRunDeliveryTest, FilesGoOutByMailHttpAndFtpInThatOrder) {
     if (l.find("[NOTE]") != std::string::npos) notes.push_back(l.substr(l.find("[NOTE]") + 10));
   const std::string http_url = "http://127.0.0.1:" + std::to_string(http.port()) + "/upload";
   const std::string ftp_host = "127.0.0.1:" + std::to_string(ftp.port());
-  EXPECT_EQ(notes, (std::vector<std::string>{
-                       "executing SQL", "saved file out/items.csv", "saved file out/items.xml",
-                       "files sent by MAIL to ops@example.org",
-                       "files sent by HTTP to " + http_url,
-                       "files sent by FTTP to " + ftp_host + "(in)",
-                       "Post-SQL query for records executed", "Done"}));
+  const std::string job = "job 1, line 1: ";
+  EXPECT_EQ(
+      notes,
+      (std::vector<std::string>{
+          job + "executing SQL", job + "saved file out/items.csv", job + "saved file out/items.xml",
+          job + "files sent by MAIL to ops@example.org", job + "files sent by HTTP to " + http_url,
+          job + "files sent by FTTP to " + ftp_host + "(in)",
+          job + "Post-SQL query for records executed", job + "Done"}));
 
   EXPECT_EQ(ReadFile(dir / "smtp/msg-1/part-1.name"), "items.csv");
   EXPECT_EQ(ReadFile(dir / "smtp/msg-1/part-1.bin"), "1;one\r\n2;two");
@@ -96,8 +102,10 @@ TEST_F(ListRunDeliveryTest, AFailedDeliveryRollsTheJobBackAndSkipsTheRest) {
       "-postrecsql:mark.sql\n");
   EXPECT_EQ(r.exit_code, 1) << r.out;
   EXPECT_NE(r.out.find("files sent by MAIL to ops@example.org"), std::string::npos);
-  EXPECT_NE(r.out.find("[ERROR]"), std::string::npos) << r.out;
-  EXPECT_NE(r.out.find("404"), std::string::npos) << r.out;
+  const std::string url = "http://127.0.0.1:" + std::to_string(http.port()) + "/upload";
+  const size_t error = r.out.find("[ERROR]   job 1, line 1: HTTP POST to " + url + ": ");
+  ASSERT_NE(error, std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("404", error), std::string::npos) << r.out;
   EXPECT_EQ(r.out.find("FTTP"), std::string::npos);
   EXPECT_EQ(testing::SqliteRows(dir / "t.db", "SELECT SUM(sent) FROM items"),
             (std::vector<std::vector<std::string>>{{"0"}}));
@@ -116,24 +124,53 @@ TEST_F(ListRunDeliveryTest, AServerThatKeepsDrippingFailsTheJobAtTheDeliveryTime
   WriteFile(dir / "settings.ini", ReplaceAll(ReadFile(dir / "settings.ini"), "thread_count=2\n",
                                              "thread_count=3\ndelivery_timeout=2\n"));
   const auto start = std::chrono::steady_clock::now();
+  // Read-only jobs: they share the database file, so the three deliveries
+  // run at the same time.
   auto r = RunList(
-      "-clear -udl:t.udl -sql:items.sql -tocsv:out/mail.csv -mail:ops@example.org "
-      "-postrecsql:mark.sql\n"
-      "-clear -udl:t.udl -sql:items.sql -tocsv:out/http.csv -http -postrecsql:mark.sql\n"
-      "-clear -udl:t.udl -sql:items.sql -tocsv:out/ftp.csv -ftp -postrecsql:mark.sql\n");
+      "-clear -udl:t.udl -sql:items.sql -tocsv:out/mail.csv -mail:ops@example.org\n"
+      "-clear -udl:t.udl -sql:items.sql -tocsv:out/http.csv -http\n"
+      "-clear -udl:t.udl -sql:items.sql -tocsv:out/ftp.csv -ftp\n");
   const auto took = std::chrono::steady_clock::now() - start;
   EXPECT_EQ(r.exit_code, 1) << r.out;
   const std::string timed_out =
       "Timed out: the delivery took longer than the delivery_timeout of 2 s";
-  for (const std::string& line :
-       {"[ERROR]   Connection Error: " + timed_out, "[ERROR]   " + timed_out})
-    EXPECT_NE(r.out.find(line), std::string::npos) << line << "\n" << r.out;
+  for (const char* failed : {"Connection Error: mail server 127.0.0.1:",
+                             "HTTP POST to http://127.0.0.1:", "FTP server 127.0.0.1:"})
+    EXPECT_NE(r.out.find(failed), std::string::npos) << failed << "\n" << r.out;
   size_t errors = 0;
   for (const std::string& line : SplitLines(r.out))
     errors +=
         line.find("[ERROR]") != std::string::npos && line.find(timed_out) != std::string::npos;
   EXPECT_EQ(errors, 3u) << r.out;
   EXPECT_LT(took, std::chrono::seconds(8));  // the idle time-outs alone take 10 s and more
+  EXPECT_EQ(testing::SqliteRows(dir / "t.db", "SELECT SUM(sent) FROM items"),
+            (std::vector<std::vector<std::string>>{{"0"}}));
+}
+
+// A delivery option whose server settings.ini does not name fails its job
+// (and the run) instead of being skipped, also in a job that takes the
+// delivery from the line above.
+TEST_F(ListRunDeliveryTest, DeliveryWithoutAServerFailsTheJob) {
+  WriteFile(dir / "settings.ini", "[Ostrevane]\nthread_count=1\n");
+  auto r = RunList(
+      "-udl:t.udl -sql:items.sql -tocsv:out/a.csv -http -postrecsql:mark.sql\n"
+      "-sql:items.sql -tocsv:out/b.csv\n"
+      "-clear -udl:t.udl -sql:items.sql -tocsv:out/c.csv -ftp\n"
+      "-clear -udl:t.udl -sql:items.sql -tocsv:out/d.csv -ftpdir:in\n"
+      "-clear -udl:t.udl -sql:items.sql -tocsv:out/e.csv -mail:ops@example.org\n");
+  EXPECT_EQ(r.exit_code, 1) << r.out;
+  EXPECT_EQ(ReadFile(dir / "log/RESULT.TXT"), "ERROR");
+  std::vector<std::string> errors;
+  for (const std::string& line : SplitLines(r.out))
+    if (line.find("[ERROR]") != std::string::npos)
+      errors.push_back(line.substr(line.find("[ERROR]") + 10));
+  EXPECT_EQ(errors, (std::vector<std::string>{
+                        "job 1, line 1: no HTTP server is set in settings.ini",
+                        "job 2, line 2: no HTTP server is set in settings.ini",
+                        "job 3, line 3: no FTP server is set in settings.ini",
+                        "job 4, line 4: no FTP server is set in settings.ini",
+                        "job 5, line 5: Connection Error: no SMTP server is set in settings.ini",
+                    }));
   EXPECT_EQ(testing::SqliteRows(dir / "t.db", "SELECT SUM(sent) FROM items"),
             (std::vector<std::vector<std::string>>{{"0"}}));
 }

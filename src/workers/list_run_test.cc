@@ -86,9 +86,9 @@ TEST_F(ListRunTest, ResultJobsWriteCsvXmlAndSplitFiles) {
   EXPECT_NE(xml.find("<RECORD id=\"3\" region=\"B\" name=\"q&quot;q\"/>"), std::string::npos);
   EXPECT_EQ(ReadFile(dir / "out/both.xml").substr(xml.find("<DATASET ")),
             xml.substr(xml.find("<DATASET ")));
-  EXPECT_NE(r.out.find("[NOTE]    saved file out/split/A.csv"), std::string::npos);
-  EXPECT_NE(r.out.find("[NOTE]    saved file out/both.csv"), std::string::npos);
-  EXPECT_NE(r.out.find("[NOTE]    saved file out/both.xml"), std::string::npos);
+  EXPECT_NE(r.out.find("[NOTE]    job 2, line 2: saved file out/split/A.csv"), std::string::npos);
+  EXPECT_NE(r.out.find("[NOTE]    job 4, line 4: saved file out/both.csv"), std::string::npos);
+  EXPECT_NE(r.out.find("[NOTE]    job 4, line 4: saved file out/both.xml"), std::string::npos);
   EXPECT_FALSE(FileExists(dir / "log/_err.txt"));
 }
 
@@ -140,14 +140,17 @@ TEST_F(ListRunTest, EveryFailingStepRollsBackAndKeepsWrittenFiles) {
   EXPECT_EQ(Result(), "ERROR");
   EXPECT_EQ(Db("SELECT COUNT(*) FROM runs"), (Rows{{"0"}}));
   EXPECT_EQ(Db("SELECT COUNT(*) FROM items WHERE marked = 1"), (Rows{{"0"}}));
-  EXPECT_NE(r.out.find("[ERROR]   zero records returned"), std::string::npos);
+  EXPECT_NE(r.out.find("[ERROR]   job 2, line 2: zero records returned"), std::string::npos);
   EXPECT_NE(r.out.find("nowhere"), std::string::npos);
   EXPECT_NE(r.out.find("Cannot create file"), std::string::npos);
   EXPECT_TRUE(FileExists(dir / "out/kept.csv"));
   EXPECT_FALSE(FileExists(dir / "out/none.csv"));
   const std::string errors = Utf16File("log/" + LogFileName("_err.txt"));
   EXPECT_EQ(SplitLines(errors).size(), 4u) << errors;
-  EXPECT_NE(errors.find("[ERROR]   zero records returned\r\n"), std::string::npos);
+  EXPECT_NE(errors.find("[ERROR]   job 2, line 2: zero records returned\r\n"), std::string::npos);
+  // The error file alone tells which jobs failed: each of the four.
+  for (const char* label : {"job 1, line 1: ", "job 3, line 3: ", "job 4, line 4: "})
+    EXPECT_NE(errors.find(std::string("[ERROR]   ") + label), std::string::npos) << errors;
 }
 
 // A field value may add folder levels below the folder that the template
@@ -187,9 +190,11 @@ TEST_F(ListRunTest, RefusedNamesAndFailedWritersLeaveNoFiles) {
   auto r = RunList(list);
   EXPECT_EQ(r.exit_code, 1) << r.out;
   EXPECT_EQ(Result(), "ERROR");
-  for (const auto& job : jobs) {
-    if (job.error.empty()) continue;
-    EXPECT_NE(r.out.find("[ERROR]   " + job.error + "\n"), std::string::npos) << r.out;
+  for (size_t i = 0; i < std::size(jobs); ++i) {
+    if (jobs[i].error.empty()) continue;
+    const std::string label = "job " + std::to_string(i + 1) + ", line " + std::to_string(i + 1);
+    EXPECT_NE(r.out.find("[ERROR]   " + label + ": " + jobs[i].error + "\n"), std::string::npos)
+        << r.out;
   }
   EXPECT_NE(r.out.find("saved file out/good/ok.csv"), std::string::npos) << r.out;
 
@@ -245,7 +250,7 @@ TEST_F(ListRunTest, SignalsEndTheRunWithoutCommittingOrClaimingSuccess) {
     // rollback journal exists exactly then. (The job's own lines are
     // printed only when it ends.)
     bool running = false;
-    for (int i = 0; i < 1000 && !running; ++i) {
+    for (int i = 0; i < 3000 && !running; ++i) {
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
       running = FileExists(dir / "t.db-journal");
     }
@@ -311,12 +316,15 @@ TEST_F(ListRunTest, ManyJobsRunOnceEachInBlocks) {
       EXPECT_NE(lines[i + 2].find("Done"), std::string::npos) << lines[i];
     }
     EXPECT_EQ(saved.size(), 200u) << threads;
-    if (threads == 1) {
-      size_t pos = 0;
-      for (int i = 0; i < 200; ++i) {
-        pos = r.out.find("saved file out/job_" + std::to_string(i) + ".csv", pos);
-        ASSERT_NE(pos, std::string::npos) << i;
-      }
+    // Each job's line names it by its place in the run and its list line;
+    // one thread runs them in list order.
+    size_t pos = 0;
+    for (int i = 0; i < 200; ++i) {
+      const std::string n = std::to_string(i + 1);
+      pos = r.out.find(
+          "job " + n + ", line " + n + ": saved file out/job_" + std::to_string(i) + ".csv",
+          threads == 1 ? pos : 0);
+      ASSERT_NE(pos, std::string::npos) << threads << " " << i;
     }
   }
 }
@@ -344,7 +352,7 @@ TEST_F(ListRunTest, HostileJobsEndCleanlyAndEveryJobReports) {
       << same;
   size_t done = 0, errors = 0;
   for (const std::string& line : Lines(r.out)) {
-    done += line.find("[NOTE]    Done") != std::string::npos;
+    done += line.find("[NOTE]    job ") != std::string::npos && line.ends_with(": Done");
     errors += line.find("[ERROR]") != std::string::npos;
   }
   EXPECT_EQ(done, 2u);

@@ -22,10 +22,11 @@ from aiosmtpd.smtp import SMTP, AuthResult, LoginPassword
 
 
 class Recorder:
-    def __init__(self, out, reject, tls_always):
+    def __init__(self, out, reject, tls_always, sender_needs_domain):
         self.out = out
         self.reject = reject
         self.tls_always = tls_always
+        self.sender_needs_domain = sender_needs_domain
         self.count = 0
 
     def event(self, line):
@@ -34,6 +35,8 @@ class Recorder:
 
     async def handle_MAIL(self, server, session, envelope, address, mail_options):
         self.event("MAIL " + address)
+        if self.sender_needs_domain and "@" not in address:
+            return "553 5.1.7 <%s>: Sender address rejected: need fully-qualified address" % address
         envelope.mail_from = address
         return "250 OK"
 
@@ -91,6 +94,8 @@ def main():
     p.add_argument("--no-login-mechanism", action="store_true",
                    help="announce AUTH without the LOGIN mechanism")
     p.add_argument("--reject", help="refuse recipients that contain this text")
+    p.add_argument("--sender-needs-domain", action="store_true",
+                   help="refuse a MAIL FROM address without \"@\", as relays do")
     a = p.parse_args()
     # Failed handshakes are part of the tests: keep their traces quiet.
     logging.getLogger("mail.log").setLevel(logging.CRITICAL)
@@ -100,7 +105,7 @@ def main():
         context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
         context.load_cert_chain(a.cert, a.key)
 
-    recorder = Recorder(a.out, a.reject, a.tls == "implicit")
+    recorder = Recorder(a.out, a.reject, a.tls == "implicit", a.sender_needs_domain)
 
     def authenticator(server, session, envelope, mechanism, auth_data):
         user = auth_data.login.decode("utf-8", "replace") if isinstance(auth_data, LoginPassword) else "?"

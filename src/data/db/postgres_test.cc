@@ -10,6 +10,7 @@
 
 #include "common/datetime.h"
 #include "common/error.h"
+#include "common/text.h"
 #include "data/dataset.h"
 #include "testing/database.h"
 #include "testing/pg_server.h"
@@ -235,6 +236,22 @@ TEST_F(PostgresTest, ParametersAsTextAndTyped) {
   EXPECT_EQ(two.FieldAt(1).value().s, "changed");
   two.Next();
   EXPECT_TRUE(two.Eof());
+}
+
+// A placeholder's name ends where the name ends: an operator, a tab or a
+// cast right after it leaves it bound.
+TEST_F(PostgresTest, PlaceholdersNextToOperatorsAndCastsAreBound) {
+  auto c = Connect();
+  Query q(*c);
+  q.SetSql("SELECT :x::int+1, :x::text||:Y, :x\t|| 'a'::text, (:X::int*2)::text");
+  ASSERT_EQ(q.params().size(), 5u);
+  for (Param& p : q.params().items()) p.value.SetText(IEquals(p.name, "x") ? "2" : "b");
+  q.Open();
+  ASSERT_FALSE(q.Eof());
+  EXPECT_EQ(q.FieldAt(0).value().i, 3);
+  EXPECT_EQ(q.FieldAt(1).value().s, "2b");
+  EXPECT_EQ(q.FieldAt(2).value().s, "2a");
+  EXPECT_EQ(q.FieldAt(3).value().s, "4");
 }
 
 TEST_F(PostgresTest, ScriptsAndTheirLastResultSet) {

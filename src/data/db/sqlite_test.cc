@@ -9,6 +9,7 @@
 #include "common/datetime.h"
 #include "common/error.h"
 #include "common/path.h"
+#include "common/text.h"
 #include "data/dataset.h"
 #include "testing/failure.h"
 #include "testing/temp_dir.h"
@@ -153,6 +154,31 @@ TEST_F(SqliteFile, PlaceholdersBindByPositionAcrossStatements) {
     EXPECT_EQ(q.FieldAt(2).value().s, "o'k");
   }
   EXPECT_EQ(n, 3u);  // the parameter without a value was bound as NULL
+}
+
+// A placeholder's name ends where the name ends, whatever follows it: an
+// operator, a tab, a bracket or a cast.
+TEST_F(SqliteFile, PlaceholdersNextToOperatorsAreBound) {
+  struct {
+    const char* sql;
+    const char* expected;
+  } cases[] = {
+      {"SELECT :x+1", "3"},        {"SELECT :x||:y", "2b"},
+      {"SELECT :x\t|| 'a'", "2a"}, {"SELECT CASE WHEN :x<>:y THEN 'ne' END", "ne"},
+      {"SELECT (:X*:x)", "4"},
+  };
+  for (const auto& c : cases) {
+    Query q(conn);
+    q.SetSql(c.sql);
+    for (Param& p : q.params().items()) {
+      ASSERT_TRUE(IEquals(p.name, "x") || p.name == "y") << c.sql << ": " << p.name;
+      p.value = IEquals(p.name, "x") ? Value::Integer(2) : Value::Text("b");
+    }
+    q.Open();
+    ASSERT_FALSE(q.Eof()) << c.sql;
+    const Value& v = q.FieldAt(0).value();
+    EXPECT_EQ(v.s.empty() ? std::to_string(v.i) : v.s, c.expected) << c.sql;
+  }
 }
 
 TEST_F(SqliteFile, MarkersThatAreNoPlaceholdersAreRefused) {

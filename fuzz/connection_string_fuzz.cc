@@ -28,8 +28,8 @@ bool IsPasswordKey(const std::string& key) {
 std::string MakeSecret(FuzzedDataProvider& input) {
   std::string secret = "Zq";
   for (char c : input.ConsumeRandomLengthString(24)) {
-    const bool special = c == ';' || c == '"' || c == '\'' || c == '{' || c == '}' ||
-                         c == '=' || static_cast<unsigned char>(c) <= ' ';
+    const bool special = c == ';' || c == '"' || c == '\'' || c == '{' || c == '}' || c == '=' ||
+                         static_cast<unsigned char>(c) <= ' ';
     secret += special ? char('a' + (static_cast<unsigned char>(c) % 26)) : c;
   }
   while (secret.size() < 6) secret += '7';
@@ -42,10 +42,14 @@ std::string Entry(FuzzedDataProvider& input, const std::string& secret) {
   std::string entry = kKeys[input.ConsumeIntegralInRange<size_t>(0, 4)];
   entry += input.ConsumeBool() ? "=" : " = ";
   switch (input.ConsumeIntegralInRange(0, 3)) {
-    case 0: return entry + secret;
-    case 1: return entry + "\"" + secret + "\"";
-    case 2: return entry + "'" + secret + "'";
-    default: return entry + "{" + secret + "}";
+    case 0:
+      return entry + secret;
+    case 1:
+      return entry + "\"" + secret + "\"";
+    case 2:
+      return entry + "'" + secret + "'";
+    default:
+      return entry + "{" + secret + "}";
   }
 }
 
@@ -60,8 +64,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string suffix = input.ConsumeRemainingBytesAsString();
 
   // The whole input as a data-link file, in each encoding.
-  for (TextEncoding encoding : {TextEncoding::kAnsi, TextEncoding::kUtf8,
-                                TextEncoding::kUtf16Le, TextEncoding::kUtf16Be}) {
+  for (TextEncoding encoding :
+       {TextEncoding::kAnsi, TextEncoding::kUtf8, TextEncoding::kUtf16Le, TextEncoding::kUtf16Be}) {
     try {
       const std::string text =
           DataLinkToConnectionString(DecodeTextFile({prefix + entry + suffix, encoding}));

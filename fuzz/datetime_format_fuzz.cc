@@ -15,8 +15,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FuzzedDataProvider input(data, size);
   const bool escape = input.ConsumeBool();
   // Ordinary dates most of the time, any double (NaN, infinities, huge) too.
-  const DateTime value = input.ConsumeBool() ? input.ConsumeFloatingPoint<double>()
-                                             : input.ConsumeFloatingPointInRange(-700000.0, 3000000.0);
+  const DateTime value = input.ConsumeBool()
+                             ? input.ConsumeFloatingPoint<double>()
+                             : input.ConsumeFloatingPointInRange(-700000.0, 3000000.0);
   const std::string pattern = input.ConsumeRemainingBytesAsString();
 
   const std::string text = FormatDateTime(pattern, formats, value, escape);

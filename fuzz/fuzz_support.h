@@ -30,8 +30,8 @@ std::string Printable(std::string_view text);
   std::abort();
 }
 
-#define FUZZ_CHECK(condition) \
-  do {                        \
+#define FUZZ_CHECK(condition)                                      \
+  do {                                                             \
     if (!(condition)) ::ostrevane::fuzz::OracleFailed(#condition); \
   } while (false)
 

@@ -103,7 +103,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // not change: bytes that are no UTF-8, written into a file without a
     // mark, make it an 8-bit file when it is read again.
     auto check = [&](const IniFile& file) {
-      const bool unicode = file.encoding() == ini.encoding() && file.encoding() != IniEncoding::kAnsi;
+      const bool unicode =
+          file.encoding() == ini.encoding() && file.encoding() != IniEncoding::kAnsi;
       for (const auto& [folded, entry] : expected) {
         const auto& [names, value] = entry;
         if (!checked[folded] || (!unicode && !IsAscii(value))) continue;

@@ -39,14 +39,17 @@ bool LeavesFirstFolder(const std::string& name) {
 
 Value MakeValue(FuzzedDataProvider& input) {
   switch (input.ConsumeIntegralInRange(0, 3)) {
-    case 0: return Value::Null();
-    case 1: return Value::Integer(input.ConsumeIntegral<int32_t>());
+    case 0:
+      return Value::Null();
+    case 1:
+      return Value::Integer(input.ConsumeIntegral<int32_t>());
     case 2: {
       Value v;
       v.SetDateTime(input.ConsumeFloatingPointInRange(-1000.0, 80000.0));
       return v;
     }
-    default: return Value::Text(input.ConsumeRandomLengthString(12));
+    default:
+      return Value::Text(input.ConsumeRandomLengthString(12));
   }
 }
 

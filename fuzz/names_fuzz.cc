@@ -10,8 +10,7 @@
 using namespace ostrevane;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  fuzz::WriteScratchFile("names.csv",
-                         std::string_view(reinterpret_cast<const char*>(data), size));
+  fuzz::WriteScratchFile("names.csv", std::string_view(reinterpret_cast<const char*>(data), size));
   NamesTable table;
   try {
     table = LoadNamesTable(fuzz::ScratchFolder() + "/");
@@ -23,8 +22,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string shown = DisplayNameOf(table, row.data_source);
     bool from_a_matching_row = false;
     for (const NameRow& other : table)
-      from_a_matching_row |= IEquals(other.data_source, row.data_source) &&
-                             other.display_name == shown;
+      from_a_matching_row |=
+          IEquals(other.data_source, row.data_source) && other.display_name == shown;
     FUZZ_CHECK(from_a_matching_row);
   }
   return 0;

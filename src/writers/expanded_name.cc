@@ -29,7 +29,10 @@ std::string Shown(std::string_view value) {
 }  // namespace
 
 ExpandedName::ExpandedName(std::string_view tmpl)
-    : text_(tmpl), origin_(tmpl.size(), 0), template_index_(tmpl.size()), template_size_(tmpl.size()) {
+    : text_(tmpl),
+      origin_(tmpl.size(), 0),
+      template_index_(tmpl.size()),
+      template_size_(tmpl.size()) {
   for (size_t i = 0; i < tmpl.size(); ++i) template_index_[i] = uint32_t(i);
 }
 

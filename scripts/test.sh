@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, starts the local test servers and runs the
 # whole suite: once plain, once under AddressSanitizer + UndefinedBehavior-
-# Sanitizer, and the worker-pool tests under ThreadSanitizer.
+# Sanitizer, and the worker-pool tests under ThreadSanitizer; then a short
+# run of every fuzz target.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -26,3 +27,6 @@ ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 echo "== worker pool and list runs (thread sanitizer)"
 BUILD_DIR=build-tsan CMAKE_ARGS="-DOSTREVANE_SANITIZE=thread -DCMAKE_BUILD_TYPE=Debug" scripts/setup
 TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build-tsan --output-on-failure -j"$jobs" -R 'Dispatch|ListRun'
+
+echo "== fuzz targets (10 seconds each)"
+scripts/fuzz.sh 10

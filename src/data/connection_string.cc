@@ -1,5 +1,8 @@
 #include "data/connection_string.h"
 
+#include <algorithm>
+#include <vector>
+
 #include "common/text.h"
 
 namespace ostrevane {
@@ -47,8 +50,8 @@ size_t ValueEnd(std::string_view text, size_t i, size_t& inner_begin, size_t& in
 }
 
 // Parses one value starting at text[i] (after "="); leaves i after the ";"
-// that ends it. Returns the value and whether it was quoted.
-std::string ParseValue(std::string_view text, size_t& i) {
+// that ends it and `value_end` at that ";" (or the end of the text).
+std::string ParseValue(std::string_view text, size_t& i, size_t& value_end) {
   while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
   std::string value;
   if (i < text.size() && (text[i] == '"' || text[i] == '\'')) {
@@ -72,13 +75,16 @@ std::string ParseValue(std::string_view text, size_t& i) {
     value = Trim(text.substr(i, end - i));
     i = end;
   }
+  value_end = i;
   if (i < text.size()) ++i;  // the ";"
   return value;
 }
 
-}  // namespace
-
-ConnectionString::ConnectionString(std::string_view text) {
+// Calls on_entry(key, value, value_begin, value_end) for every entry as the
+// parser reads it; [value_begin, value_end) is the value's text after "=",
+// quotes and blanks included.
+template <typename OnEntry>
+void ForEachEntry(std::string_view text, OnEntry on_entry) {
   size_t i = 0;
   while (i < text.size()) {
     size_t eq = text.find('=', i);
@@ -91,9 +97,49 @@ ConnectionString::ConnectionString(std::string_view text) {
     }
     std::string key = Trim(text.substr(i, eq - i));
     i = eq + 1;
-    std::string value = ParseValue(text, i);
-    if (!key.empty()) entries_.emplace_back(std::move(key), std::move(value));
+    size_t value_end = i;
+    std::string value = ParseValue(text, i, value_end);
+    if (!key.empty()) on_entry(std::move(key), std::move(value), eq + 1, value_end);
   }
+}
+
+// A part of a connection string to show as "***".
+struct Hidden {
+  size_t begin, end;
+};
+
+// The password values as the value marks delimit them: quoted and braced
+// values run to their closing mark, and a value that is a connection string
+// itself is searched too. `offset` is the position of `text` in the whole.
+void HideByValueMarks(std::string_view text, size_t offset, std::vector<Hidden>& hidden) {
+  size_t i = 0;
+  while (i < text.size()) {
+    const size_t eq = text.find('=', i);
+    const size_t semi = text.find(';', i);
+    if (eq == std::string_view::npos || (semi != std::string_view::npos && semi < eq)) {
+      i = semi == std::string_view::npos ? text.size() : semi + 1;
+      continue;
+    }
+    size_t inner_begin = 0, inner_end = 0;
+    const size_t end = ValueEnd(text, eq + 1, inner_begin, inner_end);
+    if (IsPasswordKey(text.substr(i, eq - i))) {
+      hidden.push_back({offset + eq + 1, offset + (text[end - 1] == ';' ? end - 1 : end)});
+    } else {
+      // A value may be a connection string itself (Extended Properties):
+      // its own password entries are hidden too.
+      HideByValueMarks(text.substr(inner_begin, inner_end - inner_begin), offset + inner_begin,
+                       hidden);
+    }
+    i = end;
+  }
+}
+
+}  // namespace
+
+ConnectionString::ConnectionString(std::string_view text) {
+  ForEachEntry(text, [this](std::string key, std::string value, size_t, size_t) {
+    entries_.emplace_back(std::move(key), std::move(value));
+  });
 }
 
 std::string ConnectionString::Get(std::string_view key) const {
@@ -119,32 +165,30 @@ std::string ConnectionString::Provider() const {
 }
 
 std::string MaskPasswords(std::string_view text) {
+  // Two readings: the value marks (braces, nested strings) that a database
+  // driver may honour, and this parser's own, which the backends use. A
+  // malformed text can read differently in the two ("A={x;y}z;Password=s"
+  // with no ";" after the brace), so what either takes for a password is
+  // hidden.
+  std::vector<Hidden> hidden;
+  HideByValueMarks(text, 0, hidden);
+  ForEachEntry(text, [&](const std::string& key, const std::string&, size_t begin, size_t end) {
+    if (IsPasswordKey(key)) hidden.push_back({begin, end});
+  });
+  std::sort(hidden.begin(), hidden.end(),
+            [](const Hidden& a, const Hidden& b) { return a.begin < b.begin; });
   std::string out;
-  size_t i = 0;
-  while (i < text.size()) {
-    const size_t eq = text.find('=', i);
-    const size_t semi = text.find(';', i);
-    if (eq == std::string_view::npos || (semi != std::string_view::npos && semi < eq)) {
-      const size_t end = semi == std::string_view::npos ? text.size() : semi + 1;
-      out.append(text.substr(i, end - i));
-      i = end;
-      continue;
-    }
-    size_t inner_begin = 0, inner_end = 0;
-    const size_t end = ValueEnd(text, eq + 1, inner_begin, inner_end);
-    out.append(text.substr(i, eq + 1 - i));
-    if (IsPasswordKey(text.substr(i, eq - i))) {
-      out += "***";
-      if (text[end - 1] == ';') out += ';';
-    } else {
-      // A value may be a connection string itself (Extended Properties):
-      // its own password entries are masked too.
-      out.append(text.substr(eq + 1, inner_begin - eq - 1));
-      out += MaskPasswords(text.substr(inner_begin, inner_end - inner_begin));
-      out.append(text.substr(inner_end, end - inner_end));
-    }
-    i = end;
+  size_t shown = 0;  // text before this position is in `out`
+  for (size_t k = 0; k < hidden.size();) {
+    size_t end = hidden[k].end;
+    const size_t begin = hidden[k].begin;
+    // Overlapping parts, and a part inside another, are hidden as one.
+    for (++k; k < hidden.size() && hidden[k].begin <= end; ++k) end = std::max(end, hidden[k].end);
+    out.append(text.substr(shown, begin - shown));
+    out += "***";
+    shown = end;
   }
+  out.append(text.substr(shown));
   return out;
 }
 

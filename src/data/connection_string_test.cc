@@ -33,6 +33,11 @@ TEST(ConnectionStringTest, MaskingFindsEveryPasswordByParsing) {
       {"Provider=PostgreSQL;User ID=postgres;Password=e",
        "Provider=PostgreSQL;User ID=postgres;Password=***"},
       {"Password=", "Password=***"},
+      // A brace without a ";" after it: the driver may read one value up to
+      // the last ";", this parser a second key that ends in "Password".
+      {"Provider=X;A={x;y}z Password=Leak6Brace;User ID=u",
+       "Provider=X;A={x;y}z Password=***;User ID=u"},
+      {"A={x;Pwd=Leak7}junk;Pwd=k2", "A={x;Pwd=***;Pwd=***"},
       {"no keys at all; PasswordHint", "no keys at all; PasswordHint"},
   };
   for (const auto& row : cases) EXPECT_EQ(MaskPasswords(row.text), row.masked) << row.text;

@@ -28,6 +28,14 @@ std::string Shown(std::string_view value) {
 
 }  // namespace
 
+ExpandedName::ExpandedName(std::string_view tmpl)
+    : text_(tmpl),
+      origin_(tmpl.size(), 0),
+      template_index_(tmpl.size()),
+      template_size_(tmpl.size()) {
+  for (size_t i = 0; i < tmpl.size(); ++i) template_index_[i] = uint32_t(i);
+}
+
 void ExpandedName::Replace(std::string_view macro, std::string_view value,
                            std::string_view source) {
   size_t hit = IFind(text_, macro);
@@ -35,25 +43,71 @@ void ExpandedName::Replace(std::string_view macro, std::string_view value,
   const uint32_t source_index = uint32_t(sources_.size());
   sources_.push_back({std::string(source), std::string(value)});
   std::string text;
-  std::vector<uint32_t> origin;
+  std::vector<uint32_t> origin, template_index;
+  auto keep = [&](size_t from, size_t to) {
+    text.append(text_, from, to - from);
+    origin.insert(origin.end(), origin_.begin() + from, origin_.begin() + to);
+    template_index.insert(template_index.end(), template_index_.begin() + from,
+                          template_index_.begin() + to);
+  };
   size_t pos = 0;
   for (; hit != std::string::npos; pos = hit + macro.size(), hit = IFind(text_, macro, pos)) {
-    text.append(text_, pos, hit - pos);
-    origin.insert(origin.end(), origin_.begin() + pos, origin_.begin() + hit);
+    keep(pos, hit);
+    Span span{1, 0};
+    for (size_t i = hit; i < hit + macro.size(); ++i) {
+      if (origin_[i] != 0) continue;
+      if (span.first > span.last) span.first = template_index_[i];
+      span.last = template_index_[i];
+    }
     insertion_sources_.push_back(source_index);
+    insertion_spans_.push_back(span);
     text.append(value);
     origin.insert(origin.end(), value.size(), uint32_t(insertion_sources_.size()));
+    template_index.insert(template_index.end(), value.size(), 0);
   }
-  text.append(text_, pos);
-  origin.insert(origin.end(), origin_.begin() + pos, origin_.end());
+  keep(pos, text_.size());
   text_ = std::move(text);
   origin_ = std::move(origin);
+  template_index_ = std::move(template_index);
 }
 
 void ExpandedName::Reject(uint32_t origin, const std::string& reason) const {
   const Source& source = sources_[insertion_sources_[origin - 1]];
   throw Exception("The value of " + source.label + " cannot be used in a file name: \"" +
                   Shown(source.value) + "\" " + reason);
+}
+
+uint32_t ExpandedName::InsertionBetween(int64_t after, int64_t before) const {
+  for (size_t i = 0; i < insertion_spans_.size(); ++i) {
+    const Span& span = insertion_spans_[i];
+    if (span.first <= span.last && int64_t(span.first) > after && int64_t(span.last) < before)
+      return uint32_t(i + 1);
+  }
+  return 0;
+}
+
+void ExpandedName::CheckTemplateLevel(size_t begin) const {
+  const std::string reason = "would make a \"..\" folder level";
+  // The delimiter before the level, its two dots and the delimiter after
+  // it, as template indices (-1 and the template's size where the name
+  // starts or ends). Each must follow the one before it in the template;
+  // where one does not, a value replaced the text between them.
+  auto template_index = [&](size_t i, int64_t at_edge) -> int64_t {
+    if (i >= text_.size()) return at_edge;
+    if (origin_[i] != 0) Reject(origin_[i], reason);  // a delimiter from a value
+    return template_index_[i];
+  };
+  int64_t previous = begin == 0 ? -1 : template_index(begin - 1, -1);
+  for (size_t i = begin; i <= begin + 2; ++i) {
+    const int64_t index = template_index(i, int64_t(template_size_));
+    if (index != previous + 1) {
+      const uint32_t origin = InsertionBetween(previous, index);
+      if (origin != 0) Reject(origin, reason);
+      // Only Replace() removes template text, and it records where.
+      throw Exception("The file name template cannot be expanded: it " + reason);
+    }
+    previous = index;
+  }
 }
 
 void ExpandedName::CheckValuesStayBelowTemplateFolder() const {
@@ -76,6 +130,7 @@ void ExpandedName::CheckValuesStayBelowTemplateFolder() const {
     if (end - begin == 2 && text_[begin] == '.' && text_[begin + 1] == '.') {
       for (size_t i = begin; i < end; ++i)
         if (origin_[i] != 0) Reject(origin_[i], "would make a \"..\" folder level");
+      CheckTemplateLevel(begin);
     }
     begin = end + 1;
   }

@@ -14,7 +14,7 @@ namespace ostrevane {
 
 class ExpandedName {
  public:
-  explicit ExpandedName(std::string_view tmpl) : text_(tmpl), origin_(tmpl.size(), 0) {}
+  explicit ExpandedName(std::string_view tmpl);
 
   const std::string& text() const { return text_; }
 
@@ -26,7 +26,11 @@ class ExpandedName {
   // Raises Exception("The value of <source> cannot be used in a file name:
   // \"<value, shortened>\" <reason>") when text from a value holds a C0
   // control character, when a value put in starts with "/" or "\", or when
-  // a folder level of the name that holds text from a value is "..".
+  // a folder level of the name that holds text from a value is "..". A ".."
+  // level made only of the template's text is the template's own only when
+  // the template as written has it as a whole level: a value that is empty,
+  // or that ends with "/", must not turn the template's ".:A." or ":A.."
+  // into one.
   void CheckValuesStayBelowTemplateFolder() const;
 
  private:
@@ -35,12 +39,28 @@ class ExpandedName {
     std::string value;
   };
   [[noreturn]] void Reject(uint32_t origin, const std::string& reason) const;
+  // Rejects the ".." level text_[begin, begin + 2), all of it template text,
+  // unless the template has it as a whole level.
+  void CheckTemplateLevel(size_t begin) const;
+  // The origin (1 + index) of an insertion whose match replaced template
+  // text strictly between the template's bytes `after` and `before` (-1 and
+  // the template's size stand for its two ends); 0 when none did.
+  uint32_t InsertionBetween(int64_t after, int64_t before) const;
 
   std::string text_;
   // Per byte of text_: 0 for the template's text, else 1 + the index of the
   // insertion (one replaced match) that put it there.
   std::vector<uint32_t> origin_;
+  // Per byte of text_ that is the template's text: its index in the template.
+  std::vector<uint32_t> template_index_;
+  size_t template_size_ = 0;
   std::vector<uint32_t> insertion_sources_;  // per insertion, its index into sources_
+  // Per insertion, the first and last template index of the template text
+  // that its match replaced; {1, 0} when the match held none.
+  struct Span {
+    uint32_t first, last;
+  };
+  std::vector<Span> insertion_spans_;
   std::vector<Source> sources_;
 };
 

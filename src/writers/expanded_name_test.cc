@@ -32,6 +32,7 @@ TEST(ExpandedNameTest, ValuesAddLevelsBelowTheTemplateFolder) {
       {"out/:A.csv", "./.", "", "out/./..csv"},
       {"../../:A.csv", "n", "", "../../n.csv"},          // the template's own ".."
       {"/abs/:a/../x.csv", "n", "", "/abs/n/../x.csv"},  // and its absolute folder
+      {"out/:A/../x.csv", "n", "", "out/n/../x.csv"},    // a whole ".." level of its own
       {"a\tb:A.csv", "n", "", "a\tbn.csv"},              // a control character of the template
       {":A", "", "", ""},
   };
@@ -57,6 +58,16 @@ TEST(ExpandedNameTest, ValuesThatLeaveTheFolderAreRefused) {
        "A cannot be used in a file name: \"./x\" would make a \"..\" folder level"},
       {"out/:A:B/x.csv", ".", ".",
        "A cannot be used in a file name: \".\" would make a \"..\" folder level"},
+      // Template dots that only a value makes a level: an empty value, or
+      // one that ends with a delimiter.
+      {"out/.:A./x.csv", "", "",
+       "A cannot be used in a file name: \"\" would make a \"..\" folder level"},
+      {"out/..:B", "x", "",
+       "B cannot be used in a file name: \"\" would make a \"..\" folder level"},
+      {"out/:A../x.csv", "./", "",
+       "A cannot be used in a file name: \"./\" would make a \"..\" folder level"},
+      {"out/:A..:B/x.csv", "sub/", "",
+       "A cannot be used in a file name: \"sub/\" would make a \"..\" folder level"},
       {":A.csv", "/etc/cron.d/x", "",
        "A cannot be used in a file name: \"/etc/cron.d/x\" starts with \"/\""},
       {"out/:B:A.csv", "\\x", "", "A cannot be used in a file name: \"\\x\" starts with \"\\\""},

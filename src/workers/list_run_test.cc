@@ -239,10 +239,11 @@ TEST_F(ListRunTest, SignalsEndTheRunWithoutCommittingOrClaimingSuccess) {
   WriteFile(dir / "slow.sql",
             "UPDATE items SET marked = 1\r\ngo\r\n"
             "SELECT COUNT(*) FROM (WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM c "
-            "WHERE x < 10000000) SELECT x FROM c)\r\n");
+            "WHERE x < 3000000) SELECT x FROM c)\r\n");
   WriteFile(dir / "mark.sql", "INSERT INTO runs VALUES (1)");
   WriteFile(dir / "jobs.txt", "-udl:t.udl -sql:slow.sql\r\n-clear -udl:t.udl -sql:mark.sql\r\n");
-  Settings(1);
+  // One worker, and time enough for the slow statement in any build.
+  WriteFile(dir / "settings.ini", "[Ostrevane]\r\nthread_count=1\r\ncommand_timeout=600\r\n");
   for (int signal_number : {SIGTERM, SIGINT, SIGKILL}) {
     std::filesystem::remove_all(dir / "log");
     const pid_t pid = testing::StartProgram({"-list:jobs.txt"}, dir.path(), dir.path());

@@ -50,7 +50,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   try {
     std::vector<Job> jobs = ReadListLines(path, ctx);
     ExpandList(jobs, ctx, FixedClock());
-    DescribeJobs(jobs);
+    DescribeJobs(jobs, settings.mail);
   } catch (const Error&) {
   }
   return 0;

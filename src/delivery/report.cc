@@ -177,13 +177,18 @@ std::string RenderReport(const std::string& template_path, Query& query,
       mstch::data fields{mstch::data::type::list};
       for (size_t i = 0; i < query.FieldCount(); ++i) {
         const Field& f = query.FieldAt(i);
-        std::string text = CellText(f.value(), datetime_format, formats);
+        const std::string text = CellText(f.value(), datetime_format, formats);
+        // A NULL and an empty text are false in a section, as an empty
+        // value is in the template language: {{^note}}none{{/note}} shows.
+        const bool present =
+            !f.value().IsNull() && (!text.empty() || f.value().kind == ValueKind::kBytes);
+        const mstch::data cell = present ? mstch::data(text) : mstch::data(false);
         mstch::data field{mstch::data::type::object};
         field.set("name", f.name());
-        field.set("value", text);
+        field.set("value", cell);
         fields.push_back(field);
         // The first of two fields with one name wins, as in a name lookup.
-        if (!record.get(f.name())) record.set(f.name(), text);
+        if (!record.get(f.name())) record.set(f.name(), cell);
       }
       record.set("frFields", fields);
       record.set("frRecNo", std::to_string(++number));

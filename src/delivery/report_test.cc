@@ -81,6 +81,20 @@ TEST_F(ReportTest, ASyntaxErrorFailsWithTheEnginesMessage) {
   }
 }
 
+// A NULL and an empty text are false in sections; any other value, "0"
+// included, is true.
+TEST_F(ReportTest, NullAndEmptyValuesAreFalseInSections) {
+  db->results[0] = {{{"ID", FieldType::kString, 5}, {"NOTE", FieldType::kString, 20}},
+                    {{Value::Text("1"), Value::Null()},
+                     {Value::Text("2"), Value::Text("")},
+                     {Value::Text("3"), Value::Text("0")}}};
+  query.Close();
+  query.Open();
+  EXPECT_EQ(Render("{{#frDataSet}}{{ID}}:{{#note}}[{{NOTE}}]{{/note}}{{^NOTE}}none{{/NOTE}};"
+                   "{{/frDataSet}}"),
+            WrapReportBody("1:none;2:none;3:[0];"));
+}
+
 // No template can take the process down: each limit fails the report alone.
 TEST_F(ReportTest, LimitsFailTheReportNotTheProcess) {
   auto nested = [](int depth, const std::string& name, const std::string& open = "{{",

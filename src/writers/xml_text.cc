@@ -2,6 +2,8 @@
 
 #include <array>
 
+#include "common/text.h"
+
 namespace ostrevane {
 namespace {
 
@@ -38,7 +40,7 @@ constexpr std::array<bool, 128> MakeSpecial(bool attribute) {
   if (attribute) {
     t['&'] = t['<'] = t['>'] = t['"'] = true;
   } else {
-    t['\t'] = t['\r'] = t['\n'] = false;
+    t['\t'] = t['\n'] = false;
     t[']'] = true;
   }
   return t;
@@ -75,7 +77,52 @@ size_t CopyNonAscii(std::string& out, std::string_view s, size_t i) {
   return i + size_t(len);
 }
 
+bool IsNameStart(char32_t c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' ||
+         (c >= 0xC0 && c <= 0xD6) || (c >= 0xD8 && c <= 0xF6) || (c >= 0xF8 && c <= 0x2FF) ||
+         (c >= 0x370 && c <= 0x37D) || (c >= 0x37F && c <= 0x1FFF) ||
+         (c >= 0x200C && c <= 0x200D) || (c >= 0x2070 && c <= 0x218F) ||
+         (c >= 0x2C00 && c <= 0x2FEF) || (c >= 0x3001 && c <= 0xD7FF) ||
+         (c >= 0xF900 && c <= 0xFDCF) || (c >= 0xFDF0 && c <= 0xFFFD) ||
+         (c >= 0x10000 && c <= 0xEFFFF);
+}
+
+bool IsNameChar(char32_t c) {
+  return IsNameStart(c) || (c >= '0' && c <= '9') || c == '-' || c == '.' || c == 0xB7 ||
+         (c >= 0x300 && c <= 0x36F) || (c >= 0x203F && c <= 0x2040);
+}
+
+void AppendEscapedUnit(std::string& out, unsigned unit) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  out += "_x";
+  for (int shift = 12; shift >= 0; shift -= 4) out += kHex[(unit >> shift) & 0xF];
+  out += '_';
+}
+
 }  // namespace
+
+std::string XmlName(std::string_view name) {
+  if (name.empty()) return "_";
+  const std::u16string units = Utf8ToUtf16(name);
+  std::string out;
+  for (size_t i = 0; i < units.size(); ++i) {
+    char32_t c = units[i];
+    size_t length = 1;
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < units.size() && units[i + 1] >= 0xDC00 &&
+        units[i + 1] <= 0xDFFF) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (units[i + 1] - 0xDC00);
+      length = 2;
+    }
+    const bool starts_escape = c == '_' && i + 1 < units.size() && units[i + 1] == 'x';
+    if (starts_escape || !(i == 0 ? IsNameStart(c) : IsNameChar(c))) {
+      for (size_t k = 0; k < length; ++k) AppendEscapedUnit(out, units[i + k]);
+    } else {
+      out += Utf16ToUtf8(std::u16string_view(units).substr(i, length));
+    }
+    i += length - 1;
+  }
+  return out;
+}
 
 void AppendXmlAttributeText(std::string& out, std::string_view s) {
   size_t i = 0;
@@ -106,6 +153,9 @@ void AppendCdata(std::string& out, std::string_view s) {
     const unsigned char c = static_cast<unsigned char>(s[i]);
     if (c >= 0x80) {
       i = CopyNonAscii(out, s, i);
+    } else if (c == '\r') {
+      out += "]]>&#13;<![CDATA[";
+      ++i;
     } else if (c == ']') {
       if (s.compare(i, 3, "]]>") == 0) {
         out += "]]]><![CDATA[]>";

@@ -182,8 +182,9 @@ void AppendIsoDateTime(std::string& out, DateTime d) {
 struct XmlField {
   Field* field;
   Base base;
-  std::string attribute;  // ` NAME="`
+  std::string attribute;  // ` NAME="`, the name as an XML name (attribute fields)
   size_t slot = 0;        // the attribute's place: the first field of that name
+  std::string element;    // the name as an XML name (child element fields)
 };
 
 constexpr std::string_view kRootEnd = "\r\n</DATASETS>";
@@ -255,9 +256,9 @@ class XmlWriter {
       fields_xml_ += DataTypeName(base);
       fields_xml_ += "\"/>";
       if (base == Base::kBytes || (base == Base::kBlob && f.size() != 0)) {
-        children_.push_back({&f, base, {}, 0});
+        children_.push_back({&f, base, {}, 0, XmlName(f.name())});
       } else if (base != Base::kBlob && base != Base::kNone) {
-        XmlField x{&f, base, " " + f.name() + "=\"", 0};
+        XmlField x{&f, base, " " + XmlName(f.name()) + "=\"", 0, {}};
         auto [it, fresh] = slots.emplace(f.name(), attributes_.size());
         x.slot = it->second;
         if (!fresh) duplicates_ = true;
@@ -365,7 +366,7 @@ class XmlWriter {
       if (!has_children) out += '>';
       has_children = true;
       out += "\r\n\t\t\t\t<";
-      out += x.field->name();
+      out += x.element;
       out += '>';
       scratch_.clear();
       if (v.kind == ValueKind::kBytes || v.kind == ValueKind::kText)
@@ -375,7 +376,7 @@ class XmlWriter {
       // Each byte is one Windows-1252 character.
       AppendCdata(out, Cp1252ToUtf8(scratch_));
       out += "</";
-      out += x.field->name();
+      out += x.element;
       out += '>';
     }
     out += has_children ? "\r\n\t\t\t</RECORD>" : "/>";

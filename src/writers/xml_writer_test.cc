@@ -8,6 +8,7 @@
 #include "common/error.h"
 #include "common/path.h"
 #include "testing/writer_fixture.h"
+#include "writers/xml_text.h"
 
 namespace ostrevane {
 namespace {
@@ -231,7 +232,7 @@ TEST_F(XmlTest, BinaryFieldsAreChildElements) {
             std::string::npos);
   EXPECT_EQ(RecordOf(doc),
             "\t\t\t<RECORD ID=\"1\">"
-            "\r\n\t\t\t\t<B><![CDATA[\xEF\xBF\xBD" "A]]]><![CDATA[]>\xE2\x82\xAC\xC3\xBF\r]]></B>"
+            "\r\n\t\t\t\t<B><![CDATA[\xEF\xBF\xBD" "A]]]><![CDATA[]>\xE2\x82\xAC\xC3\xBF]]>&#13;<![CDATA[]]></B>"
             "\r\n\t\t\t\t<L><![CDATA[]]></L>"
             "\r\n\t\t\t</RECORD>"
             "\r\n\t\t\t<RECORD ID=\"2\">"
@@ -253,6 +254,41 @@ TEST_F(XmlTest, RepeatedFieldNamesKeepTheFirstPlaceAndTheLaterValue) {
             "\t\t\t<RECORD X=\"3\" Y=\"2\"/>"
             "\r\n\t\t\t<RECORD Y=\"2\" X=\"3\"/>"
             "\r\n\t\t\t<RECORD X=\"1\" Y=\"2\"/>");
+}
+
+// A field name that is no XML name still gives a document every parser
+// reads: the attribute or element name is escaped, FIELD NAME keeps it.
+TEST(XmlNameTest, EscapesWhatMayNotStandWhereItStands) {
+  struct {
+    const char* name;
+    const char* xml;
+  } cases[] = {
+      {"plain_Name-1.x", "plain_Name-1.x"},
+      {"a b", "a_x0020_b"},
+      {"1st", "_x0031_st"},
+      {"x:y", "x_x003A_y"},
+      {"_x00", "_x005F_x00"},
+      {"a_b", "a_b"},
+      {"-a", "_x002D_a"},
+      {"\xC3\xA4pfel", "\xC3\xA4pfel"},
+      {"\xF0\x9F\x98\x80", "\xF0\x9F\x98\x80"},  // U+1F600 may start a name
+      {"a\xE2\x80\x8B" "b", "a_x200B_b"},           // U+200B may not stand in one
+      {"", "_"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(XmlName(c.name), c.xml) << c.name;
+}
+
+TEST_F(XmlTest, FieldNamesThatAreNoXmlNamesAreEscaped) {
+  Open({{"a b", FieldType::kInteger, 0}, {"2nd", FieldType::kVarBytes, 4}},
+       {{Value::Integer(1), testing::Bytes("x")}});
+  job.xml_path = Name("n.xml");
+  Write();
+  const std::string doc = ReadFile(job.xml_path);
+  EXPECT_NE(doc.find("<FIELD NAME=\"a b\" DATATYPE=\"Integer\"/>"), std::string::npos) << doc;
+  EXPECT_EQ(RecordOf(doc),
+            "\t\t\t<RECORD a_x0020_b=\"1\">"
+            "\r\n\t\t\t\t<_x0032_nd><![CDATA[x]]></_x0032_nd>"
+            "\r\n\t\t\t</RECORD>");
 }
 
 TEST_F(XmlTest, RunsMakeFilesAndReturningNamesAddDatasets) {

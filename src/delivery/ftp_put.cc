@@ -66,19 +66,14 @@ void PutFilesWithLimits(const Job& job, const ServerSettings& proxy, const Trans
   const std::string target = "FTP server " + server_url.substr(6, server_url.size() - 7) + ": ";
   // One handle for every file: libcurl keeps the control connection, so
   // the job logs in once and changes folder once.
-  CurlList before_store;  // outlives the handle that points to it
   CurlEasy easy;
   easy.ApplyLimits(limits);
   easy.Set(CURLOPT_PROTOCOLS_STR, "ftp");
   easy.Set(CURLOPT_UPLOAD, 1L);
   easy.Set(CURLOPT_APPEND, 0L);
-  // ASCII type, with the file's bytes sent as they are. libcurl's own ASCII
-  // mode would put a CR before every LF, turning CR LF line ends into
-  // CR CR LF and breaking UTF-16 files; so libcurl stays in binary mode and
-  // "TYPE A" is sent right before each STOR instead. The server may then
-  // store text with its own line ends.
-  before_store.Append("TYPE A");
-  easy.Set(CURLOPT_PREQUOTE, before_store.get());
+  // Binary type (TYPE I): the server stores the file byte for byte. In ASCII
+  // type a server may rewrite line ends, which breaks CR LF text and UTF-16.
+  easy.Set(CURLOPT_TRANSFERTEXT, 0L);
   easy.Set(CURLOPT_FTP_CREATE_MISSING_DIRS, long(CURLFTP_CREATE_DIR_NONE));
   easy.Set(CURLOPT_FTP_FILEMETHOD, long(CURLFTPMETHOD_SINGLECWD));
   // Passive mode: CURLOPT_FTPPORT stays unset.

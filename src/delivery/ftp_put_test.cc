@@ -87,7 +87,7 @@ struct FtpPutTest : ::testing::Test {
   }
 };
 
-TEST_F(FtpPutTest, OneLoginOneFolderChangeAndAStorePerFileInAsciiMode) {
+TEST_F(FtpPutTest, OneLoginOneFolderChangeAndAStorePerFileInBinaryMode) {
   Start();
   job.ftp_folder = "sub";
   EXPECT_EQ(Failure(), "no failure");
@@ -99,17 +99,47 @@ TEST_F(FtpPutTest, OneLoginOneFolderChangeAndAStorePerFileInAsciiMode) {
   EXPECT_EQ(Count("APPE"), 0u) << Commands();
   EXPECT_EQ(Count("PORT"), 0u) << Commands();
   EXPECT_EQ(Count("QUIT"), 1u) << Commands();
-  // Every store is preceded by TYPE A.
+  // Binary type is chosen before the first store and never left.
   const std::string commands = Commands();
-  EXPECT_NE(commands.find("TYPE A\nSTOR a.csv\n"), std::string::npos) << commands;
-  EXPECT_NE(commands.find("TYPE A\nSTOR b.xml\n"), std::string::npos) << commands;
+  EXPECT_EQ(Count("TYPE A"), 0u) << commands;
+  EXPECT_NE(commands.find("TYPE I"), std::string::npos) << commands;
+  EXPECT_LT(commands.find("TYPE I"), commands.find("STOR a.csv")) << commands;
   EXPECT_LT(commands.find("STOR a.csv"), commands.find("STOR b.xml")) << commands;
   EXPECT_LT(commands.find("CWD sub"), commands.find("STOR a.csv")) << commands;
-  // ASCII mode: the server stores text with its own line ends; the bytes
-  // sent are the file's, so a bare LF or a UTF-16 line end passes as it is.
-  EXPECT_EQ(ReadFile(root + "/sub/a.csv"), "id;name\n1;Ann\n");
+  EXPECT_EQ(ReadFile(root + "/sub/a.csv"), "id;name\r\n1;Ann\r\n");
   EXPECT_EQ(ReadFile(root + "/sub/b.xml"), std::string("<b>\nZo\0\r\0\n\0", 11));
   EXPECT_EQ(Commands().find("pw-of-bob"), std::string::npos);
+}
+
+TEST_F(FtpPutTest, TheServerStoresEveryFileByteForByte) {
+  std::string every_byte;
+  for (int b = 0; b < 256; ++b) every_byte += static_cast<char>(b);
+  every_byte += "\r\n\r\r\n\n\r";
+  const struct {
+    const char* name;
+    std::string bytes;
+  } cases[] = {
+      // UTF-16LE with its mark: "id;ü" CR LF "1;€" CR LF
+      {"wide.csv", std::string("\xFF\xFEi\0d\0;\0\xFC\0\r\0\n\0"
+                               "1\0;\0\xAC\x20\r\0\n\0",
+                               24)},
+      {"data.xml",
+       "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<a>\r\n\t<b>\xC3\xBC</b>\r\n</a>"},
+      {"every.bin", every_byte + every_byte},
+  };
+  Start();
+  job.written_files.clear();
+  for (const auto& c : cases) {
+    const std::string path = dir / ("local/" + std::string(c.name));
+    WriteFile(path, c.bytes);
+    job.written_files.push_back(path);
+  }
+  EXPECT_EQ(Failure(), "no failure");
+  for (const auto& c : cases) {
+    const std::string stored = ReadFile(root + "/" + c.name);
+    EXPECT_EQ(stored.size(), c.bytes.size()) << c.name;
+    EXPECT_TRUE(stored == c.bytes) << c.name;
+  }
 }
 
 TEST_F(FtpPutTest, FoldersAndLogins) {
@@ -129,7 +159,7 @@ TEST_F(FtpPutTest, FoldersAndLogins) {
       EXPECT_EQ(Count(c.cwd), 1u) << Commands();
     }
     EXPECT_EQ(Count(std::string("USER ") + (*c.login ? c.login : "anonymous")), 1u) << Commands();
-    EXPECT_EQ(ReadFile(root + "/" + c.lands_in + "a.csv"), "id;name\n1;Ann\n") << c.folder;
+    EXPECT_EQ(ReadFile(root + "/" + c.lands_in + "a.csv"), "id;name\r\n1;Ann\r\n") << c.folder;
   }
 }
 
@@ -209,7 +239,7 @@ TEST_F(FtpPutTest, AnHttpProxyCarriesTheConnectionOnlyWithAuth) {
   EXPECT_EQ(log.rfind(control, 0), 0u) << log;
   // The data connections of the two stores are tunnelled too.
   EXPECT_EQ(SplitLines(log).size(), 3u) << log;
-  EXPECT_EQ(ReadFile(root + "/a.csv"), "id;name\n1;Ann\n");
+  EXPECT_EQ(ReadFile(root + "/a.csv"), "id;name\r\n1;Ann\r\n");
 
   proxy.auth = false;  // the same settings leave the connection direct
   std::filesystem::remove(root + "/b.xml");

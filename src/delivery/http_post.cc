@@ -1,7 +1,9 @@
 #include "delivery/http_post.h"
 
 #include <algorithm>
+#include <fstream>
 
+#include "common/codepage.h"
 #include "common/error.h"
 #include "common/text.h"
 #include "delivery/delivery.h"
@@ -23,6 +25,22 @@ size_t HeaderCallback(char* data, size_t size, size_t count, void* status_line) 
 }
 
 size_t DiscardBody(char*, size_t size, size_t count, void*) { return size * count; }
+
+// The XML writer begins every file with its declaration; a CSV file begins
+// with a byte-order mark or a line of fields. A file that cannot be read
+// is taken as CSV: posting it fails with the reason.
+bool StartsAsXml(const std::string& path) {
+  char start[5] = {};
+  std::ifstream file(path, std::ios::binary);
+  file.read(start, sizeof start);
+  return file.gcount() == sizeof start && std::string_view(start, sizeof start) == "<?xml";
+}
+
+// The media type of the job's CSV files, with the code page they are written in.
+std::string CsvContentType(const Job& job) {
+  if (job.csv_code_page == 1) return "text/csv; charset=utf-16";
+  return "text/csv; charset=" + AnsiCodePage();
+}
 
 }  // namespace
 
@@ -47,7 +65,8 @@ void PostFilesWithLimits(const Job& job, const ServerSettings& proxy,
                          const TransferLimits& limits) {
   if (Trim(job.http_url).empty()) throw Error(kEHTTPError, "no HTTP server is set in settings.ini");
   const std::string target = "HTTP POST to " + UrlWithoutCredentials(job.http_url) + ": ";
-  CurlList headers;  // outlives the handle that points to it
+  // One header list per kind of file; both outlive the handle that points to them.
+  CurlList csv_headers, xml_headers;
   std::string status_line;
   CurlEasy easy;
   easy.ApplyLimits(limits);
@@ -72,25 +91,25 @@ void PostFilesWithLimits(const Job& job, const ServerSettings& proxy,
     }
   }
 
-  headers.Append("Expect:");  // no 100-continue round trip before the body
+  for (CurlList* headers : {&csv_headers, &xml_headers}) {
+    headers->Append("Expect:");  // no 100-continue round trip before the body
+    if (!job.http_login.empty()) headers->Append("Accept: */*");
+  }
+  csv_headers.Append("Content-Type: " + CsvContentType(job));
+  // The XML writer writes UTF-8, as its declaration says: no charset needed.
+  xml_headers.Append("Content-Type: application/xml");
   if (!job.http_login.empty()) {
     easy.Set(CURLOPT_HTTPAUTH, long(CURLAUTH_BASIC));
     easy.Set(CURLOPT_USERNAME, job.http_login);
     easy.Set(CURLOPT_PASSWORD, job.http_password);
-    headers.Append("Accept: */*");
-    headers.Append("Content-Encoding: utf-8");
-    headers.Append("Content-Type: application/xml");
-  } else {
-    // The body is a file of any kind: no form content type.
-    headers.Append("Content-Type:");
   }
-  easy.Set(CURLOPT_HTTPHEADER, headers.get());
 
   easy.Set(CURLOPT_HEADERFUNCTION, &HeaderCallback);
   easy.Set(CURLOPT_HEADERDATA, static_cast<void*>(&status_line));
   easy.Set(CURLOPT_WRITEFUNCTION, &DiscardBody);
 
   for (const std::string& path : job.written_files) {
+    easy.Set(CURLOPT_HTTPHEADER, StartsAsXml(path) ? xml_headers.get() : csv_headers.get());
     FileSource body(path);
     body.AttachAsUpload(easy);
     easy.Set(CURLOPT_POSTFIELDSIZE_LARGE, body.size());

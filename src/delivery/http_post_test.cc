@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <memory>
 
+#include "common/codepage.h"
 #include "common/error.h"
 #include "common/text.h"
 #include "delivery/mime_text.h"
@@ -88,12 +89,14 @@ TEST_F(HttpPostTest, OnePostPerFileInOrderWithTheRequestSettingsOfALogin) {
     EXPECT_EQ(r.body, ReadFile(job.written_files[i - 1])) << i;
     EXPECT_EQ(r.Header("Authorization"), "Basic " + Base64("poster:pa:ss"));
     EXPECT_EQ(r.Header("Accept"), "*/*");
-    EXPECT_EQ(r.Header("Content-Encoding"), "utf-8");
-    EXPECT_EQ(r.Header("Content-Type"), "application/xml");
+    EXPECT_FALSE(r.Has("Content-Encoding")) << r.head;
   }
+  EXPECT_EQ(Received(1).Header("Content-Type"), "application/xml");
+  EXPECT_EQ(Received(2).Header("Content-Type"), "text/csv; charset=UTF-8");
+  EXPECT_EQ(Received(3).Header("Content-Type"), "text/csv; charset=UTF-8");
 }
 
-TEST_F(HttpPostTest, WithoutALoginNoCredentialsAndNoContentHeaders) {
+TEST_F(HttpPostTest, WithoutALoginNoCredentialsButTheContentType) {
   Start("200");
   job.http_password = "stored-but-unused";
   EXPECT_EQ(Failure(), "no failure");
@@ -102,7 +105,50 @@ TEST_F(HttpPostTest, WithoutALoginNoCredentialsAndNoContentHeaders) {
   EXPECT_EQ(r.body, ReadFile(dir / "b.csv"));
   EXPECT_FALSE(r.Has("Authorization")) << r.head;
   EXPECT_FALSE(r.Has("Content-Encoding")) << r.head;
-  EXPECT_FALSE(r.Has("Content-Type")) << r.head;
+  EXPECT_EQ(r.Header("Content-Type"), "text/csv; charset=UTF-8");
+}
+
+// The 8-bit code page is run state; every case sets it and the end of the
+// test gives back the default.
+struct AnsiCodePageReset {
+  ~AnsiCodePageReset() { SetAnsiCodePage(""); }
+};
+
+TEST_F(HttpPostTest, TheContentTypeSaysWhatEachFileIsWithOrWithoutALogin) {
+  AnsiCodePageReset reset;
+  const struct {
+    const char* ansi_code_page;
+    uint8_t csv_code_page;
+    std::string bytes;
+    const char* content_type;
+  } cases[] = {
+      {"", 1, std::string("\xFF\xFEx\0;\0y\0\r\0\n\0", 12), "text/csv; charset=utf-16"},
+      {"CP1252", 1, std::string("\xFF\xFEx\0\r\0\n\0", 8), "text/csv; charset=utf-16"},
+      {"", 0, "x;y\r\n\xC3\xBC;1\r\n", "text/csv; charset=UTF-8"},
+      {"CP1252", 0, "x;y\r\n\xFC;1\r\n", "text/csv; charset=CP1252"},
+      {"ISO-8859-2", 255, "x\r\n\xB1\r\n", "text/csv; charset=ISO-8859-2"},
+      {"CP1252", 0, "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<a/>", "application/xml"},
+      {"", 1, "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<a/>", "application/xml"},
+      {"", 0, "<?xm", "text/csv; charset=UTF-8"},  // too short for a declaration
+  };
+  for (const char* login : {"", "poster"}) {
+    for (const auto& c : cases) {
+      std::filesystem::remove_all(out);
+      std::filesystem::create_directories(out);
+      Start("200");
+      SetAnsiCodePage(c.ansi_code_page);
+      job.csv_code_page = c.csv_code_page;
+      job.http_login = login;
+      WriteFile(dir / "file", c.bytes);
+      job.written_files = {dir / "file"};
+      EXPECT_EQ(Failure(), "no failure") << c.content_type;
+      ASSERT_EQ(Requests(), 1);
+      const Request r = Received(1);
+      EXPECT_EQ(r.Header("Content-Type"), c.content_type) << login << " " << c.ansi_code_page;
+      EXPECT_FALSE(r.Has("Content-Encoding")) << r.head;
+      EXPECT_TRUE(r.body == c.bytes) << c.content_type;
+    }
+  }
 }
 
 TEST_F(HttpPostTest, AnyStatusOutside2xxFailsWithTheStatusLineAndStopsTheLoop) {

@@ -156,6 +156,9 @@ std::string StrftimeLongDatePattern(std::string_view d_t_fmt, char date_sep, cha
   auto is_date = [&](size_t k) {
     return k < tokens.size() && tokens[k].conversion && IsDateConversion(tokens[k].conv);
   };
+  size_t last_date = tokens.size();
+  for (size_t k = 0; k < tokens.size(); ++k)
+    if (is_date(k)) last_date = k;
   for (size_t k = 0; k < tokens.size(); ++k) {
     const Token& t = tokens[k];
     if (t.conversion) {
@@ -167,6 +170,13 @@ std::string StrftimeLongDatePattern(std::string_view d_t_fmt, char date_sep, cha
     } else if (k > 0 && is_date(k - 1) && is_date(k + 1)) {
       // Only text between two date conversions belongs to the date.
       AppendLiteral(out, t.text, date_sep, time_sep);
+    } else if (k > 0 && k - 1 == last_date) {
+      // The word that closes the date ("%d日 %H時": the "日") belongs to it;
+      // from the first blank on, and a trailing comma, lead to the time.
+      std::string_view tail = t.text;
+      tail = tail.substr(0, tail.find_first_of(" \t"));
+      while (!tail.empty() && (tail.back() == ',' || tail.back() == ';')) tail.remove_suffix(1);
+      AppendLiteral(out, tail, date_sep, time_sep);
     }
   }
   return out;

@@ -32,8 +32,25 @@ TEST(StrftimePatternTest, Translations) {
     EXPECT_EQ(StrftimeToPattern(c.fmt, c.date_sep, c.time_sep), c.pattern) << c.fmt;
   EXPECT_EQ(StrftimeSeparator("%d.%m.%Y", '-'), '.');
   EXPECT_EQ(StrftimeSeparator("%Y\xE5\xB9\xB4%m", '-'), '-');
-  EXPECT_EQ(StrftimeLongDatePattern("%a %d %b %Y %r %Z", '-', ':'), "dddd dd mmmm yyyy");
-  EXPECT_EQ(StrftimeLongDatePattern("%H:%M", '-', ':'), "");
+  struct {
+    const char* d_t_fmt;
+    const char* long_date;
+  } long_dates[] = {
+      {"%a %d %b %Y %r %Z", "dddd dd mmmm yyyy"},
+      {"%H:%M", ""},
+      // The text closing the date stays; what leads to the time goes.
+      {"%Y\xE5\xB9\xB4%m\xE6\x9C\x88%d\xE6\x97\xA5 %H\xE6\x99\x82%M",
+       "yyyy\xE5\xB9\xB4mm\xE6\x9C\x88"
+       "dd\xE6\x97\xA5"},
+      {"%Y\xE5\xB9\xB4%m\xE6\x9C\x88%d\xE6\x97\xA5",
+       "yyyy\xE5\xB9\xB4mm\xE6\x9C\x88"
+       "dd\xE6\x97\xA5"},
+      {"%a, %d %b %Y, %H:%M", "dddd, dd mmmm yyyy"},
+      {"%d.%m.%Y %H:%M", "dd/mm/yyyy"},
+      {"%d %B %Yh %H:%M", "dd mmmm yyyy\"h\""},
+  };
+  for (const auto& c : long_dates)
+    EXPECT_EQ(StrftimeLongDatePattern(c.d_t_fmt, '.', ':'), c.long_date) << c.d_t_fmt;
 }
 
 TEST(LocaleFormatSettingsTest, CLocaleGivesTheDefaults) {

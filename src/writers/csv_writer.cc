@@ -63,6 +63,14 @@ bool IsAscii(std::string_view s) {
   return true;
 }
 
+// One character of the options (UTF-8) as a file in the 8-bit code page
+// will show it: itself, or "?" when the code page has no such character.
+// UTF-16 and UTF-8 files hold every character.
+std::string AsWritten(const std::string& character, bool utf16) {
+  if (utf16 || AnsiIsUtf8() || IsAscii(character)) return character;
+  return AnsiToUtf8(Utf8ToAnsi(character));
+}
+
 }  // namespace
 
 void WriteCsvFiles(Job& job, Query& query, const FormatSettings& formats,
@@ -70,8 +78,13 @@ void WriteCsvFiles(Job& job, Query& query, const FormatSettings& formats,
   job.written_files.clear();
   const std::vector<Column> columns = BuildColumns(job, query, formats, joiner);
   const bool utf16 = job.csv_code_page == 1;
-  const bool has_separator = !job.csv_separator.empty();
-  const char separator = has_separator ? job.csv_separator[0] : '\0';
+  // The separator and the quote as the file will hold them, so that a value
+  // is quoted exactly when it holds what the reader takes for one.
+  const std::string separator = AsWritten(job.csv_separator, utf16);
+  const std::string quote = AsWritten(job.csv_quote, utf16);
+  // Most separators are one byte: appended as a character in the row loop.
+  const bool one_byte_separator = separator.size() == 1;
+  const char separator_byte = one_byte_separator ? separator[0] : '\0';
   const std::string_view line_end = utf16 ? std::string_view("\r\0\n\0", 4) : "\r\n";
 
   NameTemplate names(job, job.csv_path, query, formats, joiner);
@@ -122,9 +135,14 @@ void WriteCsvFiles(Job& job, Query& query, const FormatSettings& formats,
       std::string& cells = direct ? pending : row;
       if (!direct) row.clear();
       for (size_t k = 0; k < columns.size(); ++k) {
-        AppendValueText(cells, columns[k].field->value(), columns[k].format, formats,
-                        job.csv_separator, job.csv_quote, true);
-        if (has_separator && k + 1 < columns.size()) cells += separator;
+        AppendValueText(cells, columns[k].field->value(), columns[k].format, formats, separator,
+                        quote, true);
+        if (k + 1 < columns.size()) {
+          if (one_byte_separator)
+            cells += separator_byte;
+          else
+            cells += separator;
+        }
       }
       if (utf16)
         AppendRowUtf16(pending, row);

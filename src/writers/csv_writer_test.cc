@@ -53,6 +53,56 @@ TEST_F(CsvTest, TwoRecordsInEachEncoding) {
   }
 }
 
+// A separator or quote outside ASCII is written whole, as the file's
+// encoding spells it, and a value holding it is quoted.
+TEST_F(CsvTest, NonAsciiSeparatorAndQuoteAreWrittenWhole) {
+  const std::string section = "\xC2\xA7", euro = "\xE2\x82\xAC", snowman = "\xE2\x98\x83";
+  const std::string face = "\xF0\x9F\x98\x80";  // outside the BMP: two UTF-16 units
+  struct {
+    const char* code_page;  // the 8-bit code page
+    uint8_t csvcp;
+    std::string separator, quote, value;
+    std::string bytes;
+  } cases[] = {
+      // UTF-8 files: the character's UTF-8 bytes.
+      {"UTF-8", 0, section, "\"", "a" + section + "b",
+       "1" + section + "\"a" + section + "b\"\r\n2" + section + "x"},
+      {"UTF-8", 0, ";", section, "a;" + section + "b",
+       "1;" + section + "a;" + section + section + "b" + section + "\r\n2;x"},
+      // UTF-16 files: the character's code units.
+      {"UTF-8", 1, section, "\"", "a" + section + "b",
+       "\xFF\xFE" + Utf16("1") + std::string("\xA7\0", 2) + Utf16("\"a") +
+           std::string("\xA7\0", 2) + Utf16("b\"\r\n2") + std::string("\xA7\0", 2) + Utf16("x")},
+      {"UTF-8", 1, face, "\"", "ab",
+       "\xFF\xFE" + Utf16("1") + std::string("\x3D\xD8\x00\xDE", 4) + Utf16("ab\r\n2") +
+           std::string("\x3D\xD8\x00\xDE", 4) + Utf16("x")},
+      {"CP1252", 1, ";", euro, "a" + euro,
+       "\xFF\xFE" + Utf16("1;") + std::string("\xAC\x20", 2) + Utf16("a") +
+           std::string("\xAC\x20\xAC\x20\xAC\x20", 6) + Utf16("\r\n2;x")},
+      // Another 8-bit code page: its byte, or "?" when it has none, and then
+      // a value holding "?" is the one quoted.
+      {"CP1252", 0, euro, "\"", "a" + euro + "b",
+       "1\x80\"a\x80"
+       "b\"\r\n2\x80x"},
+      {"CP1252", 0, snowman, "\"", "a?b", "1?\"a?b\"\r\n2?x"},
+      {"CP1252", 2, ";", euro, "a;b",
+       "1;\x80"
+       "a;b\x80\r\n2;x"},
+  };
+  for (const auto& c : cases) {
+    testing::CodePageGuard code_page(c.code_page);
+    Open({{"ID", FieldType::kInteger, 0}, {"NAME", FieldType::kString, 10}},
+         {{Value::Integer(1), Value::Text(c.value)}, {Value::Integer(2), Value::Text("x")}});
+    job.csv_path = Name("out.csv");
+    job.csv_code_page = c.csvcp;
+    job.csv_separator = c.separator;
+    job.csv_quote = c.quote;
+    Write();
+    EXPECT_EQ(ReadFile(job.csv_path), c.bytes)
+        << c.code_page << " " << int(c.csvcp) << " " << c.separator << " " << c.quote;
+  }
+}
+
 TEST_F(CsvTest, OneRecordHasNoLineEnd) {
   Open({{"ID", FieldType::kInteger, 0}}, {{Value::Integer(5)}});
   job.csv_path = Name("one.csv");

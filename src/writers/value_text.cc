@@ -13,18 +13,21 @@ namespace ostrevane {
 namespace {
 
 // Doubles every `quote` in out[start..] and encloses that part in quotes
-// when it holds the separator character, the quote, CR or LF. A one-byte
-// quote (the usual case) is handled in place, from the back, without a
-// temporary text.
-void QuoteTail(std::string& out, size_t start, char separator, bool has_separator,
-               std::string_view quote) {
+// when it holds the separator, the quote, CR or LF. The separator and the
+// quote are whole characters of one or more bytes (empty separator: none);
+// the scan looks for their first bytes and then compares the whole text. A
+// one-byte quote (the usual case) is handled in place, from the back,
+// without a temporary text.
+void QuoteTail(std::string& out, size_t start, std::string_view separator, std::string_view quote) {
+  const bool has_separator = !separator.empty();
+  const char sep_lead = has_separator ? separator[0] : '\r';
   const std::string_view tail = std::string_view(out).substr(start);
   // Most values hold none of the four bytes that matter; eight bytes are
   // tested at a time (a byte equal to c makes (x - 0x01..) & ~x & 0x80..
   // non-zero for x = word ^ c repeated).
   constexpr uint64_t kOnes = 0x0101010101010101ULL, kHighs = 0x8080808080808080ULL;
   const uint64_t cr = kOnes * uint8_t('\r'), lf = kOnes * uint8_t('\n');
-  const uint64_t sep = kOnes * uint8_t(has_separator ? separator : '\r');
+  const uint64_t sep = kOnes * uint8_t(sep_lead);
   const uint64_t qu = kOnes * uint8_t(quote[0]);
   auto has = [](uint64_t w, uint64_t pattern) {
     const uint64_t x = w ^ pattern;
@@ -36,9 +39,7 @@ void QuoteTail(std::string& out, size_t start, char separator, bool has_separato
     std::memcpy(&w, tail.data() + first, 8);
     if (has(w, cr) | has(w, lf) | has(w, sep) | has(w, qu)) break;
   }
-  auto candidate = [&](char c) {
-    return c == '\r' || c == '\n' || (has_separator && c == separator) || c == quote[0];
-  };
+  auto candidate = [&](char c) { return c == '\r' || c == '\n' || c == sep_lead || c == quote[0]; };
   while (first < tail.size() && !candidate(tail[first])) ++first;
   if (first == tail.size()) return;
 
@@ -46,7 +47,8 @@ void QuoteTail(std::string& out, size_t start, char separator, bool has_separato
   bool enclose = false;
   for (size_t i = first; i < tail.size(); ++i) {
     const char c = tail[i];
-    if (c == '\r' || c == '\n' || (has_separator && c == separator)) {
+    if (c == '\r' || c == '\n' ||
+        (has_separator && c == sep_lead && tail.compare(i, separator.size(), separator) == 0)) {
       enclose = true;
     } else if (c == quote[0] && tail.compare(i, quote.size(), quote) == 0) {
       ++quotes;
@@ -121,8 +123,7 @@ void AppendCellText(std::string& out, const Value& value, AppendDateTime append_
     case ValueKind::kBytes:
       ThrowNoText();
   }
-  if (quoting && !quote.empty())
-    QuoteTail(out, start, separator.empty() ? '\0' : separator[0], !separator.empty(), quote);
+  if (quoting && !quote.empty()) QuoteTail(out, start, separator, quote);
 }
 
 }  // namespace

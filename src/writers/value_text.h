@@ -24,8 +24,9 @@ std::string FormatValue(const Value& value, const std::string& datetime_format,
                         std::string_view quote, bool quoting);
 
 // FormatValue appended to `out`; allocates only when `out` grows. A value
-// that needs quoting is rewritten in place. Only the first character of
-// `separator` decides the enclosing: it is the one written between cells.
+// that needs quoting is rewritten in place. `separator` and `quote` are
+// each one whole character (UTF-8, of one or more bytes) as the cells will
+// be written with it; an empty separator encloses for the quote, CR and LF only.
 void AppendValueText(std::string& out, const Value& value, std::string_view datetime_format,
                      const FormatSettings& formats, std::string_view separator,
                      std::string_view quote, bool quoting);

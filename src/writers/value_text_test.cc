@@ -120,12 +120,13 @@ TEST(ValueToTextTest, Quoting) {
       {Value::Text("x\r\ny"), ";", "\"", "\"x\r\ny\""},
       {Value::Text("x\ny"), ",", "'", "'x\ny'"},
       {Value::Text("it's"), ",", "'", "'it''s'"},
-      {Value::Text("a;b"), ";", "", "a;b"},           // no quote: nothing changes
+      {Value::Text("a;b"), ";", "", "a;b"},  // no quote: nothing changes
       {Value::Text("a\"b\nc"), ";", "", "a\"b\nc"},
       {Value::Text("a,b"), ";", "\"", "a,b"},
-      {Dbl(1.5), ".", "\"", "\"1.50\""},              // the number holds the separator
-      {Value::Text("a;b"), ";x", "\"", "\"a;b\""},    // the character written decides
-      {Value::Text("a*b;c"), ";", "**", "**a*b;c**"}, // a quote of two characters
+      {Dbl(1.5), ".", "\"", "\"1.50\""},                          // the number holds the separator
+      {Value::Text("a\u00A7b"), "\u00A7", "\"", "\"a\u00A7b\""},  // a whole character
+      {Value::Text("a\u00A9b"), "\u00A7", "\"", "a\u00A9b"},      // not its lead byte alone
+      {Value::Text("a*b;c"), ";", "**", "**a*b;c**"},             // a quote of two characters
       {Value::Text("a**b"), ";", "**", "**a****b**"},
   };
   for (const auto& c : cases)

@@ -169,14 +169,18 @@ int AtomicFile::Commit(bool sync) {
   return 0;
 }
 
-bool ReplaceFileAtomically(const std::string& path, std::string_view bytes, mode_t new_file_mode) {
-  AtomicFile file(path, new_file_mode);
-  if (file.error() != 0) return false;
+int WriteAndCommit(AtomicFile& file, std::string_view bytes, bool sync) {
+  if (file.error() != 0) return file.error();
   {
     Fd fd(OpenRetrying(file.temp_path().c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC));
-    if (fd.get() < 0 || !WriteAll(fd.get(), bytes) || !fd.Close()) return false;
+    if (fd.get() < 0 || !WriteAll(fd.get(), bytes) || !fd.Close()) return errno != 0 ? errno : EIO;
   }
-  return file.Commit(true) == 0;
+  return file.Commit(sync);
+}
+
+bool ReplaceFileAtomically(const std::string& path, std::string_view bytes, mode_t new_file_mode) {
+  AtomicFile file(path, new_file_mode);
+  return WriteAndCommit(file, bytes, true) == 0;
 }
 
 }  // namespace ostrevane

@@ -50,6 +50,11 @@ class AtomicFile {
   int error_ = 0;
 };
 
+// Writes `bytes` as the whole content of `file`'s temporary file and
+// commits it (see Commit). Returns 0 or the errno of the first failure, the
+// file's own error() included; on failure the old file stays as it was.
+int WriteAndCommit(AtomicFile& file, std::string_view bytes, bool sync);
+
 // Replaces (or creates) `path` with exactly `bytes`, synced to disk, by way
 // of an AtomicFile. Returns false (leaving the old file as it was and no
 // temporary file behind) on failure.

@@ -158,21 +158,8 @@ void WriteRunResult(const std::string& text, const std::string& path) {
   const std::string name = NormalizePath(path);
   AtomicFile file(name, 0666);
   if (file.error() != 0) throw CreateError(name, file.error());
-  const int fd = ::open(file.temp_path().c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
-  if (fd < 0) throw CreateError(name, errno);
-  std::string_view rest = text;
-  while (!rest.empty()) {
-    const ssize_t n = ::write(fd, rest.data(), rest.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      const int err = errno;
-      ::close(fd);
-      throw WriteError(AbsolutePath(name), err);
-    }
-    rest.remove_prefix(static_cast<size_t>(n));
-  }
-  if (::close(fd) != 0) throw WriteError(AbsolutePath(name), errno);
-  if (const int err = file.Commit(true); err != 0) throw WriteError(AbsolutePath(name), err);
+  if (const int err = WriteAndCommit(file, text, true); err != 0)
+    throw WriteError(AbsolutePath(name), err);
 }
 
 }  // namespace ostrevane

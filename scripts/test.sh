@@ -9,11 +9,15 @@ root=$PWD
 
 scripts/setup
 
-# A throwaway PostgreSQL cluster for the backend tests; stopped on every exit.
+# A throwaway PostgreSQL cluster and MariaDB server for the backend tests;
+# both stopped on every exit.
 # shellcheck source=scripts/pg_cluster.sh
 source scripts/pg_cluster.sh
-trap pg_cluster_stop EXIT
+# shellcheck source=scripts/mariadb_server.sh
+source scripts/mariadb_server.sh
+trap 'pg_cluster_stop; mariadb_server_stop' EXIT
 pg_cluster_start
+mariadb_server_start
 
 jobs=$(nproc)
 echo "== tests (plain build)"

@@ -1,5 +1,7 @@
 #include "common/text.h"
 
+#include "common/case_fold.h"
+
 namespace ostrevane {
 
 std::string Trim(std::string_view s) {
@@ -18,15 +20,13 @@ bool IsBlank(std::string_view s) {
 char ToUpperAscii(char c) { return (c >= 'a' && c <= 'z') ? char(c - 32) : c; }
 static char ToLowerChar(char c) { return (c >= 'A' && c <= 'Z') ? char(c + 32) : c; }
 
-bool IEquals(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (ToUpperAscii(a[i]) != ToUpperAscii(b[i])) return false;
-  return true;
-}
+bool IEquals(std::string_view a, std::string_view b) { return NamesEqual(a, b); }
 
 bool IStartsWith(std::string_view s, std::string_view prefix) {
-  return s.size() >= prefix.size() && IEquals(s.substr(0, prefix.size()), prefix);
+  if (s.size() < prefix.size()) return false;
+  for (size_t i = 0; i < prefix.size(); ++i)
+    if (ToUpperAscii(s[i]) != ToUpperAscii(prefix[i])) return false;
+  return true;
 }
 
 std::string ToUpperAscii(std::string_view s) {
@@ -41,14 +41,10 @@ std::string ToLowerAscii(std::string_view s) {
   return r;
 }
 
-size_t IFind(std::string_view hay, std::string_view needle, size_t from) {
-  if (needle.empty() || needle.size() > hay.size()) return std::string_view::npos;
-  const char first = ToUpperAscii(needle[0]);
-  for (size_t i = from; i + needle.size() <= hay.size(); ++i) {
-    if (ToUpperAscii(hay[i]) != first) continue;
-    if (IEquals(hay.substr(i, needle.size()), needle)) return i;
-  }
-  return std::string_view::npos;
+size_t IFind(std::string_view hay, std::string_view needle, size_t from, size_t* match_size) {
+  const NameMatch match = FindName(hay, needle, from);
+  if (match_size) *match_size = match.size;
+  return match.pos;
 }
 
 std::string ReplaceAll(std::string_view s, std::string_view from, std::string_view to) {
@@ -68,7 +64,8 @@ std::string ReplaceAllIgnoreCase(std::string_view s, std::string_view from,
   if (from.empty()) return std::string(s);
   std::string out;
   size_t pos = 0;
-  for (size_t hit; (hit = IFind(s, from, pos)) != std::string_view::npos; pos = hit + from.size()) {
+  size_t size = 0;
+  for (size_t hit; (hit = IFind(s, from, pos, &size)) != std::string_view::npos; pos = hit + size) {
     out.append(s.substr(pos, hit - pos));
     out.append(to);
   }

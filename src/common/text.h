@@ -14,16 +14,22 @@ namespace ostrevane {
 std::string Trim(std::string_view s);
 bool IsBlank(std::string_view s);
 
-// ASCII letters compared without regard to case; other bytes exactly.
+// Names compared without regard to case, by Unicode simple case folding
+// (common/case_fold.h).
 bool IEquals(std::string_view a, std::string_view b);
+// Keywords of fixed byte length ("AM/PM", "ftp://"): ASCII letters without
+// regard to case, other bytes exactly, so that a match is prefix.size() long.
 bool IStartsWith(std::string_view s, std::string_view prefix);
 inline bool IsAsciiDigit(char c) { return c >= '0' && c <= '9'; }
 char ToUpperAscii(char c);
 std::string ToUpperAscii(std::string_view s);
 std::string ToLowerAscii(std::string_view s);
-// Position of `needle` in `hay` at or after `from`, ASCII case folded;
-// npos when absent. An empty needle is never found.
-size_t IFind(std::string_view hay, std::string_view needle, size_t from = 0);
+// Position of `needle` in `hay` at or after `from`, without regard to case
+// as IEquals; npos when absent. An empty needle is never found. The match
+// may be longer or shorter in bytes than the needle (the Kelvin sign
+// matches "k"): `match_size`, when given, receives its length.
+size_t IFind(std::string_view hay, std::string_view needle, size_t from = 0,
+             size_t* match_size = nullptr);
 
 // Replaces every occurrence, left to right, without rescanning replacements.
 std::string ReplaceAll(std::string_view s, std::string_view from, std::string_view to);

@@ -165,18 +165,6 @@ long CurlEasy::ResponseCode() const {
   return code;
 }
 
-CurlMime::CurlMime(const CurlEasy& easy) : mime_(curl_mime_init(easy.get())) {
-  if (!mime_) throw Exception("Out of memory");
-}
-
-CurlMime::~CurlMime() { curl_mime_free(mime_); }
-
-curl_mimepart* CurlMime::AddPart() {
-  curl_mimepart* part = curl_mime_addpart(mime_);
-  if (!part) throw Exception("Out of memory");
-  return part;
-}
-
 size_t UploadSource::ReadCallback(char* buffer, size_t size, size_t count, void* self) {
   return static_cast<UploadSource*>(self)->Read(buffer, size * count);
 }
@@ -191,12 +179,6 @@ void UploadSource::AttachAsUpload(CurlEasy& easy) {
   easy.Set(CURLOPT_READDATA, static_cast<void*>(this));
   easy.Set(CURLOPT_SEEKFUNCTION, &UploadSource::SeekCallback);
   easy.Set(CURLOPT_SEEKDATA, static_cast<void*>(this));
-}
-
-void UploadSource::AttachToPart(curl_mimepart* part) {
-  if (curl_mime_data_cb(part, size(), &UploadSource::ReadCallback, &UploadSource::SeekCallback,
-                        nullptr, this) != CURLE_OK)
-    throw Exception("Out of memory");
 }
 
 FileSource::FileSource(const std::string& path) : path_(NormalizePath(path)) {

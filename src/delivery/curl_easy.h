@@ -141,21 +141,6 @@ class CurlEasy {
   std::chrono::steady_clock::time_point last_traffic_;
 };
 
-// A MIME structure of a mail, owned until the easy handle is done with it.
-class CurlMime {
- public:
-  explicit CurlMime(const CurlEasy& easy);
-  ~CurlMime();
-  CurlMime(const CurlMime&) = delete;
-  CurlMime& operator=(const CurlMime&) = delete;
-
-  curl_mimepart* AddPart();
-  curl_mime* get() const { return mime_; }
-
- private:
-  curl_mime* mime_ = nullptr;
-};
-
 // Bytes that libcurl reads for an upload: a local file (opened at
 // construction, so a file that cannot be opened fails before any network
 // work) or a text held in memory. Rewinds when libcurl asks to.
@@ -168,8 +153,6 @@ class UploadSource {
 
   // READFUNCTION/READDATA and SEEKFUNCTION/SEEKDATA of an upload.
   void AttachAsUpload(CurlEasy& easy);
-  // The data callback of a MIME part.
-  void AttachToPart(curl_mimepart* part);
 
   static size_t ReadCallback(char* buffer, size_t size, size_t count, void* self);
   static int SeekCallback(void* self, curl_off_t offset, int origin);

@@ -1,12 +1,13 @@
 #include "delivery/http_post.h"
 
 #include <algorithm>
-#include <fstream>
+#include <map>
 
 #include "common/codepage.h"
 #include "common/error.h"
 #include "common/text.h"
 #include "delivery/delivery.h"
+#include "delivery/file_type.h"
 
 namespace ostrevane {
 namespace delivery {
@@ -25,22 +26,6 @@ size_t HeaderCallback(char* data, size_t size, size_t count, void* status_line) 
 }
 
 size_t DiscardBody(char*, size_t size, size_t count, void*) { return size * count; }
-
-// The XML writer begins every file with its declaration; a CSV file begins
-// with a byte-order mark or a line of fields. A file that cannot be read
-// is taken as CSV: posting it fails with the reason.
-bool StartsAsXml(const std::string& path) {
-  char start[5] = {};
-  std::ifstream file(path, std::ios::binary);
-  file.read(start, sizeof start);
-  return file.gcount() == sizeof start && std::string_view(start, sizeof start) == "<?xml";
-}
-
-// The media type of the job's CSV files, with the code page they are written in.
-std::string CsvContentType(const Job& job) {
-  if (job.csv_code_page == 1) return "text/csv; charset=utf-16";
-  return "text/csv; charset=" + AnsiCodePage();
-}
 
 }  // namespace
 
@@ -65,8 +50,9 @@ void PostFilesWithLimits(const Job& job, const ServerSettings& proxy,
                          const TransferLimits& limits) {
   if (Trim(job.http_url).empty()) throw Error(kEHTTPError, "no HTTP server is set in settings.ini");
   const std::string target = "HTTP POST to " + UrlWithoutCredentials(job.http_url) + ": ";
-  // One header list per kind of file; both outlive the handle that points to them.
-  CurlList csv_headers, xml_headers;
+  // One header list per kind of file (the Content-Type differs); they
+  // outlive the handle that points to them.
+  std::map<std::string, CurlList> headers_by_type;
   std::string status_line;
   CurlEasy easy;
   easy.ApplyLimits(limits);
@@ -91,13 +77,17 @@ void PostFilesWithLimits(const Job& job, const ServerSettings& proxy,
     }
   }
 
-  for (CurlList* headers : {&csv_headers, &xml_headers}) {
-    headers->Append("Expect:");  // no 100-continue round trip before the body
-    if (!job.http_login.empty()) headers->Append("Accept: */*");
-  }
-  csv_headers.Append("Content-Type: " + CsvContentType(job));
-  // The XML writer writes UTF-8, as its declaration says: no charset needed.
-  xml_headers.Append("Content-Type: application/xml");
+  auto headers_for = [&](const std::string& path) {
+    const std::string type = WrittenFileContentType(job, path);
+    auto [it, added] = headers_by_type.try_emplace(type);
+    if (added) {
+      it->second.Append("Expect:");  // no 100-continue round trip before the body
+      if (!job.http_login.empty()) it->second.Append("Accept: */*");
+      it->second.Append("Content-Type: " + type);
+    }
+    return it->second.get();
+  };
+
   if (!job.http_login.empty()) {
     easy.Set(CURLOPT_HTTPAUTH, long(CURLAUTH_BASIC));
     easy.Set(CURLOPT_USERNAME, job.http_login);
@@ -109,7 +99,7 @@ void PostFilesWithLimits(const Job& job, const ServerSettings& proxy,
   easy.Set(CURLOPT_WRITEFUNCTION, &DiscardBody);
 
   for (const std::string& path : job.written_files) {
-    easy.Set(CURLOPT_HTTPHEADER, StartsAsXml(path) ? xml_headers.get() : csv_headers.get());
+    easy.Set(CURLOPT_HTTPHEADER, headers_for(path));
     FileSource body(path);
     body.AttachAsUpload(easy);
     easy.Set(CURLOPT_POSTFIELDSIZE_LARGE, body.size());

@@ -125,7 +125,7 @@ TEST_F(HttpPostTest, TheContentTypeSaysWhatEachFileIsWithOrWithoutALogin) {
       {"", 1, std::string("\xFF\xFEx\0;\0y\0\r\0\n\0", 12), "text/csv; charset=utf-16"},
       {"CP1252", 1, std::string("\xFF\xFEx\0\r\0\n\0", 8), "text/csv; charset=utf-16"},
       {"", 0, "x;y\r\n\xC3\xBC;1\r\n", "text/csv; charset=UTF-8"},
-      {"CP1252", 0, "x;y\r\n\xFC;1\r\n", "text/csv; charset=CP1252"},
+      {"CP1252", 0, "x;y\r\n\xFC;1\r\n", "text/csv; charset=windows-1252"},
       {"ISO-8859-2", 255, "x\r\n\xB1\r\n", "text/csv; charset=ISO-8859-2"},
       {"CP1252", 0, "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<a/>", "application/xml"},
       {"", 1, "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<a/>", "application/xml"},

@@ -11,7 +11,9 @@
 #include "common/guid.h"
 #include "common/text.h"
 #include "delivery/delivery.h"
+#include "delivery/file_type.h"
 #include "delivery/mail_address.h"
+#include "delivery/mime_message.h"
 #include "delivery/mime_text.h"
 #include "delivery/report.h"
 
@@ -40,59 +42,42 @@ std::string BaseName(const std::string& path) {
   return at == std::string::npos ? path : path.substr(at + 1);
 }
 
-const char* ContentTypeOf(const std::string& name) {
-  static constexpr struct { const char* ext; const char* type; } kTypes[] = {
-      {".csv", "text/csv"}, {".xml", "application/xml"}, {".txt", "text/plain"},
-      {".htm", "text/html"}, {".html", "text/html"},     {".json", "application/json"},
-      {".pdf", "application/pdf"}, {".zip", "application/zip"}};
-  for (const auto& t : kTypes) {
-    const size_t n = std::string_view(t.ext).size();
-    if (name.size() > n && IEquals(std::string_view(name).substr(name.size() - n), t.ext))
-      return t.type;
-  }
-  return "application/octet-stream";
-}
-
-// The file name parameter of an attachment: quoted ASCII, or for other
-// names the RFC 2231 form with an encoded-word copy for older readers.
-std::string ContentDisposition(const std::string& name) {
-  if (IsAscii(name)) {
-    std::string quoted;
-    for (char c : OneLine(name)) {
-      if (c == '"' || c == '\\') quoted += '\\';
-      quoted += c;
-    }
-    return "Content-Disposition: attachment; filename=\"" + quoted + "\"";
-  }
-  return "Content-Disposition: attachment;\r\n filename*=UTF-8''" + UrlEncode(name) +
-         ";\r\n filename=\"" + EncodeHeaderValue(name) + "\"";
+// The headers of one attachment: what the file is, with an ASCII stand-in
+// for its name (readers that know no RFC 2231 show that one), and its name
+// for saving, in the RFC 2231 form where it is not plain ASCII. A mail
+// reader that finds both forms of "filename" in one header takes it as a
+// duplicate parameter, so the stand-in goes into Content-Type as "name".
+std::vector<std::string> AttachmentHeaders(const Job& job, const std::string& path) {
+  const std::string name = BaseName(path);
+  std::vector<std::string> type = WrittenFileTypeWords(job, path);
+  std::vector<std::string> disposition = {"attachment"};
+  for (const std::string& p : MimeParameter("name", AsciiFileName(name))) type.push_back(p);
+  for (const std::string& p : MimeParameter("filename", name)) disposition.push_back(p);
+  auto with_semicolons = [](std::vector<std::string> words) {
+    for (size_t i = 0; i + 1 < words.size(); ++i) words[i] += ';';
+    return words;
+  };
+  return {FoldedHeader("Content-Type", with_semicolons(type)),
+          FoldedHeader("Content-Disposition", with_semicolons(disposition))};
 }
 
 // The header lines every message carries, in this order.
 std::vector<std::string> MessageHeaders(const MailSettings& mail,
                                         const std::vector<MailAddress>& recipients) {
-  std::string to = "To: ";
-  size_t line_length = to.size();
+  std::vector<std::string> to;
   for (size_t i = 0; i < recipients.size(); ++i) {
-    std::string a = FormatAddress(recipients[i]);
-    if (i > 0) {
-      to += ',';
-      if (line_length + a.size() > 76) {
-        to += "\r\n";
-        line_length = 0;
-      }
-      to += ' ';
-      ++line_length;
-    }
-    to += a;
-    line_length += a.size() + 1;
+    MailAddress a = recipients[i];
+    a.address = AsciiAddress(a.address);
+    for (const std::string& word : AddressWords(a)) to.push_back(word);
+    if (i + 1 < recipients.size()) to.back() += ',';
   }
-  const size_t at = mail.sender.find('@');
-  std::string domain = at == std::string::npos ? LocalHostName() : mail.sender.substr(at + 1);
+  const std::string sender = AsciiAddress(OneLine(mail.sender));
+  const size_t at = sender.find('@');
+  std::string domain = at == std::string::npos ? LocalHostName() : sender.substr(at + 1);
   return {"Date: " + MailDate(std::time(nullptr)),
-          "From: " + OneLine(mail.sender),
-          to,
-          "Subject: " + EncodeHeaderValue(mail.subject),
+          FoldedHeader("From", {sender}),
+          FoldedHeader("To", to),
+          UnstructuredHeader("Subject", mail.subject),
           "Message-ID: <" + ToLowerAscii(GuidToText(NewGuid())) + "@" + OneLine(domain) + ">"};
 }
 
@@ -154,18 +139,16 @@ void SendMailWithLimits(const Job& job, const MailSettings& mail, Query& query,
   const std::vector<std::string> headers = MessageHeaders(mail, recipients);
 
   // Everything the handle points to outlives it (declared first).
-  CurlList rcpt, header_list;
-  std::vector<std::unique_ptr<FileSource>> files;
-  std::unique_ptr<TextSource> html_message;
-  std::unique_ptr<CurlMime> mime;
+  CurlList rcpt;
+  std::unique_ptr<UploadSource> message;
   CurlEasy easy;
   easy.ApplyLimits(limits);
   const MailEndpoint endpoint = MailEndpointFor(mail, LocalHostName());
   easy.Set(CURLOPT_PROTOCOLS_STR, "smtp,smtps");
   easy.Set(CURLOPT_URL, endpoint.url);
   easy.Set(CURLOPT_USE_SSL, long(endpoint.use_ssl));
-  easy.Set(CURLOPT_MAIL_FROM, OneLine(mail.sender));
-  for (const MailAddress& r : recipients) rcpt.Append(r.address);
+  easy.Set(CURLOPT_MAIL_FROM, AsciiAddress(OneLine(mail.sender)));
+  for (const MailAddress& r : recipients) rcpt.Append(AsciiAddress(r.address));
   easy.Set(CURLOPT_MAIL_RCPT, rcpt.get());
   // Credentials only with a login, and only by AUTH LOGIN.
   if (!mail.login.empty()) {
@@ -174,41 +157,31 @@ void SendMailWithLimits(const Job& job, const MailSettings& mail, Query& query,
     easy.Set(CURLOPT_LOGIN_OPTIONS, "AUTH=LOGIN");
   }
 
-  // The body: the attachments as a MIME structure, or one HTML page.
+  // The message: the attachments as a MIME structure, or one HTML page.
   if (job.report_template.empty()) {
-    mime = std::make_unique<CurlMime>(easy);
+    auto mime = std::make_unique<MimeMessage>(headers);
     for (const std::string& path : job.written_files) {
       try {
-        files.push_back(std::make_unique<FileSource>(path));
+        mime->AddFile(AttachmentHeaders(job, path), path);
       } catch (const Error& e) {
         throw e.WithPrefix(kSendingError);
       }
-      curl_mimepart* part = mime->AddPart();
-      files.back()->AttachToPart(part);
-      const std::string name = BaseName(path);
-      CurlList part_headers;
-      part_headers.Append(ContentDisposition(name));
-      if (curl_mime_type(part, ContentTypeOf(name)) != CURLE_OK ||
-          curl_mime_encoder(part, "base64") != CURLE_OK ||
-          curl_mime_headers(part, part_headers.release(), 1) != CURLE_OK)
-        throw Exception("Out of memory");
     }
-    for (const std::string& h : headers) header_list.Append(h);
-    easy.Set(CURLOPT_HTTPHEADER, header_list.get());
-    easy.Set(CURLOPT_MIMEPOST, mime->get());
+    mime->Finish();
+    message = std::move(mime);
   } else {
     const std::string html = RenderReport(job.report_template, query, LocaleFormatSettings());
-    std::string message;
-    for (const std::string& h : headers) message += h + "\r\n";
-    message += "MIME-Version: 1.0\r\n";
-    message += std::string("Content-Type: ") + kReportContentType + "\r\n";
-    message += "Content-Transfer-Encoding: base64\r\n\r\n";
-    message += Base64(html, 76);
-    html_message = std::make_unique<TextSource>(std::move(message));
-    html_message->AttachAsUpload(easy);
-    easy.Set(CURLOPT_UPLOAD, 1L);
-    easy.Set(CURLOPT_INFILESIZE_LARGE, html_message->size());
+    std::string text;
+    for (const std::string& h : headers) text += h + "\r\n";
+    text += "MIME-Version: 1.0\r\n";
+    text += std::string("Content-Type: ") + kReportContentType + "\r\n";
+    text += "Content-Transfer-Encoding: base64\r\n\r\n";
+    text += Base64(html, 76);
+    message = std::make_unique<TextSource>(std::move(text));
   }
+  message->AttachAsUpload(easy);
+  easy.Set(CURLOPT_UPLOAD, 1L);
+  easy.Set(CURLOPT_INFILESIZE_LARGE, message->size());
 
   CURLcode rc = easy.Perform();
   if (rc == CURLE_LOGIN_DENIED && !mail.login.empty() && !easy.trace().Sent("AUTH")) {
@@ -216,30 +189,29 @@ void SendMailWithLimits(const Job& job, const MailSettings& mail, Query& query,
     easy.Set(CURLOPT_USERNAME, static_cast<const char*>(nullptr));
     easy.Set(CURLOPT_PASSWORD, static_cast<const char*>(nullptr));
     easy.Set(CURLOPT_LOGIN_OPTIONS, static_cast<const char*>(nullptr));
-    if (html_message) UploadSource::SeekCallback(html_message.get(), 0, SEEK_SET);
+    UploadSource::SeekCallback(message.get(), 0, SEEK_SET);
     rc = easy.Perform();
   }
   if (rc == CURLE_OK) return;
 
-  std::string message = easy.ErrorText(rc);
+  std::string error = easy.ErrorText(rc);
   std::string reply = easy.trace().ErrorReply();
-  if (!reply.empty()) message += "; server reply: " + reply;
+  if (!reply.empty()) error += "; server reply: " + reply;
   // A refused MAIL FROM is about the sender, which only settings.ini can
   // change (the default one is no address at all).
   if (SenderRefused(easy.trace()))
-    message = "the server refused the sender \"" + OneLine(mail.sender) +
-              "\"; set Sender in settings.ini to a mail address the server accepts (" + message +
+    error = "the server refused the sender \"" + OneLine(mail.sender) +
+              "\"; set Sender in settings.ini to a mail address the server accepts (" + error +
               ")";
-  message = "mail server " + endpoint.server + ": " + message;
-  for (const auto& f : files)
-    if (!f->read_error().empty()) message = f->read_error();
+  error = "mail server " + endpoint.server + ": " + error;
+  if (!message->read_error().empty()) error = message->read_error();
   switch (FailurePhase(rc, easy)) {
     case Phase::kConnect:
-      throw Error(kESMTPError, kConnectionError + message);
+      throw Error(kESMTPError, kConnectionError + error);
     case Phase::kAuthenticate:
-      throw Error(kESMTPError, kAuthenticationError + message);
+      throw Error(kESMTPError, kAuthenticationError + error);
     case Phase::kSend:
-      throw Error(kESMTPError, kSendingError + message);
+      throw Error(kESMTPError, kSendingError + error);
   }
 }
 

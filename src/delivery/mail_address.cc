@@ -1,8 +1,11 @@
 #include "delivery/mail_address.h"
 
+#include <algorithm>
+
 #include "common/error.h"
 #include "common/text.h"
 #include "delivery/mime_text.h"
+#include "delivery/punycode.h"
 
 namespace ostrevane::delivery {
 namespace {
@@ -135,9 +138,44 @@ std::vector<MailAddress> ParseAddressList(std::string_view text) {
   return out;
 }
 
-std::string FormatAddress(const MailAddress& a) {
-  if (a.name.empty()) return a.address;
-  if (!IsAscii(a.name)) return EncodeHeaderValue(a.name) + " <" + a.address + ">";
+std::vector<std::string> AddressWords(const MailAddress& a) {
+  const std::string bracketed = "<" + a.address + ">";
+  if (a.name.empty()) return {a.address};
+  if (!IsAscii(a.name)) {
+    // Plain ASCII words of the name stay as they are; each run of other
+    // words becomes encoded words, the spaces inside the run encoded with
+    // it. Readers drop the blanks between two encoded words, some (Python's
+    // email package) put a space there: next to a plain word both read the
+    // space that is written. Short words leave room for the address.
+    std::vector<std::string> words;
+    std::string run;
+    auto flush = [&] {
+      if (run.empty()) return;
+      for (std::string& w : EncodedWords(run, 60, 60)) words.push_back(std::move(w));
+      run.clear();
+    };
+    std::string_view rest = a.name;
+    while (true) {
+      const size_t space = std::min(rest.find(' '), rest.size());
+      const std::string_view word = rest.substr(0, space);
+      bool plain = !word.empty() && IsAscii(word) && word.find("=?") == std::string_view::npos;
+      for (char c : word)
+        if (IsControl(c) || std::string_view("()<>[]:;@\\,.\"").find(c) != std::string_view::npos)
+          plain = false;
+      if (plain) {
+        flush();
+        words.emplace_back(word);
+      } else {
+        if (!run.empty()) run += ' ';
+        run += word;
+      }
+      if (space == rest.size()) break;
+      rest.remove_prefix(space + 1);
+    }
+    flush();
+    words.push_back(bracketed);
+    return words;
+  }
   std::string name;
   bool special = false;
   for (char c : a.name) {
@@ -146,7 +184,22 @@ std::string FormatAddress(const MailAddress& a) {
     if (c == '\r' || c == '\n') c = ' ';
     name += c;
   }
-  return (special ? "\"" + name + "\"" : name) + " <" + a.address + ">";
+  return {special ? "\"" + name + "\"" : name, bracketed};
+}
+
+std::string AsciiAddress(std::string_view address) {
+  if (IsAscii(address)) return std::string(address);
+  const size_t at = address.rfind('@');
+  const std::string_view local = address.substr(0, at == std::string_view::npos ? 0 : at);
+  if (at == std::string_view::npos || !IsAscii(local))
+    throw Exception("Sending Error: the address \"" + std::string(address) +
+                    "\" has letters outside ASCII before its \"@\"; mail is sent without the "
+                    "SMTPUTF8 extension, which such an address needs");
+  const std::optional<std::string> domain = AsciiDomain(address.substr(at + 1));
+  if (!domain)
+    throw Exception("Sending Error: the domain of the address \"" + std::string(address) +
+                    "\" has no IDNA form");
+  return std::string(local) + "@" + *domain;
 }
 
 }  // namespace ostrevane::delivery

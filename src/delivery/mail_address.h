@@ -22,8 +22,15 @@ struct MailAddress {
 // the address, text after the closing bracket).
 std::vector<MailAddress> ParseAddressList(std::string_view text);
 
-// An address for a header: "a@b" or "Name <a@b>", the name quoted when it
-// holds special characters and encoded (RFC 2047) when it is not ASCII.
-std::string FormatAddress(const MailAddress& a);
+// An address for a header as words that a fold may separate: "a@b", or
+// the name and "<a@b>", the name quoted when it holds special characters
+// and as encoded words (RFC 2047) when it is not ASCII.
+std::vector<std::string> AddressWords(const MailAddress& a);
+
+// An address as a server without the SMTPUTF8 extension takes it, and as
+// a header must hold it: a domain outside ASCII in its IDNA form
+// ("xn--..."). A local part outside ASCII has no such form: throws
+// Exception("Sending Error: ...") naming the address.
+std::string AsciiAddress(std::string_view address);
 
 }  // namespace ostrevane::delivery

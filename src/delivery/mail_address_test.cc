@@ -54,8 +54,29 @@ TEST(AddressListTest, FormatsHeaderAddresses) {
       {{"Lee, Ann", "a@x.org"}, "\"Lee, Ann\" <a@x.org>"},
       {{"Say \"hi\"", "a@x.org"}, "\"Say \\\"hi\\\"\" <a@x.org>"},
       {{"Zoë", "z@x.de"}, "=?UTF-8?B?Wm/Dqw==?= <z@x.de>"},
+      // Plain words stay plain; a run of others is encoded with its spaces.
+      {{"Zoë Ärger von Öster", "z@x.de"},
+       "=?UTF-8?B?Wm/DqyDDhHJnZXI=?= von =?UTF-8?B?w5ZzdGVy?= <z@x.de>"},
   };
-  for (const auto& c : cases) EXPECT_EQ(FormatAddress(c.a), c.header) << c.header;
+  for (const auto& c : cases) {
+    std::string header;
+    for (const std::string& word : AddressWords(c.a)) header += (header.empty() ? "" : " ") + word;
+    EXPECT_EQ(header, c.header) << c.header;
+  }
+}
+
+TEST(AddressListTest, DomainsOutsideAsciiTakeTheirIdnaForm) {
+  EXPECT_EQ(AsciiAddress("ops@example.org"), "ops@example.org");
+  EXPECT_EQ(AsciiAddress("ops@bücher.example"), "ops@xn--bcher-kva.example");
+  for (const char* bad : {"jörg@example.org", "jörg@bücher.example"}) {
+    try {
+      AsciiAddress(bad);
+      ADD_FAILURE() << "accepted: " << bad;
+    } catch (const Error& e) {
+      EXPECT_NE(e.message().find(std::string("\"") + bad + "\" has letters outside ASCII"),
+                std::string::npos) << e.message();
+    }
+  }
 }
 
 }  // namespace

@@ -163,6 +163,7 @@ TEST_F(MailTest, AttachmentsArriveInOrderUnderTheirOwnNames) {
   const Smtp& s = shared_->plain;
   const int n = Send(s);
 
+  EXPECT_EQ(s.Message(n, "defects.txt"), "");
   EXPECT_EQ(s.Message(n, "envelope.txt"),
             "from reports@example.org\nrcpt ann@example.org\nrcpt bob@example.org\n"
             "rcpt carl@example.org\ntls 0\n");
@@ -179,6 +180,62 @@ TEST_F(MailTest, AttachmentsArriveInOrderUnderTheirOwnNames) {
   EXPECT_EQ(s.Message(n, "part-3.name"), "third.txt");
   EXPECT_EQ(s.Message(n, "part-3.bin"), "");
   EXPECT_FALSE(std::filesystem::exists(s.out + "/msg-" + std::to_string(n) + "/part-4.name"));
+}
+
+TEST_F(MailTest, HeadersAreWhatStrictReadersTakeAndReadBackExactly) {
+  // Names with CJK, emoji, the characters that end or quote a parameter,
+  // and one long enough to be continued over several lines.
+  const std::string names[] = {"报告 2024年.csv", "😀 täglich.xml", ";\"'=?x?=.csv",
+                               "月次売上レポート_東京本社_営業部_第一課_2024年度_最終版.csv"};
+  job.written_files.clear();
+  job.csv_code_page = 1;  // UTF-16 CSV
+  for (const std::string& name : names) {
+    const bool xml = name.find(".xml") != std::string::npos;
+    WriteFile(dir / name, xml ? "<?xml version=\"1.0\"?>\r\n<DATAPACKET/>" : "\xFF\xFE" "1\0");
+    job.written_files.push_back(dir / name);
+  }
+  std::string subject;
+  while (subject.size() < 180 * 2) subject += "Überweisungen für März – 日本語 😀 ";
+  subject = subject.substr(0, 359);  // whole characters, over 180 of them
+  ASSERT_TRUE(IsValidUtf8(subject));
+  settings.subject = subject;
+  job.mail_to =
+      "Zoë Ärger-Müllerström von Österreich-Ungarn <zoe@bücher.example>; "
+      "ann@example.org, \"Lee, Bob\" <bob@example.org>, carl@例え.jp";
+  const Smtp& s = shared_->plain;
+  const int n = Send(s);
+
+  EXPECT_EQ(s.Message(n, "defects.txt"), "");
+  EXPECT_EQ(s.Message(n, "envelope.txt"),
+            "from reports@example.org\nrcpt zoe@xn--bcher-kva.example\nrcpt ann@example.org\n"
+            "rcpt bob@example.org\nrcpt carl@xn--r8jz45g.jp\ntls 0\n");
+  const std::string headers = s.Message(n, "headers.txt");
+  EXPECT_NE(headers.find("Subject: " + subject + "\n"), std::string::npos) << headers;
+  EXPECT_NE(headers.find("To: Zoë Ärger-Müllerström von Österreich-Ungarn "
+                         "<zoe@xn--bcher-kva.example>, ann@example.org, \"Lee, Bob\" "
+                         "<bob@example.org>, carl@xn--r8jz45g.jp\n"),
+            std::string::npos)
+      << headers;
+  for (size_t k = 0; k < std::size(names); ++k) {
+    const std::string part = "part-" + std::to_string(k + 1);
+    EXPECT_EQ(s.Message(n, part + ".name"), names[k]);
+    EXPECT_EQ(s.Message(n, part + ".type"),
+              k == 1 ? "application/xml None" : "text/csv utf-16") << names[k];
+  }
+  // The stand-in name for older readers holds no encoded word.
+  const std::string raw = s.Message(n, "raw.eml");
+  EXPECT_NE(raw.find("name=\";_'=_x?=.csv\""), std::string::npos) << raw.substr(0, 3000);
+}
+
+TEST_F(MailTest, AnAddressThatNeedsSmtpUtf8FailsBeforeAnythingIsSent) {
+  job.mail_to = "ops@example.org, jörg@example.org";
+  const Smtp& s = shared_->plain;
+  const std::string events = s.Events();
+  EXPECT_EQ(Failure(s.port()),
+            "Exception: Sending Error: the address \"jörg@example.org\" has letters outside ASCII "
+            "before its \"@\"; mail is sent without the SMTPUTF8 extension, which such an "
+            "address needs");
+  EXPECT_EQ(s.Events(), events);  // not even a connection's MAIL
 }
 
 TEST_F(MailTest, ATemplateGivesOneHtmlBodyAndNoAttachment) {
@@ -200,6 +257,7 @@ TEST_F(MailTest, ATemplateGivesOneHtmlBodyAndNoAttachment) {
   const std::string expected = RenderReport(job.report_template, query, DefaultFormatSettings());
   EXPECT_NE(expected.find("<li>Zürich</li>\n"), std::string::npos) << expected;
   EXPECT_EQ(s.Message(n, "body"), expected);
+  EXPECT_EQ(s.Message(n, "defects.txt"), "");
   EXPECT_NE(s.Message(n, "raw.eml").find("\r\nContent-Type: text/html; CharSet = UTF-8\r\n"), std::string::npos);
   EXPECT_FALSE(std::filesystem::exists(s.out + "/msg-" + std::to_string(n) + "/part-1.name"));
 

@@ -2,20 +2,20 @@
 
 #include <algorithm>
 #include <map>
-#include <mustache.hpp>
 #include <vector>
 
+#include "common/case_fold.h"
 #include "common/error.h"
 #include "common/path.h"
 #include "common/text.h"
 #include "common/text_file.h"
 #include "data/dataset.h"
+#include "delivery/report_engine.h"
+#include "delivery/template_text.h"
 #include "writers/value_text.h"
 
 namespace ostrevane::delivery {
 namespace {
-
-namespace mstch = kainjow::mustache;
 
 // The template engine's lookup, with one addition: a name that is not found
 // as written is looked up again without regard to case, so {{customer_id}}
@@ -47,20 +47,46 @@ class ReportContext : public mstch::context<std::string> {
     stack_.pop_back();
   }
   const mstch::data* get(const std::string& name) const override {
-    if (const mstch::data* d = mstch::context<std::string>::get(name)) return d;
-    auto it = folded_.find(ToLowerAscii(name));
+    const size_t dot = name.find('.');
+    if (name == "." || dot == std::string::npos) return Find(name);
+    // A path: its first name is looked up through the open sections, the
+    // rest only inside what that found (the engine would try the whole
+    // path in every section instead).
+    if (const mstch::data* d = Find(name.substr(0, dot))) {
+      for (size_t from = dot + 1; d;) {
+        const size_t next = std::min(name.find('.', from), name.size());
+        d = Member(*d, name.substr(from, next - from));
+        if (next == name.size()) break;
+        from = next + 1;
+      }
+      if (d) return d;
+    }
+    // A field name may hold a dot ("t.id" from a join): then it is one name.
+    return Find(name);
+  }
+
+ private:
+  // A name without path, in the innermost section that has it: as
+  // written, else without regard to case. "." is the innermost value.
+  const mstch::data* Find(const std::string& name) const {
+    if (name == ".") return stack_.back();
+    auto it = folded_.find(FoldCase(name));
     for (auto s = stack_.rbegin(); s != stack_.rend(); ++s) {
-      // A field name that holds a dot is a plain name here, not a path.
       if (const mstch::data* d = (*s)->get(name)) return d;
       if (it != folded_.end())
         if (const mstch::data* d = (*s)->get(it->second)) return d;
     }
     return nullptr;
   }
+  const mstch::data* Member(const mstch::data& d, const std::string& name) const {
+    if (!d.is_object()) return nullptr;
+    if (const mstch::data* m = d.get(name)) return m;
+    auto it = folded_.find(FoldCase(name));
+    return it == folded_.end() ? nullptr : d.get(it->second);
+  }
 
- private:
   std::vector<const mstch::data*> stack_;
-  std::map<std::string, std::string> folded_;  // lower case -> name as given
+  std::map<std::string, std::string> folded_;  // case folded -> name as given
   const std::string& path_;
   const int64_t max_entries_;
   int64_t entries_left_;
@@ -85,44 +111,6 @@ class LimitedOutput {
   std::string text_;
 };
 
-// The deepest nesting of sections in a template, following delimiter
-// changes ("{{=<% %>=}}") as the engine does. Measured before the engine
-// parses: its parser and renderer recurse once per level.
-int SectionDepth(std::string_view text) {
-  std::string open = "{{", close = "}}";
-  int depth = 0, deepest = 0;
-  size_t i = 0;
-  while (i < text.size()) {
-    const size_t tag = text.find(open, i);
-    if (tag == std::string_view::npos) break;
-    size_t start = tag + open.size();
-    std::string_view end_mark = close;
-    std::string triple_close;
-    if (open == "{{" && start < text.size() && text[start] == '{') {
-      triple_close = "}" + close;
-      end_mark = triple_close;
-    }
-    const size_t end = text.find(end_mark, start);
-    if (end == std::string_view::npos) break;
-    const std::string body = Trim(text.substr(start, end - start));
-    i = end + end_mark.size();
-    if (body.empty()) continue;
-    if (body[0] == '#' || body[0] == '^') {
-      deepest = std::max(deepest, ++depth);
-    } else if (body[0] == '/') {
-      if (depth > 0) --depth;
-    } else if (body[0] == '=' && body.size() >= 2 && body.back() == '=') {
-      const std::string inner = Trim(body.substr(1, body.size() - 2));
-      const size_t space = inner.find_first_of(" \t");
-      if (space == std::string::npos) break;  // the engine reports it
-      open = inner.substr(0, space);
-      close = Trim(inner.substr(space));
-      if (open.empty() || close.empty()) break;
-    }
-  }
-  return deepest;
-}
-
 std::string ReadTemplate(const std::string& path) {
   const std::string bytes = ReadWholeFile(path);
   size_t mark = 0;
@@ -138,6 +126,24 @@ std::string CellText(const Value& v, const std::string& datetime_format,
 
 }  // namespace
 
+std::string RenderTemplate(const std::string& text, const mstch::data& root,
+                           std::map<std::string, std::string> folded, const std::string& path,
+                           const ReportLimits& limits) {
+  if (SectionDepth(text) > limits.max_section_depth)
+    throw Error(kEReportError, "Report template \"" + path +
+                                   "\": sections are nested deeper than " +
+                                   std::to_string(limits.max_section_depth) + " levels");
+  mstch::mustache tmpl(RemoveStandaloneTagLines(text));
+  if (!tmpl.is_valid())
+    throw Error(kEReportError, "Report template \"" + path + "\": " + tmpl.error_message());
+  ReportContext context(&root, std::move(folded), path, limits.max_section_entries);
+  LimitedOutput output(path, limits.max_output_bytes);
+  tmpl.render(context, output);
+  if (!tmpl.is_valid())
+    throw Error(kEReportError, "Report template \"" + path + "\": " + tmpl.error_message());
+  return std::move(output.text());
+}
+
 std::string WrapReportBody(const std::string& body) {
   return "<!DOCTYPE html>\r\n<html>\r\n<head>\r\n"
          "<meta http-equiv=\"Content-Type\" content=\"text/html; charset=utf-8\">\r\n"
@@ -150,13 +156,6 @@ std::string RenderReport(const std::string& template_path, Query& query,
   const std::string path = NormalizePath(template_path);
   if (!FileExists(path) || DirectoryExists(path)) return WrapReportBody("");
   const std::string text = ReadTemplate(path);
-  if (SectionDepth(text) > limits.max_section_depth)
-    throw Error(kEReportError, "Report template \"" + path +
-                                   "\": sections are nested deeper than " +
-                                   std::to_string(limits.max_section_depth) + " levels");
-  mstch::mustache tmpl(text);
-  if (!tmpl.is_valid())
-    throw Error(kEReportError, "Report template \"" + path + "\": " + tmpl.error_message());
 
   std::map<std::string, std::string> folded;
   mstch::data names{mstch::data::type::list};
@@ -164,7 +163,7 @@ std::string RenderReport(const std::string& template_path, Query& query,
   if (query.active()) {
     for (size_t i = 0; i < query.FieldCount(); ++i) {
       const std::string& name = query.FieldAt(i).name();
-      folded.emplace(ToLowerAscii(name), name);
+      folded.emplace(FoldCase(name), name);
       mstch::data entry{mstch::data::type::object};
       entry.set("name", name);
       names.push_back(entry);
@@ -197,17 +196,12 @@ std::string RenderReport(const std::string& template_path, Query& query,
   }
   // Field names come first: a field "Name" is found as {{name}} too.
   for (const char* builtin : {"frDataSet", "frFields", "frRecNo", "name", "value"})
-    folded.emplace(ToLowerAscii(builtin), builtin);
+    folded.emplace(FoldCase(builtin), builtin);
   mstch::data root{mstch::data::type::object};
   root.set("frFields", names);
   root.set("frDataSet", records);
 
-  ReportContext context(&root, std::move(folded), path, limits.max_section_entries);
-  LimitedOutput output(path, limits.max_output_bytes);
-  tmpl.render(context, output);
-  if (!tmpl.is_valid())
-    throw Error(kEReportError, "Report template \"" + path + "\": " + tmpl.error_message());
-  std::string& out = output.text();
+  std::string out = RenderTemplate(text, root, std::move(folded), path, limits);
   if (IFind(out, "<html") == std::string::npos) out = WrapReportBody(out);
   return out;
 }

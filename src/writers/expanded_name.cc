@@ -38,7 +38,8 @@ ExpandedName::ExpandedName(std::string_view tmpl)
 
 void ExpandedName::Replace(std::string_view macro, std::string_view value,
                            std::string_view source) {
-  size_t hit = IFind(text_, macro);
+  size_t size = 0;  // a match can differ in bytes from the macro as written
+  size_t hit = IFind(text_, macro, 0, &size);
   if (macro.empty() || hit == std::string::npos) return;
   const uint32_t source_index = uint32_t(sources_.size());
   sources_.push_back({std::string(source), std::string(value)});
@@ -51,10 +52,10 @@ void ExpandedName::Replace(std::string_view macro, std::string_view value,
                           template_index_.begin() + to);
   };
   size_t pos = 0;
-  for (; hit != std::string::npos; pos = hit + macro.size(), hit = IFind(text_, macro, pos)) {
+  for (; hit != std::string::npos; pos = hit + size, hit = IFind(text_, macro, pos, &size)) {
     keep(pos, hit);
     Span span{1, 0};
-    for (size_t i = hit; i < hit + macro.size(); ++i) {
+    for (size_t i = hit; i < hit + size; ++i) {
       if (origin_[i] != 0) continue;
       if (span.first > span.last) span.first = template_index_[i];
       span.last = template_index_[i];

@@ -8,13 +8,19 @@ Every command of interest is appended to OUT/events.log as one line
 OUT/msg-<n>/: envelope.txt ("from", "rcpt" and "tls" lines), raw.eml,
 headers.txt (Subject, From, To and Content-Type as a mail reader decodes
 them), body (the decoded body of a single-part message) and, for each
-attachment, part-<k>.name and part-<k>.bin (the decoded bytes)."""
+attachment, part-<k>.name, part-<k>.type (media type and charset) and
+part-<k>.bin (the decoded bytes). defects.txt lists, one a line, what a
+strict reader finds wrong with the message: the defects Python's email
+package reports under its strict and default policies (every part, every
+header), lines longer than 78 characters, encoded words longer than 75,
+and encoded words inside quoted strings; it is empty for a sound message."""
 import argparse
 import asyncio
 import email
 import email.policy
 import logging
 import os
+import re
 import ssl
 import sys
 
@@ -65,6 +71,9 @@ class Recorder:
         raw = envelope.original_content or envelope.content
         with open(os.path.join(folder, "raw.eml"), "wb") as f:
             f.write(raw)
+        with open(os.path.join(folder, "defects.txt"), "w", encoding="utf-8") as f:
+            for problem in message_problems(raw):
+                f.write(problem + "\n")
         msg = email.message_from_bytes(raw, policy=email.policy.default)
         with open(os.path.join(folder, "headers.txt"), "w", encoding="utf-8") as f:
             for name in ("Subject", "From", "To", "Content-Type", "Date"):
@@ -76,12 +85,42 @@ class Recorder:
                 k += 1
                 with open(os.path.join(folder, "part-%d.name" % k), "w", encoding="utf-8") as f:
                     f.write(part.get_filename() or "")
+                with open(os.path.join(folder, "part-%d.type" % k), "w", encoding="utf-8") as f:
+                    f.write("%s %s" % (part.get_content_type(), part.get_content_charset()))
                 with open(os.path.join(folder, "part-%d.bin" % k), "wb") as f:
                     f.write(part.get_payload(decode=True) or b"")
         else:
             with open(os.path.join(folder, "body"), "wb") as f:
                 f.write(msg.get_payload(decode=True) or b"")
         return "250 Message accepted"
+
+
+def message_problems(raw):
+    problems = []
+    for name, policy in (("strict", email.policy.strict), ("default", email.policy.default)):
+        try:
+            msg = email.message_from_bytes(raw, policy=policy)
+            for part in msg.walk():
+                problems += ["%s: part: %r" % (name, d) for d in part.defects]
+                for key, value in part.items():
+                    problems += ["%s: %s: %r" % (name, key, d) for d in getattr(value, "defects", ())]
+                if part.get_content_maintype() != "multipart":
+                    part.get_payload(decode=True)
+                    problems += ["%s: part after decoding: %r" % (name, d) for d in part.defects]
+        except Exception as e:  # the strict policy raises on the first defect
+            problems.append("%s: %s: %s" % (name, type(e).__name__, e))
+    for line in raw.split(b"\r\n"):
+        if len(line) > 78:
+            problems.append("line of %d characters: %r" % (len(line), line[:90]))
+    for word in re.findall(rb"=\?[^?\s]+\?[BbQq]\?[^?\s]*\?=", raw):
+        if len(word) > 75:
+            problems.append("encoded word of %d characters" % len(word))
+    # Header blocks: the message's and each part's.
+    for block in re.findall(rb"(?:^|\r\n\r\n|\r\n--[^\r\n]+\r\n)((?:[A-Za-z-]+:.*?))\r\n\r\n", raw, re.S):
+        for quoted in re.findall(rb'"(?:[^"\\]|\\.)*"', block):
+            if b"=?" in quoted:
+                problems.append("encoded word in a quoted string: %r" % quoted)
+    return problems
 
 
 def main():

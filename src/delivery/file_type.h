@@ -1,0 +1,24 @@
+// What a file the job wrote is, as a media type for the receiver: the
+// Content-Type of an HTTP body and of a mail attachment.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "control/job.h"
+
+namespace ostrevane::delivery {
+
+// "application/xml" for a file the XML writer wrote (it says its encoding
+// in its declaration), else the job's CSV type: "text/csv; charset=utf-16"
+// for UTF-16 output, else "text/csv; charset=" and the 8-bit code page's
+// name (Windows code pages by their registered names, "windows-1252").
+// A file that cannot be read is taken as CSV: sending it fails with the
+// reason.
+std::string WrittenFileContentType(const Job& job, const std::string& path);
+
+// The media type alone and its parameters, for a header that adds more
+// parameters: {"text/csv", "charset=utf-16"}.
+std::vector<std::string> WrittenFileTypeWords(const Job& job, const std::string& path);
+
+}  // namespace ostrevane::delivery

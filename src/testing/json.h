@@ -1,0 +1,28 @@
+// A small JSON reader for test data files (no JSON library is part of the
+// build). Numbers keep their text as written; objects keep member order.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace ostrevane::testing {
+
+struct JsonValue {
+  enum class Kind { kNull, kBool, kNumber, kString, kArray, kObject };
+  Kind kind = Kind::kNull;
+  bool boolean = false;
+  std::string text;  // a string's value, a number as written
+  std::vector<JsonValue> items;
+  std::vector<std::pair<std::string, JsonValue>> members;
+
+  // The member `name` of an object, or nullptr.
+  const JsonValue* Find(std::string_view name) const;
+};
+
+// Parses a whole JSON document; throws std::runtime_error naming the offset
+// of the first fault.
+JsonValue ParseJson(std::string_view text);
+
+}  // namespace ostrevane::testing

@@ -1,5 +1,5 @@
 #include "delivery/http_post.h"
-#include "delivery/fake_retry_clock.h"
+#include "testing/fake_retry_clock.h"
 
 #include <gtest/gtest.h>
 

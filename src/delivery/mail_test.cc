@@ -1,5 +1,5 @@
 #include "delivery/mail.h"
-#include "delivery/fake_retry_clock.h"
+#include "testing/fake_retry_clock.h"
 
 #include <gtest/gtest.h>
 

@@ -9,7 +9,7 @@
 
 #include "common/error.h"
 #include "common/text.h"
-#include "delivery/fake_retry_clock.h"
+#include "testing/fake_retry_clock.h"
 #include "testing/failure.h"
 #include "testing/server_process.h"
 #include "testing/ssh_server.h"

@@ -178,6 +178,10 @@ void PutFilesBySftpWithLimits(const Job& job, const SftpSettings& sftp,
   const SftpEndpoint endpoint = SftpEndpointFor(job.sftp_server, sftp.port > 0 ? sftp.port : 22);
   const std::string target = "SFTP server " + UrlHost(endpoint.host) + ":" +
                              std::to_string(endpoint.port) + ": ";
+  // SSH has no anonymous login; without a name libcurl would guess one.
+  if (Trim(job.sftp_login).empty())
+    throw DeliveryError(Error(kESFTPError, target + "no Login is set in section SFTP of settings.ini"),
+                        false);
   const std::string known_hosts = KnownHostsPath(sftp.known_hosts);
   if (!Trim(sftp.key_file).empty()) CheckPrivateKeyFile(sftp.key_file);
 

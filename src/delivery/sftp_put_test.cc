@@ -214,6 +214,7 @@ TEST_F(SftpPutTest, PermanentFailuresAreNotRetriedTransientOnesAre) {
   } cases[] = {
       {"wrong password", [&] { job.sftp_password = "wrong-" + server->password(); },
        "refused the login of \"ostrevane-sftp\"", 0},
+      {"no login", [&] { job.sftp_login.clear(); }, "no Login is set in section SFTP", 0},
       {"missing folder", [&] { job.sftp_folder = server->upload_folder() + "/nope"; }, "", 0},
       {"nobody listening", [&] { sftp.port = testing::UnusedPort(); }, "", 2},
   };

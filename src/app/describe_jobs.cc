@@ -94,7 +94,11 @@ std::vector<std::string> DescribeJobs(const std::vector<Job>& jobs, const MailSe
     if (!job.ftp_server.empty())
       b.Add("ftp",
             ShowControlCharacters(job.ftp_server) + " (folder " + Quoted(job.ftp_folder) + ")");
-    if (job.mail_to.empty() && job.http_url.empty() && job.ftp_server.empty())
+    if (!job.sftp_server.empty())
+      b.Add("sftp",
+            ShowControlCharacters(job.sftp_server) + " (folder " + Quoted(job.sftp_folder) + ")");
+    if (job.mail_to.empty() && job.http_url.empty() && job.ftp_server.empty() &&
+        job.sftp_server.empty())
       b.Add("delivery", "none");
     // The deliveries the run would fail, as it would fail them (only a job
     // that writes files delivers).
@@ -105,6 +109,8 @@ std::vector<std::string> DescribeJobs(const std::vector<Job>& jobs, const MailSe
         b.Add("error", "no HTTP server is set in settings.ini");
       if (job.wants_ftp && Trim(job.ftp_server).empty())
         b.Add("error", "no FTP server is set in settings.ini");
+      if (job.wants_sftp && Trim(job.sftp_server).empty())
+        b.Add("error", "no SFTP server is set in settings.ini");
     }
     mails = mails || !job.mail_to.empty();
     for (const NameValue& f : job.csv_fields)

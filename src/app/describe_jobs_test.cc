@@ -85,10 +85,11 @@ TEST(DescribeJobsTest, DeliveriesThatCannotHappen) {
   job.mail_to = "ops@example.com";
   job.wants_http = true;
   job.wants_ftp = true;
+  job.wants_sftp = true;
   MailSettings mail;
   mail.sender = "Ostrevane";
   const std::vector<std::string> lines = DescribeJobs({job}, mail);
-  const std::vector<std::string> tail(lines.end() - 9, lines.end());
+  const std::vector<std::string> tail(lines.end() - 10, lines.end());
   EXPECT_EQ(tail,
             (std::vector<std::string>{
                 "  ?DATE ?TIME    \"YYYYMMDD\" \"HHNNSSZZZ\"",
@@ -96,6 +97,7 @@ TEST(DescribeJobsTest, DeliveriesThatCannotHappen) {
                 "  error          no SMTP server is set in settings.ini",
                 "  error          no HTTP server is set in settings.ini",
                 "  error          no FTP server is set in settings.ini",
+                "  error          no SFTP server is set in settings.ini",
                 "",
                 "warning: Sender \"Ostrevane\" in settings.ini is no mail address; set Sender",
                 "",
@@ -106,6 +108,7 @@ TEST(DescribeJobsTest, DeliveriesThatCannotHappen) {
   // delivers nothing, so its options cannot fail either.
   job.http_url = "http://h/up";
   job.ftp_server = "ftp.example";
+  job.sftp_server = "ssh.example";
   mail.server = "smtp.example";
   for (const char* sender : {"reports@example.com", "Reports <reports@example.com>"}) {
     mail.sender = sender;
@@ -116,6 +119,7 @@ TEST(DescribeJobsTest, DeliveriesThatCannotHappen) {
   script.csv_path.clear();
   script.http_url.clear();
   script.ftp_server.clear();
+  script.sftp_server.clear();
   mail.sender = "reports@";
   const std::vector<std::string> script_lines = DescribeJobs({script}, mail);
   for (const std::string& line : script_lines)

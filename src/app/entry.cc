@@ -127,6 +127,10 @@ int RunListMode(RunState& run, const std::string& list_file, bool check) {
   worker_settings.connection_timeout = run.settings.connection_timeout;
   worker_settings.command_timeout = run.settings.command_timeout;
   worker_settings.delivery_timeout = run.settings.delivery_timeout;
+  worker_settings.delivery_retries = run.settings.delivery_retries;
+  worker_settings.delivery_retry_delay = run.settings.delivery_retry_delay;
+  worker_settings.ftp_tls = run.settings.ftp_tls;
+  worker_settings.sftp = run.settings.sftp;
   worker_settings.stop = &run.stop;
   LogFilesSink sink(*run.log);
   const bool error = RunJobsOnPool(jobs, run.settings.thread_count, worker_settings, sink);

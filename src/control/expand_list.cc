@@ -30,9 +30,10 @@ void Inherit(Job& job, const Job& above) {
   if (job.http_url.empty())
     job.http_url = above.http_url, job.http_login = above.http_login,
     job.http_password = above.http_password, job.wants_http |= above.wants_http;
-  if (job.sftp_server.empty())
+  if (!job.wants_sftp)
     job.sftp_server = above.sftp_server, job.sftp_login = above.sftp_login,
-    job.sftp_password = above.sftp_password;
+    job.sftp_password = above.sftp_password, job.sftp_folder = above.sftp_folder,
+    job.wants_sftp = above.wants_sftp;
   if (job.ftp_server.empty())
     job.ftp_server = above.ftp_server, job.ftp_login = above.ftp_login,
     job.ftp_password = above.ftp_password, job.wants_ftp |= above.wants_ftp;

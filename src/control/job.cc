@@ -11,6 +11,7 @@ void ResetOptions(Job& job) {
                             &job.connection_string, &job.csv_path,         &job.xml_path,
                             &job.xml_template,      &job.data_source_name, &job.mail_to,
                             &job.sftp_server,       &job.sftp_login,       &job.sftp_password,
+                            &job.sftp_folder,
                             &job.date_pattern,      &job.time_pattern,     &job.http_url,
                             &job.http_login,        &job.http_password,    &job.post_sql,
                             &job.per_record_sql,    &job.report_template,  &job.ftp_server,
@@ -21,6 +22,7 @@ void ResetOptions(Job& job) {
   job.starts_afresh = false;
   job.wants_http = false;
   job.wants_ftp = false;
+  job.wants_sftp = false;
   job.csv_code_page = 255;
 }
 

@@ -50,7 +50,8 @@ struct Job {
 
   std::string mail_to;          // -mail: recipients
   std::string report_template;  // -frtemplate: report template of the HTML mail body
-  std::string sftp_server, sftp_login, sftp_password;  // no option sets these yet
+  std::string sftp_server, sftp_login, sftp_password;  // -sftp: from settings.ini
+  std::string sftp_folder;                             // -sftp:folder
   std::string http_url, http_login, http_password;     // -http: from settings.ini
   std::string ftp_server, ftp_login, ftp_password;     // -ftp: from settings.ini
   std::string ftp_folder;                              // -ftpdir
@@ -59,6 +60,7 @@ struct Job {
   // instead of skipping the delivery.
   bool wants_http = false;
   bool wants_ftp = false;
+  bool wants_sftp = false;  // -sftp, as wants_ftp
 
   std::vector<std::string> written_files;  // files written for this job, in order
   bool starts_afresh = false;              // -clear: inherits nothing from the lines above

@@ -55,11 +55,16 @@ std::string FieldText(const Job& r, std::string_view field) {
       {"ftp_login", &Job::ftp_login},
       {"ftp_password", &Job::ftp_password},
       {"ftp_folder", &Job::ftp_folder},
+      {"sftp_server", &Job::sftp_server},
+      {"sftp_login", &Job::sftp_login},
+      {"sftp_password", &Job::sftp_password},
+      {"sftp_folder", &Job::sftp_folder},
       {"csv_separator", &Job::csv_separator},
       {"csv_quote", &Job::csv_quote},
   };
   for (const auto& t : texts)
     if (t.name == field) return r.*t.text;
+  if (field == "wants_sftp") return r.wants_sftp ? "yes" : "no";
   if (field == "csv_code_page") return std::to_string(r.csv_code_page);
   if (field == "list_line_number") return std::to_string(r.list_line_number);
   if (field == "csv_fields") return list(r.csv_fields);
@@ -80,6 +85,9 @@ class ListFileTest : public ::testing::Test {
     WriteFile(dir_ / "dir with space/s.sql", "select s");
     settings_.http = {"http://h/up", "hl", "hp", 0, false};
     settings_.ftp = {"ftp.example", "fl", "fp", 21, false};
+    settings_.sftp.server = "ssh.example";
+    settings_.sftp.login = "sl";
+    settings_.sftp.password = "sp";
     names_ = {{"Sales", "SRV01"}, {"Local", "X.DB"}};
     ctx_.settings = &settings_;
     ctx_.names = &names_;
@@ -281,6 +289,20 @@ TEST_F(ListFileTest, Expansion) {
         {2, "ftp_login", "fl"},
         {2, "ftp_password", "fp"},
         {2, "ftp_folder", ""}}},
+      {"the SFTP target passes down with its folder, until a line names its own or -clear",
+       "-udl:@/b.udl -sftp:/in\n-sql:@/r.sql\n-sftp\n-sql:@/q.sql\n-clear -udl:@/b.udl",
+       {{0, "sftp_server", "ssh.example"},
+        {0, "sftp_folder", "/in"},
+        {1, "sftp_server", "ssh.example"},
+        {1, "sftp_login", "sl"},
+        {1, "sftp_password", "sp"},
+        {1, "sftp_folder", "/in"},
+        {1, "wants_sftp", "yes"},
+        {2, "sftp_folder", ""},
+        {3, "sftp_folder", ""},
+        {3, "wants_sftp", "yes"},
+        {4, "sftp_server", ""},
+        {4, "wants_sftp", "no"}}},
       {"HTTP target, fields and params pass down; xmlt does not",
        "-udl:@/b.udl -http -fields:A -params:x=1 -toxml:o.xml -xmltmpl:t.xml\n-params:y=2",
        {{1, "http_url", "http://h/up"},

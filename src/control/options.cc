@@ -13,7 +13,7 @@ namespace {
 
 enum class Option {
   kClear, kUdl, kSql, kPostSql, kPostRecSql, kDs, kCsvFormat, kCsvCp, kToCsv, kToXml,
-  kXmlTmpl, kMail, kFrTemplate, kHttp, kFtp, kFtpDir, kFields, kParams, kFdf, kFtf, kNone
+  kXmlTmpl, kMail, kFrTemplate, kHttp, kFtp, kFtpDir, kSftp, kFields, kParams, kFdf, kFtf, kNone
 };
 
 struct OptionName {
@@ -29,6 +29,7 @@ constexpr OptionName kOptions[] = {
     {"-xmltmpl", Option::kXmlTmpl},   {"-mail", Option::kMail},
     {"-frtemplate", Option::kFrTemplate}, {"-http", Option::kHttp},
     {"-ftp", Option::kFtp},           {"-ftpdir", Option::kFtpDir},
+    {"-sftp", Option::kSftp},
     {"-fields", Option::kFields},     {"-params", Option::kParams},
     {"-fdf", Option::kFdf},           {"-ftf", Option::kFtf},
 };
@@ -180,6 +181,14 @@ void ApplyOption(std::string_view token, Job& job, const OptionContext& ctx) {
       CopyServer(settings ? &settings->ftp : nullptr, job.ftp_server, job.ftp_login,
                  job.ftp_password);
       job.ftp_folder = v;
+      break;
+    case Option::kSftp:
+      // The target with its folder: a line below that gives no -sftp
+      // delivers to the same folder.
+      job.wants_sftp = true;
+      CopyServer(settings ? &settings->sftp : nullptr, job.sftp_server, job.sftp_login,
+                 job.sftp_password);
+      job.sftp_folder = v;
       break;
     case Option::kFields: {
       const std::string default_format = DefaultDateTimeFormat(ctx.format, ctx.joiner);

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -85,7 +86,8 @@ void CurlEasy::ApplyLimits(const TransferLimits& limits) {
   idle_ms_ = limits.idle_ms;
   total_ms_ = limits.total_ms;
   if (total_ms_ > 0)
-    deadline_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(total_ms_);
+    deadline_ = std::chrono::steady_clock::now() +
+                std::chrono::milliseconds(limits.left_ms > 0 ? limits.left_ms : total_ms_);
   if (!limits.ca_file.empty()) Set(CURLOPT_CAINFO, limits.ca_file);
   // Proxies come from settings.ini only, never from the environment.
   Set(CURLOPT_PROXY, "");
@@ -163,6 +165,30 @@ long CurlEasy::ResponseCode() const {
   long code = 0;
   curl_easy_getinfo(handle_, CURLINFO_RESPONSE_CODE, &code);
   return code;
+}
+
+bool TransientTransferFailure(CURLcode rc, const CurlEasy& easy) {
+  if (easy.deadline_expired()) return false;  // no time left to try again
+  switch (rc) {
+    case CURLE_COULDNT_CONNECT:
+    case CURLE_OPERATION_TIMEDOUT:
+    case CURLE_RECV_ERROR:
+    case CURLE_SEND_ERROR:
+    case CURLE_GOT_NOTHING:
+    case CURLE_PARTIAL_FILE:
+    case CURLE_FTP_ACCEPT_TIMEOUT:
+    case CURLE_SSH:  // the session could not be set up or broke off
+      return true;
+    case CURLE_ABORTED_BY_CALLBACK:
+      return easy.idle_expired();
+    default:
+      return false;
+  }
+}
+
+bool TransientReply(const std::string& reply) {
+  return reply.size() >= 3 && reply[0] == '4' && std::isdigit(static_cast<unsigned char>(reply[1])) &&
+         std::isdigit(static_cast<unsigned char>(reply[2]));
 }
 
 size_t UploadSource::ReadCallback(char* buffer, size_t size, size_t count, void* self) {

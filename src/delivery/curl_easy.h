@@ -29,6 +29,9 @@ struct TransferLimits {
   long connect_ms = 10000;
   long idle_ms = 10000;
   long total_ms = 0;
+  // What is left of total_ms for this try when the delivery is retried
+  // (0: all of it); messages still name total_ms.
+  long left_ms = 0;
   // PEM file of the certificate authorities to trust instead of the
   // system's store; empty: the system's store.
   std::string ca_file;
@@ -140,6 +143,15 @@ class CurlEasy {
   bool deadline_expired_ = false;
   std::chrono::steady_clock::time_point last_traffic_;
 };
+
+// Whether a transfer that ended with `rc` may succeed when tried again: a
+// refused, reset or dropped connection, a failed SSH handshake, or a time-out
+// other than the delivery's own deadline.
+bool TransientTransferFailure(CURLcode rc, const CurlEasy& easy);
+
+// Whether a server's error reply line ("421 ...", "550 ...") asks to try
+// again later: SMTP and FTP replies of the 4xx class.
+bool TransientReply(const std::string& reply);
 
 // Bytes that libcurl reads for an upload: a local file (opened at
 // construction, so a file that cannot be opened fails before any network

@@ -1,24 +1,39 @@
-// Delivery of a job's files: by mail, by HTTP POST and by FTP. Each call is
-// bounded as a whole by `timeout_seconds` (the delivery_timeout of
-// settings.ini; 0 or less: no such bound), besides the connect and idle
-// time-outs of its protocol, and fails with "Timed out: the delivery took
-// longer than the delivery_timeout of N s" when that runs out.
+// Delivery of a job's files: by mail, by HTTP POST, by FTP and by SFTP.
+// Each call is bounded as a whole by the policy's `timeout_seconds` (the
+// delivery_timeout of settings.ini; 0 or less: no such bound), tries and
+// waits between them included, besides the connect and idle time-outs of
+// its protocol, and fails with "Timed out: the delivery took longer than
+// the delivery_timeout of N s" when that runs out. A transient failure is
+// tried again as the policy's retry part says (delivery/retry.h).
 #pragma once
 
 #include "control/job.h"
+#include "delivery/retry.h"
 #include "settings/settings.h"
 
 namespace ostrevane {
 
 class Query;
 
+struct DeliveryPolicy {
+  int timeout_seconds = 0;
+  delivery::RetryPolicy retry;
+};
+
 // Mails job.written_files (or, with job.report_template, an HTML report of the open
 // query) to job.mail_to. Errors carry "Connection Error: ",
 // "Authentication Error: " or "Sending Error: " before the client's text.
-void MailFiles(const Job& job, const MailSettings& mail, Query& query, int timeout_seconds);
-// One POST per file of job.written_files to job.http_url.
-void PostFilesOverHttp(const Job& job, const ServerSettings& proxy, int timeout_seconds);
-// Stores every file of job.written_files on job.ftp_server, in job.ftp_folder.
-void UploadFilesByFtp(const Job& job, const ServerSettings& proxy, int timeout_seconds);
+void MailFiles(const Job& job, const MailSettings& mail, Query& query,
+               const DeliveryPolicy& policy);
+// One POST per file of job.written_files to job.http_url. A retry posts
+// only the files that were not accepted yet.
+void PostFilesOverHttp(const Job& job, const ServerSettings& proxy, const DeliveryPolicy& policy);
+// Stores every file of job.written_files on job.ftp_server, in job.ftp_folder,
+// with the security of `tls_setting` (key TLS of section FTP: 0, 1 or 2).
+void UploadFilesByFtp(const Job& job, const ServerSettings& proxy, int tls_setting,
+                      const DeliveryPolicy& policy);
+// Stores every file of job.written_files on job.sftp_server, in
+// job.sftp_folder, checking the server's host key (delivery/sftp_put.h).
+void UploadFilesBySftp(const Job& job, const SftpSettings& sftp, const DeliveryPolicy& policy);
 
 }  // namespace ostrevane

@@ -22,11 +22,19 @@ std::string BaseName(const std::string& path) {
 
 }  // namespace
 
-std::string FtpServerUrl(const std::string& server) {
+FtpSecurity FtpSecurityFor(int tls_setting) {
+  if (tls_setting < 0 || tls_setting > 2)
+    throw Exception("TLS in section FTP of settings.ini is " + std::to_string(tls_setting) +
+                    "; it must be 0 (no TLS), 1 (AUTH TLS) or 2 (implicit TLS)");
+  return FtpSecurity(tls_setting);
+}
+
+std::string FtpServerUrl(const std::string& server, FtpSecurity security) {
   std::string rest = Trim(server);
   if (IStartsWith(rest, "ftp://")) rest.erase(0, 6);
   if (!rest.empty() && rest.back() == '/') rest.pop_back();
-  std::string host = rest, port = "21";
+  const bool implicit = security == FtpSecurity::kImplicit;
+  std::string host = rest, port = implicit ? "990" : "21";
   if (!rest.empty() && rest.front() == '[') {  // [IPv6] or [IPv6]:port
     size_t close = rest.find(']');
     if (close == std::string::npos) BadServer(server);
@@ -48,7 +56,7 @@ std::string FtpServerUrl(const std::string& server) {
   if (host.empty() || host.find_first_of("/@ ") != std::string::npos || ec != std::errc() ||
       end != port.data() + port.size() || number < 1 || number > 65535)
     BadServer(server);
-  return "ftp://" + host + ":" + std::to_string(number) + "/";
+  return (implicit ? "ftps://" : "ftp://") + host + ":" + std::to_string(number) + "/";
 }
 
 std::string FtpFileUrl(const std::string& server_url, const std::string& folder,
@@ -59,16 +67,26 @@ std::string FtpFileUrl(const std::string& server_url, const std::string& folder,
   return server_url + UrlEncode(folder) + "/" + UrlEncode(file_name);
 }
 
-void PutFilesWithLimits(const Job& job, const ServerSettings& proxy, const TransferLimits& limits) {
+void PutFilesWithLimits(const Job& job, const ServerSettings& proxy, const TransferLimits& limits,
+                        FtpSecurity security, size_t* files_done) {
   if (Trim(job.ftp_server).empty()) throw Error(kEFTPError, "no FTP server is set in settings.ini");
-  const std::string server_url = FtpServerUrl(job.ftp_server);
+  const std::string server_url = FtpServerUrl(job.ftp_server, security);
   // "FTP server host:port: " before every failure of the transfer.
-  const std::string target = "FTP server " + server_url.substr(6, server_url.size() - 7) + ": ";
+  const size_t host_at = server_url.find("://") + 3;
+  const std::string target =
+      "FTP server " + server_url.substr(host_at, server_url.size() - host_at - 1) + ": ";
   // One handle for every file: libcurl keeps the control connection, so
   // the job logs in once and changes folder once.
   CurlEasy easy;
   easy.ApplyLimits(limits);
-  easy.Set(CURLOPT_PROTOCOLS_STR, "ftp");
+  easy.Set(CURLOPT_PROTOCOLS_STR, security == FtpSecurity::kImplicit ? "ftps" : "ftp");
+  // Explicit TLS: AUTH TLS must succeed before USER, and the data
+  // connections are protected too (PROT P); the server's certificate is
+  // verified against the system's store or OSTREVANE_CA_FILE.
+  if (security == FtpSecurity::kExplicit) {
+    easy.Set(CURLOPT_USE_SSL, long(CURLUSESSL_ALL));
+    easy.Set(CURLOPT_FTPSSLAUTH, long(CURLFTPAUTH_TLS));  // not the older AUTH SSL first
+  }
   easy.Set(CURLOPT_UPLOAD, 1L);
   easy.Set(CURLOPT_APPEND, 0L);
   // Binary type (TYPE I): the server stores the file byte for byte. In ASCII
@@ -92,13 +110,18 @@ void PutFilesWithLimits(const Job& job, const ServerSettings& proxy, const Trans
       easy.Set(CURLOPT_PROXYAUTH, long(CURLAUTH_BASIC));
     }
   }
-  for (const std::string& path : job.written_files) {
+  size_t first = files_done ? *files_done : 0;
+  for (size_t i = first; i < job.written_files.size(); ++i) {
+    const std::string& path = job.written_files[i];
     FileSource file(path);
     file.AttachAsUpload(easy);
     easy.Set(CURLOPT_INFILESIZE_LARGE, file.size());
     easy.Set(CURLOPT_URL, FtpFileUrl(server_url, job.ftp_folder, BaseName(path)));
     const CURLcode rc = easy.Perform();
-    if (rc == CURLE_OK) continue;
+    if (rc == CURLE_OK) {
+      if (files_done) *files_done = i + 1;
+      continue;
+    }
     if (!file.read_error().empty()) throw Error(kEFOpenError, file.read_error());
     // A dropped control connection reads "response reading failed (errno:
     // N)" in libcurl's words, with an errno left from elsewhere: say what
@@ -109,16 +132,32 @@ void PutFilesWithLimits(const Job& job, const ServerSettings& proxy, const Trans
     const std::string reply = easy.trace().ErrorReply();
     if (!reply.empty() && message.find(reply) == std::string::npos)
       message += "; server reply: " + reply;
-    throw Error(kEFTPError, target + message);
+    // The server's answer decides when it gave one (421 and 450 ask to
+    // try later, 530 and 550 will not change); else how the transfer broke.
+    const bool transient = !easy.deadline_expired() &&
+                           (reply.empty() ? TransientTransferFailure(rc, easy) : TransientReply(reply));
+    throw DeliveryError(Error(kEFTPError, target + message), transient);
   }
+}
+
+void PutFilesWithRetries(const Job& job, const ServerSettings& proxy, const TransferLimits& limits,
+                         FtpSecurity security, const RetryPolicy& policy) {
+  size_t files_done = 0;
+  RunWithRetries("FTP", limits.total_ms, policy, [&](long ms_left) {
+    TransferLimits attempt = limits;
+    attempt.left_ms = ms_left;
+    PutFilesWithLimits(job, proxy, attempt, security, &files_done);
+  });
 }
 
 }  // namespace delivery
 
-void UploadFilesByFtp(const Job& job, const ServerSettings& proxy, int timeout_seconds) {
+void UploadFilesByFtp(const Job& job, const ServerSettings& proxy, int tls_setting,
+                      const DeliveryPolicy& policy) {
   delivery::TransferLimits limits = delivery::DefaultTransferLimits();
-  limits.total_ms = delivery::TotalMs(timeout_seconds);
-  delivery::PutFilesWithLimits(job, proxy, limits);
+  limits.total_ms = delivery::TotalMs(policy.timeout_seconds);
+  delivery::PutFilesWithRetries(job, proxy, limits, delivery::FtpSecurityFor(tls_setting),
+                                policy.retry);
 }
 
 }  // namespace ostrevane

@@ -8,6 +8,7 @@
 
 #include "common/error.h"
 #include "common/text.h"
+#include "testing/fake_retry_clock.h"
 #include "delivery/mime_text.h"
 #include "testing/failure.h"
 #include "testing/server_process.h"
@@ -246,6 +247,111 @@ TEST_F(FtpPutTest, AnHttpProxyCarriesTheConnectionOnlyWithAuth) {
   EXPECT_EQ(Failure(), "no failure");
   EXPECT_EQ(ReadFile(proxy_out + "/events.log"), log);
   EXPECT_TRUE(std::filesystem::exists(root + "/b.xml"));
+}
+
+TEST_F(FtpPutTest, RetriesOutwaitATransientRefusalAndGiveUpOnAPermanentOne) {
+  struct {
+    const char* refuse;  // the server's answer to the first two STORs
+    const char* failure;
+    size_t tries;  // logins seen
+  } cases[] = {
+      {"2:450 busy, try later", "no failure", 3},
+      {"2:421 closing, too many users", "no failure", 3},
+      {"2:550 permission denied", "EFTPError: FTP server 127.0.0.1:PORT: ", 1},
+  };
+  for (const auto& c : cases) {
+    std::filesystem::remove(out + "/events.log");
+    std::filesystem::remove(root + "/a.csv");
+    Start({"--refuse-stor", c.refuse});
+    FakeRetryClock clock;
+    std::vector<std::string> notes;
+    const std::string failure = testing::FailureOf(
+        [&] { PutFilesWithRetries(job, proxy, limits, FtpSecurity::kPlain, FakeRetries(3, clock, notes)); });
+    EXPECT_EQ(failure.rfind(ReplaceAll(c.failure, "PORT", std::to_string(server->port())), 0), 0u)
+        << c.refuse << ": " << failure;
+    EXPECT_EQ(Count("USER "), c.tries) << Commands();
+    EXPECT_EQ(notes.size(), c.tries - 1) << c.refuse;
+    if (c.tries == 3) {
+      // Each file is stored once it goes through; the waits double.
+      EXPECT_EQ(ReadFile(root + "/a.csv"), "id;name\r\n1;Ann\r\n");
+      EXPECT_EQ(Count("STOR "), 4u) << Commands();
+      EXPECT_EQ(clock.waits.size(), 2u);
+      EXPECT_EQ(clock.waits[1], 2 * clock.waits[0]);
+      EXPECT_NE(notes[0].find("FTP delivery failed, trying again in 30 s (retry 1 of 3): FTP server"),
+                std::string::npos)
+          << notes[0];
+      EXPECT_NE(notes[0].find(std::string(c.refuse).substr(2)), std::string::npos) << notes[0];
+    }
+  }
+}
+
+TEST_F(FtpPutTest, ADroppedConnectionIsRetriedFromTheFileItHappenedTo) {
+  Start({"--close-on-stor", "2"});
+  FakeRetryClock clock;
+  std::vector<std::string> notes;
+  EXPECT_EQ(testing::FailureOf([&] {
+              PutFilesWithRetries(job, proxy, limits, FtpSecurity::kPlain, FakeRetries(1, clock, notes));
+            }),
+            "no failure");
+  EXPECT_EQ(Count("STOR a.csv"), 1u) << Commands();
+  EXPECT_EQ(Count("STOR b.xml"), 2u) << Commands();
+  EXPECT_EQ(ReadFile(root + "/b.xml"), std::string("<b>\nZo\0\r\0\n\0", 11));
+  EXPECT_EQ(notes.size(), 1u);
+}
+
+TEST_F(FtpPutTest, ExplicitAndImplicitTlsWithTheServersCertificateChecked) {
+  const testing::TestCertificate cert = testing::MakeTestCertificate(dir.path());
+  limits.ca_file = cert.cert;
+  struct {
+    const char* server_tls;
+    FtpSecurity security;
+  } cases[] = {{"implicit", FtpSecurity::kImplicit}, {"explicit", FtpSecurity::kExplicit}};
+  for (const auto& c : cases) {
+    std::filesystem::remove(out + "/events.log");
+    std::filesystem::remove(root + "/a.csv");
+    Start({"--tls", c.server_tls, "--cert", cert.cert, "--key", cert.key});
+    EXPECT_EQ(testing::FailureOf([&] { PutFilesWithLimits(job, proxy, limits, c.security); }),
+              "no failure")
+        << c.server_tls;
+    EXPECT_EQ(ReadFile(root + "/a.csv"), "id;name\r\n1;Ann\r\n") << c.server_tls;
+    EXPECT_EQ(Count("PROT P"), 1u) << Commands();
+    if (c.security == FtpSecurity::kExplicit) {
+      EXPECT_EQ(Count("AUTH TLS"), 1u) << Commands();
+    }
+
+    // A certificate that no trusted authority signed is refused.
+    TransferLimits untrusted = limits;
+    untrusted.ca_file = dir / "no-such-ca.pem";
+    WriteFile(untrusted.ca_file, "");
+    const std::string failure =
+        testing::FailureOf([&] { PutFilesWithLimits(job, proxy, untrusted, c.security); });
+    EXPECT_EQ(failure.rfind("EFTPError: FTP server 127.0.0.1:", 0), 0u) << failure;
+  }
+  // A plain client is turned away by the server, which requires TLS.
+  const std::string plain = testing::FailureOf([&] { PutFilesWithLimits(job, proxy, limits); });
+  EXPECT_NE(plain.find("550"), std::string::npos) << plain;
+}
+
+TEST_F(FtpPutTest, TlsThroughTheProxyTunnel) {
+  const testing::TestCertificate cert = testing::MakeTestCertificate(dir.path());
+  limits.ca_file = cert.cert;
+  Start({"--tls", "explicit", "--cert", cert.cert, "--key", cert.key});
+  const std::string proxy_out = dir / "proxy";
+  std::filesystem::create_directories(proxy_out);
+  ServerProcess p("http_proxy.py", {"--out", proxy_out});
+  proxy = {"127.0.0.1", "", "", p.port(), true};
+  EXPECT_EQ(testing::FailureOf([&] { PutFilesWithLimits(job, proxy, limits, FtpSecurity::kExplicit); }),
+            "no failure");
+  EXPECT_EQ(ReadFile(root + "/b.xml"), std::string("<b>\nZo\0\r\0\n\0", 11));
+  EXPECT_EQ(ReadFile(proxy_out + "/events.log").rfind("CONNECT " + job.ftp_server, 0), 0u);
+}
+
+TEST(FtpSecurityTest, TheTlsSettingPicksSchemeAndDefaultPort) {
+  EXPECT_EQ(FtpServerUrl("h", FtpSecurityFor(0)), "ftp://h:21/");
+  EXPECT_EQ(FtpServerUrl("h", FtpSecurityFor(1)), "ftp://h:21/");
+  EXPECT_EQ(FtpServerUrl("h", FtpSecurityFor(2)), "ftps://h:990/");
+  EXPECT_EQ(FtpServerUrl("h:2990", FtpSecurityFor(2)), "ftps://h:2990/");
+  for (int bad : {-1, 3, 257}) EXPECT_THROW(FtpSecurityFor(bad), Error) << bad;
 }
 
 }  // namespace

@@ -27,6 +27,10 @@ size_t HeaderCallback(char* data, size_t size, size_t count, void* status_line) 
 
 size_t DiscardBody(char*, size_t size, size_t count, void*) { return size * count; }
 
+// A server that is busy or failing may answer otherwise later; any other
+// refusal will not change.
+bool TransientStatus(long code) { return code == 408 || code == 429 || (code >= 500 && code <= 599); }
+
 }  // namespace
 
 std::string UrlWithoutCredentials(const std::string& url) {
@@ -46,8 +50,8 @@ TransferLimits DefaultTransferLimits() {
   return limits;
 }
 
-void PostFilesWithLimits(const Job& job, const ServerSettings& proxy,
-                         const TransferLimits& limits) {
+void PostFilesWithLimits(const Job& job, const ServerSettings& proxy, const TransferLimits& limits,
+                         size_t* files_done) {
   if (Trim(job.http_url).empty()) throw Error(kEHTTPError, "no HTTP server is set in settings.ini");
   const std::string target = "HTTP POST to " + UrlWithoutCredentials(job.http_url) + ": ";
   // One header list per kind of file (the Content-Type differs); they
@@ -98,7 +102,8 @@ void PostFilesWithLimits(const Job& job, const ServerSettings& proxy,
   easy.Set(CURLOPT_HEADERDATA, static_cast<void*>(&status_line));
   easy.Set(CURLOPT_WRITEFUNCTION, &DiscardBody);
 
-  for (const std::string& path : job.written_files) {
+  for (size_t i = files_done ? *files_done : 0; i < job.written_files.size(); ++i) {
+    const std::string& path = job.written_files[i];
     easy.Set(CURLOPT_HTTPHEADER, headers_for(path));
     FileSource body(path);
     body.AttachAsUpload(easy);
@@ -107,21 +112,35 @@ void PostFilesWithLimits(const Job& job, const ServerSettings& proxy,
     const CURLcode rc = easy.Perform();
     if (rc != CURLE_OK) {
       if (!body.read_error().empty()) throw Error(kEFOpenError, body.read_error());
-      throw Error(kEHTTPError, target + easy.ErrorText(rc));
+      throw DeliveryError(Error(kEHTTPError, target + easy.ErrorText(rc)),
+                          TransientTransferFailure(rc, easy));
     }
     const long code = easy.ResponseCode();
     if (code < 200 || code > 299)
-      throw Error(kEHTTPError, target + (status_line.empty() ? "HTTP status " + std::to_string(code)
-                                                             : status_line));
+      throw DeliveryError(
+          Error(kEHTTPError, target + (status_line.empty() ? "HTTP status " + std::to_string(code)
+                                                           : status_line)),
+          TransientStatus(code));
+    if (files_done) *files_done = i + 1;
   }
+}
+
+void PostFilesWithRetries(const Job& job, const ServerSettings& proxy, const TransferLimits& limits,
+                          const RetryPolicy& policy) {
+  size_t files_done = 0;
+  RunWithRetries("HTTP", limits.total_ms, policy, [&](long ms_left) {
+    TransferLimits attempt = limits;
+    attempt.left_ms = ms_left;
+    PostFilesWithLimits(job, proxy, attempt, &files_done);
+  });
 }
 
 }  // namespace delivery
 
-void PostFilesOverHttp(const Job& job, const ServerSettings& proxy, int timeout_seconds) {
+void PostFilesOverHttp(const Job& job, const ServerSettings& proxy, const DeliveryPolicy& policy) {
   delivery::TransferLimits limits = delivery::DefaultTransferLimits();
-  limits.total_ms = delivery::TotalMs(timeout_seconds);
-  delivery::PostFilesWithLimits(job, proxy, limits);
+  limits.total_ms = delivery::TotalMs(policy.timeout_seconds);
+  delivery::PostFilesWithRetries(job, proxy, limits, policy.retry);
 }
 
 }  // namespace ostrevane

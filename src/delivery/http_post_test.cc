@@ -1,4 +1,5 @@
 #include "delivery/http_post.h"
+#include "testing/fake_retry_clock.h"
 
 #include <gtest/gtest.h>
 
@@ -283,5 +284,34 @@ TEST(UrlWithoutCredentialsTest, TakesOutOnlyTheUserPart) {
   for (const auto& c : cases) EXPECT_EQ(UrlWithoutCredentials(c[0]), c[1]) << c[0];
 }
 
+TEST_F(HttpPostTest, RetriesPostEachFileUntilAcceptedAndNeverAgain) {
+  struct {
+    const char* plan;  // one answer per request
+    const char* failure;
+    int requests;
+    std::vector<int> body_of;  // the file each request carried
+    size_t notes;
+  } cases[] = {
+      // The second file meets a busy server twice; the first is not sent again.
+      {"200,503,429,200", "no failure", 5, {0, 1, 1, 1, 2}, 2},
+      {"200,408,200", "no failure", 4, {0, 1, 1, 2}, 1},
+      {"200,404", "EHTTPError: HTTP POST to URL: HTTP/1.0 404 Not Found", 2, {0, 1}, 0},
+      {"401", "EHTTPError: HTTP POST to URL: HTTP/1.0 401 Unauthorized", 1, {0}, 0},
+  };
+  for (const auto& c : cases) {
+    std::filesystem::remove_all(out);
+    std::filesystem::create_directories(out);
+    Start(c.plan);
+    FakeRetryClock clock;
+    std::vector<std::string> notes;
+    const std::string failure = testing::FailureOf(
+        [&] { PostFilesWithRetries(job, proxy, limits, FakeRetries(3, clock, notes)); });
+    EXPECT_EQ(failure, ReplaceAll(c.failure, "URL", job.http_url)) << c.plan;
+    ASSERT_EQ(Requests(), c.requests) << c.plan;
+    for (int i = 0; i < c.requests; ++i)
+      EXPECT_EQ(Received(i + 1).body, ReadFile(job.written_files[c.body_of[i]])) << c.plan << " " << i;
+    EXPECT_EQ(notes.size(), c.notes) << c.plan;
+  }
+}
 }  // namespace
 }  // namespace ostrevane::delivery

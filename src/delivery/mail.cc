@@ -205,23 +205,38 @@ void SendMailWithLimits(const Job& job, const MailSettings& mail, Query& query,
               ")";
   error = "mail server " + endpoint.server + ": " + error;
   if (!message->read_error().empty()) error = message->read_error();
+  // A 4xx reply ("421 too busy", "451 try later") or a broken connection
+  // may go through later; a 5xx reply or a refused login will not.
+  const bool transient = !easy.deadline_expired() &&
+                         (reply.empty() ? TransientTransferFailure(rc, easy) : TransientReply(reply));
   switch (FailurePhase(rc, easy)) {
     case Phase::kConnect:
-      throw Error(kESMTPError, kConnectionError + error);
+      throw DeliveryError(Error(kESMTPError, kConnectionError + error), transient);
     case Phase::kAuthenticate:
-      throw Error(kESMTPError, kAuthenticationError + error);
+      throw DeliveryError(Error(kESMTPError, kAuthenticationError + error),
+                          transient && rc != CURLE_LOGIN_DENIED);
     case Phase::kSend:
-      throw Error(kESMTPError, kSendingError + error);
+      throw DeliveryError(Error(kESMTPError, kSendingError + error), transient);
   }
+}
+
+void SendMailWithRetries(const Job& job, const MailSettings& mail, Query& query,
+                         const TransferLimits& limits, const RetryPolicy& policy) {
+  RunWithRetries("MAIL", limits.total_ms, policy, [&](long ms_left) {
+    TransferLimits attempt = limits;
+    attempt.left_ms = ms_left;
+    SendMailWithLimits(job, mail, query, attempt);
+  });
 }
 
 }  // namespace delivery
 
-void MailFiles(const Job& job, const MailSettings& mail, Query& query, int timeout_seconds) {
+void MailFiles(const Job& job, const MailSettings& mail, Query& query,
+               const DeliveryPolicy& policy) {
   delivery::TransferLimits limits;  // 10 s to connect, 10 s for every reply
-  limits.total_ms = delivery::TotalMs(timeout_seconds);
+  limits.total_ms = delivery::TotalMs(policy.timeout_seconds);
   limits.ca_file = delivery::CaFileFromEnvironment();
-  delivery::SendMailWithLimits(job, mail, query, limits);
+  delivery::SendMailWithRetries(job, mail, query, limits, policy.retry);
 }
 
 }  // namespace ostrevane

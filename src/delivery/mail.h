@@ -8,6 +8,7 @@
 
 #include "control/job.h"
 #include "delivery/curl_easy.h"
+#include "delivery/retry.h"
 #include "settings/settings.h"
 
 namespace ostrevane {
@@ -27,9 +28,16 @@ struct MailEndpoint {
 };
 MailEndpoint MailEndpointFor(const MailSettings& mail, const std::string& ehlo_name);
 
-// MailFiles with other time-outs and CA file than the fixed ones.
+// MailFiles with other time-outs and CA file than the fixed ones, one try.
+// Failures of the transfer are DeliveryErrors: transient for a 4xx reply, a
+// broken connection or a time-out.
 void SendMailWithLimits(const Job& job, const MailSettings& mail, Query& query,
                         const TransferLimits& limits);
+
+// SendMailWithLimits tried again on transient failures; limits.total_ms
+// bounds all tries and waits together.
+void SendMailWithRetries(const Job& job, const MailSettings& mail, Query& query,
+                         const TransferLimits& limits, const RetryPolicy& policy);
 
 }  // namespace delivery
 }  // namespace ostrevane

@@ -1,4 +1,5 @@
 #include "delivery/mail.h"
+#include "testing/fake_retry_clock.h"
 
 #include <gtest/gtest.h>
 
@@ -431,10 +432,34 @@ TEST_F(MailTest, TheCaFileComesFromTheEnvironment) {
   settings.port = s.port();
   setenv("OSTREVANE_CA_FILE", shared_->cert.cert.c_str(), 1);
   const int before = s.Messages();
-  EXPECT_NO_THROW(MailFiles(job, settings, query, 600));
+  EXPECT_NO_THROW(MailFiles(job, settings, query, DeliveryPolicy{600, {}}));
   unsetenv("OSTREVANE_CA_FILE");
   EXPECT_EQ(s.Messages(), before + 1);
 }
 
+TEST_F(MailTest, ABusyServerIsTriedAgainARefusedRecipientIsNot) {
+  Smtp busy(dir, "busy", {"--busy", "2", "--reject", "nobody"});
+  settings.port = busy.port();
+  FakeRetryClock clock;
+  std::vector<std::string> notes;
+  EXPECT_EQ(testing::FailureOf([&] {
+              SendMailWithRetries(job, settings, query, limits, FakeRetries(3, clock, notes));
+            }),
+            "no failure");
+  EXPECT_EQ(busy.Messages(), 1);
+  ASSERT_EQ(notes.size(), 2u);
+  EXPECT_NE(notes[1].find("MAIL delivery failed, trying again in 60 s (retry 2 of 3): "),
+            std::string::npos)
+      << notes[1];
+  EXPECT_NE(notes[1].find("451"), std::string::npos) << notes[1];
+
+  notes.clear();
+  job.mail_to = "nobody@example.org";
+  const std::string failure = testing::FailureOf(
+      [&] { SendMailWithRetries(job, settings, query, limits, FakeRetries(3, clock, notes)); });
+  EXPECT_NE(failure.find("550"), std::string::npos) << failure;
+  EXPECT_TRUE(notes.empty());
+  EXPECT_EQ(busy.Messages(), 1);
+}
 }  // namespace
 }  // namespace ostrevane::delivery

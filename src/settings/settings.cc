@@ -2,6 +2,8 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
+
 #include "common/codepage.h"
 #include "common/path.h"
 #include "settings/cipher.h"
@@ -84,6 +86,8 @@ Settings ReadSettings(const std::string& folder, const PasswordChange& mail,
   // Not written to a new file, like ansi_codepage: a new settings.ini keeps
   // the keys it always had.
   s.delivery_timeout = ini.ReadInteger("Ostrevane", "delivery_timeout", 600);
+  s.delivery_retries = std::max(0, ini.ReadInteger("Ostrevane", "delivery_retries", 0));
+  s.delivery_retry_delay = std::max(0, ini.ReadInteger("Ostrevane", "delivery_retry_delay", 30));
   s.log_dir = ini.ReadString("Ostrevane", "log_dir", "log");
   s.thread_count = ini.ReadInteger("Ostrevane", "thread_count", 5);
   if (s.thread_count < 1) s.thread_count = 1;
@@ -105,6 +109,8 @@ Settings ReadSettings(const std::string& folder, const PasswordChange& mail,
   PasswordStep(ini, "Mail", mail, m.password);
 
   ReadServer(ini, "SFTP", true, 22, s.sftp);
+  s.sftp.key_file = ini.ReadString("SFTP", "KeyFile", "");
+  s.sftp.known_hosts = ini.ReadString("SFTP", "KnownHosts", "");
   PasswordStep(ini, "SFTP", sftp, s.sftp.password);
 
   ReadServer(ini, "HTTP", false, 0, s.http);
@@ -115,6 +121,7 @@ Settings ReadSettings(const std::string& folder, const PasswordChange& mail,
   PasswordStep(ini, "HTTPProxy", http_proxy, s.http_proxy.password);
 
   ReadServer(ini, "FTP", true, 8080, s.ftp);
+  s.ftp_tls = ini.ReadInteger("FTP", "TLS", 0);
   PasswordStep(ini, "FTP", ftp, s.ftp.password);
 
   // One level only, relative to the working directory; a failure shows when

@@ -25,18 +25,28 @@ struct ServerSettings {
   bool auth = false;
 };
 
+// Section "SFTP": the server, and how the program logs in and knows the
+// server. The key file must be unencrypted and readable by its owner only.
+struct SftpSettings : ServerSettings {
+  std::string key_file;     // KeyFile: private key; empty: password login only
+  std::string known_hosts;  // KnownHosts: empty means ~/.ssh/known_hosts
+};
+
 struct Settings {
   int32_t connection_timeout = 0;  // seconds
   int32_t command_timeout = 0;     // seconds
   int32_t delivery_timeout = 0;    // seconds for each delivery as a whole; 0 or less: none
+  int32_t delivery_retries = 0;    // tries after a transient failure of a delivery
+  int32_t delivery_retry_delay = 30;  // seconds before the first retry, doubled for each next
   std::string log_dir;
   int32_t thread_count = 1;  // at least 1
   std::string ansi_codepage; // "" means UTF-8
   MailSettings mail;
-  ServerSettings sftp;
+  SftpSettings sftp;
   ServerSettings http;
   ServerSettings http_proxy;
   ServerSettings ftp;
+  int32_t ftp_tls = 0;  // key TLS of section FTP: 0 none, 1 AUTH TLS, 2 implicit
 };
 
 // One password command's request: set this section's Password to `password`.

@@ -109,6 +109,11 @@ TEST_F(SettingsTest, MissingFileIsCreatedWithDefaultsInOrder) {
   EXPECT_EQ(s.connection_timeout, 5);
   EXPECT_EQ(s.command_timeout, 10);
   EXPECT_EQ(s.delivery_timeout, 600);  // read, never written
+  EXPECT_EQ(s.delivery_retries, 0);
+  EXPECT_EQ(s.delivery_retry_delay, 30);
+  EXPECT_EQ(s.ftp_tls, 0);
+  EXPECT_EQ(s.sftp.key_file, "");
+  EXPECT_EQ(s.sftp.known_hosts, "");
   EXPECT_EQ(s.log_dir, "log");
   EXPECT_EQ(s.thread_count, 5);
   EXPECT_EQ(s.ansi_codepage, "");
@@ -153,6 +158,17 @@ TEST_F(SettingsTest, ValueConversions) {
        "delivery_timeout"},
       {"[Ostrevane]\ndelivery_timeout=soon\n", [](auto& s) { return s.delivery_timeout == 600; },
        "delivery_timeout default"},
+      {"[Ostrevane]\ndelivery_retries=3\ndelivery_retry_delay=5\n",
+       [](auto& s) { return s.delivery_retries == 3 && s.delivery_retry_delay == 5; }, "retries"},
+      {"[Ostrevane]\ndelivery_retries=-2\ndelivery_retry_delay=-1\n",
+       [](auto& s) { return s.delivery_retries == 0 && s.delivery_retry_delay == 0; },
+       "no negative retries or waits"},
+      {"[Ostrevane]\ndelivery_retries=x\ndelivery_retry_delay=\n",
+       [](auto& s) { return s.delivery_retries == 0 && s.delivery_retry_delay == 30; },
+       "retry defaults"},
+      {"[FTP]\ntls=2\n", [](auto& s) { return s.ftp_tls == 2; }, "FTP TLS"},
+      {"[SFTP]\nKeyFile=/k\nknownhosts=~/kh\n",
+       [](auto& s) { return s.sftp.key_file == "/k" && s.sftp.known_hosts == "~/kh"; }, "SFTP keys"},
       {"[Mail]\nTLS=257\n", [](auto& s) { return s.mail.tls_mode == 1; }, "TLS low 8 bits"},
       {"[HTTPProxy]\nAuth=1\n", [](auto& s) { return s.http_proxy.auth; }, "Auth"},
       {"[HTTPProxy]\nauth=1\n", [](auto& s) { return s.http_proxy.auth; }, "auth"},

@@ -85,20 +85,33 @@ void RunResultJob(JobResources& run) {
     if (!job.xml_path.empty()) RunWriter(run, [&] { WriteXmlFile(job, query, formats); });
 
     if (!job.written_files.empty()) {
+      // Waits between tries end early when the run is being stopped.
+      delivery::SteadyRetryClock clock([&run] { return RunEnded(run); });
+      DeliveryPolicy policy;
+      policy.timeout_seconds = run.settings.delivery_timeout;
+      policy.retry.retries = run.settings.delivery_retries;
+      policy.retry.first_delay = std::chrono::seconds(run.settings.delivery_retry_delay);
+      policy.retry.clock = &clock;
+      policy.retry.note = [&run](const std::string& note) { run.messages.Add(note, kTagNote); };
       if (!job.mail_to.empty()) {
-        MailFiles(job, run.settings.mail, query, run.settings.delivery_timeout);
+        MailFiles(job, run.settings.mail, query, policy);
         run.messages.Add("files sent by MAIL to " + job.mail_to, kTagNote);
       }
       // A delivery option without a server in settings.ini fails here, in
       // the delivery, rather than being skipped.
       if (!job.http_url.empty() || job.wants_http) {
-        PostFilesOverHttp(job, run.settings.http_proxy, run.settings.delivery_timeout);
+        PostFilesOverHttp(job, run.settings.http_proxy, policy);
         run.messages.Add("files sent by HTTP to " + delivery::UrlWithoutCredentials(job.http_url),
                          kTagNote);
       }
       if (!job.ftp_server.empty() || job.wants_ftp) {
-        UploadFilesByFtp(job, run.settings.http_proxy, run.settings.delivery_timeout);
+        UploadFilesByFtp(job, run.settings.http_proxy, run.settings.ftp_tls, policy);
         run.messages.Add("files sent by FTTP to " + job.ftp_server + "(" + job.ftp_folder + ")",
+                         kTagNote);
+      }
+      if (!job.sftp_server.empty() || job.wants_sftp) {
+        UploadFilesBySftp(job, run.settings.sftp, policy);
+        run.messages.Add("files sent by SFTP to " + job.sftp_server + "(" + job.sftp_folder + ")",
                          kTagNote);
       }
     }

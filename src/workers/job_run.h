@@ -24,6 +24,10 @@ struct WorkerSettings {
   int connection_timeout = 5;  // seconds
   int command_timeout = 30;    // seconds
   int delivery_timeout = 600;  // seconds for each delivery as a whole; 0: none
+  int delivery_retries = 0;    // tries after a transient delivery failure
+  int delivery_retry_delay = 30;  // seconds before the first retry, doubled for each next
+  int ftp_tls = 0;             // key TLS of section FTP
+  SftpSettings sftp;           // port, key file and known hosts of the SFTP delivery
   BackendFactory backend_factory = MakeBackend;
   // Shared by the whole pool; outlives it. Null: the run cannot be stopped.
   const StopRequest* stop = nullptr;

@@ -6,7 +6,10 @@ Files land in --root. Every command is appended to OUT/events.log as its
 verb and argument ("STOR a.csv", "CWD sub"); a PASS line is written as
 "PASS ***". --user USER:PASSWORD adds a user (home: --root); --anonymous
 admits anonymous logins with write rights. --close-on-stor N closes the
-connection while the N-th STOR's data is coming in."""
+connection while the N-th STOR's data is coming in. --refuse-stor N:REPLY
+answers the first N STOR commands with REPLY ("450 busy") instead of
+storing. --tls explicit|implicit with --cert and --key speaks TLS (AUTH
+TLS required, or TLS from the first byte), data connections included."""
 import argparse
 import logging
 import os
@@ -14,7 +17,7 @@ import warnings
 import sys
 
 from pyftpdlib.authorizers import DummyAuthorizer
-from pyftpdlib.handlers import DTPHandler, FTPHandler
+from pyftpdlib.handlers import DTPHandler, FTPHandler, TLS_DTPHandler, TLS_FTPHandler
 from pyftpdlib.servers import FTPServer
 
 def main():
@@ -24,6 +27,10 @@ def main():
     p.add_argument("--user")
     p.add_argument("--anonymous", action="store_true")
     p.add_argument("--close-on-stor", type=int, default=0)
+    p.add_argument("--refuse-stor", default="")
+    p.add_argument("--tls", choices=["none", "explicit", "implicit"], default="none")
+    p.add_argument("--cert")
+    p.add_argument("--key")
     a = p.parse_args()
 
     authorizer = DummyAuthorizer()
@@ -39,6 +46,13 @@ def main():
         with open(os.path.join(a.out, "events.log"), "a", encoding="utf-8") as f:
             f.write(line + "\n")
 
+    refuse_count, refuse_reply = 0, ""
+    if a.refuse_stor:
+        n, refuse_reply = a.refuse_stor.split(":", 1)
+        refuse_count = int(n)
+    tls = a.tls != "none"
+    base_handler = TLS_FTPHandler if tls else FTPHandler
+
     class ClosingDTP(DTPHandler):
         def handle_read(self):
             DTPHandler.handle_read(self)
@@ -48,7 +62,15 @@ def main():
 
         handle_read_event = handle_read
 
-    class Handler(FTPHandler):
+    class Handler(base_handler):
+        def handle(self):
+            if a.tls == "implicit":
+                # TLS from the first byte: the greeting already goes encrypted,
+                # and data connections are protected without a PROT command.
+                self._prot = True
+                self.secure_connection(self.ssl_context)
+            base_handler.handle(self)
+
         def pre_process_command(self, line, cmd, arg):
             if cmd == "PASS":
                 log("PASS ***")
@@ -57,14 +79,32 @@ def main():
             if cmd == "STOR":
                 state["stor"] += 1
                 state["closing"] = state["stor"] == a.close_on_stor
-            return FTPHandler.pre_process_command(self, line, cmd, arg)
+                if state["stor"] <= refuse_count:
+                    self.respond(refuse_reply)
+                    return
+            return base_handler.pre_process_command(self, line, cmd, arg)
 
     state["closing"] = False
     # A handler of our own keeps the library from logging every session.
     logging.getLogger("pyftpdlib").addHandler(logging.NullHandler())
     Handler.authorizer = authorizer
+    if tls:
+        Handler.certfile = a.cert
+        Handler.keyfile = a.key
+        Handler.tls_control_required = True
+        Handler.tls_data_required = True
     Handler.auth_failed_timeout = 0.1
-    Handler.dtp_handler = ClosingDTP
+    class TlsDTP(TLS_DTPHandler):
+        # A client may begin the data connection's handshake before it sends
+        # STOR; the library would take that early traffic for a hang-up.
+        def readable(self):
+            if self._ssl_accepting:
+                return True
+            return TLS_DTPHandler.readable(self)
+
+    # The TLS data handler does its handshake in handle_read_event, which the
+    # closing handler replaces: --close-on-stor is for plain FTP only.
+    Handler.dtp_handler = TlsDTP if tls else ClosingDTP
     server = FTPServer(("127.0.0.1", 0), Handler)
     print("PORT %d" % server.address[1], flush=True)
     server.serve_forever()

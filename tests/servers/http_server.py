@@ -21,7 +21,8 @@ import threading
 import time
 
 REASONS = {200: "OK", 201: "Created", 302: "Found", 304: "Not Modified",
-           401: "Unauthorized", 404: "Not Found", 500: "Internal Server Error"}
+           401: "Unauthorized", 404: "Not Found", 429: "Too Many Requests",
+           500: "Internal Server Error", 503: "Service Unavailable"}
 
 
 def main():

@@ -34,6 +34,7 @@ class Recorder:
         self.tls_always = tls_always
         self.sender_needs_domain = sender_needs_domain
         self.count = 0
+        self.busy = 0
 
     def event(self, line):
         with open(os.path.join(self.out, "events.log"), "a", encoding="utf-8") as f:
@@ -41,6 +42,9 @@ class Recorder:
 
     async def handle_MAIL(self, server, session, envelope, address, mail_options):
         self.event("MAIL " + address)
+        if self.busy > 0:
+            self.busy -= 1
+            return "451 4.3.2 busy, try again later"
         if self.sender_needs_domain and "@" not in address:
             return "553 5.1.7 <%s>: Sender address rejected: need fully-qualified address" % address
         envelope.mail_from = address
@@ -132,6 +136,8 @@ def main():
     p.add_argument("--auth", help="USER:PASSWORD that AUTH accepts")
     p.add_argument("--no-login-mechanism", action="store_true",
                    help="announce AUTH without the LOGIN mechanism")
+    p.add_argument("--busy", type=int, default=0,
+                   help="answer the first N MAIL commands 451 (try later)")
     p.add_argument("--reject", help="refuse recipients that contain this text")
     p.add_argument("--sender-needs-domain", action="store_true",
                    help="refuse a MAIL FROM address without \"@\", as relays do")
@@ -145,6 +151,7 @@ def main():
         context.load_cert_chain(a.cert, a.key)
 
     recorder = Recorder(a.out, a.reject, a.tls == "implicit", a.sender_needs_domain)
+    recorder.busy = a.busy
 
     def authenticator(server, session, envelope, mechanism, auth_data):
         user = auth_data.login.decode("utf-8", "replace") if isinstance(auth_data, LoginPassword) else "?"

@@ -1,0 +1,251 @@
+#include "delivery/sftp_put.h"
+
+#include <openssl/evp.h>
+#include <openssl/sha.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <charconv>
+#include <cstdlib>
+#include <cstring>
+
+#include "common/error.h"
+#include "common/text.h"
+#include "delivery/delivery.h"
+#include "delivery/http_post.h"
+#include "delivery/mime_text.h"
+
+namespace ostrevane {
+namespace delivery {
+namespace {
+
+std::string BaseName(const std::string& path) {
+  size_t at = path.find_last_of("/\\");
+  return at == std::string::npos ? path : path.substr(at + 1);
+}
+
+[[noreturn]] void BadServer(const std::string& server) {
+  throw Exception("Invalid SFTP server \"" + server + "\"");
+}
+
+std::string HomeFolder() {
+  if (const char* home = std::getenv("HOME"); home && *home) return home;
+  if (const passwd* pw = getpwuid(geteuid()); pw && pw->pw_dir) return pw->pw_dir;
+  return "";
+}
+
+std::string Base64Decode(const std::string& text) {
+  std::string out(text.size(), '\0');
+  const int n = EVP_DecodeBlock(reinterpret_cast<unsigned char*>(out.data()),
+                                reinterpret_cast<const unsigned char*>(text.data()), int(text.size()));
+  if (n < 0) return "";
+  out.resize(size_t(n));
+  // EVP_DecodeBlock counts the padding as zero bytes.
+  for (size_t i = text.size(); i > 0 && text[i - 1] == '='; --i) out.pop_back();
+  return out;
+}
+
+// What the host key check saw, filled in by libcurl's key callback.
+struct HostKeyCheck {
+  curl_khmatch match = CURLKHMATCH_OK;
+  std::string blob;  // the server's public key
+  bool called = false;
+};
+
+int KeyCallback(CURL*, const curl_khkey*, const curl_khkey* found, curl_khmatch match,
+                void* data) {
+  auto* check = static_cast<HostKeyCheck*>(data);
+  check->called = true;
+  check->match = match;
+  if (found && found->key)
+    check->blob = found->len ? std::string(found->key, found->len) : Base64Decode(found->key);
+  // Only a key that is in the file, unchanged, is accepted; never is a key
+  // added to the file by the program.
+  return match == CURLKHMATCH_OK ? CURLKHSTAT_FINE : CURLKHSTAT_REJECT;
+}
+
+// The failure text for a host key that was not accepted.
+std::string HostKeyMessage(const HostKeyCheck& check, const SftpEndpoint& at,
+                           const std::string& known_hosts) {
+  const std::string type = SshKeyType(check.blob);
+  const std::string line = at.KnownHostsName() + " " + type + " " + Base64(check.blob);
+  const std::string key = type + " key " + SshFingerprint(check.blob);
+  if (check.match == CURLKHMATCH_MISMATCH)
+    return "the server's host key (" + key + ") does NOT match the key recorded for " +
+           at.KnownHostsName() + " in " + known_hosts +
+           "; someone may be posing as the server. If its key was changed on purpose, remove "
+           "the old entry (ssh-keygen -R \"" + at.KnownHostsName() + "\" -f " + known_hosts +
+           ") and add this line: " + line;
+  return "the server's host key (" + key + ") is not in " + known_hosts +
+         "; if that is the server's key (on the server: ssh-keygen -l -f <its host key file>), "
+         "accept it by adding this line to " + known_hosts + ": " + line;
+}
+
+}  // namespace
+
+std::string SftpEndpoint::Url() const { return "sftp://" + UrlHost(host) + ":" + std::to_string(port); }
+
+std::string SftpEndpoint::KnownHostsName() const {
+  if (port == 22) return host;
+  return "[" + host + "]:" + std::to_string(port);
+}
+
+SftpEndpoint SftpEndpointFor(const std::string& server, int default_port) {
+  std::string rest = Trim(server);
+  if (IStartsWith(rest, "sftp://")) rest.erase(0, 7);
+  if (!rest.empty() && rest.back() == '/') rest.pop_back();
+  std::string host = rest, port;
+  if (!rest.empty() && rest.front() == '[') {  // [IPv6] or [IPv6]:port
+    const size_t close = rest.find(']');
+    if (close == std::string::npos) BadServer(server);
+    host = rest.substr(1, close - 1);
+    if (close + 1 < rest.size()) {
+      if (rest[close + 1] != ':') BadServer(server);
+      port = rest.substr(close + 2);
+      if (port.empty()) BadServer(server);
+    }
+  } else if (size_t colon = rest.find(':'); colon != std::string::npos) {
+    if (rest.find(':', colon + 1) == std::string::npos) {  // else a bare IPv6 address
+      host = rest.substr(0, colon);
+      port = rest.substr(colon + 1);
+      if (port.empty()) BadServer(server);
+    }
+  }
+  int number = default_port;
+  if (!port.empty()) {
+    auto [end, ec] = std::from_chars(port.data(), port.data() + port.size(), number);
+    if (ec != std::errc() || end != port.data() + port.size()) BadServer(server);
+  }
+  if (host.empty() || host.find_first_of("/@ []") != std::string::npos || number < 1 ||
+      number > 65535)
+    BadServer(server);
+  return {host, number};
+}
+
+std::string SftpFilePath(const std::string& folder, const std::string& file_name) {
+  std::string path = folder.empty() || folder.front() != '/' ? "/~" : "";
+  size_t at = 0;
+  while (at < folder.size()) {
+    const size_t end = std::min(folder.find('/', at), folder.size());
+    if (end > at) path += "/" + UrlEncode(std::string_view(folder).substr(at, end - at));
+    at = end + 1;
+  }
+  return path + "/" + UrlEncode(file_name);
+}
+
+std::string SshFingerprint(std::string_view key_blob) {
+  unsigned char digest[SHA256_DIGEST_LENGTH];
+  SHA256(reinterpret_cast<const unsigned char*>(key_blob.data()), key_blob.size(), digest);
+  std::string text = Base64(std::string_view(reinterpret_cast<const char*>(digest), sizeof digest));
+  while (!text.empty() && text.back() == '=') text.pop_back();
+  return "SHA256:" + text;
+}
+
+std::string SshKeyType(std::string_view key_blob) {
+  if (key_blob.size() < 4) return "";
+  const auto* b = reinterpret_cast<const unsigned char*>(key_blob.data());
+  const size_t length = (size_t(b[0]) << 24) | (size_t(b[1]) << 16) | (size_t(b[2]) << 8) | b[3];
+  if (length > key_blob.size() - 4 || length > 64) return "";
+  return std::string(key_blob.substr(4, length));
+}
+
+std::string KnownHostsPath(const std::string& setting) {
+  const std::string value = Trim(setting);
+  if (value.empty()) return HomeFolder() + "/.ssh/known_hosts";
+  if (value.rfind("~/", 0) == 0) return HomeFolder() + value.substr(1);
+  return value;
+}
+
+void CheckPrivateKeyFile(const std::string& path) {
+  struct stat st {};
+  const std::string where = "KeyFile \"" + path + "\" in section SFTP of settings.ini";
+  if (::stat(path.c_str(), &st) != 0)
+    throw Exception(where + " cannot be read: " + std::strerror(errno));
+  if (!S_ISREG(st.st_mode)) throw Exception(where + " is not a file");
+  if (st.st_uid != geteuid() || (st.st_mode & 077) != 0) {
+    char mode[8];
+    std::snprintf(mode, sizeof mode, "%04o", unsigned(st.st_mode & 07777));
+    throw Exception(where + " must belong to the user running the program and be readable by "
+                    "that user only (it has mode " + mode + "; chmod 600 it)");
+  }
+}
+
+void PutFilesBySftpWithLimits(const Job& job, const SftpSettings& sftp,
+                              const TransferLimits& limits, size_t* files_done) {
+  if (Trim(job.sftp_server).empty())
+    throw Error(kESFTPError, "no SFTP server is set in settings.ini");
+  const SftpEndpoint endpoint = SftpEndpointFor(job.sftp_server, sftp.port > 0 ? sftp.port : 22);
+  const std::string target = "SFTP server " + UrlHost(endpoint.host) + ":" +
+                             std::to_string(endpoint.port) + ": ";
+  // SSH has no anonymous login; without a name libcurl would guess one.
+  if (Trim(job.sftp_login).empty())
+    throw DeliveryError(Error(kESFTPError, target + "no Login is set in section SFTP of settings.ini"),
+                        false);
+  const std::string known_hosts = KnownHostsPath(sftp.known_hosts);
+  if (!Trim(sftp.key_file).empty()) CheckPrivateKeyFile(sftp.key_file);
+
+  HostKeyCheck check;
+  // One handle for every file: libcurl keeps the SSH session, so the job
+  // logs in once.
+  CurlEasy easy;
+  easy.ApplyLimits(limits);
+  easy.Set(CURLOPT_PROTOCOLS_STR, "sftp");
+  easy.Set(CURLOPT_UPLOAD, 1L);
+  easy.Set(CURLOPT_FTP_CREATE_MISSING_DIRS, long(CURLFTP_CREATE_DIR_NONE));
+  easy.Set(CURLOPT_SSH_KNOWNHOSTS, known_hosts);
+  easy.Set(CURLOPT_SSH_KEYFUNCTION, &KeyCallback);
+  easy.Set(CURLOPT_SSH_KEYDATA, static_cast<void*>(&check));
+  long auth = 0;
+  if (!Trim(sftp.key_file).empty()) {
+    auth |= CURLSSH_AUTH_PUBLICKEY;
+    easy.Set(CURLOPT_SSH_PRIVATE_KEYFILE, sftp.key_file);
+    easy.Set(CURLOPT_SSH_PUBLIC_KEYFILE, "");  // derived from the private key
+  }
+  if (!job.sftp_password.empty() || auth == 0) auth |= CURLSSH_AUTH_PASSWORD;
+  easy.Set(CURLOPT_SSH_AUTH_TYPES, auth);
+  easy.Set(CURLOPT_USERNAME, job.sftp_login);
+  if (!job.sftp_password.empty()) easy.Set(CURLOPT_PASSWORD, job.sftp_password);
+
+  for (size_t i = files_done ? *files_done : 0; i < job.written_files.size(); ++i) {
+    const std::string& path = job.written_files[i];
+    FileSource file(path);
+    file.AttachAsUpload(easy);
+    easy.Set(CURLOPT_INFILESIZE_LARGE, file.size());
+    easy.Set(CURLOPT_URL, endpoint.Url() + SftpFilePath(job.sftp_folder, BaseName(path)));
+    check = HostKeyCheck();
+    const CURLcode rc = easy.Perform();
+    if (rc == CURLE_OK) {
+      if (files_done) *files_done = i + 1;
+      continue;
+    }
+    if (!file.read_error().empty()) throw Error(kEFOpenError, file.read_error());
+    if (check.called && check.match != CURLKHMATCH_OK)
+      throw DeliveryError(Error(kESFTPError, target + HostKeyMessage(check, endpoint, known_hosts)),
+                          false);
+    std::string message = easy.ErrorText(rc);
+    if (rc == CURLE_LOGIN_DENIED)
+      message = "the server refused the login of \"" + job.sftp_login + "\" (" + message + ")";
+    throw DeliveryError(Error(kESFTPError, target + message), TransientTransferFailure(rc, easy));
+  }
+}
+
+void PutFilesBySftpWithRetries(const Job& job, const SftpSettings& sftp,
+                               const TransferLimits& limits, const RetryPolicy& policy) {
+  size_t files_done = 0;
+  RunWithRetries("SFTP", limits.total_ms, policy, [&](long ms_left) {
+    TransferLimits attempt = limits;
+    attempt.left_ms = ms_left;
+    PutFilesBySftpWithLimits(job, sftp, attempt, &files_done);
+  });
+}
+
+}  // namespace delivery
+
+void UploadFilesBySftp(const Job& job, const SftpSettings& sftp, const DeliveryPolicy& policy) {
+  delivery::TransferLimits limits = delivery::DefaultTransferLimits();
+  limits.total_ms = delivery::TotalMs(policy.timeout_seconds);
+  delivery::PutFilesBySftpWithRetries(job, sftp, limits, policy.retry);
+}
+
+}  // namespace ostrevane

@@ -1,0 +1,238 @@
+#include "delivery/sftp_put.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+
+#include "common/error.h"
+#include "common/text.h"
+#include "testing/fake_retry_clock.h"
+#include "testing/failure.h"
+#include "testing/server_process.h"
+#include "testing/ssh_server.h"
+#include "testing/temp_dir.h"
+
+namespace ostrevane::delivery {
+namespace {
+
+using testing::ReadFile;
+using testing::SshServer;
+using testing::TempDir;
+using testing::WriteFile;
+
+// The output of a shell command, its last line end taken off.
+std::string Output(const std::string& command) {
+  std::string text;
+  if (FILE* p = popen(command.c_str(), "r")) {
+    char buf[512];
+    while (size_t n = fread(buf, 1, sizeof buf, p)) text.append(buf, n);
+    pclose(p);
+  }
+  while (!text.empty() && text.back() == '\n') text.pop_back();
+  return text;
+}
+
+TEST(SftpTargetTest, ServerTextGivesHostPortAndKnownHostsName) {
+  struct {
+    const char* server;
+    int default_port;
+    const char* url;
+    const char* known_as;
+  } cases[] = {
+      {"files.example.org", 22, "sftp://files.example.org:22", "files.example.org"},
+      {"files.example.org", 2222, "sftp://files.example.org:2222", "[files.example.org]:2222"},
+      {" sftp://10.0.0.1:2022/ ", 22, "sftp://10.0.0.1:2022", "[10.0.0.1]:2022"},
+      {"[::1]:22", 2222, "sftp://[::1]:22", "::1"},
+      {"::1", 22, "sftp://[::1]:22", "::1"},
+  };
+  for (const auto& c : cases) {
+    const SftpEndpoint e = SftpEndpointFor(c.server, c.default_port);
+    EXPECT_EQ(e.Url(), c.url) << c.server;
+    EXPECT_EQ(e.KnownHostsName(), c.known_as) << c.server;
+  }
+  for (const char* bad : {"", "host:", "host:x", "host:0", "host:65536", "user@host", "host/dir", "[::1"})
+    EXPECT_THROW(SftpEndpointFor(bad, 22), Error) << bad;
+}
+
+TEST(SftpTargetTest, RelativeFoldersStartAtTheLoginFolder) {
+  EXPECT_EQ(SftpFilePath("", "a b.csv"), "/~/a%20b.csv");
+  EXPECT_EQ(SftpFilePath("in/day 1/", "a.csv"), "/~/in/day%201/a.csv");
+  EXPECT_EQ(SftpFilePath("/srv//in", "ü.csv"), "/srv/in/%C3%BC.csv");
+}
+
+TEST(SftpKeysTest, FingerprintAndTypeAsSshKeygenShowsThem) {
+  TempDir dir;
+  const std::string key = dir / "k";
+  ASSERT_EQ(std::system(("ssh-keygen -q -t ed25519 -N '' -C c -f '" + key + "'").c_str()), 0);
+  const std::string pub = ReadFile(key + ".pub");  // "ssh-ed25519 AAAA... c"
+  const std::string base64 = pub.substr(pub.find(' ') + 1, pub.rfind(' ') - pub.find(' ') - 1);
+  // Decoded by the shell's base64, independent of the code under test.
+  WriteFile(dir / "b64", base64);
+  ASSERT_EQ(std::system(("base64 -d '" + dir / "b64" + "' > '" + dir / "blob" + "'").c_str()), 0);
+  const std::string blob = ReadFile(dir / "blob");
+  EXPECT_EQ(SshKeyType(blob), "ssh-ed25519");
+  // "256 SHA256:... c (ED25519)"
+  const std::string listed = Output("ssh-keygen -l -E sha256 -f '" + key + ".pub'");
+  EXPECT_EQ(SshFingerprint(blob), listed.substr(4, listed.find(' ', 4) - 4));
+  EXPECT_EQ(SshKeyType("\0\0"), "");
+}
+
+TEST(SftpKeysTest, TheKeyFileMustBeReadableByItsOwnerOnly) {
+  TempDir dir;
+  const std::string key = dir / "key";
+  WriteFile(key, "secret");
+  struct {
+    mode_t mode;
+    bool accepted;
+  } cases[] = {{0600, true}, {0400, true}, {0640, false}, {0644, false}, {0604, false}};
+  for (const auto& c : cases) {
+    chmod(key.c_str(), c.mode);
+    if (c.accepted) {
+      EXPECT_NO_THROW(CheckPrivateKeyFile(key)) << std::oct << c.mode;
+    } else {
+      const std::string failure = testing::FailureOf([&] { CheckPrivateKeyFile(key); });
+      EXPECT_NE(failure.find("chmod 600"), std::string::npos) << failure;
+    }
+  }
+  EXPECT_THROW(CheckPrivateKeyFile(dir / "missing"), Error);
+  EXPECT_THROW(CheckPrivateKeyFile(dir.path()), Error);
+}
+
+TEST(SftpKeysTest, KnownHostsDefaultsToTheUsersFile) {
+  const char* home = std::getenv("HOME");
+  if (!home) GTEST_SKIP() << "no HOME";
+  EXPECT_EQ(KnownHostsPath(""), std::string(home) + "/.ssh/known_hosts");
+  EXPECT_EQ(KnownHostsPath("~/hosts"), std::string(home) + "/hosts");
+  EXPECT_EQ(KnownHostsPath("/etc/ssh/ssh_known_hosts"), "/etc/ssh/ssh_known_hosts");
+}
+
+// Against a real OpenSSH server with its own host key.
+struct SftpPutTest : ::testing::Test {
+  TempDir dir;
+  std::unique_ptr<SshServer> server;
+  Job job;
+  SftpSettings sftp;
+  TransferLimits limits;
+  FakeRetryClock clock;
+  std::vector<std::string> notes;
+
+  void SetUp() override {
+    const std::string why = SshServer::Unavailable();
+    if (!why.empty()) GTEST_SKIP() << "SFTP tests skipped: " << why;
+    std::filesystem::create_directories(dir / "ssh");
+    server = std::make_unique<SshServer>(dir / "ssh");
+    WriteFile(dir / "local/a.csv", "id;name\r\n1;Ann\r\n");
+    WriteFile(dir / "local/b.xml", std::string("<b>\nZo\0\r\0\n\0", 11));
+    job.written_files = {dir / "local/a.csv", dir / "local/b.xml"};
+    job.sftp_server = "127.0.0.1";
+    job.sftp_login = testing::kSftpTestUser;
+    job.sftp_password = server->password();
+    job.sftp_folder = server->upload_folder();
+    sftp.port = server->port();
+    sftp.known_hosts = dir / "known_hosts";
+    WriteFile(sftp.known_hosts, "# other hosts\n" + server->known_hosts_line() + "\n");
+    limits.connect_ms = 10000;
+    limits.idle_ms = 10000;
+  }
+  std::string Failure(int retries = 0) {
+    return testing::FailureOf(
+        [&] { PutFilesBySftpWithRetries(job, sftp, limits, FakeRetries(retries, clock, notes)); });
+  }
+  std::string Uploaded(const std::string& name) const {
+    const std::string path = server->upload_folder() + "/" + name;
+    return std::filesystem::exists(path) ? ReadFile(path) : "(absent)";
+  }
+  std::string Target() const { return "ESFTPError: SFTP server 127.0.0.1:" + std::to_string(server->port()) + ": "; }
+};
+
+TEST_F(SftpPutTest, PasswordAndKeyLoginsStoreEveryFileByteForByte) {
+  struct {
+    const char* login;
+    bool key;
+  } cases[] = {{"password", false}, {"key", true}};
+  for (const auto& c : cases) {
+    std::filesystem::remove(server->upload_folder() + "/a.csv");
+    std::filesystem::remove(server->upload_folder() + "/b.xml");
+    if (c.key) {
+      job.sftp_password.clear();
+      sftp.key_file = server->client_key();
+    }
+    EXPECT_EQ(Failure(), "no failure") << c.login << "\n" << server->log();
+    EXPECT_EQ(Uploaded("a.csv"), "id;name\r\n1;Ann\r\n") << c.login;
+    EXPECT_EQ(Uploaded("b.xml"), std::string("<b>\nZo\0\r\0\n\0", 11)) << c.login;
+  }
+  // One session for both files of each job.
+  const std::string log = server->log();
+  auto count = [&log](const std::string& what) {
+    size_t n = 0;
+    for (size_t at = log.find(what); at != std::string::npos; at = log.find(what, at + 1)) ++n;
+    return n;
+  };
+  EXPECT_EQ(count("Accepted password"), 1u) << log;
+  EXPECT_EQ(count("Accepted publickey"), 1u) << log;
+  // A key readable by others is refused before any connection.
+  chmod(sftp.key_file.c_str(), 0644);
+  EXPECT_NE(Failure().find("chmod 600"), std::string::npos);
+}
+
+TEST_F(SftpPutTest, AnUnknownOrChangedHostKeyIsRefusedWithItsFingerprint) {
+  const std::string listed = Output("ssh-keygen -l -E sha256 -f '" + dir / "ssh/host_key.pub" + "'");
+  const std::string fingerprint = listed.substr(4, listed.find(' ', 4) - 4);
+  // Some other server's key under this server's name.
+  ASSERT_EQ(std::system(("ssh-keygen -q -t ed25519 -N '' -f '" + dir / "other" + "'").c_str()), 0);
+  const std::string other = ReadFile(dir / "other.pub");
+  struct {
+    std::string known_hosts;
+    std::string says;
+  } cases[] = {
+      {"", "is not in " + sftp.known_hosts},
+      {"[127.0.0.1]:" + std::to_string(server->port()) + " " + other, "does NOT match"},
+  };
+  for (const auto& c : cases) {
+    WriteFile(sftp.known_hosts, c.known_hosts);
+    const std::string failure = Failure(3);
+    EXPECT_EQ(failure.rfind(Target(), 0), 0u) << failure;
+    EXPECT_NE(failure.find(c.says), std::string::npos) << failure;
+    EXPECT_NE(failure.find("ssh-ed25519 key " + fingerprint), std::string::npos) << failure;
+    // The line that accepts the key, exactly as it would go into the file.
+    EXPECT_NE(failure.find(server->known_hosts_line()), std::string::npos) << failure;
+    EXPECT_TRUE(notes.empty()) << "never retried";
+    EXPECT_EQ(Uploaded("a.csv"), "(absent)");
+  }
+  EXPECT_EQ(ReadFile(sftp.known_hosts), cases[1].known_hosts) << "the file is never changed";
+}
+
+TEST_F(SftpPutTest, PermanentFailuresAreNotRetriedTransientOnesAre) {
+  struct {
+    const char* name;
+    std::function<void()> change;
+    const char* says;
+    size_t notes;
+  } cases[] = {
+      {"wrong password", [&] { job.sftp_password = "wrong-" + server->password(); },
+       "refused the login of \"ostrevane-sftp\"", 0},
+      {"no login", [&] { job.sftp_login.clear(); }, "no Login is set in section SFTP", 0},
+      {"missing folder", [&] { job.sftp_folder = server->upload_folder() + "/nope"; }, "", 0},
+      {"nobody listening", [&] { sftp.port = testing::UnusedPort(); }, "", 2},
+  };
+  const Job job_as_set = job;
+  const SftpSettings sftp_as_set = sftp;
+  for (const auto& c : cases) {
+    job = job_as_set;
+    sftp = sftp_as_set;
+    notes.clear();
+    c.change();
+    const std::string failure = Failure(2);
+    EXPECT_EQ(failure.rfind("ESFTPError: SFTP server 127.0.0.1:", 0), 0u) << c.name << ": " << failure;
+    EXPECT_NE(failure.find(c.says), std::string::npos) << c.name << ": " << failure;
+    EXPECT_EQ(failure.find(server->password()), std::string::npos) << failure;
+    EXPECT_EQ(notes.size(), c.notes) << c.name << ": " << failure;
+    EXPECT_EQ(Uploaded("a.csv"), "(absent)") << c.name;
+  }
+}
+
+}  // namespace
+}  // namespace ostrevane::delivery

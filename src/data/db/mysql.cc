@@ -64,6 +64,14 @@ struct Session {
     if (message && *message) throw Error(kEDatabaseError, MysqlOneLine(message));
     FailMysql(handle.get());
   }
+  // Reads and throws away the current result's rows, if it has any; false
+  // when that failed.
+  bool FreeResult() {
+    MYSQL* m = Conn();
+    if (mysql_field_count(m) == 0) return true;
+    if (MYSQL_RES* r = mysql_use_result(m)) mysql_free_result(r);
+    return mysql_errno(m) == 0;
+  }
   // Reads and throws away every further result of the statement sent last.
   void DrainResults(bool report) {
     MYSQL* m = Conn();
@@ -74,8 +82,7 @@ struct Session {
         if (report) Fail();
         return;
       }
-      if (MYSQL_RES* r = mysql_use_result(m)) mysql_free_result(r);
-      if (mysql_errno(m) != 0) {
+      if (!FreeResult()) {
         if (report) Fail();
         return;
       }
@@ -399,8 +406,7 @@ class MysqlBackend : public Backend {
       // program bodies included).
       s.Arm(command_timeout);
       if (mysql_real_query(s.Conn(), sql.data(), sql.size()) != 0) s.Fail();
-      if (MYSQL_RES* r = mysql_use_result(s.Conn())) mysql_free_result(r);
-      if (mysql_errno(s.Conn()) != 0) s.Fail();
+      if (!s.FreeResult()) s.Fail();
       s.DrainResults(true);
       if (s.Disarm()) s.FailTimeout();
       return std::make_unique<EmptyCursor>();

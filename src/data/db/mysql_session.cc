@@ -126,8 +126,11 @@ MysqlHandle ConnectMysql(const MysqlConnectParams& p) {
                           p.port, text(p.socket), CLIENT_MULTI_STATEMENTS | CLIENT_MULTI_RESULTS))
     FailMysql(h);
   // The handshake's character set covers the server's answers; SET NAMES
-  // also fixes the collation of literals and the session's own view.
-  if (mysql_real_query(h, "SET NAMES utf8mb4", 17) != 0 || mysql_autocommit(h, 0) != 0)
+  // also fixes the collation of literals and the session's own view. A
+  // streamed result waits while another worker holds the writer lock; the
+  // server must not give up on sending it meanwhile (its default: 60 s).
+  static constexpr char kSession[] = "SET NAMES utf8mb4, SESSION net_write_timeout = 86400";
+  if (mysql_real_query(h, kSession, sizeof kSession - 1) != 0 || mysql_autocommit(h, 0) != 0)
     FailMysql(h);
   return m;
 }

@@ -104,8 +104,8 @@ MysqlHandle ConnectMysql(const MysqlConnectParams& p) {
   const unsigned tcp = MYSQL_PROTOCOL_TCP, sock = MYSQL_PROTOCOL_SOCKET;
   if (!p.socket.empty())
     mysql_options(h, MYSQL_OPT_PROTOCOL, &sock);
-  else if (!p.host.empty() && p.host != "localhost")
-    mysql_options(h, MYSQL_OPT_PROTOCOL, &tcp);
+  else if (!p.host.empty() && (p.host != "localhost" || p.port != 0))
+    mysql_options(h, MYSQL_OPT_PROTOCOL, &tcp);  // "localhost:3306" means TCP
   if (!p.ssl_mode.empty() && p.ssl_mode != "DISABLED" && p.ssl_mode != "PREFERRED") {
     const my_bool yes = 1;
     mysql_options(h, MYSQL_OPT_SSL_ENFORCE, &yes);

@@ -267,6 +267,19 @@ TEST_F(MysqlTest, ParametersAsTextAndTyped) {
   q.Open();
   EXPECT_EQ(q.FieldAt(0).value().d, 4);
   EXPECT_EQ(q.FindField("z")->value().s, "zz");
+
+  // Prepared results longer than any value before them are read whole.
+  Query longer(*c);
+  longer.SetSql("SELECT REPEAT(CHAR(64 + n), 300 * n) AS r, n FROM (SELECT 1 n UNION ALL "
+                "SELECT 2 UNION ALL SELECT 3 UNION ALL SELECT 1) x WHERE n > :zero");
+  longer.params()[0].value.SetInteger(0);
+  longer.Open();
+  for (int64_t n : {1, 2, 3, 1}) {
+    ASSERT_FALSE(longer.Eof());
+    EXPECT_EQ(longer.FieldAt(0).value().s, std::string(size_t(300 * n), char(64 + n)));
+    longer.Next();
+  }
+  EXPECT_TRUE(longer.Eof());
 }
 
 TEST_F(MysqlTest, ScriptsTransactionsAndStreaming) {

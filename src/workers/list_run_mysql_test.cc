@@ -269,5 +269,27 @@ TEST_F(MysqlListRunTest, ADeadlockFailsOneOfTwoJobs) {
   ExpectNothingHeld();
 }
 
+TEST_F(MysqlListRunTest, PerRecordSqlRunsWhileRowsStreamAndFailuresRollBack) {
+  testing::MysqlAdmin(
+      "CREATE TABLE t (id BIGINT UNSIGNED, at DATETIME(3), marked INT DEFAULT 0) ENGINE=InnoDB;"
+      "INSERT INTO t (id, at) VALUES (1, '2015-10-08 14:03:05.123'), "
+      "(18446744073709551615, '2000-02-29 23:59:59.999')",
+      db_);
+  WriteFile(dir / "t.sql", "SELECT id, at FROM t ORDER BY id");
+  // Typed values from the fields: the exact decimal and the date-time.
+  WriteFile(dir / "mark.sql", "UPDATE t SET marked = marked + 1 WHERE id = :id AND at = :at");
+  WriteFile(dir / "bad.sql", "INSERT INTO nowhere VALUES (1)");
+  auto r = RunList("-udl:my.udl -sql:t.sql -tocsv:out/ok.csv -postrecsql:mark.sql\n"
+                   "-udl:my.udl -sql:t.sql -tocsv:out/bad.csv -postrecsql:mark.sql "
+                   "-postsql:bad.sql\n");
+  EXPECT_EQ(r.exit_code, 1) << r.out;
+  const std::vector<std::string> errors = ErrorLines(r.out);
+  ASSERT_EQ(errors.size(), 1u) << r.out;
+  EXPECT_NE(errors[0].find("nowhere"), std::string::npos) << errors[0];
+  // The first job marked both rows once; the second job's marks are gone.
+  EXPECT_EQ(Rows("SELECT SUM(marked) FROM t")[0][0].s, "2");
+  ExpectNothingHeld();
+}
+
 }  // namespace
 }  // namespace ostrevane

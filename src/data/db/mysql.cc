@@ -134,7 +134,7 @@ class MysqlCursor : public Cursor {
     if (waiting_) {
       waiting_ = false;
       if (session_->Disarm()) {
-        StopStream();
+        StopStream(/*kill=*/false);  // the watchdog has killed it already
         session_->FailTimeout();
       }
     }
@@ -162,13 +162,13 @@ class MysqlCursor : public Cursor {
   // Ends a stream that is still open: the server is told to stop sending
   // (its statement is killed) and what it sent meanwhile is thrown away,
   // so that the connection is idle again. Never throws.
-  void StopStream() noexcept {
+  void StopStream(bool kill = true) noexcept {
     if (waiting_) {
       waiting_ = false;
       session_->Disarm();
     }
     if (StreamOpen() && session_->handle) {
-      KillMysqlQuery(session_->params, mysql_thread_id(session_->handle.get()));
+      if (kill) KillMysqlQuery(session_->params, mysql_thread_id(session_->handle.get()));
       try {
         Discard();
       } catch (...) {
@@ -393,7 +393,11 @@ class MysqlBackend : public Backend {
     if (!session_ || !session_->handle) return;
     if (session_->active) session_->active->Abandon();
     MYSQL* m = session_->Conn();
-    if (mysql_rollback(m) != 0 && !ConnectionLost(mysql_errno(m))) FailMysql(m);
+    // A cancel that reached the connection just after its statement ended
+    // may interrupt the next one: then the rollback is sent once more.
+    if (mysql_rollback(m) == 0) return;
+    if (mysql_errno(m) == ER_QUERY_INTERRUPTED && mysql_rollback(m) == 0) return;
+    if (!ConnectionLost(mysql_errno(m))) FailMysql(m);
   }
 
   std::string Placeholder(size_t) const override { return "?"; }

@@ -1,5 +1,5 @@
 // The SQL scanners: ":name" placeholders of the data-access interface and
-// the PostgreSQL statement splitter. Every position they report lies in
+// the PostgreSQL and MySQL statement splitters. Every position they report lies in
 // the text, in order, without overlap, and names what is written there;
 // a query built on the text binds one value per placeholder.
 #include <fuzzer/FuzzedDataProvider.h>
@@ -9,6 +9,7 @@
 
 #include "common/error.h"
 #include "data/dataset.h"
+#include "data/db/mysql_statements.h"
 #include "data/db/pg_statements.h"
 #include "fuzz_support.h"
 #include "testing/memory_backend.h"
@@ -43,6 +44,17 @@ void CheckPgStatements(std::string_view sql, size_t param_count) {
   }
 }
 
+void CheckMysqlStatements(std::string_view sql) {
+  size_t next_free = 0;
+  for (const MysqlStatement& st : SplitMysqlStatements(sql)) {
+    FUZZ_CHECK(st.begin >= next_free && st.begin <= st.end && st.end <= sql.size());
+    size_t marks = 0;  // every parameter is a "?" of its own statement
+    for (size_t i = st.begin; i < st.end; ++i) marks += sql[i] == '?';
+    FUZZ_CHECK(st.param_count <= marks);
+    next_free = st.end;
+  }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -52,6 +64,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   CheckPlaceholders(sql);
   CheckPgStatements(sql, param_count);
+  CheckMysqlStatements(sql);
 
   auto db = std::make_shared<testing::MemoryDatabase>();
   Connection connection(testing::MemoryFactory(db));

@@ -91,11 +91,13 @@ class Backend {
   }
 };
 
-// Picks the backend by the Provider key ("SQLite", "PostgreSQL", "ODBC" or
-// "MSDASQL"); an unknown or missing provider raises a clear error.
+// Picks the backend by the Provider key ("SQLite", "PostgreSQL", "MySQL" or
+// "MariaDB", "ODBC" or "MSDASQL"); an unknown or missing provider raises a
+// clear error.
 std::unique_ptr<Backend> MakeBackend(const ConnectionString& cs);
 std::unique_ptr<Backend> MakeSqliteBackend();
 std::unique_ptr<Backend> MakePostgresBackend();
+std::unique_ptr<Backend> MakeMysqlBackend();
 std::unique_ptr<Backend> MakeOdbcBackend();
 
 }  // namespace ostrevane

@@ -11,8 +11,8 @@
 //
 //   source scripts/pg_cluster.sh && pg_cluster_start
 //   cmake --build build --target pg_read_modes
-//   build/pg_read_modes "host=127.0.0.1 port=$OSTREVANE_PG_PORT user=postgres dbname=bench" \
-//       "SELECT id, name, price, qty, sold, ok, note FROM t" [mode...]
+//   build/pg_read_modes "host=127.0.0.1 port=$OSTREVANE_PG_PORT user=postgres dbname=bench"
+//       "SELECT id, name, price, qty, sold, ok, note FROM t" [mode...]   (one line)
 #include <libpq-fe.h>
 #include <sys/resource.h>
 

@@ -11,6 +11,7 @@
 
 #include "common/error.h"
 #include "common/path.h"
+#include "common/text.h"
 
 namespace ostrevane {
 namespace {
@@ -42,11 +43,11 @@ std::string DisplayName(const std::string& name) {
 
 Error CreateError(const std::string& name, int err) {
   return Error(kEFCreateError,
-               "Cannot create file \"" + DisplayName(name) + "\". " + SystemMessage(err));
+               Concat({"Cannot create file \"", DisplayName(name), "\". ", SystemMessage(err)}));
 }
 
 Error NamingFile(const Error& error, const std::string& name) {
-  const std::string quoted = "\"" + DisplayName(name) + "\"";
+  const std::string quoted = Concat({"\"", DisplayName(name), "\""});
   if (std::string_view(error.what()).find(quoted) != std::string_view::npos) return error;
   return error.WithPrefix("Cannot write file " + quoted + ". ");
 }

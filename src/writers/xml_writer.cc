@@ -260,7 +260,7 @@ class XmlWriter {
       if (base == Base::kBytes || (base == Base::kBlob && f.size() != 0)) {
         children_.push_back({&f, base, {}, 0, XmlName(f.name())});
       } else if (base != Base::kBlob && base != Base::kNone) {
-        XmlField x{&f, base, " " + XmlName(f.name()) + "=\"", 0, {}};
+        XmlField x{&f, base, Concat({" ", XmlName(f.name()), "=\""}), 0, {}};
         auto [it, fresh] = slots.emplace(f.name(), attributes_.size());
         x.slot = it->second;
         if (!fresh) duplicates_ = true;

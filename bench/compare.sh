@@ -19,6 +19,8 @@
 # medians of several runs, and instruction counts (valgrind --tool=callgrind)
 # for decisions.
 # Usage: bench/compare.sh [ROWS] [BUILD_DIR]   (ROWS default 1000000; "5M" works)
+#   RUNS=n: paired runs per export; ONLY=regex: only the exports whose label
+#   matches (e.g. ONLY=XML).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -74,7 +76,7 @@ udl sqlite.udl "Provider=SQLite;Data Source=$db"
 udl sqlite_odbc.udl "Provider=ODBC;Driver=SQLite3;Database=$db"
 udl pg.udl "Provider=PostgreSQL;Data Source=127.0.0.1:$OSTREVANE_PG_PORT;Initial Catalog=bench;User ID=postgres"
 udl pg_odbc.udl "Provider=ODBC;Driver=PostgreSQL Unicode;Servername=127.0.0.1;Port=$OSTREVANE_PG_PORT;Database=bench;UID=postgres"
-printf '[Ostrevane]\r\nthread_count=1\r\nlog_folder=%s\r\n' "$scratch/log" > settings.ini
+printf '[Ostrevane]\r\nthread_count=1\r\ncommand_timeout=3600\r\nlog_dir=%s\r\n' "$scratch/log" > settings.ini
 export OSTREVANE_HOME=$out
 
 # Each command is a small script in the scratch folder, so that
@@ -124,6 +126,7 @@ printf '%s rows x 7 columns, %s paired runs, medians (min-max)\n' "$rows" "$runs
 printf '%-34s %9s %9s %22s %10s %10s\n' export "ours s" "other s" "ratio ours/other" "ours MiB" "other MiB"
 pair() {  # pair LABEL OURS OTHER
   local label=$1 a=$2 b=$3 i ta tb fa fb
+  [[ $label =~ ${ONLY:-.} ]] || return 0
   fa=$(cat "$scratch/$a.out") fb=$(cat "$scratch/$b.out")
   : > "$scratch/pair"
   for ((i = 0; i < runs; i++)); do

@@ -105,7 +105,7 @@ command psql_copy psql.csv "${pg[@]}" -d bench -c "\\copy ($query) TO '$scratch/
 # The rows of an output as "count md5-of-the-first-column".
 rows_of() {
   case $1 in
-    *.xml) grep -o '<RECORD ID="[^"]*"' "$1" | cut -d'"' -f2 ;;
+    *.xml) grep -o -i '<RECORD ID="[^"]*"' "$1" | cut -d'"' -f2 ;;
     *) tr -d '\r' < "$1" | cut -d, -f1 ;;
   esac > "$scratch/keys"
   echo "$(wc -l < "$scratch/keys") $(md5sum < "$scratch/keys" | cut -c1-32)"

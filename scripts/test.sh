@@ -7,7 +7,10 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 
-scripts/setup
+# The project's own builds treat compiler warnings as errors; a user's build
+# (scripts/setup alone, or cmake by hand) does not.
+werror="-DOSTREVANE_WERROR=ON"
+CMAKE_ARGS="$werror ${CMAKE_ARGS:-}" scripts/setup
 
 # A throwaway PostgreSQL cluster and MariaDB server for the backend tests;
 # both stopped on every exit.
@@ -24,12 +27,12 @@ echo "== tests (plain build)"
 ctest --test-dir build --output-on-failure -j"$jobs"
 
 echo "== tests (address and undefined-behaviour sanitizers)"
-BUILD_DIR=build-asan CMAKE_ARGS="-DOSTREVANE_SANITIZE=address,undefined -DCMAKE_BUILD_TYPE=Debug" scripts/setup
+BUILD_DIR=build-asan CMAKE_ARGS="$werror -DOSTREVANE_SANITIZE=address,undefined -DCMAKE_BUILD_TYPE=Debug" scripts/setup
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir build-asan --output-on-failure -j"$jobs"
 
 echo "== worker pool and list runs (thread sanitizer)"
-BUILD_DIR=build-tsan CMAKE_ARGS="-DOSTREVANE_SANITIZE=thread -DCMAKE_BUILD_TYPE=Debug" scripts/setup
+BUILD_DIR=build-tsan CMAKE_ARGS="$werror -DOSTREVANE_SANITIZE=thread -DCMAKE_BUILD_TYPE=Debug" scripts/setup
 TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build-tsan --output-on-failure -j"$jobs" -R 'Dispatch|ListRun'
 
 echo "== fuzz targets (10 seconds each)"

@@ -17,7 +17,7 @@ std::string Bytes(const std::string& text) {
 }
 
 std::string Quoted(const std::string& c) {
-  return c.empty() ? "none" : "\"" + ShowControlCharacters(c) + "\"";
+  return c.empty() ? std::string("none") : Concat({"\"", ShowControlCharacters(c), "\""});
 }
 
 class Block {

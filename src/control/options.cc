@@ -220,8 +220,8 @@ bool IsJobOption(std::string_view token) {
 void SetDefaultFormats(Job& job) {
   job.date_pattern = "YYYYMMDD";
   job.time_pattern = "HHNNSSZZZ";
-  job.csv_separator = ";";
-  job.csv_quote = "\"";
+  job.csv_separator = std::string(";");
+  job.csv_quote = std::string("\"");
   job.csv_code_page = 1;
 }
 

@@ -122,8 +122,8 @@ MailEndpoint MailEndpointFor(const MailSettings& mail, const std::string& ehlo_n
     default:  // 0: no TLS; 4 to 255: no mode set, so none is used either
       break;
   }
-  e.url = scheme + UrlHost(mail.server) + (port ? ":" + std::to_string(port) : "") + "/" +
-          UrlEncode(ehlo_name);
+  e.url = Concat({scheme, UrlHost(mail.server), port ? ":" : "", port ? std::to_string(port) : "",
+                  "/", UrlEncode(ehlo_name)});
   // Without a port libcurl takes the scheme's own.
   const unsigned shown_port = port ? port : (mail.tls_mode == 1 ? 465 : 25);
   e.server = UrlHost(mail.server) + ":" + std::to_string(shown_port);

@@ -261,7 +261,7 @@ void IniFile::WriteString(std::string_view section, std::string_view key,
   }
   const size_t header = FindSection(section);
   if (header == std::string::npos) {
-    lines_.push_back(MakeLine("[" + std::string(section) + "]"));
+    lines_.push_back(MakeLine(Concat({"[", section, "]"})));
     lines_.push_back(MakeLine(std::string(key) + "=" + v));
     return;
   }

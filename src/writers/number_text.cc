@@ -61,19 +61,16 @@ void AppendTwoDecimals(std::string& out, double v, char sep) {
   if (AppendNonFinite(out, v)) return;
   if (v < 0) out += '-';
   const double a = std::fabs(v);
-  // A half can only occur when a * 200 is an odd integer, which needs a * 8
-  // to be an integer (200 = 8 * 25). to_chars rounds halves to even, so the
-  // halves are done here; every other value it rounds exactly.
   if (a < 1e15) {
-    const double eighths = a * 8;  // exact: a power-of-two scaling
-    if (eighths == std::floor(eighths)) {
-      const uint64_t k = uint64_t(eighths) * 25;  // a * 200
-      if (k % 2 == 1) {
-        AppendHundredths(out, (k + 1) / 2, sep);
-        return;
-      }
-    }
+    // a * 100 is exact in the 64-bit significand of long double (53 + 7
+    // bits), and so is adding the half: the truncation is the correctly
+    // rounded count of hundredths, with a half rounded up.
+    const long double hundredths = static_cast<long double>(a) * 100 + 0.5L;
+    AppendHundredths(out, uint64_t(hundredths), sep);
+    return;
   }
+  // Above 1e15 a double holds no fraction digits that matter: every value
+  // is a multiple of 0.125, and halves cannot end in the hundredths.
   char buf[400];
   auto r = std::to_chars(buf, buf + sizeof buf, a, std::chars_format::fixed, 2);
   for (char* p = buf; p != r.ptr; ++p)

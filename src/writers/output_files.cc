@@ -4,12 +4,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <system_error>
 
 #include "common/error.h"
 #include "common/path.h"
+#include "common/text.h"
 
 namespace ostrevane {
 namespace {
@@ -41,11 +43,11 @@ std::string DisplayName(const std::string& name) {
 
 Error CreateError(const std::string& name, int err) {
   return Error(kEFCreateError,
-               "Cannot create file \"" + DisplayName(name) + "\". " + SystemMessage(err));
+               Concat({"Cannot create file \"", DisplayName(name), "\". ", SystemMessage(err)}));
 }
 
 Error NamingFile(const Error& error, const std::string& name) {
-  const std::string quoted = "\"" + DisplayName(name) + "\"";
+  const std::string quoted = Concat({"\"", DisplayName(name), "\""});
   if (std::string_view(error.what()).find(quoted) != std::string_view::npos) return error;
   return error.WithPrefix("Cannot write file " + quoted + ". ");
 }
@@ -222,6 +224,54 @@ void OutputFile::CopyFrom(int fd, int64_t offset, int64_t size) {
     WriteAll(buffer_.get(), size_t(r));
     in_off += r;
     size -= r;
+  }
+}
+
+bool OutputFile::Seekable() {
+  struct stat st;
+  return ::fstat(fd_, &st) == 0 && S_ISREG(st.st_mode);
+}
+
+void OutputFile::MoveBytes(int64_t from, int64_t to, int64_t size) {
+  Flush();
+  if (from == to || size <= 0) return;
+  // Chunks through the write buffer, in the order that never overwrites a
+  // byte before it is read: forward when moving towards the start.
+  const bool forward = to < from;
+  int64_t done = 0;
+  while (done < size) {
+    const int64_t chunk = std::min<int64_t>(size - done, int64_t(capacity_));
+    const int64_t at = forward ? done : size - done - chunk;
+    int64_t got = 0;
+    while (got < chunk) {
+      const ssize_t r = ::pread(fd_, buffer_.get() + got, size_t(chunk - got), from + at + got);
+      if (r < 0 && errno == EINTR) continue;
+      if (r <= 0) {
+        failed_ = true;
+        ThrowWriteError(r < 0 ? errno : EIO);
+      }
+      got += r;
+    }
+    int64_t put = 0;
+    while (put < chunk) {
+      const ssize_t w = ::pwrite(fd_, buffer_.get() + put, size_t(chunk - put), to + at + put);
+      if (w < 0 && errno == EINTR) continue;
+      if (w <= 0) {
+        failed_ = true;
+        ThrowWriteError(w < 0 ? errno : ENOSPC);
+      }
+      put += w;
+    }
+    done += chunk;
+  }
+}
+
+void OutputFile::TruncateHere() {
+  Flush();
+  const off_t at = ::lseek(fd_, 0, SEEK_CUR);
+  if (at < 0 || ::ftruncate(fd_, at) != 0) {
+    failed_ = true;
+    ThrowWriteError(errno);
   }
 }
 

@@ -71,6 +71,15 @@ class OutputFile {
   // Appends `size` bytes of the open file `fd` from `offset`, in the kernel
   // where it can.
   void CopyFrom(int fd, int64_t offset, int64_t size);
+  // True for a regular file, where Seek, MoveBytes and TruncateHere work
+  // (not for a pipe or a device written in place).
+  bool Seekable();
+  // Moves `size` bytes of this file from `from` to `to` (the ranges may
+  // overlap), after the buffered bytes are written; the write position is
+  // left undefined (Seek next).
+  void MoveBytes(int64_t from, int64_t to, int64_t size);
+  // Cuts the file at the current write position (buffered bytes written).
+  void TruncateHere();
 
   const std::string& name() const { return name_; }
 

@@ -1,7 +1,9 @@
 // Holds the serialised records of one run until they can be written after
 // a header that must state their count. Records stay in memory up to a
-// limit; beyond it they go to an unnamed temporary file, so memory stays
-// flat however long the run is.
+// limit; beyond it the XML writer writes them into the output file itself
+// behind room kept for the header, and only where the output cannot seek
+// (a pipe, a device) do they go to an unnamed temporary file (Settle), so
+// memory stays flat however long the run is.
 #pragma once
 
 #include <cstddef>
@@ -28,8 +30,10 @@ class RunBuffer {
   // The file is made in `folder` ("" for the working directory) when it
   // can be, else in $TMPDIR or /tmp.
   void Settle(std::string_view folder) {
-    if (text_.size() >= limit_) Spill(folder);
+    if (Full()) Spill(folder);
   }
+  // The text has reached the memory limit.
+  bool Full() const { return text_.size() >= limit_; }
   // Empties the buffer for the next run (the temporary file is kept).
   void Reset();
   // Appends everything held, in order, to `out`.

@@ -78,6 +78,17 @@ void QuoteTail(std::string& out, size_t start, std::string_view separator, std::
   out[--dst] = q;
 }
 
+// Whether a number's text could need quoting: number texts hold only
+// digits, "-", the decimal separator and the letters of "Nan" and "Inf",
+// so only a separator or quote among those bytes can occur in one.
+bool NumberMayNeedQuoting(std::string_view separator, std::string_view quote, char decimal_sep) {
+  auto number_byte = [&](char c) {
+    return (c >= '0' && c <= '9') || c == '-' || c == decimal_sep || c == 'N' || c == 'a' ||
+           c == 'n' || c == 'I' || c == 'f';
+  };
+  return (!separator.empty() && number_byte(separator[0])) || number_byte(quote[0]);
+}
+
 [[noreturn]] void ThrowNoText() {
   throw Error(kEConvertError, "Could not convert variant of type (Array Byte) into type (String)");
 }
@@ -92,6 +103,7 @@ void AppendCellText(std::string& out, const Value& value, AppendDateTime append_
                     const FormatSettings& formats, std::string_view separator,
                     std::string_view quote, bool quoting) {
   const size_t start = out.size();
+  bool number = false;
   switch (value.kind) {
     case ValueKind::kNull:
       return;
@@ -99,13 +111,16 @@ void AppendCellText(std::string& out, const Value& value, AppendDateTime append_
     case ValueKind::kInt32:
     case ValueKind::kInt64:
       AppendInt(out, value.i);
+      number = true;
       break;
     case ValueKind::kSingle:
     case ValueKind::kDouble:
       AppendTwoDecimals(out, value.d, formats.decimal_separator);
+      number = true;
       break;
     case ValueKind::kCurrency:
       AppendCurrencyTwoDecimals(out, value.i, formats.decimal_separator);
+      number = true;
       break;
     case ValueKind::kDateTime:
       append_datetime(out, value.d);
@@ -123,7 +138,9 @@ void AppendCellText(std::string& out, const Value& value, AppendDateTime append_
     case ValueKind::kBytes:
       ThrowNoText();
   }
-  if (quoting && !quote.empty()) QuoteTail(out, start, separator, quote);
+  if (quoting && !quote.empty() &&
+      (!number || NumberMayNeedQuoting(separator, quote, formats.decimal_separator)))
+    QuoteTail(out, start, separator, quote);
 }
 
 }  // namespace

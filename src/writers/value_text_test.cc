@@ -124,6 +124,12 @@ TEST(ValueToTextTest, Quoting) {
       {Value::Text("a\"b\nc"), ";", "", "a\"b\nc"},
       {Value::Text("a,b"), ";", "\"", "a,b"},
       {Dbl(1.5), ".", "\"", "\"1.50\""},                          // the number holds the separator
+      {Dbl(-1.5), ";", "-", "---1.50-"},                          // ... or the quote
+      {Value::Integer(-12), ";", "-", "---12-"},
+      {Value::Integer(1012), "0", "\"", "\"1012\""},
+      {Cur(15000), "5", "'", "'1.50'"},
+      {Dbl(NAN), "a", "\"", "\"Nan\""},
+      {Dbl(1.5), ";", "\"", "1.50"},
       {Value::Text("a\u00A7b"), "\u00A7", "\"", "\"a\u00A7b\""},  // a whole character
       {Value::Text("a\u00A9b"), "\u00A7", "\"", "a\u00A9b"},      // not its lead byte alone
       {Value::Text("a*b;c"), ";", "**", "**a*b;c**"},             // a quote of two characters

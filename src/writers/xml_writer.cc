@@ -227,13 +227,15 @@ class XmlWriter {
       // The run's records go to the buffer first: RECORDS states their
       // count before them.
       run_.Reset();
+      out_.reset();
+      spill_ = Spill::kMemory;
       const std::string folder = FolderPart(run_name);
       int64_t count = 0;
       while (true) {
         ++count;
         writing_ = true;
         AppendRecord(run_.text());
-        run_.Settle(folder);
+        if (run_.Full()) SpillRecords(run_name, timestamp, count, folder);
         query_.Next();
         if (query_.Eof()) break;
         writing_ = false;  // a failing name belongs to no file yet
@@ -258,7 +260,7 @@ class XmlWriter {
       if (base == Base::kBytes || (base == Base::kBlob && f.size() != 0)) {
         children_.push_back({&f, base, {}, 0, XmlName(f.name())});
       } else if (base != Base::kBlob && base != Base::kNone) {
-        XmlField x{&f, base, " " + XmlName(f.name()) + "=\"", 0, {}};
+        XmlField x{&f, base, Concat({" ", XmlName(f.name()), "=\""}), 0, {}};
         auto [it, fresh] = slots.emplace(f.name(), attributes_.size());
         x.slot = it->second;
         if (!fresh) duplicates_ = true;
@@ -382,30 +384,41 @@ class XmlWriter {
     out += has_children ? "\r\n\t\t\t</RECORD>" : "/>";
   }
 
-  void WriteRun(const std::string& name, int64_t timestamp, int64_t count) {
-    size_t index = staged_.Find(name);
-    const bool fresh = index == StagedFiles::kNotFound;
-    std::string head;
-    std::optional<OutputFile> out;
-    if (fresh) {
-      index = staged_.Begin(name);
+  // Opens the file of the run `name` into out_, positioned where the run's
+  // DATASET begins: a new file, or one begun earlier in this call, whose
+  // root end tag the DATASET replaces.
+  void OpenRunFile(const std::string& name) {
+    run_index_ = staged_.Find(name);
+    run_fresh_ = run_index_ == StagedFiles::kNotFound;
+    if (run_fresh_) {
+      run_index_ = staged_.Begin(name);
       next_ids_.push_back(0);
-      staged_.Open(index, OutputFile::Mode::kCreate, OutputFile::kDefaultBuffer, out);
-      head = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<DATASETS>\r\n\t<TIMESTAMP>";
+      staged_.Open(run_index_, OutputFile::Mode::kCreate, OutputFile::kDefaultBuffer, out_);
+      run_start_ = 0;
+      return;
+    }
+    staged_.Open(run_index_, OutputFile::Mode::kUpdate, OutputFile::kDefaultBuffer, out_);
+    const int64_t size = out_->Size();
+    if (out_->ReadTail(kRootEnd.size()) != kRootEnd)
+      throw Exception("Cannot add to file \"" + AbsolutePath(name) +
+                      "\": it was changed while it was written");
+    run_start_ = size - int64_t(kRootEnd.size());
+    out_->Seek(run_start_);
+  }
+
+  // Everything of the run's file before its first record: the declaration
+  // and TIMESTAMP for a new file, then DATASET, FIELDS and the RECORDS
+  // start tag stating `count`.
+  std::string Head(int64_t timestamp, int64_t count) const {
+    std::string head;
+    head.reserve(160 + fields_xml_.size());
+    if (run_fresh_) {
+      head += "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<DATASETS>\r\n\t<TIMESTAMP>";
       AppendInt(head, timestamp);
       head += "</TIMESTAMP>";
-    } else {
-      // Another DATASET in the same root: written over the root end tag.
-      staged_.Open(index, OutputFile::Mode::kUpdate, OutputFile::kDefaultBuffer, out);
-      const int64_t size = out->Size();
-      if (out->ReadTail(kRootEnd.size()) != kRootEnd)
-        throw Exception("Cannot add to file \"" + AbsolutePath(name) +
-                        "\": it was changed while it was written");
-      out->Seek(size - int64_t(kRootEnd.size()));
     }
-    const int64_t id = next_ids_[index];
     head += "\r\n\t<DATASET ID=\"";
-    AppendInt(head, id);
+    AppendInt(head, next_ids_[run_index_]);
     head += "\">\r\n\t\t<FIELDS COUNT=\"";
     AppendInt(head, int64_t(query_.FieldCount()));
     if (query_.FieldCount() == 0) {
@@ -418,13 +431,71 @@ class XmlWriter {
     head += "\r\n\t\t<RECORDS COUNT=\"";
     AppendInt(head, count);
     head += "\">";
-    out->Write(head);
-    run_.CopyTo(*out);
-    out->Write("\r\n\t\t</RECORDS>\r\n\t</DATASET>");
-    out->Write(kRootEnd);
-    out->Close();
-    ++next_ids_[index];
-    if (fresh) job_.written_files.push_back(name);
+    return head;
+  }
+
+  // The buffer is full. The records go into the run's file itself, behind
+  // room for a head whose count is assumed to have two digits more than
+  // the count so far: a run that outgrows the memory is taken to be 10 to
+  // 100 times as long. When the final count has that width the head fills
+  // the room exactly and every record is written once; otherwise the
+  // records are moved by the difference at the end. Only a file that
+  // cannot seek keeps its records in a temporary file until the end.
+  void SpillRecords(const std::string& name, int64_t timestamp, int64_t count,
+                    const std::string& folder) {
+    if (spill_ == Spill::kMemory) {
+      OpenRunFile(name);
+      if (out_->Seekable()) {
+        // Moving the records needs to read them back: a new file is opened
+        // again for reading and writing (it is still empty).
+        if (run_fresh_) {
+          out_.reset();
+          staged_.Open(run_index_, OutputFile::Mode::kUpdate, OutputFile::kDefaultBuffer, out_);
+        }
+        spill_ = Spill::kInPlace;
+        int64_t assumed = 100;
+        for (int64_t c = count; c >= 10; c /= 10) assumed *= 10;
+        records_at_ = run_start_ + int64_t(Head(timestamp, assumed).size());
+        records_size_ = 0;
+        out_->Seek(records_at_);
+      } else {
+        spill_ = Spill::kAside;
+      }
+    }
+    if (spill_ == Spill::kInPlace) {
+      out_->Write(run_.text());
+      records_size_ += int64_t(run_.text().size());
+      run_.text().clear();
+    } else {
+      run_.Settle(folder);
+    }
+  }
+
+  void WriteRun(const std::string& name, int64_t timestamp, int64_t count) {
+    if (!out_) OpenRunFile(name);
+    const std::string head = Head(timestamp, count);
+    constexpr std::string_view kRunEnd = "\r\n\t\t</RECORDS>\r\n\t</DATASET>\r\n</DATASETS>";
+    if (spill_ == Spill::kInPlace) {
+      out_->Write(run_.text());
+      records_size_ += int64_t(run_.text().size());
+      run_.text().clear();
+      const int64_t records_at = run_start_ + int64_t(head.size());
+      out_->MoveBytes(records_at_, records_at, records_size_);
+      out_->Seek(run_start_);
+      out_->Write(head);
+      out_->Seek(records_at + records_size_);
+      out_->Write(kRunEnd);
+      // Records moved towards the start leave old bytes behind the end.
+      out_->TruncateHere();
+    } else {
+      out_->Write(head);
+      run_.CopyTo(*out_);
+      out_->Write(kRunEnd);
+    }
+    out_->Close();
+    out_.reset();
+    ++next_ids_[run_index_];
+    if (run_fresh_) job_.written_files.push_back(name);
   }
 
   Job& job_;
@@ -450,6 +521,20 @@ class XmlWriter {
   std::vector<int64_t> next_ids_;
   std::string run_name_;  // the name of the current run
   bool writing_ = false;  // a failure now spoils the file run_name_
+
+  // Where the records of the current run wait for their head.
+  enum class Spill : uint8_t {
+    kMemory,   // all in run_'s text
+    kInPlace,  // in out_ from records_at_, the rest in run_'s text
+    kAside,    // in run_'s temporary file, the rest in its text
+  };
+  Spill spill_ = Spill::kMemory;
+  std::optional<OutputFile> out_;  // the run's file, once opened
+  size_t run_index_ = 0;           // its index in staged_
+  bool run_fresh_ = false;         // begun by this run
+  int64_t run_start_ = 0;          // where the run's DATASET begins in it
+  int64_t records_at_ = 0;         // kInPlace: where the records begin
+  int64_t records_size_ = 0;       // kInPlace: their bytes written so far
 };
 
 }  // namespace

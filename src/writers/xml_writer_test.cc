@@ -318,6 +318,44 @@ TEST_F(XmlTest, RunsMakeFilesAndReturningNamesAddDatasets) {
                 "\r\n\t\t</RECORDS>\r\n\t</DATASET>\r\n</DATASETS>");
 }
 
+// Records that outgrow the memory are written into the file behind room
+// for a head whose count is guessed; whatever the final count's width, the
+// bytes are those of a run held in memory, for a new file and for a
+// DATASET added to a file begun earlier in the call.
+TEST_F(XmlTest, SpilledRunsGiveTheBytesOfRunsHeldInMemory) {
+  auto rows = [](int64_t n, const char* region) {
+    std::vector<std::vector<Value>> r;
+    for (int64_t i = 0; i < n; ++i) r.push_back({Value::Integer(i), Value::Text(region)});
+    return r;
+  };
+  // Spilled after the first record, the guess is three digits: counts
+  // below it move the records back, counts above it move them on.
+  for (int64_t n : {1, 2, 9, 10, 99, 100, 101, 999, 1000, 1234}) {
+    std::vector<std::vector<Value>> data = rows(n, "A");
+    for (auto& r : rows(1, "B")) data.push_back(r);
+    for (auto& r : rows(n, "A")) data.push_back(r);
+    std::string expected_a, expected_b;
+    for (size_t memory : {RunBuffer::kDefaultMemoryLimit, size_t{1}, size_t{200}}) {
+      Open({{"ID", FieldType::kInteger, 0}, {"R", FieldType::kString, 5}}, data);
+      job.xml_path = dir.path() + "/s/:R.xml";
+      job.written_files.clear();
+      options.run_memory = memory;
+      Write();
+      const std::string a = ReadFile(dir.path() + "/s/A.xml"), b = ReadFile(dir.path() + "/s/B.xml");
+      if (memory == RunBuffer::kDefaultMemoryLimit) {
+        expected_a = a;
+        expected_b = b;
+        ASSERT_NE(a.find("<RECORDS COUNT=\"" + std::to_string(n) + "\">"), std::string::npos) << n;
+        ASSERT_NE(a.find("<DATASET ID=\"1\">"), std::string::npos) << n;
+        continue;
+      }
+      EXPECT_EQ(a, expected_a) << n << " records, memory " << memory;
+      EXPECT_EQ(b, expected_b) << n << " records, memory " << memory;
+      EXPECT_EQ(job.written_files.size(), 2u);
+    }
+  }
+}
+
 TEST_F(XmlTest, TemplateJobWritesNothing) {
   Open({{"ID", FieldType::kInteger, 0}}, {{Value::Integer(1)}, {Value::Integer(2)}});
   job.xml_path = Name("never.xml");

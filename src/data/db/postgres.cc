@@ -425,7 +425,9 @@ class PostgresBackend : public Backend {
     Exec("ROLLBACK");
   }
 
-  std::string Placeholder(size_t index) const override { return "$" + std::to_string(index + 1); }
+  std::string Placeholder(size_t index) const override {
+    return Concat({"$", std::to_string(index + 1)});
+  }
 
   std::unique_ptr<Cursor> Run(const std::string& sql, const std::vector<BoundParam>& params,
                               int command_timeout, bool want_rows) override {

@@ -51,10 +51,17 @@ std::pair<FieldDef, Column> DescribeColumn(SQLHSTMT stmt, SQLUSMALLINT index, co
       c = {Conv::kInt, is_unsigned == SQL_TRUE ? ValueKind::kInt32 : ValueKind::kInt16, f.name};
       break;
     case SQL_INTEGER:
-      f.type = FieldType::kInteger;
+      f.type = is_unsigned == SQL_TRUE ? FieldType::kLongWord : FieldType::kInteger;
       c = {Conv::kInt, is_unsigned == SQL_TRUE ? ValueKind::kInt64 : ValueKind::kInt32, f.name};
       break;
     case SQL_BIGINT:
+      if (is_unsigned == SQL_TRUE) {
+        // Values above the signed range have no 64-bit integer field: the
+        // column is an exact decimal of scale 0, like a big NUMERIC.
+        f.type = FieldType::kFMTBcd;
+        c.conv = Conv::kUnsigned64;
+        break;
+      }
       f.type = FieldType::kLargeint;
       c = {Conv::kInt, ValueKind::kInt64, f.name};
       break;
@@ -163,6 +170,14 @@ void ColumnReader::Read(SQLHSTMT stmt, SQLUSMALLINT index, const Column& col, co
       if (ind == SQL_NULL_DATA) return v.SetNull();
       return v.SetInteger(n, col.int_kind);
     }
+    case Conv::kUnsigned64: {
+      SQLUBIGINT n = 0;
+      Check(SQLGetData(stmt, index, SQL_C_UBIGINT, &n, 0, &ind), stmt, s);
+      if (ind == SQL_NULL_DATA) return v.SetNull();
+      char digits[24];
+      const auto end = std::to_chars(digits, digits + sizeof digits, uint64_t(n)).ptr;
+      return v.SetText(std::string_view(digits, size_t(end - digits)), ValueKind::kDecimal);
+    }
     case Conv::kReal: {
       SQLREAL f = 0;
       Check(SQLGetData(stmt, index, SQL_C_FLOAT, &f, 0, &ind), stmt, s);
@@ -198,8 +213,11 @@ void ColumnReader::Read(SQLHSTMT stmt, SQLUSMALLINT index, const Column& col, co
       SQL_TIMESTAMP_STRUCT t{};
       Check(SQLGetData(stmt, index, SQL_C_TYPE_TIMESTAMP, &t, sizeof t, &ind), stmt, s);
       if (ind == SQL_NULL_DATA) return v.SetNull();
-      const int64_t micros =
-          ((int64_t(t.hour) * 60 + t.minute) * 60 + t.second) * 1000000 + t.fraction / 1000;
+      // The fraction (nanoseconds) is cut to whole milliseconds, the
+      // precision of a date-time value, so that 23:59:59.999999 stays in
+      // its second and day instead of being rounded into the next.
+      const int64_t micros = ((int64_t(t.hour) * 60 + t.minute) * 60 + t.second) * 1000000 +
+                             int64_t(t.fraction / 1000000) * 1000;
       return v.SetDateTime(ToDateTime(t.year, t.month, t.day, micros));
     }
     case Conv::kCurrency:

@@ -45,6 +45,16 @@ TEST(OdbcConnectTextTest, KeysAndStreamingOptions) {
        {"psqlodbca.so"},
        "DSN=pg;UID=u;PWD=x1;UseDeclareFetch=0;"},
       {"Provider=ODBC;Driver=Other;Opt=1", {"Other", "libother.so"}, "Driver=Other;Opt=1;"},
+      // Braced values pass whole; values that need braces get them.
+      {"Provider=MSDASQL;Driver={MariaDB Unicode};PWD={Pw!x9;q}}z};User ID= u ",
+       {"MariaDB Unicode"},
+       "Driver={MariaDB Unicode};PWD={Pw!x9;q}}z};UID=u;"},
+      {"Provider=MSDASQL;Driver=x;Password=\"a}b\";Initial Catalog=\" db\";Opt='{c'",
+       {},
+       "Driver=x;PWD={a}}b};DATABASE={ db};Opt={{c};"},
+      {"Provider=MSDASQL;Extended Properties=\"DRIVER={MariaDB Unicode};PWD={a;b}\"",
+       {"MariaDB Unicode"},
+       "DRIVER={MariaDB Unicode};PWD={a;b};"},
   };
   for (const auto& row : cases) {
     OdbcConnectText t = MakeOdbcConnectText(ConnectionString(row.cs), row.drivers);

@@ -46,8 +46,15 @@ void FinishResults(SQLHSTMT stmt, const Session& s) {
 
 class OdbcCursor : public Cursor {
  public:
-  OdbcCursor(std::shared_ptr<Session> session, Handle stmt, std::vector<BoundBuffer> buffers)
-      : session_(std::move(session)), stmt_(std::move(stmt)), buffers_(std::move(buffers)) {
+  // `watchdog`, when given, may cancel the statement while the constructor
+  // looks for its result set: it is stopped before the constructor frees
+  // the handle (a statement without rows, a failure).
+  OdbcCursor(std::shared_ptr<Session> session, Handle stmt, std::vector<BoundBuffer> buffers,
+             Watchdog* watchdog = nullptr)
+      : session_(std::move(session)),
+        stmt_(std::move(stmt)),
+        buffers_(std::move(buffers)),
+        watchdog_(watchdog) {
     session_->cursors.insert(this);
     try {
       FindResultSet();
@@ -55,6 +62,7 @@ class OdbcCursor : public Cursor {
       Release();  // no destructor runs for a cursor that failed to construct
       throw;
     }
+    watchdog_ = nullptr;
   }
 
   ~OdbcCursor() override { Release(); }
@@ -118,6 +126,7 @@ class OdbcCursor : public Cursor {
   // Frees the statement handle; before SQLDisconnect, which would free it too.
   void Release() {
     if (!stmt_) return;
+    if (watchdog_) watchdog_->Stop();
     SQLFreeStmt(stmt_.get(), SQL_CLOSE);
     stmt_.Reset();
     session_->cursors.erase(this);
@@ -130,6 +139,7 @@ class OdbcCursor : public Cursor {
   std::vector<Column> columns_;
   std::vector<BoundBuffer> buffers_;  // bound parameters, read by later statements of a script
   ColumnReader reader_;
+  Watchdog* watchdog_;  // during construction only
   bool done_ = false;
 };
 
@@ -232,7 +242,8 @@ class OdbcBackend : public Backend {
       if (!want_rows)
         FinishResults(h, *session_);
       else
-        cursor = std::make_unique<OdbcCursor>(session_, std::move(stmt), std::move(buffers));
+        cursor = std::make_unique<OdbcCursor>(session_, std::move(stmt), std::move(buffers),
+                                              &watchdog);
       watchdog.Stop();
       // A cancel that came as the statement ended may have closed its
       // cursor: past the deadline, the statement counts as canceled.

@@ -49,6 +49,26 @@ size_t ValueEnd(std::string_view text, size_t i, size_t& inner_begin, size_t& in
   return semi == std::string_view::npos ? text.size() : semi + 1;
 }
 
+// When text[i] opens a braced value ("}}" inside stands for one brace) that
+// closes before the ";" ending the entry (blanks may follow the brace), the
+// index after its closing brace; npos otherwise. A brace followed by more
+// text is no braced value: the entry is read up to its first ";" as before,
+// so that no reading of a malformed text hides a key from masking.
+size_t BracedEnd(std::string_view text, size_t i) {
+  if (i >= text.size() || text[i] != '{') return std::string_view::npos;
+  for (size_t k = i + 1; k < text.size(); ++k) {
+    if (text[k] != '}') continue;
+    if (k + 1 < text.size() && text[k + 1] == '}') {
+      ++k;
+      continue;
+    }
+    size_t after = k + 1;
+    while (after < text.size() && (text[after] == ' ' || text[after] == '\t')) ++after;
+    return after == text.size() || text[after] == ';' ? k + 1 : std::string_view::npos;
+  }
+  return std::string_view::npos;
+}
+
 // Parses one value starting at text[i] (after "="); leaves i after the ";"
 // that ends it and `value_end` at that ";" (or the end of the text).
 std::string ParseValue(std::string_view text, size_t& i, size_t& value_end) {
@@ -69,6 +89,12 @@ std::string ParseValue(std::string_view text, size_t& i, size_t& value_end) {
       value += text[i++];
     }
     while (i < text.size() && text[i] != ';') ++i;
+  } else if (size_t close = BracedEnd(text, i); close != std::string_view::npos) {
+    // An ODBC braced value ("PWD={a;b}}c}") is kept whole, braces and all,
+    // for the driver to read; its ";" does not end it.
+    value = std::string(text.substr(i, close - i));
+    i = text.find(';', close);
+    if (i == std::string_view::npos) i = text.size();
   } else {
     size_t end = text.find(';', i);
     if (end == std::string_view::npos) end = text.size();

@@ -43,5 +43,26 @@ TEST(ConnectionStringTest, MaskingFindsEveryPasswordByParsing) {
   for (const auto& row : cases) EXPECT_EQ(MaskPasswords(row.text), row.masked) << row.text;
 }
 
+TEST(ConnectionStringTest, BracedValuesAreOneValueKeptWhole) {
+  struct {
+    const char* text;
+    const char* key;
+    const char* value;
+    const char* masked;
+  } cases[] = {
+      {"Provider=MSDASQL;PWD={Pw!x9;q};UID=u", "PWD", "{Pw!x9;q}", "Provider=MSDASQL;PWD=***;UID=u"},
+      {"PWD={Pw!x9;q}", "PWD", "{Pw!x9;q}", "PWD=***"},
+      {"Password={a}}b;c} ;User ID=u", "Password", "{a}}b;c}", "Password=***;User ID=u"},
+      {"Driver={MariaDB Unicode};PWD=s", "Driver", "{MariaDB Unicode}", "Driver={MariaDB Unicode};PWD=***"},
+      // Text after the closing brace: no braced value, read up to the ";".
+      {"A={x;y}z;PWD={p;q}", "A", "{x", "A={x;y}z;PWD=***"},
+      {"A={never closed;PWD=s", "A", "{never closed", "A={never closed;PWD=***"},
+  };
+  for (const auto& row : cases) {
+    EXPECT_EQ(ConnectionString(row.text).Get(row.key), row.value) << row.text;
+    EXPECT_EQ(MaskPasswords(row.text), row.masked) << row.text;
+  }
+}
+
 }  // namespace
 }  // namespace ostrevane

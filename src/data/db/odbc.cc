@@ -18,13 +18,20 @@
 #include "common/text.h"
 #include "data/db/backend.h"
 #include "data/db/odbc_columns.h"
+#include "data/db/odbc_connect.h"
 #include "data/db/odbc_connect_text.h"
 #include "data/db/odbc_params.h"
 #include "data/db/odbc_session.h"
+#include "data/db/odbc_watchdog.h"
 
 namespace ostrevane {
 namespace odbc {
 namespace {
+
+Error TimedOut(int seconds) {
+  return Error(kEDatabaseError, "The command time-out of " + std::to_string(seconds) +
+                                    " s expired and the statement was canceled");
+}
 
 // Runs the statement's remaining results (later statements of a script)
 // and raises the first failure among them.
@@ -39,8 +46,15 @@ void FinishResults(SQLHSTMT stmt, const Session& s) {
 
 class OdbcCursor : public Cursor {
  public:
-  OdbcCursor(std::shared_ptr<Session> session, Handle stmt, std::vector<BoundBuffer> buffers)
-      : session_(std::move(session)), stmt_(std::move(stmt)), buffers_(std::move(buffers)) {
+  // `watchdog`, when given, may cancel the statement while the constructor
+  // looks for its result set: it is stopped before the constructor frees
+  // the handle (a statement without rows, a failure).
+  OdbcCursor(std::shared_ptr<Session> session, Handle stmt, std::vector<BoundBuffer> buffers,
+             Watchdog* watchdog = nullptr)
+      : session_(std::move(session)),
+        stmt_(std::move(stmt)),
+        buffers_(std::move(buffers)),
+        watchdog_(watchdog) {
     session_->cursors.insert(this);
     try {
       FindResultSet();
@@ -48,6 +62,7 @@ class OdbcCursor : public Cursor {
       Release();  // no destructor runs for a cursor that failed to construct
       throw;
     }
+    watchdog_ = nullptr;
   }
 
   ~OdbcCursor() override { Release(); }
@@ -111,6 +126,7 @@ class OdbcCursor : public Cursor {
   // Frees the statement handle; before SQLDisconnect, which would free it too.
   void Release() {
     if (!stmt_) return;
+    if (watchdog_) watchdog_->Stop();
     SQLFreeStmt(stmt_.get(), SQL_CLOSE);
     stmt_.Reset();
     session_->cursors.erase(this);
@@ -123,6 +139,7 @@ class OdbcCursor : public Cursor {
   std::vector<Column> columns_;
   std::vector<BoundBuffer> buffers_;  // bound parameters, read by later statements of a script
   ColumnReader reader_;
+  Watchdog* watchdog_;  // during construction only
   bool done_ = false;
 };
 
@@ -148,22 +165,16 @@ class OdbcBackend : public Backend {
     if (!Ok(SQLAllocHandle(SQL_HANDLE_DBC, s->env.get(), &h)))
       s->Fail(SQL_HANDLE_ENV, s->env.get());
     s->dbc = Handle(SQL_HANDLE_DBC, h);
-    SQLSetConnectAttr(
-        h, SQL_ATTR_LOGIN_TIMEOUT,
-        reinterpret_cast<SQLPOINTER>(intptr_t(connect_timeout < 0 ? 0 : connect_timeout)), 0);
-
     const std::vector<std::string> drivers =
         DriverNames(s->env.get(), cs.Get("Driver"), cs.Get("Data Source"));
     OdbcConnectText text = MakeOdbcConnectText(cs, drivers);
-    // The narrow call passes the UTF-8 text unchanged to an ANSI driver.
-    SQLCHAR out[1024];
-    SQLSMALLINT out_len = 0;
-    SQLRETURN rc =
-        SQLDriverConnect(s->dbc.get(), nullptr, reinterpret_cast<SQLCHAR*>(text.text.data()),
-                         SQLSMALLINT(text.text.size()), out, SQLSMALLINT(std::size(out)), &out_len,
-                         SQL_DRIVER_NOPROMPT);
+    SQLRETURN rc = ConnectWithin(*s, std::move(text.text), connect_timeout);
     if (!Ok(rc)) s->Fail(SQL_HANDLE_DBC, s->dbc.get());
     s->connected = true;
+    s->transaction = text.transaction;
+    // The connection time-out attribute would also limit every later
+    // request; statements have the command time-out instead.
+    SQLSetConnectAttr(s->dbc.get(), SQL_ATTR_CONNECTION_TIMEOUT, nullptr, 0);
     s->wide = DriverIsWide(s->dbc.get(), drivers);
     session_ = std::move(s);
   }
@@ -177,6 +188,11 @@ class OdbcBackend : public Backend {
   }
 
   void Begin() override {
+    if (session_ && session_->transaction == OdbcTransaction::kSqlStatements) {
+      Statement("BEGIN");
+      session_->in_transaction = true;
+      return;
+    }
     if (!Ok(SQLSetConnectAttr(Dbc(), SQL_ATTR_AUTOCOMMIT,
                               reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF), 0)))
       session_->Fail(SQL_HANDLE_DBC, Dbc());
@@ -200,26 +216,45 @@ class OdbcBackend : public Backend {
     SQLHANDLE h;
     if (!Ok(SQLAllocHandle(SQL_HANDLE_STMT, Dbc(), &h))) session_->Fail(SQL_HANDLE_DBC, Dbc());
     Handle stmt(SQL_HANDLE_STMT, h);
-    SQLSetStmtAttr(
-        h, SQL_ATTR_QUERY_TIMEOUT,
-        reinterpret_cast<SQLPOINTER>(intptr_t(command_timeout < 0 ? 0 : command_timeout)), 0);
+    const int timeout = command_timeout < 0 ? 0 : command_timeout;
+    // A driver that refuses the time-out or changes it (01S02; MariaDB's
+    // accepts it that way and ignores it) is timed by the program itself.
+    const bool driver_times =
+        SQLSetStmtAttr(h, SQL_ATTR_QUERY_TIMEOUT, reinterpret_cast<SQLPOINTER>(intptr_t(timeout)),
+                       0) == SQL_SUCCESS;
     std::vector<BoundBuffer> buffers(params.size());
     for (size_t k = 0; k < params.size(); ++k)
       BindParam(h, SQLUSMALLINT(k + 1), params[k], buffers[k], *session_);
-    SQLRETURN rc;
-    if (session_->wide) {
-      std::u16string text = Wide(sql);
-      rc = SQLExecDirectW(h, W(text), SQLINTEGER(text.size()));
-    } else {
-      std::string text = sql;
-      rc = SQLExecDirect(h, reinterpret_cast<SQLCHAR*>(text.data()), SQLINTEGER(text.size()));
+    // The watchdog covers the execution and the statements of a script up
+    // to the first result with rows, as the driver's own time-out would.
+    Watchdog watchdog(driver_times ? 0 : timeout, [h] { SQLCancel(h); });
+    try {
+      SQLRETURN rc;
+      if (session_->wide) {
+        std::u16string text = Wide(sql);
+        rc = SQLExecDirectW(h, W(text), SQLINTEGER(text.size()));
+      } else {
+        std::string text = sql;
+        rc = SQLExecDirect(h, reinterpret_cast<SQLCHAR*>(text.data()), SQLINTEGER(text.size()));
+      }
+      if (!Ok(rc) && rc != SQL_NO_DATA) session_->Fail(SQL_HANDLE_STMT, h);
+      std::unique_ptr<Cursor> cursor;
+      if (!want_rows)
+        FinishResults(h, *session_);
+      else
+        cursor = std::make_unique<OdbcCursor>(session_, std::move(stmt), std::move(buffers),
+                                              &watchdog);
+      watchdog.Stop();
+      // A cancel that came as the statement ended may have closed its
+      // cursor: past the deadline, the statement counts as canceled.
+      if (watchdog.expired()) throw TimedOut(timeout);
+      if (!cursor) return std::make_unique<EmptyCursor>();
+      return cursor;
+    } catch (const Error&) {
+      watchdog.Stop();
+      if (watchdog.expired()) throw TimedOut(timeout);
+      throw;
     }
-    if (!Ok(rc) && rc != SQL_NO_DATA) session_->Fail(SQL_HANDLE_STMT, h);
-    if (!want_rows) {
-      FinishResults(h, *session_);
-      return std::make_unique<EmptyCursor>();
-    }
-    return std::make_unique<OdbcCursor>(session_, std::move(stmt), std::move(buffers));
   }
 
  private:
@@ -228,7 +263,23 @@ class OdbcBackend : public Backend {
     return session_->Dbc();
   }
 
+  // Runs a statement of the program's own (no rows, no parameters).
+  void Statement(const char* sql) {
+    SQLHANDLE h;
+    if (!Ok(SQLAllocHandle(SQL_HANDLE_STMT, Dbc(), &h))) session_->Fail(SQL_HANDLE_DBC, Dbc());
+    Handle stmt(SQL_HANDLE_STMT, h);
+    std::string text = sql;
+    if (!Ok(SQLExecDirect(h, reinterpret_cast<SQLCHAR*>(text.data()), SQLINTEGER(text.size()))))
+      session_->Fail(SQL_HANDLE_STMT, h);
+  }
+
   void End(SQLSMALLINT how) {
+    if (session_ && session_->transaction == OdbcTransaction::kSqlStatements) {
+      if (!session_->in_transaction) return;
+      session_->in_transaction = false;
+      Statement(how == SQL_COMMIT ? "COMMIT" : "ROLLBACK");
+      return;
+    }
     SQLHDBC dbc = Dbc();
     SQLRETURN rc = SQLEndTran(SQL_HANDLE_DBC, dbc, how);
     SQLSetConnectAttr(dbc, SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_ON), 0);

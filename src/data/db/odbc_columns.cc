@@ -51,10 +51,17 @@ std::pair<FieldDef, Column> DescribeColumn(SQLHSTMT stmt, SQLUSMALLINT index, co
       c = {Conv::kInt, is_unsigned == SQL_TRUE ? ValueKind::kInt32 : ValueKind::kInt16, f.name};
       break;
     case SQL_INTEGER:
-      f.type = FieldType::kInteger;
+      f.type = is_unsigned == SQL_TRUE ? FieldType::kLongWord : FieldType::kInteger;
       c = {Conv::kInt, is_unsigned == SQL_TRUE ? ValueKind::kInt64 : ValueKind::kInt32, f.name};
       break;
     case SQL_BIGINT:
+      if (is_unsigned == SQL_TRUE) {
+        // Values above the signed range have no 64-bit integer field: the
+        // column is an exact decimal of scale 0, like a big NUMERIC.
+        f.type = FieldType::kFMTBcd;
+        c.conv = Conv::kUnsigned64;
+        break;
+      }
       f.type = FieldType::kLargeint;
       c = {Conv::kInt, ValueKind::kInt64, f.name};
       break;
@@ -163,6 +170,14 @@ void ColumnReader::Read(SQLHSTMT stmt, SQLUSMALLINT index, const Column& col, co
       if (ind == SQL_NULL_DATA) return v.SetNull();
       return v.SetInteger(n, col.int_kind);
     }
+    case Conv::kUnsigned64: {
+      SQLUBIGINT n = 0;
+      Check(SQLGetData(stmt, index, SQL_C_UBIGINT, &n, 0, &ind), stmt, s);
+      if (ind == SQL_NULL_DATA) return v.SetNull();
+      char digits[24];
+      const auto end = std::to_chars(digits, digits + sizeof digits, uint64_t(n)).ptr;
+      return v.SetText(std::string_view(digits, size_t(end - digits)), ValueKind::kDecimal);
+    }
     case Conv::kReal: {
       SQLREAL f = 0;
       Check(SQLGetData(stmt, index, SQL_C_FLOAT, &f, 0, &ind), stmt, s);
@@ -198,8 +213,11 @@ void ColumnReader::Read(SQLHSTMT stmt, SQLUSMALLINT index, const Column& col, co
       SQL_TIMESTAMP_STRUCT t{};
       Check(SQLGetData(stmt, index, SQL_C_TYPE_TIMESTAMP, &t, sizeof t, &ind), stmt, s);
       if (ind == SQL_NULL_DATA) return v.SetNull();
-      const int64_t micros =
-          ((int64_t(t.hour) * 60 + t.minute) * 60 + t.second) * 1000000 + t.fraction / 1000;
+      // The fraction (nanoseconds) is cut to whole milliseconds, the
+      // precision of a date-time value, so that 23:59:59.999999 stays in
+      // its second and day instead of being rounded into the next.
+      const int64_t micros = ((int64_t(t.hour) * 60 + t.minute) * 60 + t.second) * 1000000 +
+                             int64_t(t.fraction / 1000000) * 1000;
       return v.SetDateTime(ToDateTime(t.year, t.month, t.day, micros));
     }
     case Conv::kCurrency:
@@ -249,40 +267,56 @@ void ColumnReader::Check(SQLRETURN rc, SQLHSTMT stmt, const Session& s) {
   if (!Ok(rc)) s.Fail(SQL_HANDLE_STMT, stmt);
 }
 
-// Reads a text value in chunks into wide_; false for null.
-bool ColumnReader::ReadWide(SQLHSTMT stmt, SQLUSMALLINT index, const Session& s) {
-  wide_.clear();
-  constexpr size_t kChars = 4096;
-  SQLWCHAR buf[kChars];
+namespace {
+
+// Reads a text value into `out` straight from the driver: the first call
+// offers a small buffer (a large one costs every cell, some drivers fill
+// it), a truncated value grows it to the length the driver reports and the
+// rest is read behind what arrived. Each chunk ends with a NUL character;
+// false for null.
+template <typename Text>
+bool ReadText(SQLHSTMT stmt, SQLUSMALLINT index, SQLSMALLINT c_type, const Session& s,
+              Text& out) {
+  using Char = typename Text::value_type;
+  constexpr size_t kFirstChars = 256;
+  out.resize(kFirstChars);
+  size_t have = 0;  // characters read
   for (;;) {
+    const size_t room = out.size() - have;  // characters, the NUL included
     SQLLEN ind = 0;
-    SQLRETURN rc = SQLGetData(stmt, index, SQL_C_WCHAR, buf, sizeof buf, &ind);
-    if (rc == SQL_NO_DATA) return true;
-    Check(rc, stmt, s);
-    if (ind == SQL_NULL_DATA) return false;
-    const bool more =
-        rc == SQL_SUCCESS_WITH_INFO && (ind == SQL_NO_TOTAL || size_t(ind) >= sizeof buf);
-    const size_t chars = more ? kChars - 1 : size_t(ind) / sizeof(SQLWCHAR);
-    wide_.append(reinterpret_cast<const char16_t*>(buf), chars);
-    if (!more) return true;
+    SQLRETURN rc = SQLGetData(stmt, index, c_type, out.data() + have, SQLLEN(room * sizeof(Char)),
+                              &ind);
+    if (rc == SQL_NO_DATA) {
+      out.resize(have);
+      return true;
+    }
+    if (!Ok(rc)) s.Fail(SQL_HANDLE_STMT, stmt);
+    if (ind == SQL_NULL_DATA) {
+      out.clear();
+      return false;
+    }
+    const bool more = rc == SQL_SUCCESS_WITH_INFO &&
+                      (ind == SQL_NO_TOTAL || size_t(ind) >= room * sizeof(Char));
+    if (!more) {
+      out.resize(have + size_t(ind) / sizeof(Char));
+      return true;
+    }
+    have += room - 1;
+    const size_t rest = ind == SQL_NO_TOTAL ? out.size() : size_t(ind) / sizeof(Char) - (room - 1);
+    out.resize(have + rest + 1);
   }
 }
 
-// Reads a text value in chunks into narrow_; false for null.
+}  // namespace
+
+// Reads a text value into wide_; false for null.
+bool ColumnReader::ReadWide(SQLHSTMT stmt, SQLUSMALLINT index, const Session& s) {
+  return ReadText(stmt, index, SQL_C_WCHAR, s, wide_);
+}
+
+// Reads a text value into narrow_; false for null.
 bool ColumnReader::ReadNarrow(SQLHSTMT stmt, SQLUSMALLINT index, const Session& s) {
-  narrow_.clear();
-  char buf[16384];
-  for (;;) {
-    SQLLEN ind = 0;
-    SQLRETURN rc = SQLGetData(stmt, index, SQL_C_CHAR, buf, sizeof buf, &ind);
-    if (rc == SQL_NO_DATA) return true;
-    Check(rc, stmt, s);
-    if (ind == SQL_NULL_DATA) return false;
-    const bool more =
-        rc == SQL_SUCCESS_WITH_INFO && (ind == SQL_NO_TOTAL || size_t(ind) >= sizeof buf);
-    narrow_.append(buf, more ? sizeof buf - 1 : size_t(ind));
-    if (!more) return true;
-  }
+  return ReadText(stmt, index, SQL_C_CHAR, s, narrow_);
 }
 
 bool ColumnReader::ReadBinary(SQLHSTMT stmt, SQLUSMALLINT index, const Session& s,

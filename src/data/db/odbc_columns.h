@@ -17,6 +17,7 @@ namespace ostrevane::odbc {
 // How a column is read.
 enum class Conv : uint8_t {
   kInt,
+  kUnsigned64,  // exact decimal text
   kReal,
   kDouble,
   kCurrency,

@@ -1,18 +1,54 @@
 #include "data/db/odbc_connect_text.h"
 
+#include <string_view>
+
 #include "common/text.h"
 
 namespace ostrevane {
 namespace {
 
-// A value braced when it holds characters that would end or confuse it.
+// Whether the whole value is one ODBC braced value ("{a;b}}c}").
+bool IsBraced(const std::string& v) {
+  if (v.size() < 2 || v.front() != '{') return false;
+  for (size_t k = 1; k < v.size(); ++k) {
+    if (v[k] != '}') continue;
+    if (k + 1 < v.size() && v[k + 1] == '}') {
+      ++k;
+      continue;
+    }
+    return k + 1 == v.size();
+  }
+  return false;
+}
+
+// A value braced when it holds characters that would end or confuse it; a
+// braced value of the job's string is passed as it stands.
 std::string OdbcValue(const std::string& v) {
-  if (v.size() >= 2 && v.front() == '{' && v.back() == '}') return v;  // braced already
+  if (IsBraced(v)) return v;
   if (v.find_first_of(";{}") == std::string::npos &&
       (v.empty() || (v.front() != ' ' && v.back() != ' ')))
     return v;
   return "{" + ReplaceAll(v, "}", "}}") + "}";
 }
+
+// What the program knows about particular drivers: the one place for it.
+// A rule applies when `pattern` occurs in the driver's registered name or
+// library file name (lower case).
+struct DriverRule {
+  std::string_view pattern;
+  std::string_view stream_key;    // option that makes the driver stream rows
+  std::string_view stream_value;  // ... and its value
+  OdbcTransaction transaction;
+};
+constexpr DriverRule kDriverRules[] = {
+    // Streams with StepAPI=1 only under autocommit: the transaction is
+    // BEGIN ... COMMIT sent as statements.
+    {"sqlite", "StepAPI", "1", OdbcTransaction::kSqlStatements},
+    // Reads through a server-side cursor with UseDeclareFetch=1, which
+    // needs the transaction of manual-commit mode anyway.
+    {"psql", "UseDeclareFetch", "1", OdbcTransaction::kManualCommit},
+    {"postgres", "UseDeclareFetch", "1", OdbcTransaction::kManualCommit},
+};
 
 bool HasKey(const ConnectionString& cs, std::string_view key) {
   if (cs.Has(key)) return true;
@@ -42,15 +78,16 @@ OdbcConnectText MakeOdbcConnectText(const ConnectionString& cs,
       k = "DATABASE";
     out.text += k + "=" + OdbcValue(value) + ";";
   }
-  bool sqlite = false, postgres = false;
-  for (const std::string& name : driver_names) {
-    const std::string lower = ToLowerAscii(name);
-    sqlite = sqlite || lower.find("sqlite") != std::string::npos;
-    postgres = postgres || lower.find("psql") != std::string::npos ||
-               lower.find("postgres") != std::string::npos;
+  for (const DriverRule& rule : kDriverRules) {
+    bool match = false;
+    for (const std::string& name : driver_names)
+      match = match || ToLowerAscii(name).find(rule.pattern) != std::string::npos;
+    if (!match) continue;
+    if (!HasKey(cs, rule.stream_key))
+      out.text += std::string(rule.stream_key) + "=" + std::string(rule.stream_value) + ";";
+    out.transaction = rule.transaction;
+    break;
   }
-  if (sqlite && !HasKey(cs, "StepAPI")) out.text += "StepAPI=1;";
-  if (postgres && !HasKey(cs, "UseDeclareFetch")) out.text += "UseDeclareFetch=1;";
   return out;
 }
 

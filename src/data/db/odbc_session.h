@@ -14,6 +14,7 @@
 #include "common/error.h"
 #include "common/text.h"
 #include "data/connection_string.h"
+#include "data/db/odbc_connect_text.h"
 
 namespace ostrevane::odbc {
 
@@ -75,6 +76,8 @@ struct Session {
   Handle env, dbc;
   bool connected = false;
   bool wide = false;                 // the driver has the Unicode entry points
+  OdbcTransaction transaction = OdbcTransaction::kManualCommit;
+  bool in_transaction = false;       // BEGIN sent (kSqlStatements), not yet ended
   std::set<OdbcCursor*> cursors;     // alive, holding statement handles
 
   [[noreturn]] void Fail(SQLSMALLINT type, SQLHANDLE h) const { Fail(Diagnostics(type, h, wide)); }

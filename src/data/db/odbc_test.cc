@@ -27,6 +27,7 @@ TEST(OdbcConnectTextTest, KeysAndStreamingOptions) {
     const char* cs;
     V drivers;
     const char* text;
+    OdbcTransaction transaction = OdbcTransaction::kManualCommit;
   } cases[] = {
       {"Provider=MSDASQL.1;Persist Security Info=False;Data Source=sales;User ID=u;Password=p;"
        "Initial Catalog=db",
@@ -34,10 +35,12 @@ TEST(OdbcConnectTextTest, KeysAndStreamingOptions) {
        "DSN=sales;UID=u;PWD=p;DATABASE=db;"},
       {"Provider=ODBC;Driver=SQLite3;Database=\"a;b {c}.db\"",
        {"SQLite3", "libsqlite3odbc.so"},
-       "Driver=SQLite3;Database={a;b {c}}.db};StepAPI=1;"},
+       "Driver=SQLite3;Database={a;b {c}}.db};StepAPI=1;",
+       OdbcTransaction::kSqlStatements},
       {"Provider=ODBC;Driver=SQLite3;Database=x.db;stepapi=0",
        {"SQLite3"},
-       "Driver=SQLite3;Database=x.db;stepapi=0;"},
+       "Driver=SQLite3;Database=x.db;stepapi=0;",
+       OdbcTransaction::kSqlStatements},
       {"Provider=ODBC;Driver={PostgreSQL Unicode};Server=h;PWD=s3",
        {"PostgreSQL Unicode", "psqlodbcw.so"},
        "Driver={PostgreSQL Unicode};Server=h;PWD=s3;UseDeclareFetch=1;"},
@@ -45,10 +48,21 @@ TEST(OdbcConnectTextTest, KeysAndStreamingOptions) {
        {"psqlodbca.so"},
        "DSN=pg;UID=u;PWD=x1;UseDeclareFetch=0;"},
       {"Provider=ODBC;Driver=Other;Opt=1", {"Other", "libother.so"}, "Driver=Other;Opt=1;"},
+      // Braced values pass whole; values that need braces get them.
+      {"Provider=MSDASQL;Driver={MariaDB Unicode};PWD={Pw!x9;q}}z};User ID= u ",
+       {"MariaDB Unicode"},
+       "Driver={MariaDB Unicode};PWD={Pw!x9;q}}z};UID=u;"},
+      {"Provider=MSDASQL;Driver=x;Password=\"a}b\";Initial Catalog=\" db\";Opt='{c'",
+       {},
+       "Driver=x;PWD={a}}b};DATABASE={ db};Opt={{c};"},
+      {"Provider=MSDASQL;Extended Properties=\"DRIVER={MariaDB Unicode};PWD={a;b}\"",
+       {"MariaDB Unicode"},
+       "DRIVER={MariaDB Unicode};PWD={a;b};"},
   };
   for (const auto& row : cases) {
     OdbcConnectText t = MakeOdbcConnectText(ConnectionString(row.cs), row.drivers);
     EXPECT_EQ(t.text, row.text) << row.cs;
+    EXPECT_EQ(t.transaction, row.transaction) << row.cs;
   }
 }
 

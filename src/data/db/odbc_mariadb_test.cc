@@ -1,0 +1,227 @@
+// The ODBC backend against a MariaDB server through the MariaDB ODBC driver
+// ("MariaDB Unicode" in odbcinst.ini): unsigned integers, braced values,
+// fractional seconds and the program's own time-outs, for a driver that
+// ignores the time-out attributes. Skipped without the test server
+// (OSTREVANE_MYSQL_PORT) or the driver.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+
+#include "common/datetime.h"
+#include "common/guid.h"
+#include "common/text.h"
+#include "data/connection_string.h"
+#include "data/dataset.h"
+#include "testing/database.h"
+
+namespace ostrevane {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+std::string MysqlPort() {
+  const char* port = std::getenv("OSTREVANE_MYSQL_PORT");
+  return port ? port : "";
+}
+
+bool DriverRegistered(const std::string& name) {
+  const char* sysini = std::getenv("ODBCSYSINI");
+  std::ifstream ini(std::string(sysini ? sysini : "/etc") + "/odbcinst.ini");
+  for (std::string line; std::getline(ini, line);)
+    if (line.rfind("[" + name + "]", 0) == 0) return true;
+  return false;
+}
+
+std::string MariaCs(const std::string& port, const std::string& database,
+                    const std::string& user = "root", const std::string& pwd = "") {
+  return "Provider=MSDASQL;Extended Properties=\"DRIVER={MariaDB Unicode};SERVER=127.0.0.1;PORT=" +
+         port + ";UID=" + user + (pwd.empty() ? "" : ";PWD=" + pwd) +
+         (database.empty() ? "" : ";DATABASE=" + database) + "\"";
+}
+
+class OdbcMariaDbTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (MysqlPort().empty())
+      GTEST_SKIP() << "OSTREVANE_MYSQL_PORT is not set: no MariaDB test server";
+    if (!DriverRegistered("MariaDB Unicode"))
+      GTEST_SKIP() << "the MariaDB ODBC driver (odbc-mariadb) is not registered";
+    db_ = "t_" + ToLowerAscii(GuidToText(NewGuid()));
+    for (char& ch : db_)
+      if (ch == '-') ch = '_';
+    auto admin = Connect(MariaCs(MysqlPort(), ""));
+    testing::ExecSql(*admin, "CREATE DATABASE " + db_);
+  }
+  void TearDown() override {
+    if (db_.empty()) return;
+    try {
+      auto admin = Connect(MariaCs(MysqlPort(), ""));
+      testing::ExecSql(*admin, "DROP DATABASE IF EXISTS " + db_);
+    } catch (...) {
+    }
+  }
+
+  static std::unique_ptr<Connection> Connect(const std::string& cs, int timeout = 10) {
+    auto c = std::make_unique<Connection>();
+    c->set_connection_string(cs);
+    c->set_connection_timeout(timeout);
+    c->Open();
+    return c;
+  }
+
+  std::string db_;
+};
+
+TEST_F(OdbcMariaDbTest, UnsignedIntegersKeepTheirValues) {
+  auto c = Connect(MariaCs(MysqlPort(), db_));
+  testing::ExecSql(*c,
+                   "CREATE TABLE u (k int, b bigint unsigned, i int unsigned, s smallint unsigned, "
+                   "t tinyint unsigned, sb bigint)");
+  testing::ExecSql(*c,
+                   "INSERT INTO u VALUES (1, 18446744073709551615, 4294967295, 65535, 255, "
+                   "-9223372036854775808), (2, 9223372036854775808, 0, 0, 0, 1), "
+                   "(3, NULL, NULL, NULL, NULL, NULL), (4, 0, 1, 2, 3, 4)");
+  Query q(*c);
+  q.SetSql("SELECT b, i, s, t, sb FROM u ORDER BY k");
+  q.Open();
+  struct {
+    const char* name;
+    FieldType type;
+  } fields[] = {{"b", FieldType::kFMTBcd},
+                {"i", FieldType::kLongWord},
+                {"s", FieldType::kWord},
+                {"t", FieldType::kWord},
+                {"sb", FieldType::kLargeint}};
+  ASSERT_EQ(q.FieldCount(), std::size(fields));
+  for (size_t k = 0; k < std::size(fields); ++k)
+    EXPECT_EQ(std::string(FieldTypeName(q.FieldAt(k).type())), FieldTypeName(fields[k].type))
+        << fields[k].name;
+  auto v = [&](const char* n) { return q.FindField(n)->value(); };
+  EXPECT_EQ(v("b").kind, ValueKind::kDecimal);
+  EXPECT_EQ(v("b").s, "18446744073709551615");
+  EXPECT_EQ(v("i").i, 4294967295);
+  EXPECT_EQ(v("s").i, 65535);
+  EXPECT_EQ(v("t").i, 255);
+  EXPECT_EQ(v("sb").i, INT64_MIN);
+  q.Next();
+  EXPECT_EQ(v("b").s, "9223372036854775808");
+  q.Next();
+  EXPECT_TRUE(v("b").IsNull());
+  EXPECT_TRUE(v("i").IsNull());
+  q.Next();
+  EXPECT_EQ(v("b").s, "0");
+}
+
+TEST_F(OdbcMariaDbTest, FractionalSecondsAreCutToMilliseconds) {
+  auto c = Connect(MariaCs(MysqlPort(), db_));
+  testing::ExecSql(*c, "CREATE TABLE d (k int, ts datetime(6))");
+  testing::ExecSql(*c,
+                   "INSERT INTO d VALUES (1, '2024-12-31 23:59:59.999999'), "
+                   "(2, '2024-02-29 12:00:00.123987'), (3, '2024-01-01 00:00:00.000500')");
+  auto rows = testing::QueryRows(*c, "SELECT ts FROM d ORDER BY k");
+  ASSERT_EQ(rows.size(), 3u);
+  struct {
+    int year, month, day, hour, minute, second, ms;
+  } expected[] = {{2024, 12, 31, 23, 59, 59, 999}, {2024, 2, 29, 12, 0, 0, 123}, {2024, 1, 1, 0, 0, 0, 0}};
+  for (size_t k = 0; k < rows.size(); ++k) {
+    const DateTimeParts p = DecodeDateTime(rows[k][0].d);
+    const auto& e = expected[k];
+    EXPECT_EQ((std::vector<int>{p.year, p.month, p.day, p.hour, p.minute, p.second, p.millisecond}),
+              (std::vector<int>{e.year, e.month, e.day, e.hour, e.minute, e.second, e.ms}))
+        << "row " << k;
+  }
+}
+
+TEST_F(OdbcMariaDbTest, BracedPasswordReachesTheDriverWhole) {
+  auto admin = Connect(MariaCs(MysqlPort(), db_));
+  const std::string user = "u" + db_.substr(2, 12);
+  // The password holds ";", "!" and "}" ("}}" in braces).
+  testing::ExecSql(*admin, "CREATE USER '" + user + "'@'127.0.0.1' IDENTIFIED BY 'Pw!x9;q}z'");
+  testing::ExecSql(*admin, "GRANT ALL ON " + db_ + ".* TO '" + user + "'@'127.0.0.1'");
+  for (const std::string& cs :
+       {MariaCs(MysqlPort(), db_, user, "{Pw!x9;q}}z}"),
+        "Provider=MSDASQL;Driver={MariaDB Unicode};Server=127.0.0.1;Port=" + MysqlPort() +
+            ";User ID=" + user + ";Password={Pw!x9;q}}z};Initial Catalog=" + db_,
+        "Provider=MSDASQL;Driver={MariaDB Unicode};Server=127.0.0.1;Port=" + MysqlPort() +
+            ";User ID=" + user + ";Password=\"Pw!x9;q}z\";Initial Catalog=" + db_}) {
+    std::unique_ptr<Connection> c;
+    EXPECT_NO_THROW(c = Connect(cs)) << MaskPasswords(cs);
+    if (c) {
+      EXPECT_EQ(testing::QueryRows(*c, "SELECT 1")[0][0].i, 1);
+    }
+  }
+  const std::string m = testing::DatabaseErrorOf(
+      [&] { Connect(MariaCs(MysqlPort(), db_, user, "{Wrong;Secret}")); });
+  EXPECT_NE(m.find("Access denied"), std::string::npos) << m;
+  EXPECT_EQ(m.find("Wrong"), std::string::npos) << m;
+  testing::ExecSql(*admin, "DROP USER '" + user + "'@'127.0.0.1'");
+}
+
+TEST_F(OdbcMariaDbTest, CommandTimeOutCancelsTheStatement) {
+  auto c = Connect(MariaCs(MysqlPort(), db_));
+  for (bool want_rows : {true, false}) {
+    Query slow(*c);
+    slow.set_command_timeout(2);
+    slow.SetSql("SELECT SLEEP(15)");
+    const auto start = Clock::now();
+    const std::string m = testing::DatabaseErrorOf([&] {
+      if (want_rows)
+        slow.Open();
+      else
+        slow.Execute();
+    });
+    EXPECT_NE(m.find("The command time-out of 2 s expired"), std::string::npos) << m;
+    EXPECT_LT(Clock::now() - start, std::chrono::seconds(8));
+    // The connection stays usable.
+    EXPECT_EQ(testing::QueryRows(*c, "SELECT 7")[0][0].i, 7);
+  }
+  // A statement within its time is not disturbed.
+  Query quick(*c);
+  quick.set_command_timeout(5);
+  quick.SetSql("SELECT SLEEP(1) AS s");
+  quick.Open();
+  EXPECT_EQ(quick.FindField("s")->value().i, 0);
+}
+
+// A server that accepts connections and never says a word.
+class SilentListener {
+ public:
+  SilentListener() {
+    fd_ = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    if (fd_ < 0 || bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
+        listen(fd_, 8) != 0 || getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len) != 0)
+      ADD_FAILURE() << "no listener";
+    port_ = ntohs(a.sin_port);
+  }
+  ~SilentListener() {
+    if (fd_ >= 0) close(fd_);
+  }
+  std::string port() const { return std::to_string(port_); }
+
+ private:
+  int fd_ = -1;
+  int port_ = 0;
+};
+
+TEST_F(OdbcMariaDbTest, ConnectionTimeOutHoldsAgainstASilentServer) {
+  SilentListener silent;  // the kernel completes the handshake; nothing answers
+  const auto start = Clock::now();
+  const std::string m =
+      testing::DatabaseErrorOf([&] { Connect(MariaCs(silent.port(), "", "root", "Secret-5"), 2); });
+  EXPECT_LT(Clock::now() - start, std::chrono::seconds(8)) << m;
+  EXPECT_EQ(m.find("Secret-5"), std::string::npos) << m;
+}
+
+}  // namespace
+}  // namespace ostrevane

@@ -63,7 +63,9 @@ bool ParseIsoDate(std::string_view t, size_t& i, int64_t& y, int64_t& m, int64_t
   return Digits(t, i, 2, d) && m >= 1 && m <= 12 && d >= 1 && d <= 31;
 }
 
-// "HH:MM:SS[.ffffff]" at t[i]; microseconds of the day.
+// "HH:MM:SS[.ffffff]" at t[i]; microseconds of the day, cut to whole
+// milliseconds (the precision of the program's date-times): 23:59:59.999999
+// stays in its second instead of rounding into the next day.
 bool ParseIsoTime(std::string_view t, size_t& i, int64_t& micros) {
   int64_t h, n, s;
   if (!Digits(t, i, 2, h) || i >= t.size() || t[i++] != ':') return false;
@@ -79,6 +81,7 @@ bool ParseIsoTime(std::string_view t, size_t& i, int64_t& micros) {
       ++i;
     }
   }
+  frac -= frac % 1000;
   micros = ((h * 60 + n) * 60 + s) * 1000000 + frac;
   return true;
 }

@@ -114,7 +114,7 @@ TEST_F(PostgresTest, ColumnTypesAndValues) {
   EXPECT_EQ(v("d").kind, ValueKind::kDateTime);
   EXPECT_EQ(v("d").d, EncodeDateTime(2015, 10, 8));
   EXPECT_NEAR(v("tm").d, (14 * 3600 + 3 * 60 + 5.678) / 86400, 1e-11);
-  EXPECT_NEAR(v("ts").d, Local(2015, 10, 8, 14, 3, 5.678901), 1e-11);
+  EXPECT_NEAR(v("ts").d, Local(2015, 10, 8, 14, 3, 5.678), 1e-11);  // cut to milliseconds
   {
     time_t utc_noon = 1435752000;  // 2015-07-01 12:00:00 UTC
     struct tm lt;
@@ -145,6 +145,20 @@ TEST_F(PostgresTest, ColumnTypesAndValues) {
   EXPECT_EQ(v("d").d, EncodeDateTime(-43, 3, 15));
   q.Next();
   EXPECT_TRUE(q.Eof());
+}
+
+// Microseconds are cut, never rounded: the last microsecond of a year stays
+// in that year, of a day in that day.
+TEST_F(PostgresTest, FractionsAreCutToMillisecondsNotRoundedIntoTheNextSecond) {
+  auto c = Connect();
+  for (const char* sql : {"SELECT '2024-12-31 23:59:59.999999'::timestamp AS x",
+                          "SELECT '2024-12-31 23:59:59.999999'::timestamptz AS x",
+                          "SELECT '23:59:59.9996'::time AS x"}) {
+    SCOPED_TRACE(sql);
+    const DateTimeParts p = DecodeDateTime(testing::QueryRows(*c, sql)[0][0].d);
+    EXPECT_EQ(p.second, 59);
+    EXPECT_EQ(p.millisecond, 999);
+  }
 }
 
 TEST_F(PostgresTest, ValuesThatFitNoValueKindFailClearly) {

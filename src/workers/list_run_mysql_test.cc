@@ -139,8 +139,35 @@ TEST_F(MysqlListRunTest, SameTableGivesTheSameFilesAsTheOtherBackends) {
       list += "-clear -udl:" + name + ".udl -sql:" + sql + ".sql -tocsv:out/" + sql + "_" + name +
               ".csv -toxml:out/" + sql + "_" + name + ".xml\n";
   }
+  // Unsigned 64-bit values and microseconds only MariaDB's two ways hold:
+  // both must keep every digit and cut, never round, the fraction.
+  testing::MysqlAdmin(
+      "CREATE TABLE wide (u BIGINT UNSIGNED, w INT UNSIGNED, at DATETIME(6));"
+      "INSERT INTO wide VALUES (18446744073709551615, 4294967295, '2024-12-31 23:59:59.999999'),"
+      " (9223372036854775808, 0, '2015-10-08 14:03:05.5')",
+      db_);
+  WriteFile(dir / "wide.sql", "SELECT * FROM wide ORDER BY u");
+  for (const auto& [name, cs] : sources)
+    if (name == "mysql" || name == "odbc_mysql")
+      list += "-clear -udl:" + name + ".udl -sql:wide.sql -tocsv:out/wide_" + name +
+              ".csv -toxml:out/wide_" + name + ".xml\n";
   auto r = RunList(list);
   ASSERT_EQ(r.exit_code, 0) << r.out;
+  // The CSV is UTF-16LE with a byte-order mark.
+  const std::string wide_bytes = ReadFile(dir / "out/wide_mysql.csv");
+  std::u16string units;
+  for (size_t i = 2; i + 1 < wide_bytes.size(); i += 2)
+    units += char16_t(uint8_t(wide_bytes[i]) | uint8_t(wide_bytes[i + 1]) << 8);
+  const std::string wide_csv = Utf16ToUtf8(units);
+  EXPECT_NE(wide_csv.find("18446744073709551615"), std::string::npos) << wide_csv;
+  EXPECT_NE(wide_csv.find("9223372036854775808"), std::string::npos) << wide_csv;
+  EXPECT_NE(wide_csv.find("4294967295"), std::string::npos) << wide_csv;
+  EXPECT_EQ(wide_csv.find("2025"), std::string::npos) << wide_csv;
+  if (odbc) {
+    EXPECT_EQ(ReadFile(dir / "out/wide_odbc_mysql.csv"), wide_bytes);
+    EXPECT_EQ(XmlBody(ReadFile(dir / "out/wide_odbc_mysql.xml")),
+              XmlBody(ReadFile(dir / "out/wide_mysql.xml")));
+  }
   for (const char* sql : {"typed", "common"}) {
     const std::string base = std::string("out/") + sql + "_";
     const std::string csv = ReadFile(dir / (base + "sqlite.csv"));

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "common/case_fold_table.h"
+#include "common/text.h"
 
 namespace ostrevane {
 namespace {
@@ -45,24 +46,6 @@ size_t Decode(std::string_view s, size_t i, char32_t& cp) {
     return 1;
   }
   return n;
-}
-
-void AppendUtf8(std::string& out, char32_t c) {
-  if (c < 0x80) {
-    out += char(c);
-  } else if (c < 0x800) {
-    out += char(0xC0 | (c >> 6));
-    out += char(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    out += char(0xE0 | (c >> 12));
-    out += char(0x80 | ((c >> 6) & 0x3F));
-    out += char(0x80 | (c & 0x3F));
-  } else {
-    out += char(0xF0 | (c >> 18));
-    out += char(0x80 | ((c >> 12) & 0x3F));
-    out += char(0x80 | ((c >> 6) & 0x3F));
-    out += char(0x80 | (c & 0x3F));
-  }
 }
 
 // The folded character at s[i] and its length in bytes.

@@ -122,7 +122,7 @@ static long DecodeUtf8(std::string_view s, size_t& i) {
   return cp;
 }
 
-static void AppendUtf8(std::string& out, long cp) {
+void AppendUtf8(std::string& out, char32_t cp) {
   if (cp < 0x80) {
     out += char(cp);
   } else if (cp < 0x800) {
@@ -154,7 +154,7 @@ std::string SanitizeUtf8(std::string_view s) {
   out.reserve(s.size() + 8);
   for (size_t i = 0; i < s.size();) {
     long cp = DecodeUtf8(s, i);
-    AppendUtf8(out, cp < 0 ? 0xFFFD : cp);
+    AppendUtf8(out, cp < 0 ? char32_t(0xFFFD) : char32_t(cp));
   }
   return out;
 }
@@ -188,7 +188,7 @@ std::string Utf16ToUtf8(std::u16string_view s) {
     } else if (cp >= 0xD800 && cp <= 0xDFFF) {
       cp = 0xFFFD;
     }
-    AppendUtf8(out, cp);
+    AppendUtf8(out, char32_t(cp));
   }
   return out;
 }

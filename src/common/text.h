@@ -50,6 +50,8 @@ std::vector<std::string> SplitLines(std::string_view s);
 bool IsValidUtf8(std::string_view s);
 std::u16string Utf8ToUtf16(std::string_view s);
 std::string Utf16ToUtf8(std::u16string_view s);
+// Appends the UTF-8 bytes of one code point (at most U+10FFFF).
+void AppendUtf8(std::string& out, char32_t code_point);
 // Appends the UTF-16LE bytes of a UTF-8 text.
 void AppendUtf16Le(std::string& out, std::string_view utf8);
 // Replaces invalid UTF-8 sequences by U+FFFD.

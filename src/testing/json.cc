@@ -2,6 +2,8 @@
 
 #include <stdexcept>
 
+#include "common/text.h"
+
 namespace ostrevane::testing {
 namespace {
 
@@ -96,24 +98,6 @@ class Parser {
     return u;
   }
 
-  static void AppendUtf8(std::string& out, char32_t c) {
-    if (c < 0x80) {
-      out += char(c);
-    } else if (c < 0x800) {
-      out += char(0xC0 | (c >> 6));
-      out += char(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-      out += char(0xE0 | (c >> 12));
-      out += char(0x80 | ((c >> 6) & 0x3F));
-      out += char(0x80 | (c & 0x3F));
-    } else {
-      out += char(0xF0 | (c >> 18));
-      out += char(0x80 | ((c >> 12) & 0x3F));
-      out += char(0x80 | ((c >> 6) & 0x3F));
-      out += char(0x80 | (c & 0x3F));
-    }
-  }
-
   std::string String() {
     if (i_ >= s_.size() || s_[i_] != '"') Fail("expected a string");
     ++i_;
@@ -142,7 +126,7 @@ class Parser {
             const char32_t low = Hex4();
             u = 0x10000 + ((u - 0xD800) << 10) + (low - 0xDC00);
           }
-          AppendUtf8(out, u);
+          ostrevane::AppendUtf8(out, u);
           break;
         }
         default: Fail("bad escape");

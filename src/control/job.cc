@@ -22,6 +22,7 @@ void ResetOptions(Job& job) {
   job.wants_http = false;
   job.wants_ftp = false;
   job.csv_code_page = 255;
+  job.if_empty = IfEmpty::kNotGiven;
 }
 
 }  // namespace ostrevane

@@ -284,6 +284,13 @@ TEST_F(SchedulerRunTest, Utf8LogsOnRequest) {
       << err;
   const std::string cmd = "cd " + dir.path() + " && grep -q ERROR log/*_err.txt";
   EXPECT_EQ(std::system(cmd.c_str()), 0);
+  // The password commands' log too.
+  r = testing::RunProgram({"-setmailpwd:s3cret"}, dir.path(), dir.path());
+  ASSERT_EQ(r.exit_code, 0) << r.out;
+  const std::string password_log = ReadFile(dir / "log/_log.txt");
+  EXPECT_NE(password_log.find(" Mail password was changed\r\n"), std::string::npos)
+      << password_log;
+  EXPECT_NE(password_log.substr(0, 2), "\xFF\xFE");
 
   WriteFile(dir / "settings.ini", "[Ostrevane]\r\nlog_encoding=latin1\r\n");
   r = RunList("-udl:t.udl -sql:items.sql -tocsv:out/a.csv\r\n");

@@ -1,16 +1,15 @@
 #!/usr/bin/env bash
 # What the run report costs: a 1,000,000-row, 7-column SQLite -> CSV export
-# through the whole program, timed with hyperfine, by two executables: one
+# through the whole program, timed by two executables: one
 # built without the report and checksums (BASE, e.g. built from an earlier
 # commit) and this build. Run by hand, never by the tests; on a shared
 # machine run it a few times and compare the medians and their spread.
-# Usage: bench/report_cost.sh BASE-EXECUTABLE [build-dir] [runs-per-round] [rounds]
+# Usage: bench/report_cost.sh BASE-EXECUTABLE [build-dir] [runs]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 base=$(realpath "$1")
 build=${2:-build}
-runs=${3:-5}
-rounds=${4:-4}
+runs=${3:-30}
 exe=$PWD/$build/ostrevane
 out=$PWD/bench/out/report_cost
 mkdir -p "$out"
@@ -33,28 +32,38 @@ printf '[Ostrevane]\r\nthread_count=1\r\n' > settings.ini
 echo "-udl:big.udl -sql:export.sql -tocsv:export.csv -csvcp:0 -csvformat:," > export.txt
 export OSTREVANE_HOME=$out
 
-# Several rounds of both, so that a change in the machine's load shows as
-# spread between rounds instead of favouring one side.
-rm -f times_*.json
-for round in $(seq 1 "$rounds"); do
-  hyperfine --warmup 1 --runs "$runs" --export-json "times_$round.json" \
-    -n without "$base -list:export.txt" -n with "$exe -list:export.txt" >/dev/null
-done
-python3 - <<'PY'
-import glob, json, statistics
-all_times = {"without": [], "with": []}
-costs = []
-for f in sorted(glob.glob("times_*.json")):
-    r = {x["command"]: x["times"] for x in json.load(open(f))["results"]}
-    for k in all_times: all_times[k] += r[k]
-    b, w = statistics.median(r["without"]), statistics.median(r["with"])
-    costs.append(100 * (w - b) / b)
-    print(f"{f}: without {b:.3f} s, with {w:.3f} s, cost {costs[-1]:+.1f} %")
-for name, t in all_times.items():
-    t = sorted(t)
-    print(f"{name:8} median {statistics.median(t):.3f} s  min {t[0]:.3f}  max {t[-1]:.3f}  (n={len(t)})")
-b, w = statistics.median(all_times["without"]), statistics.median(all_times["with"])
-print(f"cost of the report: {100 * (w - b) / b:+.1f} % of the overall median; "
-      f"per round {min(costs):+.1f} % .. {max(costs):+.1f} %")
+# The two programs take turns, run after run, so that a change in the load of
+# a shared machine hits both alike. Wall time and CPU time (user + system, from
+# the kernel's accounting of the child) per run; the CPU time is the steadier
+# figure when other programs compete for the cores.
+python3 - "$base" "$exe" "$runs" <<'PY'
+import os, statistics, sys, time
+base, exe, runs = sys.argv[1], sys.argv[2], int(sys.argv[3])
+def once(program):
+    start = time.monotonic()
+    pid = os.fork()
+    if pid == 0:
+        fd = os.open(os.devnull, os.O_WRONLY)
+        os.dup2(fd, 1)
+        os.execv(program, [program, "-list:export.txt"])
+    _, status, usage = os.wait4(pid, 0)
+    assert os.waitstatus_to_exitcode(status) == 0, program
+    return time.monotonic() - start, usage.ru_utime + usage.ru_stime
+once(base); once(exe)  # warm the page cache
+t = {"without": [], "with": []}
+for _ in range(runs):
+    t["without"].append(once(base))
+    t["with"].append(once(exe))
+def q(v, f): return v[min(len(v) - 1, int(f * len(v)))]
+med = {}
+for name, values in t.items():
+    for i, what in enumerate(("wall", "cpu")):
+        v = sorted(x[i] for x in values)
+        med[name, what] = statistics.median(v)
+        print(f"{name:8} {what:4} median {med[name, what]:.3f} s  "
+              f"quartiles {q(v, .25):.3f}..{q(v, .75):.3f}  min {v[0]:.3f}  max {v[-1]:.3f}  (n={len(v)})")
+for what in ("wall", "cpu"):
+    b, w = med["without", what], med["with", what]
+    print(f"cost of the report ({what} time, medians): {100 * (w - b) / b:+.1f} %")
 PY
 ls -l export.csv

@@ -1,6 +1,31 @@
 #include "writers/content_digest.h"
 
+#include <exception>
+#include <utility>
+
+#include "writers/hash_thread.h"
+
 namespace ostrevane {
+
+void ContentDigest::HashBlock(const std::string& block) {
+  try {
+    hash_.Update(block);
+  } catch (const std::exception&) {
+    hash_failed_.store(true);
+  }
+}
+
+void ContentDigest::Hash(std::string_view bytes) {
+  if (!hasher_) {
+    hash_.Update(bytes);
+    return;
+  }
+  block_.append(bytes);
+  if (block_.size() < kBlock) return;
+  hasher_->Submit([this, block = std::move(block_)] { HashBlock(block); });
+  block_ = std::string();
+  block_.reserve(kBlock + kBlock / 4);
+}
 
 void ContentDigest::Write(int64_t offset, std::string_view bytes) {
   if (!valid_ || bytes.empty()) return;
@@ -19,15 +44,18 @@ void ContentDigest::Write(int64_t offset, std::string_view bytes) {
   const size_t total = held_.size() + bytes.size();
   size_t to_hash = total - keep;
   const size_t from_held = to_hash - from_new;  // <= held_.size()
-  hash_.Update(std::string_view(held_).substr(0, from_held));
-  hash_.Update(bytes.substr(0, from_new));
+  Hash(std::string_view(held_).substr(0, from_held));
+  Hash(bytes.substr(0, from_new));
   hashed_ += int64_t(to_hash);
   held_.erase(0, from_held);
   held_.append(bytes.substr(from_new));
 }
 
 std::string ContentDigest::Finish() {
-  if (!valid_) return {};
+  if (hasher_) hasher_->Drain();
+  if (!valid_ || hash_failed_.load()) return {};
+  hash_.Update(block_);
+  block_.clear();
   hash_.Update(held_);
   hashed_ += int64_t(held_.size());
   held_.clear();

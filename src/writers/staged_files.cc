@@ -15,7 +15,7 @@ size_t StagedFiles::Begin(const std::string& name) {
   const std::string path = NormalizePath(name);
   if (path.find('\0') != std::string::npos) throw CreateError(name, EINVAL);
   CreateFolders(FolderPart(name));  // a failure shows as the create error
-  Staged staged{name, AtomicFile(path, 0666), std::make_unique<ContentDigest>()};
+  Staged staged{name, AtomicFile(path, 0666), std::make_unique<ContentDigest>(&hasher_)};
   const int err = staged.atomic->error();
   if (err == EINVAL) {
     // A device or a pipe is written as it is: there is nothing to rename.

@@ -15,6 +15,7 @@
 #include "common/atomic_file.h"
 #include "control/job.h"
 #include "writers/content_digest.h"
+#include "writers/hash_thread.h"
 #include "writers/output_files.h"
 
 namespace ostrevane {
@@ -56,6 +57,9 @@ class StagedFiles {
   };
   std::vector<Staged> files_;
   std::unordered_map<std::string, size_t> index_;  // by NormalizePath(name)
+  // Hashes for every file's digest; declared last, so it stops before the
+  // digests its tasks refer to go.
+  HashThread hasher_;
 };
 
 }  // namespace ostrevane

@@ -20,11 +20,14 @@ void ContentDigest::Hash(std::string_view bytes) {
     hash_.Update(bytes);
     return;
   }
+  // The first block grows as a small file needs; later ones are reused.
   block_.append(bytes);
   if (block_.size() < kBlock) return;
-  hasher_->Submit([this, block = std::move(block_)] { HashBlock(block); });
-  block_ = std::string();
-  block_.reserve(kBlock + kBlock / 4);
+  hasher_->Submit([this, block = std::move(block_)]() mutable {
+    HashBlock(block);
+    hasher_->Recycle(std::move(block));
+  });
+  block_ = hasher_->TakeBlock(kBlock + kBlock / 4);
 }
 
 void ContentDigest::Write(int64_t offset, std::string_view bytes) {

@@ -25,6 +25,25 @@ void HashThread::Drain() {
   changed_.wait(lock, [this] { return queue_.empty() && !busy_; });
 }
 
+std::string HashThread::TakeBlock(size_t size) {
+  std::string block;
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    if (!spare_.empty()) {
+      block = std::move(spare_.back());
+      spare_.pop_back();
+    }
+  }
+  block.clear();
+  block.reserve(size);
+  return block;
+}
+
+void HashThread::Recycle(std::string block) {
+  std::lock_guard<std::mutex> lock(mu_);
+  if (spare_.size() <= kMaxQueued) spare_.push_back(std::move(block));
+}
+
 void HashThread::Run() {
   std::unique_lock<std::mutex> lock(mu_);
   for (;;) {

@@ -12,6 +12,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "common/thread_annotations.h"
 
@@ -34,6 +35,13 @@ class HashThread {
   // Returns once every task submitted so far has run.
   void Drain();
 
+  // An empty block with room for `size` bytes, reused from Recycle when one
+  // is at hand: a new block for every megabyte of output would cost page
+  // faults on every one of them.
+  std::string TakeBlock(size_t size);
+  // Gives a hashed block back for reuse (any thread).
+  void Recycle(std::string block);
+
  private:
   void Run();
 
@@ -42,6 +50,7 @@ class HashThread {
   std::deque<std::function<void()>> queue_ GUARDED_BY(mu_);
   bool busy_ GUARDED_BY(mu_) = false;  // a task is running
   bool stop_ GUARDED_BY(mu_) = false;
+  std::vector<std::string> spare_ GUARDED_BY(mu_);  // at most kMaxQueued + 1
   std::thread thread_;  // started by the first Submit
 };
 

@@ -84,6 +84,8 @@ std::vector<std::string> DescribeJobs(const std::vector<Job>& jobs, const MailSe
                             Quoted(job.csv_quote) + ", code page " +
                             std::to_string(job.csv_code_page) +
                             (job.csv_code_page == 1 ? " (UTF-16LE)" : " (8-bit)"));
+    if (result_job && job.if_empty == IfEmpty::kSkip)
+      b.Add("if empty", "skip (done, nothing written or delivered)");
     b.Add("?DATE ?TIME", Quoted(job.date_pattern) + " " + Quoted(job.time_pattern));
     if (!job.mail_to.empty())
       b.Add("mail", ShowControlCharacters(job.mail_to) +

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "app/run_part.h"
+#include "app/run_report.h"
 #include "app/signal_watch.h"
 #include "app/switches.h"
 #include "common/codepage.h"
@@ -29,6 +31,7 @@ constexpr int kExitJobsFailed = 1;
 constexpr int kExitRunError = 2;
 
 constexpr char kVersionLine[] = "Ostrevane v00006";
+constexpr char kVersion[] = "v00006";
 
 // The dispatcher prints through the run's log files.
 class LogFilesSink : public ReportSink {
@@ -50,6 +53,11 @@ struct RunState {
   Settings settings;
   NamesTable names;
   std::optional<LogFiles> log;  // closed before the program ends, however it ends
+  RunPart part;
+  // The run report of a list run (not a check): its file, empty for other
+  // runs.
+  std::string report_path;
+  RunReport report;
   // The one member written while workers run: by the signal watcher, and
   // atomically.
   StopRequest stop;
@@ -78,16 +86,30 @@ bool RunPasswordCommand(RunState& run) {
     run.settings =
         ReadSettings(HomeFolder(), change[0], change[1], change[2], change[3], change[4]);
     run.log.emplace(run.settings.log_dir, run.format);
+    run.log->set_utf8(run.settings.log_utf8);
     run.log->AddNote(kCommands[i].message);
     return true;
   }
   return false;
 }
 
-std::string ResultFilePath(const Settings& settings) {
-  std::string path = NormalizePath(settings.log_dir);
+// RESULT.TXT, RESULT.json, or with -part:3/8 RESULT.3of8.TXT, ...
+std::string ResultFilePath(const RunState& run, const char* extension) {
+  std::string path = NormalizePath(run.settings.log_dir);
   if (!path.empty() && path.back() != '/') path += '/';
-  return path + "RESULT.TXT";
+  return path + "RESULT" + run.part.NameSuffix() + extension;
+}
+
+// Writes the run report as it stands; `status` and `error` make it the last
+// version (ended), none leaves it open (started, still running).
+void WriteReport(RunState& run, std::optional<int> status, const std::string& error) {
+  RunReport& report = run.report;
+  if (status) {
+    report.end = IsoNow();
+    report.exit_status = status;
+    report.error = error;
+  }
+  WriteRunResult(RunReportJson(report), run.report_path);
 }
 
 std::string StopLine(const StopRequest& stop) {
@@ -105,6 +127,12 @@ int RunListMode(RunState& run, const std::string& list_file, bool check) {
   std::vector<std::string> problems;
   std::vector<Job> jobs = ReadListLines(list_file, ctx, check ? &problems : nullptr);
   ExpandList(jobs, ctx);
+  // A part runs its share of the whole list, numbered as in the whole list.
+  if (!check && run.part.given) jobs = JobsOfPart(jobs, run.part);
+  if (!check) {
+    run.report.jobs = jobs;
+    WriteReport(run, std::nullopt, {});
+  }
 
   if (check) {
     for (const std::string& line : DescribeJobs(jobs, run.settings.mail)) ConsoleLine(line);
@@ -116,6 +144,7 @@ int RunListMode(RunState& run, const std::string& list_file, bool check) {
   }
   if (run.stop.requested()) {
     run.log->AddError(StopLine(run.stop));  // before any job could start
+    WriteReport(run, kExitRunError, StopLine(run.stop));
     return kExitRunError;
   }
 
@@ -133,13 +162,19 @@ int RunListMode(RunState& run, const std::string& list_file, bool check) {
   worker_settings.sftp = run.settings.sftp;
   worker_settings.stop = &run.stop;
   LogFilesSink sink(*run.log);
-  const bool error = RunJobsOnPool(jobs, run.settings.thread_count, worker_settings, sink);
+  const bool error = RunJobsOnPool(jobs, run.settings.thread_count, worker_settings, sink,
+                                  &run.report.outcomes);
   const bool stopped = run.stop.requested();
   if (stopped) run.log->AddError(StopLine(run.stop));
   run.log->Close();
 
-  if (error || stopped) return kExitJobsFailed;
-  WriteRunResult("OK", ResultFilePath(run.settings));
+  if (error || stopped) {
+    WriteReport(run, kExitJobsFailed, stopped ? StopLine(run.stop) : std::string());
+    return kExitJobsFailed;
+  }
+  // The report is complete before RESULT.TXT says "OK".
+  WriteReport(run, kExitDone, {});
+  WriteRunResult("OK", ResultFilePath(run, ".TXT"));
   return kExitDone;
 }
 
@@ -159,6 +194,7 @@ int Run(RunState& run) {
   run.format.decimal_separator = '.';
 
   CheckCommandLine(run.args, IsJobOption);
+  if (std::string part; FindSwitch(run.args, "part", part)) run.part = ParseRunPart(part);
   if (HasVersionSwitch(run.args)) {
     ConsoleLine(kVersionLine);
     return kExitDone;
@@ -169,6 +205,8 @@ int Run(RunState& run) {
   run.settings = ReadSettings(HomeFolder(), none, none, none, none, none);
   run.log.emplace(run.settings.log_dir, run.format);
   run.log->set_run_stamp(RunStampText(NowLocal()));
+  run.log->set_name_suffix(run.part.NameSuffix());
+  run.log->set_utf8(run.settings.log_utf8);
 
   if (HasHelpSwitch(run.args)) {
     ConsoleLine("Read readme.txt text file");
@@ -182,7 +220,15 @@ int Run(RunState& run) {
   // From here on a list run that ends any other way than by finishing every
   // job without an error (a start error, a signal, a crash) leaves "ERROR".
   // A check runs nothing and leaves the last run's result alone.
-  if (list_mode && !check) WriteRunResult("ERROR", ResultFilePath(run.settings));
+  if (list_mode && !check) {
+    WriteRunResult("ERROR", ResultFilePath(run, ".TXT"));
+    run.report_path = ResultFilePath(run, ".json");
+    run.report.version = kVersion;
+    run.report.start = IsoNow();
+    run.report.list_file = list_file;
+    if (run.part.given) run.report.part_k = run.part.k, run.report.part_n = run.part.n;
+    WriteReport(run, std::nullopt, {});
+  }
   run.names = LoadNamesTable(HomeFolder());
   if (list_mode) return RunListMode(run, list_file, check);
   return RunSingleJobMode(run);
@@ -214,8 +260,16 @@ int Main(int argc, char** argv) {
     return status;
   }
   // A run-ending error goes to the log and error files too, when the log
-  // folder is known; the console always shows it.
+  // folder is known; the console always shows it. A list run's report
+  // ends with it.
   bool shown = false;
+  if (!run.report_path.empty()) {
+    try {
+      WriteReport(run, kExitRunError, error_line);
+    } catch (const std::exception& e) {
+      ConsoleLine(std::string("Exception: ") + e.what());
+    }
+  }
   try {
     if (run.log) {
       run.log->AddError(error_line);  // console too

@@ -24,6 +24,7 @@ void ResetOptions(Job& job) {
   job.wants_ftp = false;
   job.wants_sftp = false;
   job.csv_code_page = 255;
+  job.if_empty = IfEmpty::kNotGiven;
 }
 
 }  // namespace ostrevane

@@ -18,6 +18,20 @@ struct NameValue {
   std::string value;
 };
 
+// A file that a job wrote, as the writer saw its bytes go out.
+struct WrittenFile {
+  std::string path;    // as expanded from the name template
+  int64_t bytes = 0;   // its size
+  std::string sha256;  // 64 hexadecimal digits; empty when it could not be taken
+};
+
+// -ifempty: what a main query without rows means.
+enum class IfEmpty : uint8_t {
+  kNotGiven,  // taken from the line above (or kError)
+  kError,     // the job fails: "zero records returned"
+  kSkip,      // the job ends as done, writing and delivering nothing
+};
+
 // One job of a run. Each field that an option sets names the option; the
 // options are described in the manual.
 struct Job {
@@ -62,7 +76,12 @@ struct Job {
   bool wants_ftp = false;
   bool wants_sftp = false;  // -sftp, as wants_ftp
 
+  IfEmpty if_empty = IfEmpty::kNotGiven;  // -ifempty
+
   std::vector<std::string> written_files;  // files written for this job, in order
+  // The size and checksum of each file of written_files, in the order the
+  // writers finished them.
+  std::vector<WrittenFile> written_digests;
   bool starts_afresh = false;              // -clear: inherits nothing from the lines above
 };
 

@@ -13,7 +13,8 @@ namespace {
 
 enum class Option {
   kClear, kUdl, kSql, kPostSql, kPostRecSql, kDs, kCsvFormat, kCsvCp, kToCsv, kToXml,
-  kXmlTmpl, kMail, kFrTemplate, kHttp, kFtp, kFtpDir, kSftp, kFields, kParams, kFdf, kFtf, kNone
+  kXmlTmpl, kMail, kFrTemplate, kHttp, kFtp, kFtpDir, kSftp, kFields, kParams, kFdf, kFtf, kIfEmpty,
+  kNone
 };
 
 struct OptionName {
@@ -32,6 +33,7 @@ constexpr OptionName kOptions[] = {
     {"-sftp", Option::kSftp},
     {"-fields", Option::kFields},     {"-params", Option::kParams},
     {"-fdf", Option::kFdf},           {"-ftf", Option::kFtf},
+    {"-ifempty", Option::kIfEmpty},
 };
 
 Option Lookup(std::string_view name) {
@@ -204,6 +206,14 @@ void ApplyOption(std::string_view token, Job& job, const OptionContext& ctx) {
     case Option::kFtf:
       job.time_pattern = v;
       break;
+    case Option::kIfEmpty:
+      if (IEquals(v, "error"))
+        job.if_empty = IfEmpty::kError;
+      else if (IEquals(v, "skip"))
+        job.if_empty = IfEmpty::kSkip;
+      else
+        throw Exception("option -ifempty: \"" + v + "\" is neither error nor skip");
+      break;
     case Option::kNone:
       // Two spaces in a line give an empty token: nothing. Anything else
       // that is no option is a mistake that must not pass unnoticed.
@@ -223,6 +233,7 @@ void SetDefaultFormats(Job& job) {
   job.csv_separator = std::string(";");
   job.csv_quote = std::string("\"");
   job.csv_code_page = 1;
+  job.if_empty = IfEmpty::kError;
 }
 
 }  // namespace ostrevane

@@ -34,7 +34,7 @@ bool IsJobOption(std::string_view token);
 
 // Sets the program's default formats (single-job mode and the first job of
 // a list): date_pattern "YYYYMMDD", time_pattern "HHNNSSZZZ", csv_separator
-// ";", csv_quote the double quote, csv_code_page 1.
+// ";", csv_quote the double quote, csv_code_page 1, if_empty kError.
 void SetDefaultFormats(Job& job);
 
 }  // namespace ostrevane

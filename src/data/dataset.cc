@@ -195,6 +195,7 @@ void Query::Open() {
   pos_ = 0;
   moved_ = false;
   fetched_all_ = false;
+  rows_read_ = 0;
   eof_ = !FetchRow();
 }
 
@@ -204,6 +205,7 @@ bool Query::FetchRow() {
     fetched_all_ = true;
     return false;
   }
+  ++rows_read_;
   if (rewindable_) {
     kept_.Append(row_);
     pos_ = kept_.size() - 1;

@@ -158,6 +158,9 @@ class Query {
   void First();
   void Next();
   bool Eof() const { return eof_; }
+  // The records fetched from the database since Open(); a second pass over
+  // kept records adds nothing.
+  int64_t rows_read() const { return rows_read_; }
 
   size_t FieldCount() const { return fields_.size(); }
   Field& FieldAt(size_t i) { return *fields_[i]; }
@@ -190,6 +193,7 @@ class Query {
   bool fetched_all_ = false;
   bool moved_ = false;  // Next() was called since Open()
   bool eof_ = true;
+  int64_t rows_read_ = 0;
 };
 
 }  // namespace ostrevane

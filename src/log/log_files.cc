@@ -92,6 +92,7 @@ std::string LogFiles::FileName(Which which) const {
   // An empty folder means the working directory, not the file-system root.
   if (!name.empty() && name.back() != '/' && name.back() != '\\') name += '/';
   name += run_stamp_;
+  name += name_suffix_;
   name += which == kLog ? "_log.txt" : "_err.txt";
   return NormalizePath(name);
 }
@@ -116,6 +117,7 @@ void LogFiles::Open(Which which) {
   }
   files_[which].reset(file);
   names_[which] = AbsolutePath(name);
+  if (utf8_) return;
   if (std::fwrite("\xFF\xFE", 1, 2, file) != 2 || std::fflush(file) != 0)
     throw WriteError(names_[which], errno);
 }
@@ -124,7 +126,10 @@ void LogFiles::AppendTo(Which which, std::string_view text) {
   if (text.empty()) return;
   if (!files_[which]) Open(which);
   std::string bytes;
-  AppendUtf16Le(bytes, text);
+  if (utf8_)
+    bytes = text;
+  else
+    AppendUtf16Le(bytes, text);
   std::FILE* file = files_[which].get();
   // Each line reaches the file at once: a crash loses nothing logged.
   if (std::fwrite(bytes.data(), 1, bytes.size(), file) != bytes.size() || std::fflush(file) != 0)

@@ -33,6 +33,12 @@ class LogFiles {
   LogFiles& operator=(const LogFiles&) = delete;
 
   void set_run_stamp(std::string stamp) { run_stamp_ = std::move(stamp); }
+  // Put between the run stamp and "_log.txt"/"_err.txt" (".3of8" for a
+  // part of a run), so that parts of one run never share a file.
+  void set_name_suffix(std::string suffix) { name_suffix_ = std::move(suffix); }
+  // UTF-8 without a byte-order mark instead of UTF-16LE with one; set
+  // before the first line.
+  void set_utf8(bool utf8) { utf8_ = utf8; }
 
   // Each of these writes one line: control characters in `text` are shown
   // visibly (ShowControlCharacters), so no text can start a line of its own.
@@ -48,7 +54,7 @@ class LogFiles {
  private:
   enum Which { kLog, kErr };
   // Empty text: nothing. Otherwise creates the file on first use (replacing
-  // an older one, FF FE first) and writes the text as UTF-16LE at once.
+  // an older one, FF FE first unless UTF-8) and writes the text at once.
   void AppendTo(Which which, std::string_view text);
   std::string FileName(Which which) const;
   void Open(Which which);
@@ -57,6 +63,8 @@ class LogFiles {
   FormatSettings formats_;
   const Clock& clock_;
   std::string run_stamp_;
+  std::string name_suffix_;
+  bool utf8_ = false;
   struct FileCloser {
     void operator()(std::FILE* f) const { std::fclose(f); }
   };

@@ -5,7 +5,9 @@
 #include <algorithm>
 
 #include "common/codepage.h"
+#include "common/error.h"
 #include "common/path.h"
+#include "common/text.h"
 #include "settings/cipher.h"
 #include "settings/ini_file.h"
 
@@ -91,6 +93,15 @@ Settings ReadSettings(const std::string& folder, const PasswordChange& mail,
   s.log_dir = ini.ReadString("Ostrevane", "log_dir", "log");
   s.thread_count = ini.ReadInteger("Ostrevane", "thread_count", 5);
   if (s.thread_count < 1) s.thread_count = 1;
+  // Read only, like delivery_timeout. Anything but the two names is a
+  // mistake: a log in an encoding nobody asked for would go unread.
+  const std::string log_encoding = Trim(ini.ReadString("Ostrevane", "log_encoding", "utf-16le"));
+  if (IEquals(log_encoding, "utf-8")) {
+    s.log_utf8 = true;
+  } else if (!IEquals(log_encoding, "utf-16le")) {
+    throw Exception("settings.ini, section \"Ostrevane\": log_encoding must be utf-16le or "
+                    "utf-8, not \"" + log_encoding + "\"");
+  }
 
   // The 8-bit code page turns passwords into cipher bytes, so it is set
   // before any password is read or written. A settings.ini in that code page

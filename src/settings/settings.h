@@ -41,6 +41,7 @@ struct Settings {
   std::string log_dir;
   int32_t thread_count = 1;  // at least 1
   std::string ansi_codepage; // "" means UTF-8
+  bool log_utf8 = false;      // log_encoding=utf-8: log files in UTF-8, else UTF-16LE
   MailSettings mail;
   SftpSettings sftp;
   ServerSettings http;

@@ -2,6 +2,7 @@
 
 #include <memory>
 #include <mutex>
+#include <unordered_map>
 
 #include "workers/event.h"
 #include "workers/worker.h"
@@ -9,7 +10,10 @@
 namespace ostrevane {
 
 bool RunJobsOnPool(const std::vector<Job>& jobs, int thread_count, const WorkerSettings& settings,
-                   ReportSink& sink) {
+                   ReportSink& sink, std::vector<JobOutcome>* outcomes) {
+  if (outcomes) outcomes->assign(jobs.size(), JobOutcome{});
+  // The job each busy worker was given, by its place in `jobs`.
+  std::unordered_map<const Worker*, size_t> running;
   ReadyList ready;
   std::mutex writer_lock;
   FileTurns file_turns;
@@ -29,6 +33,10 @@ bool RunJobsOnPool(const std::vector<Job>& jobs, int thread_count, const WorkerS
     response.Wait();
     std::lock_guard<std::mutex> lock(ready.mu);
     for (Worker* worker : ready.workers) {
+      if (const auto it = running.find(worker); it != running.end()) {
+        if (outcomes) (*outcomes)[it->second] = worker->outcome();
+        running.erase(it);
+      }
       for (const MessageLine& line : worker->lines()) {
         if (line.is_error) {
           error_flag = true;
@@ -39,6 +47,7 @@ bool RunJobsOnPool(const std::vector<Job>& jobs, int thread_count, const WorkerS
       }
       const bool stopped = settings.stop && settings.stop->requested();
       if (next_job < jobs.size() && !stopped) {
+        running[worker] = next_job;
         worker->job() = jobs[next_job++];
         worker->job_event().Set();
       } else {

@@ -32,7 +32,9 @@ class ReportSink {
 // fails, the exception leaves after every worker has stopped; jobs still
 // running then are rolled back, not committed. Once settings.stop is
 // requested no further job starts, and running jobs roll back.
+// With `outcomes`, it ends with one entry per job, in list order: how the
+// job ended, or kNotRun for a job that never started.
 bool RunJobsOnPool(const std::vector<Job>& jobs, int thread_count, const WorkerSettings& settings,
-                   ReportSink& sink);
+                   ReportSink& sink, std::vector<JobOutcome>* outcomes = nullptr);
 
 }  // namespace ostrevane

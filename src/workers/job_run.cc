@@ -1,5 +1,6 @@
 #include "workers/job_run.h"
 
+#include <chrono>
 #include <exception>
 
 #include "common/datetime.h"
@@ -24,16 +25,21 @@ bool RunEnded(const JobResources& run) {
   return run.cancelled.load() || (run.settings.stop && run.settings.stop->requested());
 }
 
-// Closes the main query on every way out of the result steps.
+// Closes the main query on every way out of the result steps, counting the
+// records it read for the report first.
 class CloseOnExit {
  public:
-  explicit CloseOnExit(Query& q) : q_(q) {}
-  ~CloseOnExit() { q_.Close(); }
+  CloseOnExit(Query& q, JobOutcome& outcome) : q_(q), outcome_(outcome) {}
+  ~CloseOnExit() {
+    outcome_.rows_read = q_.rows_read();
+    q_.Close();
+  }
   CloseOnExit(const CloseOnExit&) = delete;
   CloseOnExit& operator=(const CloseOnExit&) = delete;
 
  private:
   Query& q_;
+  JobOutcome& outcome_;
 };
 
 std::string MessageOf(const std::exception& e) { return e.what(); }
@@ -66,6 +72,88 @@ void RunWriter(JobResources& run, Write write) {
     run.messages.Add("saved file " + run.job.written_files[i], kTagNote);
 }
 
+// Runs one delivery and records it for the report, sent or failed.
+template <typename Deliver>
+void RunDelivery(JobResources& run, const char* kind, std::string target, Deliver deliver) {
+  run.outcome.deliveries.push_back({kind, std::move(target), false});
+  const size_t index = run.outcome.deliveries.size() - 1;
+  deliver();
+  run.outcome.deliveries[index].sent = true;
+}
+
+void RunGlobalPostSql(JobResources& run) {
+  Job& job = run.job;
+  if (job.post_sql.empty()) return;
+  // The global post-SQL is bound only from its own "--param " lines.
+  Job global;
+  ResetOptions(global);
+  run.query.SetSql(job.post_sql);
+  ApplySqlMacros(run.query, global, false);
+  BindJobParameters(run.query.params(), global, run.settings.format, nullptr);
+  run.query.Execute();
+  run.messages.Add("Global post-SQL query executed", kTagNote);
+}
+
+// Writes the files of an open, non-empty result, delivers them and runs the
+// per-record post-SQL.
+void WriteAndDeliver(JobResources& run) {
+  Job& job = run.job;
+  const FormatSettings& formats = run.settings.format;
+  Query& query = run.query;
+  if (!job.csv_path.empty()) RunWriter(run, [&] { WriteCsvFiles(job, query, formats, kJoiner); });
+  if (!job.xml_path.empty()) RunWriter(run, [&] { WriteXmlFile(job, query, formats); });
+
+  if (!job.written_files.empty()) {
+    // Waits between tries end early when the run is being stopped.
+    delivery::SteadyRetryClock clock([&run] { return RunEnded(run); });
+    DeliveryPolicy policy;
+    policy.timeout_seconds = run.settings.delivery_timeout;
+    policy.retry.retries = run.settings.delivery_retries;
+    policy.retry.first_delay = std::chrono::seconds(run.settings.delivery_retry_delay);
+    policy.retry.clock = &clock;
+    policy.retry.note = [&run](const std::string& note) { run.messages.Add(note, kTagNote); };
+    if (!job.mail_to.empty()) {
+      RunDelivery(run, "mail", job.mail_to,
+                  [&] { MailFiles(job, run.settings.mail, query, policy); });
+      run.messages.Add("files sent by MAIL to " + job.mail_to, kTagNote);
+    }
+    // A delivery option without a server in settings.ini fails here, in
+    // the delivery, rather than being skipped.
+    if (!job.http_url.empty() || job.wants_http) {
+      RunDelivery(run, "http", delivery::UrlWithoutCredentials(job.http_url),
+                  [&] { PostFilesOverHttp(job, run.settings.http_proxy, policy); });
+      run.messages.Add("files sent by HTTP to " + delivery::UrlWithoutCredentials(job.http_url),
+                       kTagNote);
+    }
+    if (!job.ftp_server.empty() || job.wants_ftp) {
+      RunDelivery(run, "ftp",
+                  delivery::UrlWithoutCredentials(job.ftp_server) + "(" + job.ftp_folder + ")", [&] {
+                    UploadFilesByFtp(job, run.settings.http_proxy, run.settings.ftp_tls, policy);
+                  });
+      run.messages.Add("files sent by FTTP to " + job.ftp_server + "(" + job.ftp_folder + ")",
+                       kTagNote);
+    }
+    if (!job.sftp_server.empty() || job.wants_sftp) {
+      RunDelivery(run, "sftp",
+                  delivery::UrlWithoutCredentials(job.sftp_server) + "(" + job.sftp_folder + ")",
+                  [&] { UploadFilesBySftp(job, run.settings.sftp, policy); });
+      run.messages.Add("files sent by SFTP to " + job.sftp_server + "(" + job.sftp_folder + ")",
+                       kTagNote);
+    }
+  }
+
+  if (!job.per_record_sql.empty()) {
+    query.First();
+    run.record_query.SetSql(job.per_record_sql);
+    ApplySqlMacros(run.record_query, job, false);
+    for (; !query.Eof(); query.Next()) {
+      BindJobParameters(run.record_query.params(), job, formats, &query);
+      run.record_query.Execute();
+    }
+    run.messages.Add("Post-SQL query for records executed", kTagNote);
+  }
+}
+
 void RunResultJob(JobResources& run) {
   Job& job = run.job;
   const FormatSettings& formats = run.settings.format;
@@ -78,66 +166,16 @@ void RunResultJob(JobResources& run) {
   query.set_rewindable(NeedsSecondPass(job));
   query.Open();
   {
-    CloseOnExit close_query(query);
-    if (query.RecordCount() == 0) throw Exception("zero records returned");
-
-    if (!job.csv_path.empty()) RunWriter(run, [&] { WriteCsvFiles(job, query, formats, kJoiner); });
-    if (!job.xml_path.empty()) RunWriter(run, [&] { WriteXmlFile(job, query, formats); });
-
-    if (!job.written_files.empty()) {
-      // Waits between tries end early when the run is being stopped.
-      delivery::SteadyRetryClock clock([&run] { return RunEnded(run); });
-      DeliveryPolicy policy;
-      policy.timeout_seconds = run.settings.delivery_timeout;
-      policy.retry.retries = run.settings.delivery_retries;
-      policy.retry.first_delay = std::chrono::seconds(run.settings.delivery_retry_delay);
-      policy.retry.clock = &clock;
-      policy.retry.note = [&run](const std::string& note) { run.messages.Add(note, kTagNote); };
-      if (!job.mail_to.empty()) {
-        MailFiles(job, run.settings.mail, query, policy);
-        run.messages.Add("files sent by MAIL to " + job.mail_to, kTagNote);
-      }
-      // A delivery option without a server in settings.ini fails here, in
-      // the delivery, rather than being skipped.
-      if (!job.http_url.empty() || job.wants_http) {
-        PostFilesOverHttp(job, run.settings.http_proxy, policy);
-        run.messages.Add("files sent by HTTP to " + delivery::UrlWithoutCredentials(job.http_url),
-                         kTagNote);
-      }
-      if (!job.ftp_server.empty() || job.wants_ftp) {
-        UploadFilesByFtp(job, run.settings.http_proxy, run.settings.ftp_tls, policy);
-        run.messages.Add("files sent by FTTP to " + job.ftp_server + "(" + job.ftp_folder + ")",
-                         kTagNote);
-      }
-      if (!job.sftp_server.empty() || job.wants_sftp) {
-        UploadFilesBySftp(job, run.settings.sftp, policy);
-        run.messages.Add("files sent by SFTP to " + job.sftp_server + "(" + job.sftp_folder + ")",
-                         kTagNote);
-      }
-    }
-
-    if (!job.per_record_sql.empty()) {
-      query.First();
-      run.record_query.SetSql(job.per_record_sql);
-      ApplySqlMacros(run.record_query, job, false);
-      for (; !query.Eof(); query.Next()) {
-        BindJobParameters(run.record_query.params(), job, formats, &query);
-        run.record_query.Execute();
-      }
-      run.messages.Add("Post-SQL query for records executed", kTagNote);
+    CloseOnExit close_query(query, run.outcome);
+    if (query.RecordCount() == 0) {
+      if (job.if_empty != IfEmpty::kSkip) throw Exception("zero records returned");
+      run.messages.Add(kNothingToWrite, kTagNote);
+      run.outcome.note = kNothingToWrite;
+    } else {
+      WriteAndDeliver(run);
     }
   }
-
-  if (!job.post_sql.empty()) {
-    // The global post-SQL is bound only from its own "--param " lines.
-    Job global;
-    ResetOptions(global);
-    query.SetSql(job.post_sql);
-    ApplySqlMacros(query, global, false);
-    BindJobParameters(query.params(), global, formats, nullptr);
-    query.Execute();
-    run.messages.Add("Global post-SQL query executed", kTagNote);
-  }
+  RunGlobalPostSql(run);
 }
 
 }  // namespace
@@ -151,8 +189,9 @@ bool NeedsSecondPass(const Job& job) {
          !job.per_record_sql.empty() || (!job.mail_to.empty() && !job.report_template.empty());
 }
 
-void RunJob(JobResources& run) {
-  run.messages.set_job(run.job);
+namespace {
+
+void RunJobSteps(JobResources& run) {
   std::string failure;
   bool failed = false;
   try {
@@ -160,6 +199,8 @@ void RunJob(JobResources& run) {
     run.connection.Open();
   } catch (const std::exception& e) {
     run.messages.Add(MessageOf(e), kTagError);
+    run.outcome.status = JobOutcome::Status::kFailed;
+    run.outcome.error = MessageOf(e);
     return;
   }
 
@@ -195,9 +236,24 @@ void RunJob(JobResources& run) {
   }
   if (failed) {
     run.messages.Add(failure, kTagError);
+    run.outcome.status = JobOutcome::Status::kFailed;
+    run.outcome.error = failure;
     return;
   }
   run.messages.Add("Done", kTagNote);
+  run.outcome.status = JobOutcome::Status::kDone;
+}
+
+}  // namespace
+
+void RunJob(JobResources& run) {
+  run.messages.set_job(run.job);
+  const auto start = std::chrono::steady_clock::now();
+  RunJobSteps(run);
+  run.outcome.files = run.job.written_digests;
+  run.outcome.duration_ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                std::chrono::steady_clock::now() - start)
+                                .count();
 }
 
 }  // namespace ostrevane

@@ -60,6 +60,28 @@ class MessageList {
   std::vector<MessageLine> lines_;
 };
 
+// One delivery a job attempted, for the run report.
+struct DeliveryRecord {
+  std::string kind;    // "mail", "http", "ftp"
+  std::string target;  // recipients, URL or server and folder; never a login or password
+  bool sent = false;
+};
+
+// How a job ended, for the run report. Filled by RunJob.
+struct JobOutcome {
+  enum class Status { kNotRun, kDone, kFailed };
+  Status status = Status::kNotRun;
+  std::string error;       // the error line's message when failed
+  std::string note;        // a remark on a job that is done without output
+  int64_t duration_ms = 0; // from the start of the connection to the end
+  int64_t rows_read = 0;   // records fetched by the main query
+  std::vector<WrittenFile> files;
+  std::vector<DeliveryRecord> deliveries;
+};
+
+// The note of a job that ended on an empty result under "-ifempty:skip".
+inline constexpr char kNothingToWrite[] = "zero records returned, nothing to write";
+
 // Everything one job run uses; the worker owns it all. Its connection takes
 // turns on shared database files (Connection::set_file_turns).
 struct JobResources {
@@ -73,10 +95,11 @@ struct JobResources {
   // Set when the run is being ended early: the job is rolled back instead
   // of committed.
   const std::atomic<bool>& cancelled;
+  JobOutcome& outcome;
 };
 
 // Runs job. Never throws: every outcome ends in the message list, with
-// either "Done" or one error line last.
+// either "Done" or one error line last, and in run.outcome.
 void RunJob(JobResources& run);
 
 // Whether a job needs to read its result set twice (both writers, the

@@ -137,5 +137,33 @@ TEST_F(BackendsTest, AFailedJobLeavesNothingOnTheServer) {
   EXPECT_EQ(q.FieldAt(0).value().i, 0);
 }
 
+// -ifempty:skip on the server: the empty job is done, writes nothing, and
+// its global post-SQL is committed; without it the job fails and its
+// post-SQL never runs.
+TEST_F(BackendsTest, AnEmptyResultIsSkippedOnlyWhenAsked) {
+  testing::WriteUdlFile(dir / "pg.udl", pg_);
+  Execute(pg_, "CREATE TABLE runs (n INTEGER)");
+  WriteFile(dir / "none.sql", "SELECT id, name FROM typed WHERE id > 100");
+  WriteFile(dir / "mark.sql", "INSERT INTO runs VALUES (1)");
+  auto r = RunList("-udl:pg.udl -sql:none.sql -tocsv:out/none.csv -postsql:mark.sql "
+                   "-ifempty:skip\n"
+                   "-sql:none.sql -tocsv:out/none2.csv -ifempty:error\n");
+  EXPECT_EQ(r.exit_code, 1) << r.out;
+  EXPECT_NE(r.out.find("job 1, line 1: zero records returned, nothing to write"),
+            std::string::npos)
+      << r.out;
+  EXPECT_NE(r.out.find("job 1, line 1: Global post-SQL query executed"), std::string::npos)
+      << r.out;
+  EXPECT_NE(r.out.find("job 2, line 2: zero records returned\n"), std::string::npos) << r.out;
+  EXPECT_FALSE(std::filesystem::exists(dir / "out"));
+  Connection c;
+  c.set_connection_string(pg_);
+  c.Open();
+  Query q(c);
+  q.SetSql("SELECT COUNT(*) FROM runs");
+  q.Open();
+  EXPECT_EQ(q.FieldAt(0).value().i, 1);  // job 1 only
+}
+
 }  // namespace
 }  // namespace ostrevane

@@ -113,7 +113,23 @@ TEST_F(ListRunDeliveryTest, AFailedDeliveryRollsTheJobBackAndSkipsTheRest) {
   EXPECT_EQ(r.out.find("FTTP"), std::string::npos);
   EXPECT_EQ(testing::SqliteRows(dir / "t.db", "SELECT SUM(sent) FROM items"),
             (std::vector<std::vector<std::string>>{{"0"}}));
-  EXPECT_EQ(ReadFile(dir / "log/RESULT.TXT"), "ERROR");
+  EXPECT_EQ(ReadFile(dir / "log/RESULT.TXT"), "ERROR");  // The report lists the deliveries attempted, the failed one last; the
+  // FTP upload never started.
+  const std::string report = ReadFile(dir / "log/RESULT.json");
+  EXPECT_NE(report.find("\"deliveries\": [\n"
+                        "        {\n"
+                        "          \"kind\": \"mail\",\n"
+                        "          \"target\": \"ops@example.org\",\n"
+                        "          \"status\": \"sent\"\n"
+                        "        },\n"
+                        "        {\n"
+                        "          \"kind\": \"http\",\n"
+                        "          \"target\": \"" + url + "\",\n"
+                        "          \"status\": \"failed\"\n"
+                        "        }\n"
+                        "      ]"),
+            std::string::npos)
+      << report;
 }
 
 TEST_F(ListRunDeliveryTest, AServerThatKeepsDrippingFailsTheJobAtTheDeliveryTimeout) {

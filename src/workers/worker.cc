@@ -45,8 +45,9 @@ void Worker::Run() {
       job_event_.Wait();
       if (stop_requested_.load()) break;
       messages_.Clear();
-      JobResources resources{connection, query,        record_query, job_,
-                             settings_,  writer_lock_, messages_,    stop_requested_};
+      outcome_ = JobOutcome{};
+      JobResources resources{connection, query,        record_query,    job_,    settings_,
+                             writer_lock_, messages_,  stop_requested_, outcome_};
       RunJob(resources);
     }
   }

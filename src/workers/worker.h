@@ -43,6 +43,8 @@ class Worker {
   // The lines of the job that just ended; read by the dispatcher under the
   // same rule as job().
   const std::vector<MessageLine>& lines() const { return messages_.lines(); }
+  // How that job ended; same rule.
+  const JobOutcome& outcome() const { return outcome_; }
   ManualResetEvent& job_event() { return job_event_; }
 
   void RequestStop() { stop_requested_.store(true); }
@@ -65,6 +67,7 @@ class Worker {
   ManualResetEvent job_event_;
   Job job_;
   MessageList messages_;
+  JobOutcome outcome_;
   std::atomic<bool> stop_requested_{false};
   std::atomic<bool> finished_{false};
   std::thread thread_;  // last: starts after every other member exists

@@ -76,6 +76,7 @@ std::string AsWritten(const std::string& character, bool utf16) {
 void WriteCsvFiles(Job& job, Query& query, const FormatSettings& formats,
                    const std::string& joiner) {
   job.written_files.clear();
+  job.written_digests.clear();
   const std::vector<Column> columns = BuildColumns(job, query, formats, joiner);
   const bool utf16 = job.csv_code_page == 1;
   // The separator and the quote as the file will hold them, so that a value
@@ -159,7 +160,7 @@ void WriteCsvFiles(Job& job, Query& query, const FormatSettings& formats,
       file->Close();
       file.reset();
     }
-    staged.CommitAll();
+    staged.CommitAll(&job.written_digests);
   } catch (const Error& e) {
     // Nothing of this call keeps its final name: the temporary files go
     // with `staged`.

@@ -82,8 +82,8 @@ bool CreateFolders(std::string_view path) {
 }
 
 OutputFile::OutputFile(const std::string& name, Mode mode, size_t buffer_size,
-                       const std::string& open_path)
-    : name_(name), capacity_(buffer_size == 0 ? 1 : buffer_size) {
+                       const std::string& open_path, ContentDigest* digest)
+    : name_(name), capacity_(buffer_size == 0 ? 1 : buffer_size), digest_(digest) {
   const std::string path = NormalizePath(open_path.empty() ? name : open_path);
   int err = EINVAL;  // a name with a NUL character is no file name
   if (path.find('\0') == std::string::npos) {
@@ -104,6 +104,17 @@ OutputFile::OutputFile(const std::string& name, Mode mode, size_t buffer_size,
                 "Cannot open file \"" + DisplayName(name) + "\". " + SystemMessage(err));
   }
   buffer_ = std::make_unique_for_overwrite<char[]>(capacity_);
+  if (digest_ && mode == Mode::kAppend) {
+    struct stat st;
+    if (::fstat(fd_, &st) != 0) {
+      const int e = errno;
+      ::close(fd_);
+      fd_ = -1;
+      throw Error(kEFOpenError,
+                  "Cannot open file \"" + DisplayName(name) + "\". " + SystemMessage(e));
+    }
+    position_ = int64_t(st.st_size);
+  }
 }
 
 OutputFile::~OutputFile() {
@@ -123,6 +134,10 @@ void OutputFile::ThrowWriteError(int err) const {
 }
 
 void OutputFile::WriteAll(const char* data, size_t size) {
+  if (digest_) {
+    digest_->Write(position_, std::string_view(data, size));
+    position_ += int64_t(size);
+  }
   while (size > 0) {
     const ssize_t w = ::write(fd_, data, size);
     if (w < 0) {
@@ -195,12 +210,14 @@ std::string OutputFile::ReadTail(size_t n) {
 void OutputFile::Seek(int64_t offset) {
   Flush();
   if (::lseek(fd_, offset, SEEK_SET) < 0) ThrowWriteError(errno);
+  position_ = offset;
 }
 
 void OutputFile::CopyFrom(int fd, int64_t offset, int64_t size) {
   Flush();
   off_t in_off = offset;
-  while (size > 0) {
+  // With a digest the bytes must pass through here to be hashed.
+  while (size > 0 && !digest_) {
     const ssize_t n = ::copy_file_range(fd, &in_off, fd_, nullptr, size_t(size), 0);
     if (n > 0) {
       size -= n;

@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "common/error.h"
+#include "writers/content_digest.h"
 
 namespace ostrevane {
 
@@ -49,8 +50,11 @@ class OutputFile {
 
   // Opens `name`, or `open_path` when given: a temporary file that stands
   // in for `name`, which the messages still name.
+  // With `digest`, every byte that reaches the file is also given to it,
+  // at its offset; the digest must outlive the file.
   explicit OutputFile(const std::string& name, Mode mode = Mode::kCreate,
-                      size_t buffer_size = kDefaultBuffer, const std::string& open_path = {});
+                      size_t buffer_size = kDefaultBuffer, const std::string& open_path = {},
+                      ContentDigest* digest = nullptr);
   ~OutputFile();
   OutputFile(const OutputFile&) = delete;
   OutputFile& operator=(const OutputFile&) = delete;
@@ -93,6 +97,8 @@ class OutputFile {
   size_t capacity_;
   size_t used_ = 0;
   bool failed_ = false;
+  ContentDigest* digest_ = nullptr;
+  int64_t position_ = 0;  // where the next WriteAll lands (kept only with a digest)
 };
 
 }  // namespace ostrevane

@@ -6,12 +6,16 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <optional>
 #include <string>
 #include <unordered_map>
 #include <vector>
 
 #include "common/atomic_file.h"
+#include "control/job.h"
+#include "writers/content_digest.h"
+#include "writers/hash_thread.h"
 #include "writers/output_files.h"
 
 namespace ostrevane {
@@ -36,20 +40,26 @@ class StagedFiles {
   // regular file (a device, a pipe) is written in place instead.
   size_t Begin(const std::string& name);
   // Opens the file of `index` into `file` (OutputFile's modes; kCreate
-  // starts it empty). Messages name the final name.
+  // starts it empty). Messages name the final name. Every byte written
+  // through it goes into the file's digest.
   void Open(size_t index, OutputFile::Mode mode, size_t buffer_size,
             std::optional<OutputFile>& file) const;
-  // Gives every file its final name, in the order begun. Raises
-  // CreateError naming the first file that cannot be renamed.
-  void CommitAll();
+  // Gives every file its final name, in the order begun, and appends its
+  // size and checksum to `written` when given. Raises CreateError naming
+  // the first file that cannot be renamed.
+  void CommitAll(std::vector<WrittenFile>* written = nullptr);
 
  private:
   struct Staged {
     std::string name;                  // the final name, as expanded
     std::optional<AtomicFile> atomic;  // empty: written in place
+    std::unique_ptr<ContentDigest> digest;  // stays put while files_ grows
   };
   std::vector<Staged> files_;
   std::unordered_map<std::string, size_t> index_;  // by NormalizePath(name)
+  // Hashes for every file's digest; declared last, so it stops before the
+  // digests its tasks refer to go.
+  HashThread hasher_;
 };
 
 }  // namespace ostrevane

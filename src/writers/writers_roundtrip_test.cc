@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "common/codepage.h"
+#include "common/sha256.h"
 #include "testing/writer_fixture.h"
 #include "writers/csv_writer.h"
 #include "writers/xml_writer.h"
@@ -130,6 +131,14 @@ TEST_F(RoundTripTest, StandardReadersGetEveryValueBack) {
   Open(fields, rows);
   job.xml_path = dir / "g/:GRP.xml";
   WriteXmlFile(job, *query, formats);
+  // The sizes and checksums taken while writing are those of the files,
+  // the XML file that took a second data set (A, B, A) included.
+  ASSERT_EQ(job.written_digests.size(), 3u);
+  for (const WrittenFile& file : job.written_digests) {
+    const std::string bytes = ReadFile(file.path);
+    EXPECT_EQ(file.bytes, int64_t(bytes.size())) << file.path;
+    EXPECT_EQ(file.sha256, Sha256Hex(bytes)) << file.path;
+  }
 
   WriteFile(dir / "read.py", kReader);
   const std::string cmd = "/usr/bin/python3 " + (dir / "read.py") + " " + dir.path() + " > " +

@@ -204,7 +204,7 @@ class XmlWriter {
   void Write() {
     try {
       WriteRuns();
-      staged_.CommitAll();
+      staged_.CommitAll(&job_.written_digests);
     } catch (const Error& e) {
       // Nothing of this call keeps its final name: the temporary files go
       // with `staged_`.

@@ -7,6 +7,7 @@
 
 #include "common/error.h"
 #include "common/path.h"
+#include "common/sha256.h"
 #include "testing/writer_fixture.h"
 #include "writers/xml_text.h"
 
@@ -316,6 +317,14 @@ TEST_F(XmlTest, RunsMakeFilesAndReturningNamesAddDatasets) {
             std::string(kHead) + "\r\n\t<DATASET ID=\"0\">" + fields +
                 "\r\n\t\t<RECORDS COUNT=\"1\">\r\n\t\t\t<RECORD ID=\"3\" R=\"B\"/>"
                 "\r\n\t\t</RECORDS>\r\n\t</DATASET>\r\n</DATASETS>");
+  // Runs spilled to disk (run_memory 1) and a root end written over still
+  // give the checksums of the files.
+  ASSERT_EQ(job.written_digests.size(), 2u);
+  for (const WrittenFile& file : job.written_digests) {
+    const std::string bytes = ReadFile(NormalizePath(file.path));
+    EXPECT_EQ(file.bytes, int64_t(bytes.size())) << file.path;
+    EXPECT_EQ(file.sha256, Sha256Hex(bytes)) << file.path;
+  }
 }
 
 // Records that outgrow the memory are written into the file behind room

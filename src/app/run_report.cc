@@ -1,0 +1,151 @@
+#include "app/run_report.h"
+
+#include <ctime>
+
+#include "common/json_writer.h"
+#include "control/cut_field.h"
+#include "data/connection_string.h"
+
+namespace ostrevane {
+namespace {
+
+constexpr int kSchema = 1;
+
+const char* StatusText(JobOutcome::Status status) {
+  switch (status) {
+    case JobOutcome::Status::kDone: return "done";
+    case JobOutcome::Status::kFailed: return "failed";
+    case JobOutcome::Status::kNotRun: break;
+  }
+  return "not run";
+}
+
+void StringOrNull(JsonWriter& json, const std::string& text) {
+  if (text.empty())
+    json.Null();
+  else
+    json.String(text);
+}
+
+void WriteJob(JsonWriter& json, const Job& job, const JobOutcome& outcome) {
+  json.BeginObject();
+  json.Key("job");
+  json.Int(job.run_number);
+  json.Key("line");
+  json.Int(job.list_line_number);
+  json.Key("list_line");
+  json.String(MaskedListLine(job.list_line));
+  json.Key("status");
+  json.String(StatusText(outcome.status));
+  json.Key("error");
+  StringOrNull(json, outcome.error);
+  json.Key("note");
+  StringOrNull(json, outcome.note);
+  json.Key("duration_ms");
+  json.Int(outcome.duration_ms);
+  json.Key("rows_read");
+  json.Int(outcome.rows_read);
+  json.Key("files");
+  json.BeginArray();
+  for (const WrittenFile& file : outcome.files) {
+    json.BeginObject();
+    json.Key("path");
+    json.String(file.path);
+    json.Key("bytes");
+    json.Int(file.bytes);
+    json.Key("sha256");
+    StringOrNull(json, file.sha256);
+    json.EndObject();
+  }
+  json.EndArray();
+  json.Key("deliveries");
+  json.BeginArray();
+  for (const DeliveryRecord& delivery : outcome.deliveries) {
+    json.BeginObject();
+    json.Key("kind");
+    json.String(delivery.kind);
+    json.Key("target");
+    json.String(delivery.target);
+    json.Key("status");
+    json.String(delivery.sent ? "sent" : "failed");
+    json.EndObject();
+  }
+  json.EndArray();
+  json.EndObject();
+}
+
+}  // namespace
+
+std::string IsoLocalTime(long long seconds) {
+  const std::time_t t = static_cast<std::time_t>(seconds);
+  std::tm tm{};
+  localtime_r(&t, &tm);
+  char text[40];
+  const size_t n = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S%z", &tm);
+  std::string out(text, n);
+  // "+0100" -> "+01:00"
+  if (out.size() >= 5) out.insert(out.size() - 2, ":");
+  return out;
+}
+
+std::string IsoNow() { return IsoLocalTime(static_cast<long long>(std::time(nullptr))); }
+
+std::string MaskedListLine(const std::string& line) {
+  std::string out;
+  std::string_view rest(line);
+  bool first = true;
+  while (!rest.empty()) {
+    std::string token = CutField(rest, " ", "\"");
+    if (!first) out += ' ';
+    first = false;
+    std::string_view value(token);
+    const std::string name = CutField(value, ":", "\"");
+    if (value.find('=') != std::string_view::npos && token.size() > name.size())
+      token = name + ":" + MaskPasswords(value);
+    out += token;
+  }
+  return out;
+}
+
+std::string RunReportJson(const RunReport& report) {
+  JsonWriter json;
+  json.BeginObject();
+  json.Key("schema");
+  json.Int(kSchema);
+  json.Key("version");
+  json.String(report.version);
+  json.Key("start");
+  json.String(report.start);
+  json.Key("end");
+  StringOrNull(json, report.end);
+  json.Key("list_file");
+  json.String(report.list_file);
+  json.Key("part");
+  if (report.part_n == 0) {
+    json.Null();
+  } else {
+    json.BeginObject();
+    json.Key("k");
+    json.Int(report.part_k);
+    json.Key("n");
+    json.Int(report.part_n);
+    json.EndObject();
+  }
+  json.Key("exit_status");
+  if (report.exit_status)
+    json.Int(*report.exit_status);
+  else
+    json.Null();
+  json.Key("error");
+  StringOrNull(json, report.error);
+  json.Key("jobs");
+  json.BeginArray();
+  const JobOutcome not_run;
+  for (size_t i = 0; i < report.jobs.size(); ++i)
+    WriteJob(json, report.jobs[i], i < report.outcomes.size() ? report.outcomes[i] : not_run);
+  json.EndArray();
+  json.EndObject();
+  return json.text();
+}
+
+}  // namespace ostrevane

@@ -54,6 +54,16 @@ void ContentDigest::Write(int64_t offset, std::string_view bytes) {
   held_.append(bytes.substr(from_new));
 }
 
+void ContentDigest::Restart() {
+  if (hasher_) hasher_->Drain();  // no block of the old stream may still be in flight
+  hash_ = Sha256();
+  hash_failed_.store(false);
+  block_.clear();
+  held_.clear();
+  hashed_ = 0;
+  valid_ = true;
+}
+
 std::string ContentDigest::Finish() {
   if (hasher_) hasher_->Drain();
   if (!valid_ || hash_failed_.load()) return {};

@@ -31,6 +31,9 @@ class ContentDigest {
 
   // `bytes` written at file offset `offset`.
   void Write(int64_t offset, std::string_view bytes);
+  // Forgets every byte given so far and starts again from offset 0, known
+  // (for OutputFile::DigestWholeFile).
+  void Restart();
   // Whether the digest is still known (meaningful after Finish when a
   // HashThread hashes).
   bool Valid() const { return valid_; }

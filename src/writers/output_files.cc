@@ -283,6 +283,25 @@ void OutputFile::MoveBytes(int64_t from, int64_t to, int64_t size) {
   }
 }
 
+void OutputFile::DigestWholeFile() {
+  if (!digest_) return;
+  Flush();
+  digest_->Restart();
+  struct stat st;
+  if (::fstat(fd_, &st) != 0) ThrowWriteError(errno);
+  for (int64_t at = 0; at < int64_t(st.st_size);) {
+    const ssize_t r = ::pread(fd_, buffer_.get(), size_t(std::min<int64_t>(int64_t(capacity_),
+                                                                          st.st_size - at)), at);
+    if (r < 0 && errno == EINTR) continue;
+    if (r <= 0) {
+      failed_ = true;
+      ThrowWriteError(r < 0 ? errno : EIO);
+    }
+    digest_->Write(at, std::string_view(buffer_.get(), size_t(r)));
+    at += r;
+  }
+}
+
 void OutputFile::TruncateHere() {
   Flush();
   const off_t at = ::lseek(fd_, 0, SEEK_CUR);

@@ -84,6 +84,11 @@ class OutputFile {
   void MoveBytes(int64_t from, int64_t to, int64_t size);
   // Cuts the file at the current write position (buffered bytes written).
   void TruncateHere();
+  // Gives the digest (if any) the whole file again, read back from the file:
+  // for a writer that wrote a part out of order, which the digest could not
+  // follow. The file must be open for reading (Mode::kUpdate) and the write
+  // position at its end.
+  void DigestWholeFile();
 
   const std::string& name() const { return name_; }
 

@@ -487,6 +487,9 @@ class XmlWriter {
       out_->Write(kRunEnd);
       // Records moved towards the start leave old bytes behind the end.
       out_->TruncateHere();
+      // The head came after the records, out of the order a digest can
+      // follow: the file's checksum is taken from the file itself, once.
+      out_->DigestWholeFile();
     } else {
       out_->Write(head);
       run_.CopyTo(*out_);

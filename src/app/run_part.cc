@@ -3,6 +3,7 @@
 #include <charconv>
 
 #include "common/error.h"
+#include "common/text.h"
 
 namespace ostrevane {
 namespace {
@@ -23,7 +24,7 @@ int PartNumber(std::string_view text) {
 
 std::string RunPart::NameSuffix() const {
   if (!given) return {};
-  return "." + std::to_string(k) + "of" + std::to_string(n);
+  return Concat({".", std::to_string(k), "of", std::to_string(n)});
 }
 
 RunPart ParseRunPart(std::string_view value) {

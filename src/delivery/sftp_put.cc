@@ -128,7 +128,7 @@ std::string SftpFilePath(const std::string& folder, const std::string& file_name
   size_t at = 0;
   while (at < folder.size()) {
     const size_t end = std::min(folder.find('/', at), folder.size());
-    if (end > at) path += "/" + UrlEncode(std::string_view(folder).substr(at, end - at));
+    if (end > at) path += Concat({"/", UrlEncode(std::string_view(folder).substr(at, end - at))});
     at = end + 1;
   }
   return path + "/" + UrlEncode(file_name);

@@ -97,4 +97,13 @@ std::optional<int64_t> ParseCurrency(std::string_view text) {
   return int64_t(v);
 }
 
+std::string CurrencyText(int64_t ten_thousandths) {
+  const int64_t v = ten_thousandths;
+  const uint64_t magnitude = v < 0 ? uint64_t(0) - uint64_t(v) : uint64_t(v);
+  const std::string whole = std::to_string(magnitude / 10000);
+  const std::string fraction = std::to_string(magnitude % 10000);
+  return Concat({v < 0 ? "-" : "", whole, ".", std::string_view("0000", 4 - fraction.size()),
+                 fraction});
+}
+
 }  // namespace ostrevane

@@ -20,4 +20,8 @@ std::optional<std::string> NormalizeDecimal(std::string_view text);
 // number or the value lies outside the 64-bit range.
 std::optional<int64_t> ParseCurrency(std::string_view text);
 
+// A count of ten-thousandths as a decimal text with four decimals:
+// -1234567 -> "-123.4567", 5 -> "0.0005". Exact for the whole 64-bit range.
+std::string CurrencyText(int64_t ten_thousandths);
+
 }  // namespace ostrevane

@@ -56,5 +56,23 @@ TEST(DecimalTextTest, CurrencyRoundsAndRejectsOverflow) {
   for (const auto& row : cases) EXPECT_EQ(ParseCurrency(row.in), row.out) << row.in;
 }
 
+TEST(CurrencyTextTest, FourDecimalsOverTheWholeRange) {
+  const struct {
+    int64_t value;
+    const char* text;
+  } cases[] = {
+      {0, "0.0000"},
+      {5, "0.0005"},
+      {-1234567, "-123.4567"},
+      {10000, "1.0000"},
+      {INT64_MAX, "922337203685477.5807"},
+      {INT64_MIN, "-922337203685477.5808"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(CurrencyText(c.value), c.text);
+    EXPECT_EQ(ParseCurrency(c.text), c.value) << c.text;
+  }
+}
+
 }  // namespace
 }  // namespace ostrevane

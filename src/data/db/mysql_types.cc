@@ -416,10 +416,7 @@ MysqlParam MakeMysqlParam(const BoundParam& p) {
       out.floating = v.d;
       return out;
     case ValueKind::kCurrency: {
-      const uint64_t mag = v.i < 0 ? uint64_t(0) - uint64_t(v.i) : uint64_t(v.i);
-      std::string frac = std::to_string(mag % 10000);
-      out.text = (v.i < 0 ? "-" : "") + std::to_string(mag / 10000) + '.' +
-                 std::string(4 - frac.size(), '0') + frac;
+      out.text = CurrencyText(v.i);
       out.type = MYSQL_TYPE_NEWDECIMAL;
       return out;
     }

@@ -28,7 +28,7 @@ std::string OdbcValue(const std::string& v) {
   if (v.find_first_of(";{}") == std::string::npos &&
       (v.empty() || (v.front() != ' ' && v.back() != ' ')))
     return v;
-  return "{" + ReplaceAll(v, "}", "}}") + "}";
+  return Concat({"{", ReplaceAll(v, "}", "}}"), "}"});
 }
 
 // What the program knows about particular drivers: the one place for it.
@@ -76,7 +76,7 @@ OdbcConnectText MakeOdbcConnectText(const ConnectionString& cs,
       k = "PWD";
     else if (IEquals(key, "Initial Catalog"))
       k = "DATABASE";
-    out.text += k + "=" + OdbcValue(value) + ";";
+    out.text += Concat({k, "=", OdbcValue(value), ";"});
   }
   for (const DriverRule& rule : kDriverRules) {
     bool match = false;

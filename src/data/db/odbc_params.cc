@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "common/datetime.h"
+#include "data/db/decimal_text.h"
 
 namespace ostrevane::odbc {
 namespace {
@@ -62,12 +63,6 @@ SQLSMALLINT SqlTypeOf(FieldType t) {
   }
 }
 
-std::string CurrencyText(int64_t v) {
-  const uint64_t mag = v < 0 ? uint64_t(0) - uint64_t(v) : uint64_t(v);
-  std::string frac = std::to_string(mag % 10000);
-  return (v < 0 ? "-" : "") + std::to_string(mag / 10000) + "." +
-         std::string(4 - frac.size(), '0') + frac;
-}
 }  // namespace
 
 void BindParam(SQLHSTMT stmt, SQLUSMALLINT n, const BoundParam& p, BoundBuffer& b,

@@ -430,14 +430,8 @@ std::string PgParamText(const Value& v, Oid oid) {
                                             : std::to_chars(buf, buf + sizeof buf, v.d);
       return std::string(buf, r.ptr);
     }
-    case ValueKind::kCurrency: {
-      const uint64_t mag = v.i < 0 ? uint64_t(0) - uint64_t(v.i) : uint64_t(v.i);
-      std::string s = v.i < 0 ? "-" : "";
-      s += std::to_string(mag / 10000);
-      std::string frac = std::to_string(mag % 10000);
-      s += '.' + std::string(4 - frac.size(), '0') + frac;
-      return s;
-    }
+    case ValueKind::kCurrency:
+      return CurrencyText(v.i);
     case ValueKind::kDateTime: {
       const DateTimeParts p = DecodeDateTime(v.d);
       std::string s;

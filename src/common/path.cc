@@ -9,6 +9,11 @@
 
 namespace ostrevane {
 
+std::string BaseName(std::string_view path) {
+  const size_t at = path.find_last_of("/\\");
+  return std::string(at == std::string_view::npos ? path : path.substr(at + 1));
+}
+
 std::string NormalizePath(std::string_view path) {
   std::string p(path);
   for (char& c : p)

@@ -9,6 +9,9 @@
 namespace ostrevane {
 
 std::string NormalizePath(std::string_view path);
+// The last part of a path: the text after its last "/" or "\" (the whole
+// path when it has none).
+std::string BaseName(std::string_view path);
 // The name made absolute against the working directory (not resolved).
 std::string AbsolutePath(std::string_view path);
 // The folder of the running executable (readme.txt is installed there);

@@ -3,6 +3,7 @@
 #include <charconv>
 
 #include "common/error.h"
+#include "common/path.h"
 #include "common/text.h"
 #include "delivery/delivery.h"
 #include "delivery/http_post.h"
@@ -10,11 +11,6 @@
 namespace ostrevane {
 namespace delivery {
 namespace {
-
-std::string BaseName(const std::string& path) {
-  size_t at = path.find_last_of("/\\");
-  return at == std::string::npos ? path : path.substr(at + 1);
-}
 
 [[noreturn]] void BadServer(const std::string& server) {
   throw Exception("Invalid FTP server \"" + server + "\"");

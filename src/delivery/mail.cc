@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "common/error.h"
+#include "common/path.h"
 #include "common/format_settings.h"
 #include "common/guid.h"
 #include "common/text.h"
@@ -35,11 +36,6 @@ std::string OneLine(std::string s) {
   for (char& c : s)
     if (c == '\r' || c == '\n') c = ' ';
   return s;
-}
-
-std::string BaseName(const std::string& path) {
-  size_t at = path.find_last_of("/\\");
-  return at == std::string::npos ? path : path.substr(at + 1);
 }
 
 // The headers of one attachment: what the file is, with an ASCII stand-in

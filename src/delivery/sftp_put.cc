@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "common/error.h"
+#include "common/path.h"
 #include "common/text.h"
 #include "delivery/delivery.h"
 #include "delivery/http_post.h"
@@ -19,11 +20,6 @@
 namespace ostrevane {
 namespace delivery {
 namespace {
-
-std::string BaseName(const std::string& path) {
-  size_t at = path.find_last_of("/\\");
-  return at == std::string::npos ? path : path.substr(at + 1);
-}
 
 [[noreturn]] void BadServer(const std::string& server) {
   throw Exception("Invalid SFTP server \"" + server + "\"");

@@ -1,5 +1,5 @@
-// The template language's own test cases (tests/mustache_spec, copied from
-// its specification) rendered through the report's engine: the same
+// The template language's own published test cases (tests/mustache_cases,
+// copied unchanged) rendered through the report's engine: the same
 // preparation of the template text, the same lookup and the same limits as
 // a report, over the case's data instead of a result set.
 #include <gtest/gtest.h>
@@ -52,20 +52,20 @@ mstch::data ToData(const JsonValue& v) {
   return mstch::data(false);
 }
 
-std::string ReadSpecFile(const std::string& name) {
-  std::ifstream in(std::string(OSTREVANE_SOURCE_DIR) + "/tests/mustache_spec/" + name + ".json",
+std::string ReadCaseFile(const std::string& name) {
+  std::ifstream in(std::string(OSTREVANE_SOURCE_DIR) + "/tests/mustache_cases/" + name + ".json",
                    std::ios::binary);
   std::ostringstream text;
   text << in.rdbuf();
   return text.str();
 }
 
-class MustacheSpecTest : public ::testing::TestWithParam<const char*> {};
+class MustacheCasesTest : public ::testing::TestWithParam<const char*> {};
 
-TEST_P(MustacheSpecTest, EveryExpressibleCasePasses) {
+TEST_P(MustacheCasesTest, EveryExpressibleCasePasses) {
   const std::string file = GetParam();
-  const JsonValue spec = testing::ParseJson(ReadSpecFile(file));
-  const JsonValue* tests = spec.Find("tests");
+  const JsonValue case_file = testing::ParseJson(ReadCaseFile(file));
+  const JsonValue* tests = case_file.Find("tests");
   ASSERT_TRUE(tests && !tests->items.empty()) << file;
   std::set<std::string> skipped;
   for (const JsonValue& test : tests->items) {
@@ -93,7 +93,7 @@ TEST_P(MustacheSpecTest, EveryExpressibleCasePasses) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Files, MustacheSpecTest,
+INSTANTIATE_TEST_SUITE_P(Files, MustacheCasesTest,
                          ::testing::Values("comments", "delimiters", "interpolation", "sections",
                                            "inverted"));
 

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "common/error.h"
+#include "delivery/retry.h"
 
 namespace ostrevane::delivery {
 
@@ -36,6 +37,18 @@ struct TransferLimits {
   // system's store; empty: the system's store.
   std::string ca_file;
 };
+
+// Runs `transfer(const TransferLimits&)` under `policy` (RunWithRetries):
+// every try gets `limits` with left_ms set to what is left of total_ms.
+template <typename Transfer>
+void RetryTransfer(const std::string& transport, const TransferLimits& limits,
+                   const RetryPolicy& policy, Transfer transfer) {
+  RunWithRetries(transport, limits.total_ms, policy, [&](long ms_left) {
+    TransferLimits attempt = limits;
+    attempt.left_ms = ms_left;
+    transfer(attempt);
+  });
+}
 
 // TransferLimits::total_ms for a time-out in seconds; 0 or less: none.
 long TotalMs(int timeout_seconds);

@@ -139,9 +139,7 @@ void PutFilesWithLimits(const Job& job, const ServerSettings& proxy, const Trans
 void PutFilesWithRetries(const Job& job, const ServerSettings& proxy, const TransferLimits& limits,
                          FtpSecurity security, const RetryPolicy& policy) {
   size_t files_done = 0;
-  RunWithRetries("FTP", limits.total_ms, policy, [&](long ms_left) {
-    TransferLimits attempt = limits;
-    attempt.left_ms = ms_left;
+  RetryTransfer("FTP", limits, policy, [&](const TransferLimits& attempt) {
     PutFilesWithLimits(job, proxy, attempt, security, &files_done);
   });
 }

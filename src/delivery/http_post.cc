@@ -128,9 +128,7 @@ void PostFilesWithLimits(const Job& job, const ServerSettings& proxy, const Tran
 void PostFilesWithRetries(const Job& job, const ServerSettings& proxy, const TransferLimits& limits,
                           const RetryPolicy& policy) {
   size_t files_done = 0;
-  RunWithRetries("HTTP", limits.total_ms, policy, [&](long ms_left) {
-    TransferLimits attempt = limits;
-    attempt.left_ms = ms_left;
+  RetryTransfer("HTTP", limits, policy, [&](const TransferLimits& attempt) {
     PostFilesWithLimits(job, proxy, attempt, &files_done);
   });
 }

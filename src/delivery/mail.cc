@@ -218,9 +218,7 @@ void SendMailWithLimits(const Job& job, const MailSettings& mail, Query& query,
 
 void SendMailWithRetries(const Job& job, const MailSettings& mail, Query& query,
                          const TransferLimits& limits, const RetryPolicy& policy) {
-  RunWithRetries("MAIL", limits.total_ms, policy, [&](long ms_left) {
-    TransferLimits attempt = limits;
-    attempt.left_ms = ms_left;
+  RetryTransfer("MAIL", limits, policy, [&](const TransferLimits& attempt) {
     SendMailWithLimits(job, mail, query, attempt);
   });
 }

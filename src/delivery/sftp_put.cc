@@ -229,9 +229,7 @@ void PutFilesBySftpWithLimits(const Job& job, const SftpSettings& sftp,
 void PutFilesBySftpWithRetries(const Job& job, const SftpSettings& sftp,
                                const TransferLimits& limits, const RetryPolicy& policy) {
   size_t files_done = 0;
-  RunWithRetries("SFTP", limits.total_ms, policy, [&](long ms_left) {
-    TransferLimits attempt = limits;
-    attempt.left_ms = ms_left;
+  RetryTransfer("SFTP", limits, policy, [&](const TransferLimits& attempt) {
     PutFilesBySftpWithLimits(job, sftp, attempt, &files_done);
   });
 }

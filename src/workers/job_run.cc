@@ -72,13 +72,16 @@ void RunWriter(JobResources& run, Write write) {
     run.messages.Add("saved file " + run.job.written_files[i], kTagNote);
 }
 
-// Runs one delivery and records it for the report, sent or failed.
+// Runs one delivery, records it for the report, sent or failed, and adds
+// `sent_note` to the job's lines when it went through.
 template <typename Deliver>
-void RunDelivery(JobResources& run, const char* kind, std::string target, Deliver deliver) {
+void RunDelivery(JobResources& run, const char* kind, std::string target,
+                 const std::string& sent_note, Deliver deliver) {
   run.outcome.deliveries.push_back({kind, std::move(target), false});
   const size_t index = run.outcome.deliveries.size() - 1;
   deliver();
   run.outcome.deliveries[index].sent = true;
+  run.messages.Add(sent_note, kTagNote);
 }
 
 void RunGlobalPostSql(JobResources& run) {
@@ -112,33 +115,30 @@ void WriteAndDeliver(JobResources& run) {
     policy.retry.first_delay = std::chrono::seconds(run.settings.delivery_retry_delay);
     policy.retry.clock = &clock;
     policy.retry.note = [&run](const std::string& note) { run.messages.Add(note, kTagNote); };
-    if (!job.mail_to.empty()) {
-      RunDelivery(run, "mail", job.mail_to,
+    if (!job.mail_to.empty())
+      RunDelivery(run, "mail", job.mail_to, "files sent by MAIL to " + job.mail_to,
                   [&] { MailFiles(job, run.settings.mail, query, policy); });
-      run.messages.Add("files sent by MAIL to " + job.mail_to, kTagNote);
-    }
     // A delivery option without a server in settings.ini fails here, in
     // the delivery, rather than being skipped.
     if (!job.http_url.empty() || job.wants_http) {
-      RunDelivery(run, "http", delivery::UrlWithoutCredentials(job.http_url),
+      const std::string url = delivery::UrlWithoutCredentials(job.http_url);
+      RunDelivery(run, "http", url, "files sent by HTTP to " + url,
                   [&] { PostFilesOverHttp(job, run.settings.http_proxy, policy); });
-      run.messages.Add("files sent by HTTP to " + delivery::UrlWithoutCredentials(job.http_url),
-                       kTagNote);
     }
     if (!job.ftp_server.empty() || job.wants_ftp) {
+      const std::string where = job.ftp_server + "(" + job.ftp_folder + ")";
       RunDelivery(run, "ftp",
-                  delivery::UrlWithoutCredentials(job.ftp_server) + "(" + job.ftp_folder + ")", [&] {
+                  delivery::UrlWithoutCredentials(job.ftp_server) + "(" + job.ftp_folder + ")",
+                  "files sent by FTTP to " + where, [&] {
                     UploadFilesByFtp(job, run.settings.http_proxy, run.settings.ftp_tls, policy);
                   });
-      run.messages.Add("files sent by FTTP to " + job.ftp_server + "(" + job.ftp_folder + ")",
-                       kTagNote);
     }
     if (!job.sftp_server.empty() || job.wants_sftp) {
+      const std::string where = job.sftp_server + "(" + job.sftp_folder + ")";
       RunDelivery(run, "sftp",
                   delivery::UrlWithoutCredentials(job.sftp_server) + "(" + job.sftp_folder + ")",
+                  "files sent by SFTP to " + where,
                   [&] { UploadFilesBySftp(job, run.settings.sftp, policy); });
-      run.messages.Add("files sent by SFTP to " + job.sftp_server + "(" + job.sftp_folder + ")",
-                       kTagNote);
     }
   }
 

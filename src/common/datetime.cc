@@ -38,6 +38,12 @@ class SystemClockImpl : public Clock {
 
 }  // namespace
 
+DateTime DateTimeFromDays(int64_t days_since_1970, int64_t micros_of_day) {
+  const double days = double(days_since_1970 + kDays1899To1970);
+  const double time = double(micros_of_day) / 86400e6;
+  return days >= 0 ? days + time : days - time;
+}
+
 int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d) {
   y -= m <= 2;
   const int64_t era = (y >= 0 ? y : y - 399) / 400;

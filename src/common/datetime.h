@@ -23,6 +23,10 @@ DateTime EncodeDateTime(int year, int month, int day, int hour = 0, int minute =
                         int second = 0, int millisecond = 0);
 // Days since 1970-01-01 of a civil date (negative before).
 int64_t DaysFromCivil(int64_t year, unsigned month, unsigned day);
+// The date-time of a day (days since 1970-01-01) and a time of that day in
+// microseconds, on the program's convention: days since 1899-12-30, and for
+// negative days the time is subtracted.
+DateTime DateTimeFromDays(int64_t days_since_1970, int64_t micros_of_day);
 
 // The one clock of the program; tests pass fixed clocks.
 class Clock {

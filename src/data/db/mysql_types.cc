@@ -76,14 +76,6 @@ bool ParseClock(std::string_view t, size_t& i, int64_t& micros) {
   return true;
 }
 
-// Days since 1899-12-30 plus the time of day, on the convention of the
-// program's date-times (negative days: the time is subtracted).
-DateTime ToDateTime(int64_t days_since_1970, int64_t micros_of_day) {
-  const double days = double(days_since_1970 + kDays1899To1970);
-  const double time = double(micros_of_day) / 86400e6;
-  return days >= 0 ? days + time : days - time;
-}
-
 unsigned CharMaxLen(unsigned charsetnr) {
   const MARIADB_CHARSET_INFO* cs = mariadb_get_charset_by_nr(charsetnr);
   return cs && cs->char_maxlen > 0 ? cs->char_maxlen : 1;
@@ -370,7 +362,7 @@ void ConvertMysqlText(const MysqlColumn& col, const char* data, size_t len, Valu
       if (!ValidDate(y, m, d))
         ConversionError(col, t, "the zero or incomplete date",
                         "select NULLIF(col, 0) to export it as NULL, or cast it to text");
-      v.SetDateTime(ToDateTime(DaysFromCivil(y, unsigned(m), unsigned(d)), micros));
+      v.SetDateTime(DateTimeFromDays(DaysFromCivil(y, unsigned(m), unsigned(d)), micros));
       return;
     }
     case C::kTime: {
@@ -379,7 +371,7 @@ void ConvertMysqlText(const MysqlColumn& col, const char* data, size_t len, Valu
       if (t.empty() || t[0] == '-' || !ParseClock(t, i, micros) || i != t.size() ||
           micros >= int64_t(86400) * 1000000)
         ConversionError(col, t, "the time outside 00:00-23:59");
-      v.SetDateTime(ToDateTime(-kDays1899To1970, micros));
+      v.SetDateTime(DateTimeFromDays(-kDays1899To1970, micros));
       return;
     }
     case C::kText:

@@ -11,12 +11,9 @@
 namespace ostrevane::odbc {
 namespace {
 
-constexpr int64_t kDays1899To1970 = 25569;
 
 DateTime ToDateTime(int64_t y, int64_t m, int64_t d, int64_t micros_of_day) {
-  const double days = double(DaysFromCivil(y, unsigned(m), unsigned(d)) + kDays1899To1970);
-  const double time = double(micros_of_day) / 86400e6;
-  return days >= 0 ? days + time : days - time;
+  return DateTimeFromDays(DaysFromCivil(y, unsigned(m), unsigned(d)), micros_of_day);
 }
 }  // namespace
 

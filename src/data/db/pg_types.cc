@@ -86,14 +86,6 @@ bool ParseIsoTime(std::string_view t, size_t& i, int64_t& micros) {
   return true;
 }
 
-// Days since 1899-12-30 plus the time of day, on the convention of the
-// program's date-times (negative days: the time is subtracted).
-DateTime ToDateTime(int64_t days_since_1970, int64_t micros_of_day) {
-  const double days = double(days_since_1970 + kDays1899To1970);
-  const double time = double(micros_of_day) / 86400e6;
-  return days >= 0 ? days + time : days - time;
-}
-
 bool EndsWithBc(std::string_view& t) {
   if (t.size() > 3 && t.substr(t.size() - 3) == " BC") {
     t.remove_suffix(3);
@@ -129,7 +121,7 @@ bool ParseTimestampTz(std::string_view t, DateTime& out) {
   if (!localtime_r(&tt, &lt)) return false;
   const int64_t local_days =
       DaysFromCivil(int64_t(lt.tm_year) + 1900, unsigned(lt.tm_mon + 1), unsigned(lt.tm_mday));
-  out = ToDateTime(local_days,
+  out = DateTimeFromDays(local_days,
                    ((int64_t(lt.tm_hour) * 60 + lt.tm_min) * 60 + lt.tm_sec) * 1000000 + us);
   return true;
 }
@@ -232,14 +224,14 @@ void ConvertPgValue(const PgColumn& col, const char* data, int len, bool is_null
       size_t i;
       int64_t y, m, d;
       if (!ParseIsoDate(t, i, y, m, d) || i != t.size()) ConversionError(col, t, "the date");
-      v.SetDateTime(ToDateTime(DaysFromCivil(bc ? 1 - y : y, unsigned(m), unsigned(d)), 0));
+      v.SetDateTime(DateTimeFromDays(DaysFromCivil(bc ? 1 - y : y, unsigned(m), unsigned(d)), 0));
       return;
     }
     case PgConversion::kTime: {
       size_t i = 0;
       int64_t micros;
       if (!ParseIsoTime(t, i, micros) || i != t.size()) ConversionError(col, t, "the time");
-      v.SetDateTime(ToDateTime(-kDays1899To1970, micros));
+      v.SetDateTime(DateTimeFromDays(-kDays1899To1970, micros));
       return;
     }
     case PgConversion::kTimestamp: {
@@ -249,7 +241,7 @@ void ConvertPgValue(const PgColumn& col, const char* data, int len, bool is_null
       if (!ParseIsoDate(t, i, y, m, d) || i >= t.size() || t[i++] != ' ' ||
           !ParseIsoTime(t, i, micros) || i != t.size())
         ConversionError(col, t, "the date-time");
-      v.SetDateTime(ToDateTime(DaysFromCivil(bc ? 1 - y : y, unsigned(m), unsigned(d)), micros));
+      v.SetDateTime(DateTimeFromDays(DaysFromCivil(bc ? 1 - y : y, unsigned(m), unsigned(d)), micros));
       return;
     }
     case PgConversion::kTimestampTz: {

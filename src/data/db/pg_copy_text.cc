@@ -23,20 +23,23 @@ bool PgCopyRow::Parse(std::string_view line, size_t columns) {
   // Decoded text is never longer than its escaped form, so one reservation
   // keeps every view into decoded_ valid for the whole row.
   decoded_.reserve(line.size());
-  size_t start = 0;
-  for (;;) {
-    const size_t tab = line.find('\t', start);
-    const std::string_view raw =
-        line.substr(start, tab == std::string_view::npos ? std::string_view::npos : tab - start);
+  // Most rows hold no backslash at all (no NULL, nothing escaped): one
+  // look at the whole row spares the per-field search for one.
+  const char* const end = line.data() + line.size();
+  const bool any_escape = std::memchr(line.data(), '\\', line.size()) != nullptr;
+  for (const char* start = line.data();;) {
+    const char* tab = static_cast<const char*>(std::memchr(start, '\t', size_t(end - start)));
+    const char* stop = tab ? tab : end;
+    const std::string_view raw(start, size_t(stop - start));
     Field f;
-    if (raw == "\\N")
-      f.null = true;
-    else if (raw.find('\\') == std::string_view::npos)
+    if (!any_escape || std::memchr(raw.data(), '\\', raw.size()) == nullptr)
       f.text = raw;
+    else if (raw == "\\N")
+      f.null = true;
     else
       f.text = Unescape(raw);
     fields_.push_back(f);
-    if (tab == std::string_view::npos) break;
+    if (!tab) break;
     start = tab + 1;
   }
   return fields_.size() == columns;

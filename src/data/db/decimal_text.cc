@@ -63,6 +63,28 @@ std::optional<Decimal> Parse(std::string_view t) {
   return d;
 }
 
+// The common shape "-123.45" read without building strings: at most 14
+// whole and 4 fraction digits cannot overflow. Empty for any other shape,
+// which the general reader takes.
+std::optional<int64_t> ParseShortCurrency(std::string_view t) {
+  size_t i = 0;
+  const bool negative = !t.empty() && t[0] == '-';
+  if (negative) i = 1;
+  const size_t whole_begin = i;
+  int64_t v = 0;
+  while (i < t.size() && IsAsciiDigit(t[i])) v = v * 10 + (t[i++] - '0');
+  if (i == whole_begin || i - whole_begin > 14) return std::nullopt;
+  int decimals = 0;
+  if (i < t.size()) {
+    if (t[i++] != '.') return std::nullopt;
+    for (; i < t.size() && decimals < 4 && IsAsciiDigit(t[i]); ++i, ++decimals)
+      v = v * 10 + (t[i] - '0');
+    if (i != t.size()) return std::nullopt;
+  }
+  for (; decimals < 4; ++decimals) v *= 10;
+  return negative ? -v : v;
+}
+
 }  // namespace
 
 std::optional<std::string> NormalizeDecimal(std::string_view text) {
@@ -77,6 +99,7 @@ std::optional<std::string> NormalizeDecimal(std::string_view text) {
 }
 
 std::optional<int64_t> ParseCurrency(std::string_view text) {
+  if (std::optional<int64_t> v = ParseShortCurrency(text)) return v;
   std::optional<Decimal> d = Parse(text);
   if (!d) return std::nullopt;
   // Magnitude as an unsigned count of ten-thousandths, then the sign.

@@ -18,6 +18,7 @@ std::vector<PgStatement> SplitPgStatements(std::string_view s) {
   std::vector<PgStatement> out;
   PgStatement cur;
   bool has_content = false;
+  bool keyword_known = false;  // the statement's first token was seen
   std::string prev_word;  // the last word at the top level, upper-cased
   int atomic_depth = 0;   // inside BEGIN ATOMIC ... END
   size_t i = 0;
@@ -27,6 +28,7 @@ std::vector<PgStatement> SplitPgStatements(std::string_view s) {
     cur = PgStatement{};
     cur.begin = end + 1;
     has_content = false;
+    keyword_known = false;
     prev_word.clear();
     atomic_depth = 0;
   };
@@ -67,6 +69,14 @@ std::vector<PgStatement> SplitPgStatements(std::string_view s) {
       continue;
     }
     has_content = true;
+    if (!keyword_known && c != '(') {
+      keyword_known = true;
+      if (IsIdentStart(c)) {
+        size_t j = i;
+        while (j < s.size() && IsIdentChar(static_cast<unsigned char>(s[j]))) ++j;
+        cur.keyword = ToUpperAscii(s.substr(i, j - i));
+      }
+    }
     if (c == '\'') {
       // E'...' strings take backslash escapes.
       const bool escapes = i > 0 && (s[i - 1] == 'E' || s[i - 1] == 'e') &&

@@ -20,6 +20,7 @@ struct PgParamRef {
 struct PgStatement {
   size_t begin = 0, end = 0;  // the text without its ";"
   std::vector<PgParamRef> params;
+  std::string keyword;  // the first word, upper-cased, after any "("; empty if none
 };
 
 // The statements that hold more than blanks and comments, in order.

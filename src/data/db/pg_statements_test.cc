@@ -53,5 +53,26 @@ TEST(PgStatementsTest, PiecesRenumberTheirOwnParameters) {
   EXPECT_EQ(b.value_index, (std::vector<size_t>{0}));
 }
 
+TEST(PgStatementsTest, KeywordIsTheFirstWordOutsideCommentsAndParentheses) {
+  struct {
+    std::string sql;
+    std::string keyword;
+  } cases[] = {
+      {"select 1", "SELECT"},
+      {"-- note\n/* a /* b */ */ ((Values (1)))", "VALUES"},
+      {"WITH x AS (SELECT 1) SELECT * FROM x", "WITH"},
+      {"table t", "TABLE"},
+      {"'text' SELECT", ""},
+      {"$1", ""},
+      {"SELECT 1; update t set a = 1", "SELECT"},  // first statement only
+  };
+  for (const auto& row : cases) {
+    auto st = SplitPgStatements(row.sql);
+    ASSERT_FALSE(st.empty()) << row.sql;
+    EXPECT_EQ(st[0].keyword, row.keyword) << row.sql;
+  }
+  EXPECT_EQ(SplitPgStatements("SELECT 1; update t set a = 1")[1].keyword, "UPDATE");
+}
+
 }  // namespace
 }  // namespace ostrevane

@@ -1,7 +1,9 @@
 // The PostgreSQL backend on libpq.
 //
-// Rows are streamed in single-row mode, so a forward-only export holds one
-// row at a time. The command time-out bounds the wait for a statement to
+// A query without parameters is streamed as COPY ... TO STDOUT (see
+// pg_copy_cursor.h), every other statement that returns rows in single-row
+// mode; either way a forward-only export holds one row at a time. The
+// command time-out bounds the wait for a statement to
 // execute and start delivering (or, without rows, to finish); reading a
 // long result at the writers' pace is never cut off by it. When it expires
 // the statement is canceled through libpq's cancel request.
@@ -10,308 +12,28 @@
 // exact floats, hex bytea) and restored before a statement when a script
 // changed the ones the server reports.
 #include <libpq-fe.h>
-#include <poll.h>
-#include <time.h>
 
-#include <charconv>
-#include <chrono>
-#include <cmath>
 #include <cstring>
-#include <deque>
+#include <string_view>
 
-#include "common/datetime.h"
 #include "common/error.h"
 #include "common/text.h"
 #include "data/db/backend.h"
-#include "data/db/decimal_text.h"
+#include "data/db/pg_copy_cursor.h"
+#include "data/db/pg_row_cursor.h"
+#include "data/db/pg_session.h"
 #include "data/db/pg_statements.h"
 #include "data/db/pg_types.h"
 
 namespace ostrevane {
 namespace {
 
-struct ResultDeleter {
-  void operator()(PGresult* r) const { PQclear(r); }
-};
-using PgResult = std::unique_ptr<PGresult, ResultDeleter>;
-
-using Clock = std::chrono::steady_clock;
-
-// The connection shared by the backend and its cursors: a cursor may
-// outlive Close(), after which it only reports that the connection is gone.
-struct Session {
-  PGconn* conn = nullptr;
-  bool sql_ascii = false;
-  class PgCursor* active = nullptr;       // the cursor still receiving rows
-  mutable bool copy_out_refused = false;  // a COPY TO STDOUT's data was thrown away
-
-  [[noreturn]] void Fail(std::string message) const {
-    throw Error(kEDatabaseError, PgOneLine(message));
-  }
-  [[noreturn]] void FailConnection() const {
-    Fail(conn ? PQerrorMessage(conn) : "The connection is closed");
-  }
-  [[noreturn]] void FailResult(const PGresult* r) const {
-    const char* primary = PQresultErrorField(r, PG_DIAG_MESSAGE_PRIMARY);
-    if (primary && *primary) Fail(primary);
-    const char* msg = PQresultErrorMessage(r);
-    if (msg && *msg) Fail(msg);
-    FailConnection();
-  }
-  PGconn* Conn() const {
-    if (!conn) throw Error(kEDatabaseError, "The connection is closed");
-    return conn;
-  }
-};
-
-// A deadline for the wait of a statement; none when the time-out is 0.
-class Deadline {
- public:
-  explicit Deadline(int seconds) : seconds_(seconds) {
-    if (seconds > 0) end_ = Clock::now() + std::chrono::seconds(seconds);
-  }
-  bool none() const { return seconds_ <= 0; }
-  int seconds() const { return seconds_; }
-  int RemainingMs() const {
-    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(end_ - Clock::now()).count();
-    return ms < 0 ? 0 : int(std::min<int64_t>(ms, 1 << 30));
-  }
-  bool expired = false;  // the cancel request went out
-
- private:
-  int seconds_;
-  Clock::time_point end_{};
-};
-
-void SendCancel(PGconn* conn) {
-  PGcancel* c = PQgetCancel(conn);
-  if (!c) return;
-  char err[256];
-  PQcancel(c, err, sizeof err);
-  PQfreeCancel(c);
+// The statements COPY can stream: queries whose first word says they
+// return rows. Others that do (INSERT ... RETURNING, FETCH, SHOW) are read
+// in single-row mode.
+bool IsQueryKeyword(const std::string& keyword) {
+  return keyword == "SELECT" || keyword == "WITH" || keyword == "VALUES" || keyword == "TABLE";
 }
-
-// The next result of the running statement; waits at most until the
-// deadline, then cancels the statement and waits for its outcome.
-PgResult NextResult(const Session& s, Deadline* deadline) {
-  PGconn* conn = s.Conn();
-  if (deadline && !deadline->none()) {
-    while (PQisBusy(conn)) {
-      const int wait = deadline->expired ? -1 : deadline->RemainingMs();
-      if (!deadline->expired && wait == 0) {
-        SendCancel(conn);
-        deadline->expired = true;
-        continue;
-      }
-      pollfd p{PQsocket(conn), POLLIN, 0};
-      if (p.fd < 0) s.FailConnection();
-      int rc = poll(&p, 1, wait);
-      if (rc < 0 && errno != EINTR) s.FailConnection();
-      if (rc > 0 && !PQconsumeInput(conn)) break;  // PQgetResult reports the loss
-    }
-  }
-  for (;;) {
-    PgResult r(PQgetResult(conn));
-    if (!r) return r;
-    // There is no client-side stream for COPY: refuse it and keep the
-    // connection in step with the server.
-    switch (PQresultStatus(r.get())) {
-      case PGRES_COPY_IN:
-        PQputCopyEnd(conn, "COPY FROM STDIN is not supported; use INSERT");
-        continue;
-      case PGRES_COPY_OUT:
-      case PGRES_COPY_BOTH: {
-        char* buf = nullptr;
-        while (PQgetCopyData(conn, &buf, 0) > 0) PQfreemem(buf);
-        s.copy_out_refused = true;
-        continue;
-      }
-      default:
-        return r;
-    }
-  }
-}
-
-void FailIfCopyOut(const Session& s) {
-  if (!s.copy_out_refused) return;
-  s.copy_out_refused = false;
-  s.Fail("COPY TO STDOUT is not supported; read the rows with a SELECT");
-}
-
-bool IsError(const PGresult* r) {
-  const ExecStatusType st = PQresultStatus(r);
-  return st == PGRES_FATAL_ERROR || st == PGRES_BAD_RESPONSE || st == PGRES_NONFATAL_ERROR;
-}
-
-// Raises the error of a failed result; a time-out gets its own message.
-[[noreturn]] void FailWith(const Session& s, const PGresult* r, const Deadline* deadline) {
-  const char* state = PQresultErrorField(r, PG_DIAG_SQLSTATE);
-  if (deadline && deadline->expired && state && std::strcmp(state, "57014") == 0)
-    throw Error(kEDatabaseError, "The command time-out of " + std::to_string(deadline->seconds()) +
-                                     " s expired and the statement was canceled");
-  s.FailResult(r);
-}
-
-// Reads every remaining result of the statement, discarding rows; raises
-// the first error after all were read (the connection is then idle).
-void Drain(const Session& s, Deadline* deadline) {
-  PgResult first_error;
-  while (PgResult r = NextResult(s, deadline))
-    if (IsError(r.get()) && !first_error) first_error = std::move(r);
-  if (first_error) {
-    s.copy_out_refused = false;
-    FailWith(s, first_error.get(), deadline);
-  }
-  FailIfCopyOut(s);
-  if (PQstatus(s.Conn()) != CONNECTION_OK) s.FailConnection();
-}
-
-class PgCursor : public Cursor {
- public:
-  PgCursor(std::shared_ptr<Session> session, Deadline deadline) : session_(std::move(session)) {
-    // Wait for the statement under the deadline until its rows begin.
-    for (;;) {
-      PgResult r = NextResult(*session_, &deadline);
-      if (!r) {
-        finished_ = true;
-        FailIfCopyOut(*session_);
-        break;
-      }
-      if (IsError(r.get())) {
-        finished_ = true;
-        PgResult keep = std::move(r);
-        try {
-          Drain(*session_, nullptr);
-        } catch (const Error&) {
-        }
-        FailWith(*session_, keep.get(), &deadline);
-      }
-      const ExecStatusType st = PQresultStatus(r.get());
-      if (st == PGRES_SINGLE_TUPLE || st == PGRES_TUPLES_OK) {
-        Describe(r.get());
-        if (st == PGRES_SINGLE_TUPLE)
-          pending_.push_back(std::move(r));
-        else
-          Finish();
-        break;
-      }
-      // A command without rows before the result set: keep waiting.
-    }
-    if (!finished_) session_->active = this;
-  }
-
-  ~PgCursor() override {
-    if (session_->active == this) {
-      session_->active = nullptr;
-      try {
-        Drain(*session_, nullptr);
-      } catch (...) {
-        // The statement failed after its reader lost interest; nothing to tell.
-      }
-    }
-  }
-
-  const std::vector<FieldDef>& fields() const override { return fields_; }
-
-  bool Fetch(std::vector<Value>& row) override {
-    if (abandoned_)
-      throw Error(kEDatabaseError, "The rest of the result set was discarded by a rollback");
-    for (;;) {
-      PgResult r;
-      if (!pending_.empty()) {
-        r = std::move(pending_.front());
-        pending_.pop_front();
-      } else if (finished_) {
-        return false;
-      } else {
-        r = NextResult(*session_, nullptr);
-        if (!r) {
-          finished_ = true;
-          session_->active = nullptr;
-          if (PQstatus(session_->Conn()) != CONNECTION_OK) session_->FailConnection();
-          return false;
-        }
-      }
-      const ExecStatusType st = PQresultStatus(r.get());
-      if (st == PGRES_SINGLE_TUPLE) {
-        row.resize(columns_.size());
-        for (size_t c = 0; c < columns_.size(); ++c)
-          ConvertPgValue(columns_[c], PQgetvalue(r.get(), 0, int(c)), PQgetlength(r.get(), 0, int(c)),
-                  PQgetisnull(r.get(), 0, int(c)), session_->sql_ascii, row[c]);
-        return true;
-      }
-      if (IsError(r.get())) {
-        pending_.clear();
-        if (!finished_) {
-          finished_ = true;
-          session_->active = nullptr;
-          try {
-            Drain(*session_, nullptr);
-          } catch (const Error&) {
-          }
-        }
-        session_->FailResult(r.get());
-      }
-      if (st == PGRES_TUPLES_OK && !finished_) Finish();
-      // End of the row set (or a later command's result): read on.
-    }
-  }
-
-  // Stops the stream of a result whose transaction is being rolled back:
-  // its remaining rows are worthless, so they are neither read into memory
-  // nor waited for.
-  void Abandon() {
-    session_->active = nullptr;
-    SendCancel(session_->Conn());
-    try {
-      Drain(*session_, nullptr);
-    } catch (const Error&) {
-      // The cancel's own error, or the statement's: the rollback follows.
-    }
-    pending_.clear();
-    finished_ = true;
-    abandoned_ = true;
-  }
-
-  // Reads the rest of the stream into memory so that the connection can run
-  // another statement while this cursor stays readable.
-  void Detach() {
-    session_->active = nullptr;
-    while (PgResult r = NextResult(*session_, nullptr)) {
-      const bool tuples_end = PQresultStatus(r.get()) == PGRES_TUPLES_OK;
-      if (!tuples_end) pending_.push_back(std::move(r));
-    }
-    finished_ = true;
-  }
-
- private:
-  void Describe(const PGresult* r) {
-    const int n = PQnfields(r);
-    for (int c = 0; c < n; ++c) {
-      std::string name = PQfname(r, c);
-      if (session_->sql_ascii) name = SanitizeUtf8(name);
-      auto [def, conv] = DescribePgColumn(PQftype(r, c), PQfmod(r, c), name);
-      fields_.push_back(std::move(def));
-      columns_.push_back({conv, std::move(name)});
-    }
-  }
-
-  // The row set ended: collect what follows (normally nothing) so that an
-  // error after the rows is still reported.
-  void Finish() {
-    finished_ = true;
-    if (session_->active == this) session_->active = nullptr;
-    while (PgResult r = NextResult(*session_, nullptr))
-      if (IsError(r.get())) pending_.push_back(std::move(r));
-  }
-
-  std::shared_ptr<Session> session_;
-  std::vector<FieldDef> fields_;
-  std::vector<PgColumn> columns_;
-  std::deque<PgResult> pending_;  // results received but not yet read
-  bool finished_ = false;         // the connection has no more results for us
-  bool abandoned_ = false;        // a rollback discarded the rest
-};
 
 // Splits "host:port"; an IPv6 address stays whole unless bracketed.
 void SplitHostPort(const std::string& ds, std::string& host, std::string& port) {
@@ -338,7 +60,7 @@ class PostgresBackend : public Backend {
 
   void Open(const ConnectionString& cs, int connect_timeout) override {
     Close();
-    auto session = std::make_shared<Session>();
+    auto session = std::make_shared<PgSession>();
     std::string host, port;
     SplitHostPort(cs.Get("Data Source"), host, port);
     if (port.empty()) port = cs.Get("Port");
@@ -431,8 +153,8 @@ class PostgresBackend : public Backend {
 
   std::unique_ptr<Cursor> Run(const std::string& sql, const std::vector<BoundParam>& params,
                               int command_timeout, bool want_rows) override {
-    Session& s = Ready();
-    Deadline deadline(command_timeout);
+    PgSession& s = Ready();
+    PgDeadline deadline(command_timeout);
     if (!want_rows && params.empty()) {
       // A script goes whole to the server, which splits it.
       Send(sql, {}, {});
@@ -444,15 +166,21 @@ class PostgresBackend : public Backend {
     for (size_t k = 0; k < statements.size(); ++k) {
       const bool last = k + 1 == statements.size();
       if (k > 0) RestoreFormats();
+      const PgStatement& st = statements[k];
+      if (last && want_rows && st.params.empty() && IsQueryKeyword(st.keyword)) {
+        const std::string_view query = std::string_view(sql).substr(st.begin, st.end - st.begin);
+        if (std::unique_ptr<Cursor> cursor = OpenPgCopyCursor(session_, query, deadline))
+          return cursor;
+      }
       if (statements.size() == 1 && params.empty()) {
         Send(sql, {}, {});
       } else {
-        PgPiece piece = MakePgPiece(sql, statements[k], params.size());
+        PgPiece piece = MakePgPiece(sql, st, params.size());
         Send(piece.sql, piece.value_index, params);
       }
       if (last && want_rows) {
         if (!PQsetSingleRowMode(s.conn)) s.FailConnection();
-        return std::make_unique<PgCursor>(session_, deadline);
+        return OpenPgRowCursor(session_, deadline);
       }
       Drain(s, &deadline);
     }
@@ -463,7 +191,7 @@ class PostgresBackend : public Backend {
   const char* ClientEncoding() const { return session_->sql_ascii ? "SQL_ASCII" : "UTF8"; }
 
   // The session, idle and with its formats in place.
-  Session& Ready() {
+  PgSession& Ready() {
     if (!session_ || !session_->conn) throw Error(kEDatabaseError, "The connection is closed");
     if (session_->active) session_->active->Detach();
     if (PQstatus(session_->conn) != CONNECTION_OK) session_->FailConnection();
@@ -523,7 +251,7 @@ class PostgresBackend : public Backend {
     if (!ok) session_->FailConnection();
   }
 
-  std::shared_ptr<Session> session_;
+  std::shared_ptr<PgSession> session_;
 };
 
 }  // namespace

@@ -350,14 +350,44 @@ void SetIntegerOfWidth(FieldType type, int64_t v, Value& out) {
   out.SetInteger(v, kind);
 }
 
+// The currency value (ten-thousandths, rounded to `scale` decimals when
+// that is 0-3) of a stored number without going through its digits, for
+// the common cases: an integer, or a double that is the nearest one to a
+// number with at most four decimals and 15 digits (a price, an amount).
+// Such a number is the double's shortest text - no other text of at most 15
+// digits reads as the same double - so the result equals the digit path's.
+// False when the value needs that path.
+bool CurrencyFromNumber(const RawValue& raw, int scale, int64_t& out) {
+  if (raw.storage == Storage::kInteger) {
+    if (raw.i > 922337203685477 || raw.i < -922337203685477) return false;
+    out = raw.i * 10000;
+    return true;
+  }
+  if (raw.storage != Storage::kFloat || !(std::fabs(raw.d) < 1e11)) return false;
+  const double n = std::nearbyint(raw.d * 10000.0);
+  if (n / 10000.0 != raw.d) return false;
+  int64_t v = int64_t(n);
+  if (scale >= 0 && scale < 4) {
+    int64_t unit = 1;
+    for (int k = scale; k < 4; ++k) unit *= 10;
+    int64_t whole = v / unit;
+    const int64_t rest = v % unit;
+    if (2 * (rest < 0 ? -rest : rest) >= unit) whole += v < 0 ? -1 : 1;  // half away from zero
+    v = whole * unit;
+  }
+  out = v;
+  return true;
+}
+
 // Decimal columns (and decimal-born integer columns): digits rounded to
 // the declared scale, then the field's kind; a value beyond the kind's
 // range keeps its exact digits as a decimal.
 void ConvertDecimal(const ColumnRule& rule, const RawValue& raw, Value& out) {
+  int64_t v;
+  if (rule.type == FT::kBCD && CurrencyFromNumber(raw, rule.scale, v)) return out.SetCurrency(v);
   Decimal x;
   if (!DecimalFromRaw(raw, x)) return SetNatural(raw, out);
   if (rule.scale >= 0) RoundDecimal(x, rule.scale);
-  int64_t v;
   if (rule.type == FT::kInteger && ScaledInteger(x, 0, v))
     return SetIntegerOfWidth(rule.type, v, out);
   if (rule.type == FT::kBCD && ScaledInteger(x, 4, v)) return out.SetCurrency(v);

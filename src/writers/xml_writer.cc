@@ -278,27 +278,34 @@ class XmlWriter {
       AppendXmlAttributeText(out, v.s);
       return;
     }
-    scratch_.clear();
+    // Booleans, numbers and date-times are written as ASCII digits, signs,
+    // letters, "." and ":" only, none of which XML escapes: they go straight
+    // into the record. Text that stands in for a number is escaped.
     switch (x.base) {
       case Base::kBoolean:
-        scratch_ += AsBoolean(v) ? '1' : '0';
-        break;
+        out += AsBoolean(v) ? '1' : '0';
+        return;
       case Base::kFloat: case Base::kCurrency: case Base::kExtended: case Base::kSingle:
-        AppendFloatText(scratch_, AsDouble(v));
-        break;
+        AppendFloatText(out, AsDouble(v));
+        return;
       case Base::kBCD:
-        AppendDecimal(scratch_, v, '.');
-        break;
+        if (v.kind == ValueKind::kText || v.kind == ValueKind::kDecimal) break;
+        AppendDecimal(out, v, '.');
+        return;
       case Base::kDateTime:
         if (v.kind == ValueKind::kText || v.kind == ValueKind::kDecimal || v.kind == ValueKind::kBytes ||
             v.kind == ValueKind::kGuid)
           ThrowConvert(v, "Date");
-        AppendIsoDateTime(scratch_, AsDouble(v));
-        break;
+        AppendIsoDateTime(out, AsDouble(v));
+        return;
       default:
-        AppendStandard(scratch_, v);
         break;
     }
+    scratch_.clear();
+    if (x.base == Base::kBCD)
+      AppendDecimal(scratch_, v, '.');
+    else
+      AppendStandard(scratch_, v);
     AppendXmlAttributeText(out, scratch_);
   }
 
@@ -306,12 +313,11 @@ class XmlWriter {
   void AppendDecimal(std::string& out, const Value& v, char sep) {
     switch (v.kind) {
       case ValueKind::kDecimal: case ValueKind::kText: AppendDecimalText(out, v.s, sep); break;
-      case ValueKind::kCurrency: {
-        std::string digits;
-        AppendCurrencyDigits(digits, v.i);
-        AppendDecimalText(out, digits, sep);
+      case ValueKind::kCurrency:
+        digits_.clear();
+        AppendCurrencyDigits(digits_, v.i);
+        AppendDecimalText(out, digits_, sep);
         break;
-      }
       case ValueKind::kSingle: case ValueKind::kDouble: AppendShortest(out, v.d); break;
       case ValueKind::kBytes: ThrowConvert(v, "BCD");
       default: AppendInt(out, v.i); break;
@@ -518,6 +524,7 @@ class XmlWriter {
   std::vector<const XmlField*> chosen_;
   std::vector<size_t> order_;
   std::string scratch_;
+  std::string digits_;  // a currency value's digits on their way to its text
   // The files of this call and, by their index there, the ID of their next
   // DATASET.
   StagedFiles staged_;

@@ -166,6 +166,26 @@ void AppendCurrencyDigits(std::string& out, int64_t count) {
 
 void AppendIsoDateTime(std::string& out, DateTime d) {
   const DateTimeParts p = DecodeForText(d);
+  if (p.year >= 0 && p.year <= 9999) {
+    // The usual case in one append: this runs for every date of every record.
+    char text[19];
+    auto put = [&text](size_t at, int64_t v, int digits) {
+      for (int k = digits - 1; k >= 0; --k, v /= 10) text[at + size_t(k)] = char('0' + v % 10);
+    };
+    put(0, p.year, 4);
+    text[4] = '-';
+    put(5, p.month, 2);
+    text[7] = '-';
+    put(8, p.day, 2);
+    text[10] = 'T';
+    put(11, p.hour, 2);
+    text[13] = ':';
+    put(14, p.minute, 2);
+    text[16] = ':';
+    put(17, p.second, 2);
+    out.append(text, sizeof text);
+    return;
+  }
   AppendPadded(out, p.year, 4);
   out += '-';
   AppendPadded(out, p.month, 2);

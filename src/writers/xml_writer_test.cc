@@ -85,6 +85,10 @@ TEST_F(XmlTest, ValueFormsByType) {
   stamp.SetDateTime(EncodeDateTime(2015, 10, 8, 14, 3, 5, 678));
   Value old;
   old.SetDateTime(EncodeDateTime(1850, 1, 2, 3, 4, 5));
+  Value first, last, before_year_one;
+  first.SetDateTime(EncodeDateTime(1, 1, 1));
+  last.SetDateTime(EncodeDateTime(9999, 12, 31, 23, 59, 59));
+  before_year_one.SetDateTime(EncodeDateTime(1, 1, 1) - 366);
   Value t, f;
   t.SetBoolean(true);
   f.SetBoolean(false);
@@ -190,6 +194,10 @@ TEST_F(XmlTest, ValueFormsByType) {
       {FieldType::kDateTime, stamp, "2015-10-08T14:03:05"},
       {FieldType::kTime, time, "1899-12-30T14:03:05"},
       {FieldType::kDate, old, "1850-01-02T03:04:05"},
+      {FieldType::kDate, first, "0001-01-01T00:00:00"},
+      {FieldType::kDateTime, last, "9999-12-31T23:59:59"},
+      {FieldType::kDate, before_year_one, "0000-01-01T00:00:00"},
+      {FieldType::kBCD, Value::Text("<n/a>"), "&lt;n/a&gt;"},  // text standing in for a number
       {FieldType::kLargeint, Value::Integer(-9000000000), "-9000000000"},
       {FieldType::kWord, Value::Integer(65535), "65535"},
       {FieldType::kGuid,

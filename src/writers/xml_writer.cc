@@ -319,6 +319,10 @@ class XmlWriter {
         AppendIsoDateTime(out, AsDouble(v));
         return;
       default:
+        if (IsIntegerKind(v.kind)) {
+          AppendInt(out, v.i);
+          return;
+        }
         break;
     }
     scratch_.clear();

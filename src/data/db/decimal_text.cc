@@ -72,8 +72,11 @@ std::optional<int64_t> ParseShortCurrency(std::string_view t) {
   if (negative) i = 1;
   const size_t whole_begin = i;
   int64_t v = 0;
-  while (i < t.size() && IsAsciiDigit(t[i])) v = v * 10 + (t[i++] - '0');
-  if (i == whole_begin || i - whole_begin > 14) return std::nullopt;
+  for (; i < t.size() && IsAsciiDigit(t[i]); ++i) {
+    if (i - whole_begin == 14) return std::nullopt;
+    v = v * 10 + (t[i] - '0');
+  }
+  if (i == whole_begin) return std::nullopt;
   int decimals = 0;
   if (i < t.size()) {
     if (t[i++] != '.') return std::nullopt;

@@ -43,10 +43,10 @@ TEST(OdbcConnectTextTest, KeysAndStreamingOptions) {
        OdbcTransaction::kSqlStatements},
       {"Provider=ODBC;Driver={PostgreSQL Unicode};Server=h;PWD=s3",
        {"PostgreSQL Unicode", "psqlodbcw.so"},
-       "Driver={PostgreSQL Unicode};Server=h;PWD=s3;UseDeclareFetch=1;"},
-      {"Provider=MSDASQL;Extended Properties=\"DSN=pg;UID=u;PWD=x1;UseDeclareFetch=0\"",
+       "Driver={PostgreSQL Unicode};Server=h;PWD=s3;UseDeclareFetch=1;Fetch=1000;"},
+      {"Provider=MSDASQL;Extended Properties=\"DSN=pg;UID=u;PWD=x1;UseDeclareFetch=0;fetch=5\"",
        {"psqlodbca.so"},
-       "DSN=pg;UID=u;PWD=x1;UseDeclareFetch=0;"},
+       "DSN=pg;UID=u;PWD=x1;UseDeclareFetch=0;fetch=5;"},
       {"Provider=ODBC;Driver=Other;Opt=1", {"Other", "libother.so"}, "Driver=Other;Opt=1;"},
       // Braced values pass whole; values that need braces get them.
       {"Provider=MSDASQL;Driver={MariaDB Unicode};PWD={Pw!x9;q}}z};User ID= u ",

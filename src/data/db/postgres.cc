@@ -3,10 +3,10 @@
 // A query without parameters is streamed as COPY ... TO STDOUT (see
 // pg_copy_cursor.h), every other statement that returns rows in single-row
 // mode; either way a forward-only export holds one row at a time. The
-// command time-out bounds the wait for a statement to
-// execute and start delivering (or, without rows, to finish); reading a
-// long result at the writers' pace is never cut off by it. When it expires
-// the statement is canceled through libpq's cancel request.
+// command time-out bounds the wait for a statement to execute and start
+// delivering (or, without rows, to finish); reading a long result at the
+// writers' pace is never cut off by it. When it expires the statement is
+// canceled through libpq's cancel request.
 //
 // Session formats are fixed after connecting (ISO dates, UTF-8, shortest
 // exact floats, hex bytea) and restored before a statement when a script

@@ -11,7 +11,6 @@
 namespace ostrevane::odbc {
 namespace {
 
-
 DateTime ToDateTime(int64_t y, int64_t m, int64_t d, int64_t micros_of_day) {
   return DateTimeFromDays(DaysFromCivil(y, unsigned(m), unsigned(d)), micros_of_day);
 }

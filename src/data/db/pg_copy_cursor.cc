@@ -6,7 +6,6 @@
 
 #include "common/error.h"
 #include "data/db/pg_copy_text.h"
-#include "data/db/pg_row_cursor.h"
 #include "data/db/pg_types.h"
 
 namespace ostrevane {
@@ -42,8 +41,7 @@ class PgCopyCursor : public Cursor, public PgStream {
   void Start(PgDeadline& deadline) {
     const PgSession& s = *session_;
     PGconn* conn = s.Conn();
-    while (PQisBusy(conn))
-      if (!AwaitInput(s, &deadline)) break;  // PQgetResult reports the loss
+    AwaitResult(s, &deadline);
     PgResult r(PQgetResult(conn));
     if (!r || PQresultStatus(r.get()) != PGRES_COPY_OUT) {
       finished_ = true;
@@ -86,7 +84,7 @@ class PgCopyCursor : public Cursor, public PgStream {
         throw e;
       }
       return false;
-    } else if (!ReadLine(line, /*async=*/false)) {
+    } else if (!ReadLine(line)) {
       return false;
     }
     if (!decoder_.Parse(std::string_view(line.data.get(), size_t(line.size)), columns_.size()))
@@ -131,11 +129,11 @@ class PgCopyCursor : public Cursor, public PgStream {
   }
 
  private:
-  // The next row of the stream into `line`; false at its end (after raising
-  // the statement's error, if it failed).
-  bool ReadLine(CopyLine& line, bool async) {
+  // Waits for the next row of the stream and moves it into `line`; false at
+  // its end (after raising the statement's error, if it failed).
+  bool ReadLine(CopyLine& line) {
     char* buf = nullptr;
-    const int n = PQgetCopyData(session_->Conn(), &buf, async ? 1 : 0);
+    const int n = PQgetCopyData(session_->Conn(), &buf, /*async=*/0);
     if (n > 0) {
       line = {std::unique_ptr<char, CopyBufferFree>(buf), n};
       return true;
@@ -146,7 +144,7 @@ class PgCopyCursor : public Cursor, public PgStream {
 
   void ReadRest(bool keep) {
     CopyLine line;
-    while (!finished_ && ReadLine(line, /*async=*/false))
+    while (!finished_ && ReadLine(line))
       if (keep) pending_.push_back(std::move(line));
   }
 

@@ -3,7 +3,7 @@
 #include <deque>
 
 #include "common/error.h"
-#include "common/text.h"
+#include "data/db/pg_types.h"
 
 namespace ostrevane {
 namespace {
@@ -150,18 +150,6 @@ class PgRowCursor : public Cursor, public PgStream {
 
 std::unique_ptr<Cursor> OpenPgRowCursor(std::shared_ptr<PgSession> session, PgDeadline deadline) {
   return std::make_unique<PgRowCursor>(std::move(session), deadline);
-}
-
-void DescribePgResult(const PGresult* r, bool sql_ascii, std::vector<FieldDef>& fields,
-                      std::vector<PgColumn>& columns) {
-  const int n = PQnfields(r);
-  for (int c = 0; c < n; ++c) {
-    std::string name = PQfname(r, c);
-    if (sql_ascii) name = SanitizeUtf8(name);
-    auto [def, conv] = DescribePgColumn(PQftype(r, c), PQfmod(r, c), name);
-    fields.push_back(std::move(def));
-    columns.push_back({conv, std::move(name)});
-  }
 }
 
 }  // namespace ostrevane

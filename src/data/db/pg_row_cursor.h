@@ -7,7 +7,6 @@
 
 #include "data/db/backend.h"
 #include "data/db/pg_session.h"
-#include "data/db/pg_types.h"
 
 namespace ostrevane {
 
@@ -15,10 +14,5 @@ namespace ostrevane {
 // `deadline` until the rows begin (or the statement ends) and raises the
 // statement's error if it fails before that.
 std::unique_ptr<Cursor> OpenPgRowCursor(std::shared_ptr<PgSession> session, PgDeadline deadline);
-
-// The field definitions and conversions of a result's (or a described
-// statement's) columns.
-void DescribePgResult(const PGresult* r, bool sql_ascii, std::vector<FieldDef>& fields,
-                      std::vector<PgColumn>& columns);
 
 }  // namespace ostrevane

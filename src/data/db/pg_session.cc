@@ -64,11 +64,14 @@ bool AwaitInput(const PgSession& s, PgDeadline* deadline) {
   }
 }
 
+void AwaitResult(const PgSession& s, PgDeadline* deadline) {
+  while (PQisBusy(s.Conn()))
+    if (!AwaitInput(s, deadline)) return;  // PQgetResult reports the loss
+}
+
 PgResult NextResult(const PgSession& s, PgDeadline* deadline) {
   PGconn* conn = s.Conn();
-  if (deadline && !deadline->none())
-    while (PQisBusy(conn))
-      if (!AwaitInput(s, deadline)) break;  // PQgetResult reports the loss
+  if (deadline && !deadline->none()) AwaitResult(s, deadline);
   for (;;) {
     PgResult r(PQgetResult(conn));
     if (!r) return r;

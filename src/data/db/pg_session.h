@@ -71,6 +71,10 @@ void SendCancel(PGconn* conn);
 // (libpq's next call reports it).
 bool AwaitInput(const PgSession& s, PgDeadline* deadline);
 
+// Waits until the next result can be taken without blocking, under the
+// deadline as AwaitInput does (or the connection broke).
+void AwaitResult(const PgSession& s, PgDeadline* deadline);
+
 // The next result of the running statement; waits at most until the
 // deadline, then cancels the statement and waits for its outcome. A COPY
 // the user's SQL starts is refused and its data discarded.

@@ -121,8 +121,8 @@ bool ParseTimestampTz(std::string_view t, DateTime& out) {
   if (!localtime_r(&tt, &lt)) return false;
   const int64_t local_days =
       DaysFromCivil(int64_t(lt.tm_year) + 1900, unsigned(lt.tm_mon + 1), unsigned(lt.tm_mday));
-  out = DateTimeFromDays(local_days,
-                   ((int64_t(lt.tm_hour) * 60 + lt.tm_min) * 60 + lt.tm_sec) * 1000000 + us);
+  out = DateTimeFromDays(
+      local_days, ((int64_t(lt.tm_hour) * 60 + lt.tm_min) * 60 + lt.tm_sec) * 1000000 + us);
   return true;
 }
 
@@ -361,6 +361,18 @@ std::pair<FieldDef, PgConversion> DescribePgColumn(Oid type, int mod, std::strin
       break;  // every other type arrives as its text
   }
   return {std::move(f), conv};
+}
+
+void DescribePgResult(const PGresult* r, bool sql_ascii, std::vector<FieldDef>& fields,
+                      std::vector<PgColumn>& columns) {
+  const int n = PQnfields(r);
+  for (int c = 0; c < n; ++c) {
+    std::string name = PQfname(r, c);
+    if (sql_ascii) name = SanitizeUtf8(name);
+    auto [def, conv] = DescribePgColumn(PQftype(r, c), PQfmod(r, c), name);
+    fields.push_back(std::move(def));
+    columns.push_back({conv, std::move(name)});
+  }
 }
 
 Oid PgParamType(FieldType t) {

@@ -11,6 +11,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "data/db/backend.h"
 
@@ -72,6 +73,12 @@ void ConvertPgValue(const PgColumn& col, const char* data, int len, bool is_null
 
 // Field type, size and conversion of a result column.
 std::pair<FieldDef, PgConversion> DescribePgColumn(Oid type, int mod, std::string name);
+
+// The field definitions and conversions of a result's (or a described
+// statement's) columns, appended to `fields` and `columns`. `sql_ascii`:
+// names may hold bytes that are no UTF-8.
+void DescribePgResult(const PGresult* r, bool sql_ascii, std::vector<FieldDef>& fields,
+                      std::vector<PgColumn>& columns);
 
 // The OID a typed parameter is sent with; 0 lets the server infer it.
 Oid PgParamType(FieldType t);

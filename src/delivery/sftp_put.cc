@@ -47,6 +47,8 @@ struct HostKeyCheck {
   curl_khmatch match = CURLKHMATCH_OK;
   std::string blob;  // the server's public key
   bool called = false;
+  // known_hosts records the server, but no key of the type it offers.
+  bool other_type_recorded = false;
 };
 
 int KeyCallback(CURL*, const curl_khkey*, const curl_khkey* found, curl_khmatch match,
@@ -73,9 +75,38 @@ std::string HostKeyMessage(const HostKeyCheck& check, const SftpEndpoint& at,
            "; someone may be posing as the server. If its key was changed on purpose, remove "
            "the old entry (ssh-keygen -R \"" + at.KnownHostsName() + "\" -f " + known_hosts +
            ") and add this line: " + line;
-  return "the server's host key (" + key + ") is not in " + known_hosts +
-         "; if that is the server's key (on the server: ssh-keygen -l -f <its host key file>), "
-         "accept it by adding this line to " + known_hosts + ": " + line;
+  const std::string accept =
+      "if that is the server's key (on the server: ssh-keygen -l -f <its host key file>), "
+      "accept it by adding this line to " + known_hosts + ": " + line;
+  if (check.other_type_recorded)
+    return known_hosts + " records keys for " + at.KnownHostsName() +
+           ", but none of a type the server offers: it offers its " + key + "; " + accept;
+  return "the server's host key (" + key + ") is not in " + known_hosts + "; " + accept;
+}
+
+// The SSH session could not be set up: libcurl reports a failed key
+// exchange ("Failure establishing ssh session") as a failed start.
+bool HandshakeFailed(CURLcode rc) { return rc == CURLE_FAILED_INIT; }
+
+// libcurl offers a server only the key types that known_hosts records for
+// it, so a server without a key of those types ends the handshake before
+// any key is seen ("Unable to exchange encryption keys"). A second
+// handshake that knows no key at all then fetches the key the server does
+// offer, so that the failure can name it; it is rejected before any login.
+// Returns whether that handshake got a key (then `check` describes it).
+bool KeyOfAnotherType(const SftpEndpoint& at, const TransferLimits& limits, HostKeyCheck& check) {
+  CurlEasy easy;
+  easy.ApplyLimits(limits);
+  easy.Set(CURLOPT_PROTOCOLS_STR, "sftp");
+  easy.Set(CURLOPT_URL, at.Url() + "/");
+  easy.Set(CURLOPT_SSH_KNOWNHOSTS, "/dev/null");
+  easy.Set(CURLOPT_SSH_KEYFUNCTION, &KeyCallback);
+  easy.Set(CURLOPT_SSH_KEYDATA, static_cast<void*>(&check));
+  check = HostKeyCheck();
+  easy.Perform();
+  if (!check.called || check.blob.empty()) return false;
+  check.other_type_recorded = true;
+  return true;
 }
 
 }  // namespace
@@ -216,7 +247,8 @@ void PutFilesBySftpWithLimits(const Job& job, const SftpSettings& sftp,
       continue;
     }
     if (!file.read_error().empty()) throw Error(kEFOpenError, file.read_error());
-    if (check.called && check.match != CURLKHMATCH_OK)
+    if ((check.called && check.match != CURLKHMATCH_OK) ||
+        (!check.called && HandshakeFailed(rc) && KeyOfAnotherType(endpoint, limits, check)))
       throw DeliveryError(Error(kESFTPError, target + HostKeyMessage(check, endpoint, known_hosts)),
                           false);
     std::string message = easy.ErrorText(rc);

@@ -184,12 +184,19 @@ TEST_F(SftpPutTest, AnUnknownOrChangedHostKeyIsRefusedWithItsFingerprint) {
   // Some other server's key under this server's name.
   ASSERT_EQ(std::system(("ssh-keygen -q -t ed25519 -N '' -f '" + dir / "other" + "'").c_str()), 0);
   const std::string other = ReadFile(dir / "other.pub");
+  // An RSA key under this server's name; the server has only ed25519.
+  ASSERT_EQ(std::system(("ssh-keygen -q -t rsa -b 2048 -N '' -f '" + dir / "rsa" + "'").c_str()), 0);
+  const std::string rsa = ReadFile(dir / "rsa.pub");
+  const std::string name = "[127.0.0.1]:" + std::to_string(server->port());
   struct {
     std::string known_hosts;
     std::string says;
   } cases[] = {
       {"", "is not in " + sftp.known_hosts},
-      {"[127.0.0.1]:" + std::to_string(server->port()) + " " + other, "does NOT match"},
+      {name + " " + other, "does NOT match"},
+      {name + " " + rsa,
+       sftp.known_hosts + " records keys for " + name +
+           ", but none of a type the server offers: it offers its ssh-ed25519 key "},
   };
   for (const auto& c : cases) {
     WriteFile(sftp.known_hosts, c.known_hosts);
@@ -202,7 +209,9 @@ TEST_F(SftpPutTest, AnUnknownOrChangedHostKeyIsRefusedWithItsFingerprint) {
     EXPECT_TRUE(notes.empty()) << "never retried";
     EXPECT_EQ(Uploaded("a.csv"), "(absent)");
   }
-  EXPECT_EQ(ReadFile(sftp.known_hosts), cases[1].known_hosts) << "the file is never changed";
+  EXPECT_EQ(ReadFile(sftp.known_hosts), cases[2].known_hosts) << "the file is never changed";
+  // The key was fetched without a login.
+  EXPECT_EQ(server->log().find("Accepted"), std::string::npos) << server->log();
 }
 
 TEST_F(SftpPutTest, PermanentFailuresAreNotRetriedTransientOnesAre) {

@@ -74,7 +74,8 @@ std::string Charset(const std::string& code_page) {
     if (part < upper.size() && !IsAsciiDigit(upper[part])) ++part;  // "-", "_" or " "
     size_t end = part;
     while (end < upper.size() && IsAsciiDigit(upper[end])) ++end;
-    const int number = end > part && end - part <= 2 ? std::stoi(upper.substr(part, end - part)) : 0;
+    const int number =
+        end > part && end - part <= 2 ? std::stoi(upper.substr(part, end - part)) : 0;
     if (number >= 1 && number <= 16 && (end == upper.size() || upper[end] == ':'))
       return "ISO-8859-" + std::to_string(number);
   }

@@ -46,7 +46,8 @@ TEST(FileTypeTest, CodePagesAreSentUnderTheirRegisteredNames) {
   };
   for (const auto& row : cases) {
     SetAnsiCodePage(row.code_page);
-    EXPECT_EQ(WrittenFileContentType(job, dir / "a.csv"), std::string("text/csv; charset=") + row.charset)
+    EXPECT_EQ(WrittenFileContentType(job, dir / "a.csv"),
+              std::string("text/csv; charset=") + row.charset)
         << row.code_page;
     EXPECT_EQ(WrittenFileContentType(job, dir / "a.xml"), "application/xml") << row.code_page;
   }

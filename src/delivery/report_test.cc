@@ -118,7 +118,8 @@ TEST_F(ReportTest, NestedSectionsFindTheValuesOfTheirOwnRecord) {
       {"{{#frDataSet}}{{#frDataSet}}{{ID}}{{/frDataSet}}/{{/frDataSet}}", "ab/ab/"},
       {"{{#frDataSet}}{{#ID}}{{#frDataSet}}{{.}}{{/frDataSet}}{{/ID}}{{/frDataSet}}", ""},
   };
-  for (const auto& row : cases) EXPECT_EQ(Render(row.text), WrapReportBody(row.rendered)) << row.text;
+  for (const auto& row : cases)
+    EXPECT_EQ(Render(row.text), WrapReportBody(row.rendered)) << row.text;
 }
 
 // A result read once (not kept by the query for a second pass) is kept by

@@ -294,7 +294,8 @@ void PutFilesBySftpWithLimits(const Job& job, const SftpSettings& sftp,
     }
     if (!file.read_error().empty()) throw Error(kEFOpenError, file.read_error());
     if ((check.called && check.match != CURLKHMATCH_OK) ||
-        (!check.called && HandshakeFailed(rc) && KeyOfAnotherType(endpoint, known_hosts, limits, check)))
+        (!check.called && HandshakeFailed(rc) &&
+         KeyOfAnotherType(endpoint, known_hosts, limits, check)))
       throw DeliveryError(Error(kESFTPError, target + HostKeyMessage(check, endpoint, known_hosts)),
                           false);
     std::string message = easy.ErrorText(rc);

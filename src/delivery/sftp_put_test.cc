@@ -110,7 +110,8 @@ TEST(SftpKeysTest, KeyTypesListedForAHostPlainOrHashed) {
       {"other.example.org", "ssh-ed25519", false},  // wildcards are not matched
   };
   for (const auto& row : cases)
-    EXPECT_EQ(ListsKeyTypeFor(hosts, row.name, row.type), row.listed) << row.name << " " << row.type;
+    EXPECT_EQ(ListsKeyTypeFor(hosts, row.name, row.type), row.listed)
+        << row.name << " " << row.type;
   EXPECT_FALSE(ListsKeyTypeFor(dir / "missing", "files.example.org", "ssh-rsa"));
 }
 
@@ -219,7 +220,8 @@ TEST_F(SftpPutTest, AnUnknownOrChangedHostKeyIsRefusedWithItsFingerprint) {
   ASSERT_EQ(std::system(("ssh-keygen -q -t ed25519 -N '' -f '" + dir / "other" + "'").c_str()), 0);
   const std::string other = ReadFile(dir / "other.pub");
   // An RSA key under this server's name; the server has only ed25519.
-  ASSERT_EQ(std::system(("ssh-keygen -q -t rsa -b 2048 -N '' -f '" + dir / "rsa" + "'").c_str()), 0);
+  ASSERT_EQ(
+      std::system(("ssh-keygen -q -t rsa -b 2048 -N '' -f '" + dir / "rsa" + "'").c_str()), 0);
   const std::string rsa = ReadFile(dir / "rsa.pub");
   const std::string name = "[127.0.0.1]:" + std::to_string(server->port());
   struct {

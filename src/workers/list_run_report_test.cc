@@ -36,16 +36,17 @@ TEST(ListRunReportTest, AReportOverManyRecordsStaysWithinItsMemoryAndItsRecordLi
   std::filesystem::create_directories(dir / "smtp");
   ServerProcess smtp("smtp_server.py", {"--out", dir / "smtp"});
   auto settings = [&](const std::string& more) {
-    WriteFile(dir / "settings.ini", "[Ostrevane]\nthread_count=1\n[Mail]\nSMTPServer=127.0.0.1\n"
-                                    "SMTPPort=" + std::to_string(smtp.port()) +
-                                        "\nSender=batch@example.org\n" + more);
+    WriteFile(dir / "settings.ini",
+              "[Ostrevane]\nthread_count=1\n[Mail]\nSMTPServer=127.0.0.1\nSMTPPort=" +
+                  std::to_string(smtp.port()) + "\nSender=batch@example.org\n" + more);
   };
   WriteFile(dir / "jobs.txt",
             "-udl:big.udl -sql:big.sql -tocsv:out/big.csv -mail:ops@example.org "
             "-frtemplate:quiet.mustache\n");
 
   settings("");
-  const testing::ProgramResult sent = testing::RunProgram({"-list:jobs.txt"}, dir.path(), dir.path());
+  const testing::ProgramResult sent =
+      testing::RunProgram({"-list:jobs.txt"}, dir.path(), dir.path());
   ASSERT_EQ(sent.exit_code, 0) << sent.out;
   EXPECT_NE(ReadFile(dir / "smtp/msg-1/body").find("records walked"), std::string::npos);
   // At most three times the result's CSV file plus the limit of the

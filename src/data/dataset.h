@@ -144,6 +144,7 @@ class Query {
   Params& params();
   void set_command_timeout(int seconds) { command_timeout_ = seconds; }
   void set_rewindable(bool on) { rewindable_ = on; }
+  bool rewindable() const { return rewindable_; }
 
   // Executes and opens the result set, positioned on the first record.
   void Open();
@@ -169,6 +170,9 @@ class Query {
   Field* FindField(std::string_view name);
 
   const std::vector<Value>& current_row() const;
+  // The records read so far, in order, when rewindable (else none): what a
+  // second pass reads. Valid until the query closes.
+  const RowStore& kept_rows() const { return kept_; }
 
  private:
   void ParseParams();

@@ -12,7 +12,10 @@ namespace ostrevane::delivery {
 // "application/xml" for a file the XML writer wrote (it says its encoding
 // in its declaration), else the job's CSV type: "text/csv; charset=utf-16"
 // for UTF-16 output, else "text/csv; charset=" and the 8-bit code page's
-// name (Windows code pages by their registered names, "windows-1252").
+// registered name where iconv's name is another ("windows-1252" for CP1252,
+// "Shift_JIS" for CP932, "ISO-8859-15" for ISO_8859-15:1998); a name
+// without a registered one is sent as written, "unknown-8bit" when it is
+// no token.
 // A file that cannot be read is taken as CSV: sending it fails with the
 // reason.
 std::string WrittenFileContentType(const Job& job, const std::string& path);

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <ctime>
 #include <memory>
 #include <vector>
@@ -99,6 +100,18 @@ bool SenderRefused(const ProtocolTrace& trace) {
   return trace.Sent("MAIL") && !trace.Sent("RCPT") && !trace.ErrorReply().empty();
 }
 
+// What to do about a server that wants a login before it takes mail.
+std::string MissingLoginAdvice(const MailSettings& mail, const ProtocolTrace& trace) {
+  const std::string advice = "the server requires authentication before it takes mail; ";
+  if (mail.login.empty())
+    return advice + "set Login in section Mail of settings.ini and the password with -setmailpwd";
+  if (!trace.Sent("AUTH"))
+    return advice + "it does not offer AUTH LOGIN, the only login method used" +
+           (trace.auth_mechanisms().empty() ? std::string()
+                                            : " (it offers " + trace.auth_mechanisms() + ")");
+  return advice + "it did not take the login of \"" + OneLine(mail.login) + "\"";
+}
+
 }  // namespace
 
 MailEndpoint MailEndpointFor(const MailSettings& mail, const std::string& ehlo_name) {
@@ -166,7 +179,10 @@ void SendMailWithLimits(const Job& job, const MailSettings& mail, Query& query,
     mime->Finish();
     message = std::move(mime);
   } else {
-    const std::string html = RenderReport(job.report_template, query, LocaleFormatSettings());
+    ReportLimits report_limits;
+    report_limits.max_records = std::max(0, mail.report_max_records);
+    const std::string html =
+        RenderReport(job.report_template, query, LocaleFormatSettings(), report_limits);
     std::string text;
     for (const std::string& h : headers) text += h + "\r\n";
     text += "MIME-Version: 1.0\r\n";
@@ -193,19 +209,30 @@ void SendMailWithLimits(const Job& job, const MailSettings& mail, Query& query,
   std::string error = easy.ErrorText(rc);
   std::string reply = easy.trace().ErrorReply();
   if (!reply.empty()) error += "; server reply: " + reply;
-  // A refused MAIL FROM is about the sender, which only settings.ini can
-  // change (the default one is no address at all).
-  if (SenderRefused(easy.trace()))
+  Phase phase = FailurePhase(rc, easy);
+  // The reply code says what to change where the server gives one: a login
+  // (530, to MAIL or RCPT), a smaller message (552, to MAIL with the size
+  // announced, or after the message), else, when MAIL FROM was refused, the
+  // sender, which only settings.ini can change (the default one is no
+  // address at all).
+  if (reply.rfind("530", 0) == 0) {
+    phase = Phase::kAuthenticate;
+    error = MissingLoginAdvice(mail, easy.trace()) + " (" + error + ")";
+  } else if (reply.rfind("552", 0) == 0) {
+    error = "the server refused the message as too large (it is " +
+            std::to_string(message->size()) + " bytes; " + error + ")";
+  } else if (SenderRefused(easy.trace())) {
     error = "the server refused the sender \"" + OneLine(mail.sender) +
-              "\"; set Sender in settings.ini to a mail address the server accepts (" + error +
-              ")";
+            "\"; set Sender in settings.ini to a mail address the server accepts (" + error +
+            ")";
+  }
   error = "mail server " + endpoint.server + ": " + error;
   if (!message->read_error().empty()) error = message->read_error();
   // A 4xx reply ("421 too busy", "451 try later") or a broken connection
   // may go through later; a 5xx reply or a refused login will not.
   const bool transient = !easy.deadline_expired() &&
                          (reply.empty() ? TransientTransferFailure(rc, easy) : TransientReply(reply));
-  switch (FailurePhase(rc, easy)) {
+  switch (phase) {
     case Phase::kConnect:
       throw DeliveryError(Error(kESMTPError, kConnectionError + error), transient);
     case Phase::kAuthenticate:

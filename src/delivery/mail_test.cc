@@ -369,6 +369,67 @@ TEST_F(MailTest, ARefusedSenderSaysToSetTheSender) {
   Send(s);
 }
 
+// A server that wants a login, or a smaller message, says so with its reply
+// code: the failure names what to change, and is not tried again.
+TEST_F(MailTest, ALoginOrASizeTheServerRequiresIsWhatTheFailureNames) {
+  TempDir own;
+  Smtp login_first(own, "login-first", {"--auth", "mailer:s3cret", "--auth-required"});
+  Smtp plain_only(own, "plain-only",
+                  {"--auth", "mailer:s3cret", "--auth-required", "--no-login-mechanism"});
+  Smtp small(own, "small", {"--max-size", "100"});
+  WriteFile(dir / "big.csv", std::string(500, 'x'));
+  struct {
+    const Smtp* server;
+    const char* login;
+    const char* says;
+  } cases[] = {
+      {&login_first, "",
+       "Authentication Error: mail server 127.0.0.1:{port}: the server requires authentication "
+       "before it takes mail; set Login in section Mail of settings.ini and the password with "
+       "-setmailpwd (MAIL failed: 530; server reply: 530 5.7.0 Authentication required)"},
+      {&plain_only, "mailer",
+       "Authentication Error: mail server 127.0.0.1:{port}: the server requires authentication "
+       "before it takes mail; it does not offer AUTH LOGIN, the only login method used (it "
+       "offers PLAIN)"},
+      {&small, "",
+       "Sending Error: mail server 127.0.0.1:{port}: the server refused the message as too "
+       "large (it is "},
+  };
+  for (const auto& row : cases) {
+    settings.login = row.login;
+    settings.password = "s3cret";
+    job.written_files = {dir / "big.csv"};
+    settings.port = row.server->port();
+    FakeRetryClock clock;
+    std::vector<std::string> notes;
+    const std::string failure = testing::FailureOf(
+        [&] { SendMailWithRetries(job, settings, query, limits, FakeRetries(3, clock, notes)); });
+    std::string says = std::string("ESMTPError: ") + row.says;
+    says.replace(says.find("{port}"), 6, std::to_string(row.server->port()));
+    EXPECT_EQ(failure.substr(0, says.size()), says) << failure;
+    EXPECT_TRUE(notes.empty()) << failure;
+    EXPECT_EQ(row.server->Messages(), 0);
+  }
+  // The size: what was sent against what the server takes.
+  settings.port = small.port();
+  const std::string failure = Failure(small.port());
+  EXPECT_NE(failure.find("bytes; MAIL failed: 552; server reply: 552 "), std::string::npos)
+      << failure;
+}
+
+// Readers drop the blanks that begin or end a plain header value.
+TEST_F(MailTest, ASubjectArrivesWithItsBlanks) {
+  const Smtp& s = shared_->plain;
+  for (const char* subject : {"  Nightly export  ", " ", "\tTabbed"}) {
+    settings.subject = subject;
+    const int n = Send(s);
+    EXPECT_EQ(s.Message(n, "defects.txt"), "") << subject;
+    EXPECT_NE(s.Message(n, "headers.txt").find(std::string("Subject: ") + subject + "\n"),
+              std::string::npos)
+        << s.Message(n, "headers.txt");
+  }
+}
+
 TEST_F(MailTest, BadServersFailWithTheirPhaseAndNeverHang) {
   limits.connect_ms = 1500;
   limits.idle_ms = 1000;

@@ -97,7 +97,10 @@ std::string FoldedHeader(std::string_view name, const std::vector<std::string>& 
 std::string UnstructuredHeader(std::string_view name, std::string_view utf8) {
   const std::string text = OneLine(utf8);
   std::vector<std::string> words;
-  bool plain = IsAscii(text) && text.find("=?") == std::string::npos;
+  // Readers drop the blanks that begin or end a header's value: a text
+  // with such blanks keeps them inside encoded words.
+  const bool blank_ends = !text.empty() && (text.front() == ' ' || text.back() == ' ');
+  bool plain = IsAscii(text) && text.find("=?") == std::string::npos && !blank_ends;
   for (size_t start = 0; plain;) {
     const size_t space = std::min(text.find(' ', start), text.size());
     words.push_back(text.substr(start, space - start));

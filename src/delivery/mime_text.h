@@ -35,8 +35,8 @@ std::string FoldedHeader(std::string_view name, const std::vector<std::string>& 
 // An unstructured header such as Subject: ASCII text is folded at its
 // spaces and reads back unchanged; text outside ASCII, or text that would
 // be misread (an "=?" that looks like an encoded word, a word longer than
-// a line, a control character), is sent as encoded words whose first fits
-// the line after "Name: ".
+// a line, a control character, blanks at its start or end, which readers
+// drop), is sent as encoded words whose first fits the line after "Name: ".
 std::string UnstructuredHeader(std::string_view name, std::string_view utf8);
 
 // The parameter `name` of a MIME header in the RFC 2231 form, when `value`

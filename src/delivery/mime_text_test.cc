@@ -50,6 +50,11 @@ TEST(MimeTextTest, UnstructuredHeadersAreEncodedOnlyWhenTheyMustBe) {
       {"a\r\nBcc: x@y", "Subject: a  Bcc: x@y"},  // no header injection
       {"Grüße", "Subject: =?UTF-8?B?R3LDvMOfZQ==?="},
       {"a =?x?= b", "Subject: =?UTF-8?B?YSA9P3g/PSBi?="},  // would read as an encoded word
+      // Blanks at either end, which readers drop from a plain value.
+      {"  Nightly  ", "Subject: =?UTF-8?B?ICBOaWdodGx5ICA=?="},
+      {"Nightly ", "Subject: =?UTF-8?B?TmlnaHRseSA=?="},
+      {" ", "Subject: =?UTF-8?B?IA==?="},
+      {"", "Subject: "},
       {std::string(60, 'a') + " " + std::string(30, 'b'),
        "Subject: " + std::string(60, 'a') + "\r\n " + std::string(30, 'b')},
   };

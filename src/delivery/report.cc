@@ -17,100 +17,6 @@
 namespace ostrevane::delivery {
 namespace {
 
-// The template engine's lookup, with one addition: a name that is not found
-// as written is looked up again without regard to case, so {{customer_id}}
-// finds the field CUSTOMER_ID. The engine calls push/pop around sections.
-class ReportContext : public mstch::context<std::string> {
- public:
-  ReportContext(const mstch::data* root, std::map<std::string, std::string> folded,
-                const std::string& path, int64_t max_entries)
-      : mstch::context<std::string>(root),
-        folded_(std::move(folded)),
-        path_(path),
-        max_entries_(max_entries),
-        entries_left_(max_entries) {
-    stack_.push_back(root);
-  }
-  // Called for every visit of a section (each list element too): the count
-  // bounds the work of sections nested over the records, which may render
-  // nothing at all.
-  void push(const mstch::data* data) override {
-    if (--entries_left_ < 0)
-      throw Error(kEReportError, "Report template \"" + path_ +
-                                     "\": the report visits too many sections (over " +
-                                     std::to_string(max_entries_) + ")");
-    mstch::context<std::string>::push(data);
-    stack_.push_back(data);
-  }
-  void pop() override {
-    mstch::context<std::string>::pop();
-    stack_.pop_back();
-  }
-  const mstch::data* get(const std::string& name) const override {
-    const size_t dot = name.find('.');
-    if (name == "." || dot == std::string::npos) return Find(name);
-    // A path: its first name is looked up through the open sections, the
-    // rest only inside what that found (the engine would try the whole
-    // path in every section instead).
-    if (const mstch::data* d = Find(name.substr(0, dot))) {
-      for (size_t from = dot + 1; d;) {
-        const size_t next = std::min(name.find('.', from), name.size());
-        d = Member(*d, name.substr(from, next - from));
-        if (next == name.size()) break;
-        from = next + 1;
-      }
-      if (d) return d;
-    }
-    // A field name may hold a dot ("t.id" from a join): then it is one name.
-    return Find(name);
-  }
-
- private:
-  // A name without path, in the innermost section that has it: as
-  // written, else without regard to case. "." is the innermost value.
-  const mstch::data* Find(const std::string& name) const {
-    if (name == ".") return stack_.back();
-    auto it = folded_.find(FoldCase(name));
-    for (auto s = stack_.rbegin(); s != stack_.rend(); ++s) {
-      if (const mstch::data* d = (*s)->get(name)) return d;
-      if (it != folded_.end())
-        if (const mstch::data* d = (*s)->get(it->second)) return d;
-    }
-    return nullptr;
-  }
-  const mstch::data* Member(const mstch::data& d, const std::string& name) const {
-    if (!d.is_object()) return nullptr;
-    if (const mstch::data* m = d.get(name)) return m;
-    auto it = folded_.find(FoldCase(name));
-    return it == folded_.end() ? nullptr : d.get(it->second);
-  }
-
-  std::vector<const mstch::data*> stack_;
-  std::map<std::string, std::string> folded_;  // case folded -> name as given
-  const std::string& path_;
-  const int64_t max_entries_;
-  int64_t entries_left_;
-};
-
-// The rendered document, failing as soon as it would grow beyond its limit.
-class LimitedOutput {
- public:
-  LimitedOutput(const std::string& path, size_t limit) : path_(path), limit_(limit) {}
-  LimitedOutput& operator<<(const std::string& piece) {
-    if (piece.size() > limit_ - text_.size())
-      throw Error(kEReportError, "Report template \"" + path_ + "\": the report is larger than " +
-                                     std::to_string(limit_ >> 20) + " MiB");
-    text_ += piece;
-    return *this;
-  }
-  std::string& text() { return text_; }
-
- private:
-  const std::string& path_;
-  const size_t limit_;
-  std::string text_;
-};
-
 std::string ReadTemplate(const std::string& path) {
   const std::string bytes = ReadWholeFile(path);
   size_t mark = 0;
@@ -124,25 +30,112 @@ std::string CellText(const Value& v, const std::string& datetime_format,
   return FormatValue(v, datetime_format, formats, "", "", false);
 }
 
-}  // namespace
+// The job's result as a template sees it. Records and fields are
+// placeholders, one small data object each, in the lists the engine walks;
+// what a template asks of them (a record's values, frFields and frRecNo, a
+// field's name and value) is made from the kept rows at the lookup and lives
+// only while the section that asked is open. So a report costs a
+// placeholder per record beside the rows, not a data object per value.
+class ResultData : public TemplateData {
+ public:
+  ResultData(const Query& query, const RowStore& rows, size_t record_count,
+             const FormatSettings& formats)
+      : rows_(rows),
+        formats_(formats),
+        datetime_format_(DefaultDateTimeFormat(formats)),
+        row_(query.FieldCount()) {
+    std::vector<mstch::data> fields;
+    for (size_t i = 0; i < query.FieldCount(); ++i) {
+      const std::string& name = query.FieldAt(i).name();
+      names_.emplace_back(name);
+      field_index_.emplace(name, i);  // the first of two fields with one name wins
+      fields.emplace_back(true);
+    }
+    field_list_ = mstch::data(fields);
+    name_list_ = mstch::data(fields);
+    record_list_ = mstch::data(std::vector<mstch::data>(record_count, mstch::data(true)));
+  }
 
-std::string RenderTemplate(const std::string& text, const mstch::data& root,
-                           std::map<std::string, std::string> folded, const std::string& path,
-                           const ReportLimits& limits) {
-  if (SectionDepth(text) > limits.max_section_depth)
-    throw Error(kEReportError, "Report template \"" + path +
-                                   "\": sections are nested deeper than " +
-                                   std::to_string(limits.max_section_depth) + " levels");
-  mstch::mustache tmpl(RemoveStandaloneTagLines(text));
-  if (!tmpl.is_valid())
-    throw Error(kEReportError, "Report template \"" + path + "\": " + tmpl.error_message());
-  ReportContext context(&root, std::move(folded), path, limits.max_section_entries);
-  LimitedOutput output(path, limits.max_output_bytes);
-  tmpl.render(context, output);
-  if (!tmpl.is_valid())
-    throw Error(kEReportError, "Report template \"" + path + "\": " + tmpl.error_message());
-  return std::move(output.text());
+  const mstch::data& root() const override { return root_; }
+
+  const mstch::data* Member(std::span<const mstch::data* const> open, const std::string& name,
+                            MadeData& made) const override {
+    const mstch::data* item = open.back();
+    if (item == &root_) {
+      if (name == "frDataSet") return &record_list_;
+      if (name == "frFields") return &name_list_;
+      return nullptr;
+    }
+    if (const size_t record = IndexIn(record_list_, item); record != kNone) {
+      // frFields and frRecNo come before a field of that name.
+      if (name == "frFields") return &field_list_;
+      if (name == "frRecNo") return made.Keep(mstch::data(std::to_string(record + 1)));
+      const auto it = field_index_.find(name);
+      return it == field_index_.end() ? nullptr : made.Keep(Cell(record, it->second));
+    }
+    if (const size_t field = IndexIn(name_list_, item); field != kNone)
+      return name == "name" ? &names_[field] : nullptr;
+    if (const size_t field = IndexIn(field_list_, item); field != kNone) {
+      if (name == "name") return &names_[field];
+      if (name != "value") return nullptr;
+      // The field belongs to the record of the innermost record section
+      // around it, whose frFields it came from.
+      for (size_t level = open.size() - 1; level-- > 0;)
+        if (const size_t record = IndexIn(record_list_, open[level]); record != kNone)
+          return made.Keep(Cell(record, field));
+    }
+    return nullptr;
+  }
+
+ private:
+  static constexpr size_t kNone = size_t(-1);
+
+  // The position of `item` among the placeholders of `list`; kNone when it
+  // is none of them.
+  static size_t IndexIn(const mstch::data& list, const mstch::data* item) {
+    const std::vector<mstch::data>& items = list.list_value();
+    const std::less<const mstch::data*> before;
+    if (items.empty() || before(item, items.data()) || !before(item, items.data() + items.size()))
+      return kNone;
+    return size_t(item - items.data());
+  }
+
+  // A value as its cell text. A NULL and an empty text are false in a
+  // section, as an empty value is in the template language:
+  // {{^note}}none{{/note}} shows.
+  mstch::data Cell(size_t record, size_t field) const {
+    if (row_index_ != record) {
+      rows_.Read(record, row_);
+      row_index_ = record;
+    }
+    const Value& v = row_[field];
+    const std::string text = CellText(v, datetime_format_, formats_);
+    const bool present = !v.IsNull() && (!text.empty() || v.kind == ValueKind::kBytes);
+    return present ? mstch::data(text) : mstch::data(false);
+  }
+
+  const RowStore& rows_;
+  const FormatSettings& formats_;
+  const std::string datetime_format_;
+  std::vector<mstch::data> names_;            // each field's name
+  std::map<std::string, size_t> field_index_;  // name as given -> field
+  const mstch::data root_{true};
+  mstch::data record_list_;  // a placeholder per record
+  mstch::data name_list_;    // a placeholder per field: frFields outside the records
+  mstch::data field_list_;   // a placeholder per field: frFields of a record
+  // The last record read from rows_; lookups are const to the engine.
+  mutable size_t row_index_ = kNone;
+  mutable std::vector<Value> row_;
+};
+
+[[noreturn]] void TooManyRecords(const std::string& path, int64_t limit) {
+  throw Error(kEReportError, "Report template \"" + path + "\": the result has more than " +
+                                 std::to_string(limit) +
+                                 " records, more than a report may hold (ReportMaxRecords in "
+                                 "section Mail of settings.ini)");
 }
+
+}  // namespace
 
 std::string WrapReportBody(const std::string& body) {
   return "<!DOCTYPE html>\r\n<html>\r\n<head>\r\n"
@@ -157,51 +150,34 @@ std::string RenderReport(const std::string& template_path, Query& query,
   if (!FileExists(path) || DirectoryExists(path)) return WrapReportBody("");
   const std::string text = ReadTemplate(path);
 
-  std::map<std::string, std::string> folded;
-  mstch::data names{mstch::data::type::list};
-  mstch::data records{mstch::data::type::list};
-  if (query.active()) {
-    for (size_t i = 0; i < query.FieldCount(); ++i) {
-      const std::string& name = query.FieldAt(i).name();
-      folded.emplace(FoldCase(name), name);
-      mstch::data entry{mstch::data::type::object};
-      entry.set("name", name);
-      names.push_back(entry);
-    }
-    const std::string datetime_format = DefaultDateTimeFormat(formats);
-    int64_t number = 0;
+  // The records are read from the rows the query keeps for its second pass;
+  // a query that keeps none (read once) is kept here as it is read.
+  RowStore own_rows;
+  const bool kept_by_query = query.rewindable();
+  const auto over_limit = [&](int64_t count) {
+    return limits.max_records > 0 && count > limits.max_records;
+  };
+  int64_t count = query.RecordCount();
+  if (count < 0 && query.active()) {
+    count = 0;
     query.First();
     for (; !query.Eof(); query.Next()) {
-      mstch::data record{mstch::data::type::object};
-      mstch::data fields{mstch::data::type::list};
-      for (size_t i = 0; i < query.FieldCount(); ++i) {
-        const Field& f = query.FieldAt(i);
-        const std::string text = CellText(f.value(), datetime_format, formats);
-        // A NULL and an empty text are false in a section, as an empty
-        // value is in the template language: {{^note}}none{{/note}} shows.
-        const bool present =
-            !f.value().IsNull() && (!text.empty() || f.value().kind == ValueKind::kBytes);
-        const mstch::data cell = present ? mstch::data(text) : mstch::data(false);
-        mstch::data field{mstch::data::type::object};
-        field.set("name", f.name());
-        field.set("value", cell);
-        fields.push_back(field);
-        // The first of two fields with one name wins, as in a name lookup.
-        if (!record.get(f.name())) record.set(f.name(), cell);
-      }
-      record.set("frFields", fields);
-      record.set("frRecNo", std::to_string(++number));
-      records.push_back(record);
+      if (over_limit(++count)) TooManyRecords(path, limits.max_records);
+      if (!kept_by_query) own_rows.Append(query.current_row());
     }
   }
+  if (over_limit(count)) TooManyRecords(path, limits.max_records);
+  const ResultData data(query, kept_by_query ? query.kept_rows() : own_rows, size_t(count),
+                        formats);
+
+  std::map<std::string, std::string> folded;
+  for (size_t i = 0; i < query.FieldCount(); ++i)
+    folded.emplace(FoldCase(query.FieldAt(i).name()), query.FieldAt(i).name());
   // Field names come first: a field "Name" is found as {{name}} too.
   for (const char* builtin : {"frDataSet", "frFields", "frRecNo", "name", "value"})
     folded.emplace(FoldCase(builtin), builtin);
-  mstch::data root{mstch::data::type::object};
-  root.set("frFields", names);
-  root.set("frDataSet", records);
 
-  std::string out = RenderTemplate(text, root, std::move(folded), path, limits);
+  std::string out = RenderTemplate(text, data, std::move(folded), path, limits);
   if (IFind(out, "<html") == std::string::npos) out = WrapReportBody(out);
   return out;
 }

@@ -14,6 +14,7 @@
 #include <string>
 
 #include "common/format_settings.h"
+#include "settings/settings.h"
 
 namespace ostrevane {
 
@@ -31,10 +32,14 @@ struct ReportLimits {
   int max_section_depth = 100;                 // sections inside sections
   size_t max_output_bytes = size_t(64) << 20;  // the rendered document
   int64_t max_section_entries = 50'000'000;    // section visits, empty ones included
+  int64_t max_records = kDefaultReportMaxRecords;  // records of the result; 0: any number
 };
 
 // Renders `template_path` over `query`, rewound to its first record and read
-// to its end (an inactive query counts as empty). Values appear as their
+// to its end (an inactive query counts as empty). The records are read from
+// the rows a rewindable query keeps; a query read once is kept here while
+// it is read. A result of more records than limits.max_records fails with
+// EReportError before anything is rendered. Values appear as their
 // cell text with the default date-time format of `formats`; binary values show
 // nothing. A template that is not a whole HTML document (holds no "<html",
 // in any case) is wrapped in one. A missing template file gives the empty

@@ -78,7 +78,7 @@ TEST_P(MustacheCasesTest, EveryExpressibleCasePasses) {
     const mstch::data data = ToData(*test.Find("data"));
     std::string rendered;
     try {
-      rendered = RenderTemplate(test.Find("template")->text, data, {}, id);
+      rendered = RenderTemplate(test.Find("template")->text, PlainTemplateData(data), {}, id);
     } catch (const std::exception& e) {
       ADD_FAILURE() << id << ": " << e.what();
       continue;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "common/error.h"
+#include "testing/failure.h"
 #include "testing/memory_backend.h"
 #include "testing/temp_dir.h"
 
@@ -79,6 +80,75 @@ TEST_F(ReportTest, ASyntaxErrorFailsWithTheEnginesMessage) {
     EXPECT_NE(e.message().find("Unclosed section"), std::string::npos) << e.message();
     EXPECT_NE(e.message().find("t.mustache"), std::string::npos) << e.message();
   }
+}
+
+// The five characters HTML gives a meaning, the apostrophe as HTML 4 knows
+// it (it has no "&apos;").
+TEST_F(ReportTest, ValuesAreEscapedAsEveryHtmlReaderReadsThem) {
+  db->results[0] = {{{"V", FieldType::kString, 20}}, {{Value::Text("it's \"a\" <b> & c")}}};
+  query.Close();
+  query.Open();
+  EXPECT_EQ(Render("{{#frDataSet}}{{V}}|{{{V}}}|{{#frFields}}{{value}}{{/frFields}}{{/frDataSet}}"),
+            WrapReportBody("it&#39;s &quot;a&quot; &lt;b&gt; &amp; c|it's \"a\" <b> & c|"
+                           "it&#39;s &quot;a&quot; &lt;b&gt; &amp; c"));
+}
+
+// The records are made only when a template asks for them: sections inside
+// sections still find each record's own values, and the names a template
+// sees inside a record come before those around it.
+TEST_F(ReportTest, NestedSectionsFindTheValuesOfTheirOwnRecord) {
+  db->results[0] = {{{"ID", FieldType::kString, 5}, {"frRecNo", FieldType::kString, 5}},
+                    {{Value::Text("a"), Value::Text("x")}, {Value::Text("b"), Value::Text("y")}}};
+  query.Close();
+  query.Open();
+  struct {
+    const char* text;
+    const char* rendered;
+  } cases[] = {
+      // The field list of a record, and inside it every record again: a
+      // value found in a field section is that field's record's.
+      {"{{#frDataSet}}{{#frFields}}{{name}}={{value}}[{{#frDataSet}}{{ID}}{{/frDataSet}}]"
+       "{{value}};{{/frFields}}{{/frDataSet}}",
+       "ID=a[ab]a;frRecNo=x[ab]x;ID=b[ab]b;frRecNo=y[ab]y;"},
+      // A field's name outside the records, and no value there.
+      {"{{#frFields}}{{name}}:{{value}},{{/frFields}}", "ID:,frRecNo:,"},
+      // frRecNo is the record's number even beside a field of that name.
+      {"{{#frDataSet}}{{frRecNo}}{{#ID}}<{{.}}>{{/ID}}{{/frDataSet}}", "1<a>2<b>"},
+      // An outer record's value from inside a section of another record.
+      {"{{#frDataSet}}{{#frDataSet}}{{ID}}{{/frDataSet}}/{{/frDataSet}}", "ab/ab/"},
+      {"{{#frDataSet}}{{#ID}}{{#frDataSet}}{{.}}{{/frDataSet}}{{/ID}}{{/frDataSet}}", ""},
+  };
+  for (const auto& row : cases)
+    EXPECT_EQ(Render(row.text), WrapReportBody(row.rendered)) << row.text;
+}
+
+// A result read once (not kept by the query for a second pass) is kept by
+// the report as it reads it; more records than the limit fail the report.
+TEST_F(ReportTest, AQueryReadOnceAndTheRecordLimit) {
+  Query once{conn};
+  once.SetSql("select");
+  once.Open();
+  WriteFile(dir / "t.mustache", "{{#frDataSet}}{{frRecNo}}:{{Name}};{{/frDataSet}}");
+  EXPECT_EQ(RenderReport(dir / "t.mustache", once, DefaultFormatSettings()),
+            WrapReportBody("1:Ann &amp; &lt;Bob&gt;;2:Zoë;"));
+
+  ReportLimits one_record;
+  one_record.max_records = 1;
+  for (Query* q : {&query, &once}) {
+    q->Close();
+    q->Open();
+    const std::string failure = testing::FailureOf(
+        [&] { RenderReport(dir / "t.mustache", *q, DefaultFormatSettings(), one_record); });
+    EXPECT_EQ(failure, "EReportError: Report template \"" + dir / "t.mustache" +
+                           "\": the result has more than 1 records, more than a report may "
+                           "hold (ReportMaxRecords in section Mail of settings.ini)");
+  }
+  ReportLimits two_records;
+  two_records.max_records = 2;
+  query.Close();
+  query.Open();
+  EXPECT_EQ(RenderReport(dir / "t.mustache", query, DefaultFormatSettings(), two_records),
+            WrapReportBody("1:Ann &amp; &lt;Bob&gt;;2:Zoë;"));
 }
 
 // A NULL and an empty text are false in sections; any other value, "0"

@@ -1,6 +1,7 @@
 #include "delivery/sftp_put.h"
 
 #include <openssl/evp.h>
+#include <openssl/hmac.h>
 #include <openssl/sha.h>
 #include <pwd.h>
 #include <sys/stat.h>
@@ -9,6 +10,8 @@
 #include <charconv>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <sstream>
 
 #include "common/error.h"
 #include "common/path.h"
@@ -42,11 +45,35 @@ std::string Base64Decode(const std::string& text) {
   return out;
 }
 
+// Whether the host patterns of a known_hosts line ("name,[name]:port" or a
+// hashed "|1|salt|hash") name `name`. Wildcards and negations are not
+// matched, as libcurl's own check does not match them either.
+bool NamesHost(const std::string& patterns, const std::string& name) {
+  std::istringstream list(patterns);
+  for (std::string pattern; std::getline(list, pattern, ',');) {
+    if (pattern == name) return true;
+    if (pattern.rfind("|1|", 0) != 0) continue;
+    const size_t bar = pattern.find('|', 3);
+    if (bar == std::string::npos) continue;
+    const std::string salt = Base64Decode(pattern.substr(3, bar - 3));
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned length = 0;
+    if (HMAC(EVP_sha1(), salt.data(), int(salt.size()),
+             reinterpret_cast<const unsigned char*>(name.data()), name.size(), digest, &length) &&
+        Base64(std::string_view(reinterpret_cast<const char*>(digest), length)) ==
+            pattern.substr(bar + 1))
+      return true;
+  }
+  return false;
+}
+
 // What the host key check saw, filled in by libcurl's key callback.
 struct HostKeyCheck {
   curl_khmatch match = CURLKHMATCH_OK;
   std::string blob;  // the server's public key
   bool called = false;
+  // known_hosts records the server, but no key of the type it offers.
+  bool other_type_recorded = false;
 };
 
 int KeyCallback(CURL*, const curl_khkey*, const curl_khkey* found, curl_khmatch match,
@@ -73,9 +100,44 @@ std::string HostKeyMessage(const HostKeyCheck& check, const SftpEndpoint& at,
            "; someone may be posing as the server. If its key was changed on purpose, remove "
            "the old entry (ssh-keygen -R \"" + at.KnownHostsName() + "\" -f " + known_hosts +
            ") and add this line: " + line;
-  return "the server's host key (" + key + ") is not in " + known_hosts +
-         "; if that is the server's key (on the server: ssh-keygen -l -f <its host key file>), "
-         "accept it by adding this line to " + known_hosts + ": " + line;
+  const std::string accept =
+      "if that is the server's key (on the server: ssh-keygen -l -f <its host key file>), "
+      "accept it by adding this line to " + known_hosts + ": " + line;
+  if (check.other_type_recorded)
+    return known_hosts + " records keys for " + at.KnownHostsName() +
+           ", but none of a type the server offers: it offers its " + key + "; " + accept;
+  return "the server's host key (" + key + ") is not in " + known_hosts + "; " + accept;
+}
+
+// The SSH session could not be set up: libcurl reports a failed key
+// exchange ("Failure establishing ssh session") as a failed start.
+bool HandshakeFailed(CURLcode rc) { return rc == CURLE_FAILED_INIT; }
+
+// libcurl offers a server only the key types that known_hosts records for
+// it, so a server without a key of those types ends the handshake before
+// any key is seen ("Unable to exchange encryption keys"). A second
+// handshake that knows no key at all then fetches the key the server does
+// offer, so that the failure can name it; that key is rejected before any
+// login. Returns whether the server offers a key of a type known_hosts does
+// not list for it (then `check` describes the key).
+bool KeyOfAnotherType(const SftpEndpoint& at, const std::string& known_hosts,
+                      const TransferLimits& limits, HostKeyCheck& check) {
+  CurlEasy easy;
+  easy.ApplyLimits(limits);
+  easy.Set(CURLOPT_PROTOCOLS_STR, "sftp");
+  easy.Set(CURLOPT_URL, at.Url() + "/");
+  easy.Set(CURLOPT_SSH_KNOWNHOSTS, "/dev/null");
+  easy.Set(CURLOPT_SSH_KEYFUNCTION, &KeyCallback);
+  easy.Set(CURLOPT_SSH_KEYDATA, static_cast<void*>(&check));
+  check = HostKeyCheck();
+  easy.Perform();
+  // With a key of that type listed, the first handshake failed for another
+  // reason (a dropped connection): that failure stands.
+  if (!check.called || check.blob.empty() ||
+      ListsKeyTypeFor(known_hosts, at.KnownHostsName(), SshKeyType(check.blob)))
+    return false;
+  check.other_type_recorded = true;
+  return true;
 }
 
 }  // namespace
@@ -144,6 +206,21 @@ std::string SshKeyType(std::string_view key_blob) {
   const size_t length = (size_t(b[0]) << 24) | (size_t(b[1]) << 16) | (size_t(b[2]) << 8) | b[3];
   if (length > key_blob.size() - 4 || length > 64) return "";
   return std::string(key_blob.substr(4, length));
+}
+
+bool ListsKeyTypeFor(const std::string& known_hosts, const std::string& name,
+                     const std::string& type) {
+  std::ifstream in(known_hosts);
+  for (std::string line; std::getline(in, line);) {
+    std::istringstream words(line);
+    std::string hosts, key_type;
+    words >> hosts;
+    if (hosts.empty() || hosts[0] == '#') continue;
+    if (hosts[0] == '@') words >> hosts;  // @cert-authority, @revoked
+    words >> key_type;
+    if (key_type == type && NamesHost(hosts, name)) return true;
+  }
+  return false;
 }
 
 std::string KnownHostsPath(const std::string& setting) {
@@ -216,7 +293,9 @@ void PutFilesBySftpWithLimits(const Job& job, const SftpSettings& sftp,
       continue;
     }
     if (!file.read_error().empty()) throw Error(kEFOpenError, file.read_error());
-    if (check.called && check.match != CURLKHMATCH_OK)
+    if ((check.called && check.match != CURLKHMATCH_OK) ||
+        (!check.called && HandshakeFailed(rc) &&
+         KeyOfAnotherType(endpoint, known_hosts, limits, check)))
       throw DeliveryError(Error(kESFTPError, target + HostKeyMessage(check, endpoint, known_hosts)),
                           false);
     std::string message = easy.ErrorText(rc);

@@ -41,6 +41,12 @@ std::string SshFingerprint(std::string_view key_blob);
 // blob is too short to hold one.
 std::string SshKeyType(std::string_view key_blob);
 
+// Whether the known_hosts file lists a key of type `type` ("ssh-ed25519")
+// for `name` (SftpEndpoint::KnownHostsName), under its plain name or hashed
+// (ssh-keygen -H). A file that cannot be read lists nothing.
+bool ListsKeyTypeFor(const std::string& known_hosts, const std::string& name,
+                     const std::string& type);
+
 // The known_hosts file for the KnownHosts setting: empty means
 // ~/.ssh/known_hosts, and a leading "~/" is the user's home folder.
 std::string KnownHostsPath(const std::string& setting);

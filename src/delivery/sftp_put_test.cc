@@ -80,6 +80,41 @@ TEST(SftpKeysTest, FingerprintAndTypeAsSshKeygenShowsThem) {
   EXPECT_EQ(SshKeyType("\0\0"), "");
 }
 
+// Which key types known_hosts lists for a server decides whether a failed
+// handshake is about the key type; names may be hashed (ssh-keygen -H).
+TEST(SftpKeysTest, KeyTypesListedForAHostPlainOrHashed) {
+  TempDir dir;
+  ASSERT_EQ(std::system(("ssh-keygen -q -t ed25519 -N '' -C c -f '" + dir / "k" + "'").c_str()), 0);
+  const std::string pub = ReadFile(dir / "k.pub");
+  const std::string key = pub.substr(pub.find(' ') + 1, pub.rfind(' ') - pub.find(' ') - 1);
+  const std::string hosts = dir / "known_hosts";
+  WriteFile(hosts, "hashed.example.org ssh-ed25519 " + key + "\n");
+  ASSERT_EQ(std::system(("ssh-keygen -q -H -f '" + hosts + "' >/dev/null 2>&1").c_str()), 0);
+  ASSERT_EQ(ReadFile(hosts).find("hashed.example.org"), std::string::npos) << ReadFile(hosts);
+  WriteFile(hosts, ReadFile(hosts) + "# files.example.org ssh-ed25519 " + key + "\n" +
+                       "files.example.org,10.0.0.1 ssh-rsa " + key + "\n" +
+                       "[10.0.0.2]:2222 ssh-ed25519 " + key + " comment\n" +
+                       "@cert-authority *.example.org ssh-ed25519 " + key + "\n");
+  struct {
+    const char* name;
+    const char* type;
+    bool listed;
+  } cases[] = {
+      {"files.example.org", "ssh-rsa", true},
+      {"10.0.0.1", "ssh-rsa", true},
+      {"files.example.org", "ssh-ed25519", false},  // only in a comment
+      {"[10.0.0.2]:2222", "ssh-ed25519", true},
+      {"10.0.0.2", "ssh-ed25519", false},  // another port
+      {"hashed.example.org", "ssh-ed25519", true},
+      {"hashed.example.org", "ssh-rsa", false},
+      {"other.example.org", "ssh-ed25519", false},  // wildcards are not matched
+  };
+  for (const auto& row : cases)
+    EXPECT_EQ(ListsKeyTypeFor(hosts, row.name, row.type), row.listed)
+        << row.name << " " << row.type;
+  EXPECT_FALSE(ListsKeyTypeFor(dir / "missing", "files.example.org", "ssh-rsa"));
+}
+
 TEST(SftpKeysTest, TheKeyFileMustBeReadableByItsOwnerOnly) {
   TempDir dir;
   const std::string key = dir / "key";
@@ -184,12 +219,20 @@ TEST_F(SftpPutTest, AnUnknownOrChangedHostKeyIsRefusedWithItsFingerprint) {
   // Some other server's key under this server's name.
   ASSERT_EQ(std::system(("ssh-keygen -q -t ed25519 -N '' -f '" + dir / "other" + "'").c_str()), 0);
   const std::string other = ReadFile(dir / "other.pub");
+  // An RSA key under this server's name; the server has only ed25519.
+  ASSERT_EQ(
+      std::system(("ssh-keygen -q -t rsa -b 2048 -N '' -f '" + dir / "rsa" + "'").c_str()), 0);
+  const std::string rsa = ReadFile(dir / "rsa.pub");
+  const std::string name = "[127.0.0.1]:" + std::to_string(server->port());
   struct {
     std::string known_hosts;
     std::string says;
   } cases[] = {
       {"", "is not in " + sftp.known_hosts},
-      {"[127.0.0.1]:" + std::to_string(server->port()) + " " + other, "does NOT match"},
+      {name + " " + other, "does NOT match"},
+      {name + " " + rsa,
+       sftp.known_hosts + " records keys for " + name +
+           ", but none of a type the server offers: it offers its ssh-ed25519 key "},
   };
   for (const auto& c : cases) {
     WriteFile(sftp.known_hosts, c.known_hosts);
@@ -202,7 +245,9 @@ TEST_F(SftpPutTest, AnUnknownOrChangedHostKeyIsRefusedWithItsFingerprint) {
     EXPECT_TRUE(notes.empty()) << "never retried";
     EXPECT_EQ(Uploaded("a.csv"), "(absent)");
   }
-  EXPECT_EQ(ReadFile(sftp.known_hosts), cases[1].known_hosts) << "the file is never changed";
+  EXPECT_EQ(ReadFile(sftp.known_hosts), cases[2].known_hosts) << "the file is never changed";
+  // The key was fetched without a login.
+  EXPECT_EQ(server->log().find("Accepted"), std::string::npos) << server->log();
 }
 
 TEST_F(SftpPutTest, PermanentFailuresAreNotRetriedTransientOnesAre) {

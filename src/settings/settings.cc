@@ -117,6 +117,8 @@ Settings ReadSettings(const std::string& folder, const PasswordChange& mail,
   m.login = ini.ReadString("Mail", "Login", "");
   m.server = ini.ReadString("Mail", "SMTPServer", "");
   m.port = ini.ReadInteger("Mail", "SMTPPort", 25);
+  // Read only, like delivery_timeout: a new settings.ini does not list it.
+  m.report_max_records = ini.ReadInteger("Mail", "ReportMaxRecords", kDefaultReportMaxRecords);
   PasswordStep(ini, "Mail", mail, m.password);
 
   ReadServer(ini, "SFTP", true, 22, s.sftp);

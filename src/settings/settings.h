@@ -7,6 +7,9 @@
 
 namespace ostrevane {
 
+// How many records an HTML report mail may render when settings.ini does not say.
+inline constexpr int32_t kDefaultReportMaxRecords = 1'000'000;
+
 struct MailSettings {
   std::string subject;
   std::string sender;
@@ -15,6 +18,9 @@ struct MailSettings {
   std::string server;
   int32_t port = 0;  // mail delivery uses the low 16 bits
   uint8_t tls_mode = 0;
+  // ReportMaxRecords: the most records a report (-frtemplate) renders; 0 or
+  // less: any number.
+  int32_t report_max_records = kDefaultReportMaxRecords;
 };
 
 struct ServerSettings {

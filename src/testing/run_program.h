@@ -12,6 +12,7 @@ namespace ostrevane::testing {
 struct ProgramResult {
   int exit_code = -1;
   std::string out;  // standard output and standard error, interleaved
+  long peak_rss_kb = 0;  // the process's largest resident set (its rusage)
 };
 
 // Runs `ostrevane args...` in `cwd` with OSTREVANE_HOME=`home` (settings.ini

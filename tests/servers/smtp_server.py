@@ -141,6 +141,10 @@ def main():
     p.add_argument("--reject", help="refuse recipients that contain this text")
     p.add_argument("--sender-needs-domain", action="store_true",
                    help="refuse a MAIL FROM address without \"@\", as relays do")
+    p.add_argument("--auth-required", action="store_true",
+                   help="answer MAIL before a login with 530 Authentication required")
+    p.add_argument("--max-size", type=int,
+                   help="announce SIZE N and refuse larger messages with 552")
     a = p.parse_args()
     # Failed handshakes are part of the tests: keep their traces quiet.
     logging.getLogger("mail.log").setLevel(logging.CRITICAL)
@@ -169,8 +173,11 @@ def main():
             kwargs["tls_context"] = context
         if a.auth:
             kwargs["authenticator"] = authenticator
+            kwargs["auth_required"] = a.auth_required
             if a.no_login_mechanism:
                 kwargs["auth_exclude_mechanism"] = ["LOGIN"]
+        if a.max_size:
+            kwargs["data_size_limit"] = a.max_size
         return SMTP(recorder, **kwargs)
 
     loop = asyncio.new_event_loop()

@@ -98,19 +98,20 @@ struct MailTest : ::testing::Test {
   int Send(const Smtp& server) {
     settings.port = server.port();
     const int before = server.Messages();
-    SendMailWithLimits(job, settings, query, limits);
+    SendMailWithLimits(job, settings, query, formats, limits);
     EXPECT_EQ(server.Messages(), before + 1);
     return before + 1;
   }
   // The failure of a send, as "ClassName: message".
   std::string Failure(int port) {
     settings.port = port;
-    return testing::FailureOf([&] { SendMailWithLimits(job, settings, query, limits); });
+    return testing::FailureOf([&] { SendMailWithLimits(job, settings, query, formats, limits); });
   }
 
   TempDir dir;
   Job job;
   MailSettings settings;
+  FormatSettings formats;
   TransferLimits limits;
   std::shared_ptr<MemoryDatabase> db = std::make_shared<MemoryDatabase>();
   Connection conn{MemoryFactory(db)};
@@ -432,7 +433,7 @@ TEST_F(MailTest, TheCaFileComesFromTheEnvironment) {
   settings.port = s.port();
   setenv("OSTREVANE_CA_FILE", shared_->cert.cert.c_str(), 1);
   const int before = s.Messages();
-  EXPECT_NO_THROW(MailFiles(job, settings, query, DeliveryPolicy{600, {}}));
+  EXPECT_NO_THROW(MailFiles(job, settings, query, formats, DeliveryPolicy{600, {}}));
   unsetenv("OSTREVANE_CA_FILE");
   EXPECT_EQ(s.Messages(), before + 1);
 }
@@ -443,7 +444,7 @@ TEST_F(MailTest, ABusyServerIsTriedAgainARefusedRecipientIsNot) {
   FakeRetryClock clock;
   std::vector<std::string> notes;
   EXPECT_EQ(testing::FailureOf([&] {
-              SendMailWithRetries(job, settings, query, limits, FakeRetries(3, clock, notes));
+              SendMailWithRetries(job, settings, query, formats, limits, FakeRetries(3, clock, notes));
             }),
             "no failure");
   EXPECT_EQ(busy.Messages(), 1);
@@ -456,7 +457,7 @@ TEST_F(MailTest, ABusyServerIsTriedAgainARefusedRecipientIsNot) {
   notes.clear();
   job.mail_to = "nobody@example.org";
   const std::string failure = testing::FailureOf(
-      [&] { SendMailWithRetries(job, settings, query, limits, FakeRetries(3, clock, notes)); });
+      [&] { SendMailWithRetries(job, settings, query, formats, limits, FakeRetries(3, clock, notes)); });
   EXPECT_NE(failure.find("550"), std::string::npos) << failure;
   EXPECT_TRUE(notes.empty());
   EXPECT_EQ(busy.Messages(), 1);

@@ -111,12 +111,6 @@ class LimitedOutput {
   std::string text_;
 };
 
-std::string ReadTemplate(const std::string& path) {
-  const std::string bytes = ReadWholeFile(path);
-  size_t mark = 0;
-  const TextEncoding enc = DetectByteOrderMark(bytes, mark);
-  return DecodeText(std::string_view(bytes).substr(mark), enc);
-}
 
 std::string CellText(const Value& v, const std::string& datetime_format,
                      const FormatSettings& formats) {
@@ -155,7 +149,7 @@ std::string RenderReport(const std::string& template_path, Query& query,
                          const FormatSettings& formats, const ReportLimits& limits) {
   const std::string path = NormalizePath(template_path);
   if (!FileExists(path) || DirectoryExists(path)) return WrapReportBody("");
-  const std::string text = ReadTemplate(path);
+  const std::string text = ReadTextFile(path);
 
   std::map<std::string, std::string> folded;
   mstch::data names{mstch::data::type::list};

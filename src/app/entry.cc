@@ -226,9 +226,12 @@ int RunSingleJobMode(RunState& run) {
 }
 
 int Run(RunState& run) {
+  // The environment's locale gives the date and time formats unless
+  // settings.ini pins them (ChooseFormats). The system's messages
+  // (strerror) stay English under every locale, so that a log reads the
+  // same under cron and in a shell and scripts can look for its texts.
   std::setlocale(LC_ALL, "");
-  run.format = LocaleFormatSettings();
-  run.format.decimal_separator = '.';
+  std::setlocale(LC_MESSAGES, "C");
 
   CheckCommandLine(run.args, IsJobOption);
   if (std::string part; FindSwitch(run.args, "part", part)) run.part = ParseRunPart(part);

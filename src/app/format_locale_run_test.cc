@@ -39,8 +39,8 @@ TEST(FormatLocaleRunTest, PinnedLocaleWritesTheSameBytesUnderEveryProcessLocale)
        "date \"dd/mm/yyyy\", time \"hh:nn:ss\", date and time \"dd/mm/yyyy hh:nn:ss\", which "
        "writes 2025-12-31 23:59:58 as \"31.12.2025 23:59:58\""},
       {"en_US.UTF-8", "01/01/2025 12:05:13 AM",
-       "date \"mm/dd/yyyy\", time \"hh:nn:ss AM/PM\", date and time \"mm/dd/yyyy hh:nn:ss "
-       "AM/PM\", which writes 2025-12-31 23:59:58 as \"12/31/2025 11:59:58 PM\""},
+       "date \"mm/dd/yyyy\", time \"hh:nn:ss AMPM\", date and time \"mm/dd/yyyy hh:nn:ss "
+       "AMPM\", which writes 2025-12-31 23:59:58 as \"12/31/2025 11:59:58 PM\""},
   };
   std::vector<const Locale*> present;
   std::string missing;
@@ -71,8 +71,8 @@ TEST(FormatLocaleRunTest, PinnedLocaleWritesTheSameBytesUnderEveryProcessLocale)
       const std::string row = std::string("pinned ") + (pin ? pin->name : "-") +
                               ", LC_ALL=" + process->name;
       std::filesystem::remove_all(dir / "log");
-      const auto r =
-          testing::RunProgram({"-list:jobs.txt"}, dir.path(), dir.path(), {{"LC_ALL", process->name}});
+      const auto r = testing::RunProgram({"-list:jobs.txt"}, dir.path(), dir.path(),
+                                         {{"LC_ALL", process->name}});
       ASSERT_EQ(r.exit_code, 0) << row << "\n" << r.out;
       EXPECT_EQ(ReadFile(dir / "out.csv"), in_force.at)
           << row;

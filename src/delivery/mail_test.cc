@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 
+#include "common/datetime.h"
 #include "common/error.h"
 #include "common/text.h"
 #include "delivery/delivery.h"
@@ -268,6 +269,27 @@ TEST_F(MailTest, ATemplateGivesOneHtmlBodyAndNoAttachment) {
   EXPECT_EQ(s.Message(Send(s), "body"), WrapReportBody(""));
 }
 
+// The report's date-times are those of the run's formats (format_locale),
+// not of the process locale.
+TEST_F(MailTest, TheReportWritesDateTimesInTheRunsFormats) {
+  Value at;
+  at.SetDateTime(EncodeDateTime(2015, 10, 8, 14, 3, 5));
+  db->results.push_back({{{"AT", FieldType::kDateTime, 0}}, {{at}}});
+  conn.Open();
+  query.set_rewindable(true);
+  query.SetSql("select");
+  query.Open();
+  for (; !query.Eof(); query.Next()) {}
+  WriteFile(dir / "report.mustache", "{{#frDataSet}}[{{at}}]{{/frDataSet}}");
+  job.written_files = {dir / "first.csv"};
+  job.report_template = dir / "report.mustache";
+  formats.short_date_format = "dd/mm/yyyy";
+  formats.date_separator = '.';
+  const Smtp& s = shared_->plain;
+  const std::string body = s.Message(Send(s), "body");
+  EXPECT_NE(body.find("[08.10.2015 14:03:05]"), std::string::npos) << body;
+}
+
 TEST_F(MailTest, NoWrittenFileSendsNothing) {
   job.written_files.clear();
   EXPECT_EQ(Failure(testing::UnusedPort()), "no failure");
@@ -444,7 +466,8 @@ TEST_F(MailTest, ABusyServerIsTriedAgainARefusedRecipientIsNot) {
   FakeRetryClock clock;
   std::vector<std::string> notes;
   EXPECT_EQ(testing::FailureOf([&] {
-              SendMailWithRetries(job, settings, query, formats, limits, FakeRetries(3, clock, notes));
+              SendMailWithRetries(job, settings, query, formats, limits,
+                                  FakeRetries(3, clock, notes));
             }),
             "no failure");
   EXPECT_EQ(busy.Messages(), 1);
@@ -457,7 +480,9 @@ TEST_F(MailTest, ABusyServerIsTriedAgainARefusedRecipientIsNot) {
   notes.clear();
   job.mail_to = "nobody@example.org";
   const std::string failure = testing::FailureOf(
-      [&] { SendMailWithRetries(job, settings, query, formats, limits, FakeRetries(3, clock, notes)); });
+      [&] {
+        SendMailWithRetries(job, settings, query, formats, limits, FakeRetries(3, clock, notes));
+      });
   EXPECT_NE(failure.find("550"), std::string::npos) << failure;
   EXPECT_TRUE(notes.empty());
   EXPECT_EQ(busy.Messages(), 1);

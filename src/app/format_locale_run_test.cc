@@ -18,13 +18,6 @@ using testing::ReadFile;
 using testing::TempDir;
 using testing::WriteFile;
 
-// The text of the run's log file (UTF-8 by the settings of the test).
-std::string LogText(const std::string& log_dir) {
-  for (const auto& entry : std::filesystem::directory_iterator(log_dir))
-    if (entry.path().string().ends_with("_log.txt")) return ReadFile(entry.path().string());
-  return "";
-}
-
 TEST(FormatLocaleRunTest, PinnedLocaleWritesTheSameBytesUnderEveryProcessLocale) {
   struct Locale {
     const char* name;
@@ -82,7 +75,7 @@ TEST(FormatLocaleRunTest, PinnedLocaleWritesTheSameBytesUnderEveryProcessLocale)
                : std::string("from LC_ALL; format_locale in settings.ini pins the formats of "
                              "one locale")) +
           "): " + in_force.formats;
-      EXPECT_NE(LogText(dir / "log").find(line), std::string::npos) << row << "\n" << line;
+      EXPECT_NE(testing::RunLogText(dir / "log").find(line), std::string::npos) << row << "\n" << line;
       const auto check = testing::RunProgram({"-list:jobs.txt", "-check"}, dir.path(),
                                              dir.path(), {{"LC_ALL", process->name}});
       EXPECT_EQ(check.exit_code, 0) << row << "\n" << check.out;

@@ -20,20 +20,6 @@ using testing::ReadFile;
 using testing::TempDir;
 using testing::WriteFile;
 
-// The text of the run's log file, UTF-16LE turned into bytes of ASCII and
-// Latin-1 (enough for the messages looked for).
-std::string LogText(const std::string& log_dir) {
-  if (!std::filesystem::is_directory(log_dir)) return "";
-  for (const auto& entry : std::filesystem::directory_iterator(log_dir)) {
-    if (!entry.path().string().ends_with("_log.txt")) continue;
-    const std::string bytes = ReadFile(entry.path().string());
-    std::string text;
-    for (size_t i = 2; i + 1 < bytes.size(); i += 2) text += bytes[i];
-    return text;
-  }
-  return "";
-}
-
 TEST(StartMistakesTest, EachMistakeIsNamedWithItsFileLineAndFix) {
   const std::string kJob = "-udl:t.udl -sql:q.sql -tocsv:out.csv -csvcp:0\n";
   const std::string kSql = "SELECT name FROM items WHERE name = 'caf";
@@ -141,7 +127,7 @@ TEST(StartMistakesTest, EachMistakeIsNamedWithItsFileLineAndFix) {
     }
     // A warning is a line of the log too.
     if (message.starts_with("[WARNING]")) {
-      EXPECT_NE(LogText(dir / "log").find(message), std::string::npos) << c.what;
+      EXPECT_NE(testing::RunLogText(dir / "log").find(message), std::string::npos) << c.what;
     }
   }
 }

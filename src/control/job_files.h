@@ -9,9 +9,9 @@
 namespace ostrevane {
 
 struct FileBytes {
-  std::string path;   // as the option named it
   std::string bytes;  // content after the byte-order mark
   TextEncoding encoding = TextEncoding::kAnsi;
+  std::string path;   // as the option named it, for messages
   size_t mark_length = 0;
 };
 

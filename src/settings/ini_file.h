@@ -11,7 +11,10 @@
 // comments, unknown keys, order and the file's encoding survive: a file with
 // a UTF-16LE (or UTF-16BE, or UTF-8) byte-order mark keeps its mark and
 // encoding; a file without a mark is UTF-8 when it is valid UTF-8 and in
-// the 8-bit code page otherwise. New lines take the file's first line end.
+// the 8-bit code page otherwise (text_error()). A UTF-8 marked file that is
+// not UTF-8, or an unmarked one that is not valid in a code page other than
+// UTF-8, is refused (InvalidTextError). New lines take the file's first line
+// end.
 // A new file is UTF-8 with "\n" line ends and mode 0600.
 //
 // One IniFile belongs to one thread.

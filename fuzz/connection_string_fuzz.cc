@@ -68,7 +68,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
        {TextEncoding::kAnsi, TextEncoding::kUtf8, TextEncoding::kUtf16Le, TextEncoding::kUtf16Be}) {
     try {
       const std::string text =
-          DataLinkToConnectionString(DecodeTextFile({prefix + entry + suffix, encoding}));
+          DataLinkToConnectionString(DecodeText(prefix + entry + suffix, encoding));
       const ConnectionString parsed(text);
       parsed.Provider();
       MaskPasswords(text);

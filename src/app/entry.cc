@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "app/format_locale_line.h"
 #include "app/run_part.h"
 #include "app/run_report.h"
 #include "app/signal_watch.h"
@@ -12,6 +13,7 @@
 #include "common/codepage.h"
 #include "common/datetime.h"
 #include "common/error.h"
+#include "common/format_locale.h"
 #include "common/format_settings.h"
 #include "common/path.h"
 #include "control/job.h"
@@ -48,6 +50,7 @@ class LogFilesSink : public ReportSink {
 // read-only afterwards.
 struct RunState {
   std::vector<std::string> args;
+  FormatLocale format_locale;  // the locale of `format`, and why that one
   FormatSettings format;
   std::string joiner = " ";
   Settings settings;
@@ -64,6 +67,36 @@ struct RunState {
 
   OptionContext Options() const { return OptionContext{&settings, &names, format, joiner}; }
 };
+
+// The run's date and time formats, once settings.ini is read: those of its
+// format_locale, else of the process locale.
+void ChooseFormats(RunState& run) {
+  run.format_locale = ChooseFormatLocale(run.settings.format_locale, run.settings.path);
+  run.format = run.format_locale.formats;
+  run.format.decimal_separator = '.';
+}
+
+// The lines of settings.ini that are ignored, at the start: in the log
+// too when the run writes one.
+void ShowSettingsWarnings(RunState& run, bool in_log) {
+  for (const std::string& warning : run.settings.warnings) {
+    const std::string line = std::string(TagText(kTagWarning)) + " " + warning;
+    if (in_log)
+      run.log->AddNote(line);
+    else
+      ConsoleLine(line);
+  }
+}
+
+// Where the manual and settings.ini are; `settings_problem` says why
+// settings.ini could not be read or made (help still answers then).
+void ShowHelp(const std::string& settings_problem) {
+  ConsoleLine("Read readme.txt text file");
+  ConsoleLine("  readme.txt:   " + ExecutableFolder() + "readme.txt");
+  ConsoleLine("  settings.ini: " + HomeFolder() + "settings.ini");
+  if (!settings_problem.empty()) ConsoleLine("  " + settings_problem);
+  ConsoleLine("  (OSTREVANE_HOME, when set, names the folder of settings.ini and names.csv)");
+}
 
 // Returns true when a password command was given and carried out.
 bool RunPasswordCommand(RunState& run) {
@@ -85,8 +118,10 @@ bool RunPasswordCommand(RunState& run) {
     change[i] = {true, value};
     run.settings =
         ReadSettings(HomeFolder(), change[0], change[1], change[2], change[3], change[4]);
+    ChooseFormats(run);
     run.log.emplace(run.settings.log_dir, run.format);
     run.log->set_utf8(run.settings.log_utf8);
+    ShowSettingsWarnings(run, true);
     run.log->AddNote(kCommands[i].message);
     return true;
   }
@@ -135,6 +170,7 @@ int RunListMode(RunState& run, const std::string& list_file, bool check) {
   }
 
   if (check) {
+    ConsoleLine(FormatLocaleLine(run.format_locale, run.joiner));
     for (const std::string& line : DescribeJobs(jobs, run.settings.mail)) ConsoleLine(line);
     for (const std::string& problem : problems) ConsoleLine(problem);
     if (problems.empty()) return kExitDone;
@@ -149,6 +185,7 @@ int RunListMode(RunState& run, const std::string& list_file, bool check) {
   }
 
   run.log->AddNote(kVersionLine);
+  run.log->AddFileNote(FormatLocaleLine(run.format_locale, run.joiner));
   WorkerSettings worker_settings;
   worker_settings.format = run.format;
   worker_settings.mail = run.settings.mail;
@@ -189,9 +226,12 @@ int RunSingleJobMode(RunState& run) {
 }
 
 int Run(RunState& run) {
+  // The environment's locale gives the date and time formats unless
+  // settings.ini pins them (ChooseFormats). The system's messages
+  // (strerror) stay English under every locale, so that a log reads the
+  // same under cron and in a shell and scripts can look for its texts.
   std::setlocale(LC_ALL, "");
-  run.format = LocaleFormatSettings();
-  run.format.decimal_separator = '.';
+  std::setlocale(LC_MESSAGES, "C");
 
   CheckCommandLine(run.args, IsJobOption);
   if (std::string part; FindSwitch(run.args, "part", part)) run.part = ParseRunPart(part);
@@ -202,21 +242,30 @@ int Run(RunState& run) {
   if (RunPasswordCommand(run)) return kExitDone;
 
   const PasswordChange none;
-  run.settings = ReadSettings(HomeFolder(), none, none, none, none, none);
+  const bool help = HasHelpSwitch(run.args);
+  try {
+    run.settings = ReadSettings(HomeFolder(), none, none, none, none, none);
+  } catch (const Error& e) {
+    // Help answers even where settings.ini cannot be made, such as for an
+    // account without a writable home: it is how to find out where it goes.
+    if (!help) throw;
+    ShowHelp("settings.ini cannot be used: " + e.message());
+    return kExitDone;
+  }
+  ChooseFormats(run);
   run.log.emplace(run.settings.log_dir, run.format);
   run.log->set_run_stamp(RunStampText(NowLocal()));
   run.log->set_name_suffix(run.part.NameSuffix());
   run.log->set_utf8(run.settings.log_utf8);
 
-  if (HasHelpSwitch(run.args)) {
-    ConsoleLine("Read readme.txt text file");
-    ConsoleLine("  readme.txt:   " + ExecutableFolder() + "readme.txt");
-    ConsoleLine("  settings.ini: " + HomeFolder() + "settings.ini");
-    return kExitDone;
-  }
   std::string list_file, unused;
   const bool list_mode = FindSwitch(run.args, "list", list_file);
   const bool check = FindSwitch(run.args, "check", unused);
+  ShowSettingsWarnings(run, list_mode && !check && !help);
+  if (help) {
+    ShowHelp({});
+    return kExitDone;
+  }
   // From here on a list run that ends any other way than by finishing every
   // job without an error (a start error, a signal, a crash) leaves "ERROR".
   // A check runs nothing and leaves the last run's result alone.

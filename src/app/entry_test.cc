@@ -25,7 +25,9 @@ struct EntryTest : ::testing::Test {
   std::string Help() {
     const std::string exe = testing::ProgramPath();
     return "Read readme.txt text file\n  readme.txt:   " + exe.substr(0, exe.rfind('/') + 1) +
-           "readme.txt\n  settings.ini: " + dir.path() + "/settings.ini\n";
+           "readme.txt\n  settings.ini: " + dir.path() +
+           "/settings.ini\n  (OSTREVANE_HOME, when set, names the folder of settings.ini and "
+           "names.csv)\n";
   }
 };
 

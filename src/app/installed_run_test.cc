@@ -62,6 +62,9 @@ Outcome RunAs(const passwd& user, const std::string& exe, const std::vector<std:
   return outcome;
 }
 
+constexpr char kHomeLine[] =
+    "  (OSTREVANE_HOME, when set, names the folder of settings.ini and names.csv)\n";
+
 mode_t ModeOf(const std::string& path) {
   struct stat st {};
   return ::stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0;
@@ -94,7 +97,8 @@ TEST(InstalledRunTest, AnOrdinaryUserKeepsSettingsInTheConfigFolder) {
   Outcome help = RunAs(*nobody, bin + "/ostrevane", {"-help"}, home + "/work", home);
   EXPECT_EQ(help.exit_code, 0) << help.out;
   EXPECT_EQ(help.out, "Read readme.txt text file\n  readme.txt:   " + bin +
-                          "/readme.txt\n  settings.ini: " + config + "/settings.ini\n");
+                          "/readme.txt\n  settings.ini: " + config + "/settings.ini\n" +
+                          kHomeLine);
   EXPECT_EQ(ModeOf(config), 0700u);
   EXPECT_EQ(ModeOf(config + "/settings.ini"), 0600u);
   EXPECT_FALSE(std::filesystem::exists(bin + "/settings.ini"));
@@ -102,6 +106,58 @@ TEST(InstalledRunTest, AnOrdinaryUserKeepsSettingsInTheConfigFolder) {
   Outcome run = RunAs(*nobody, bin + "/ostrevane", {"-list:jobs.txt"}, home + "/work", home);
   EXPECT_EQ(run.exit_code, 0) << run.out;
   EXPECT_EQ(ReadFile(home + "/work/log/RESULT.TXT"), "OK");
+}
+
+// An account whose home cannot hold settings.ini, and a working folder it
+// may not write: help still answers and says where settings.ini goes, and a
+// run stops naming the folder, the reason and the setting that moves it.
+TEST(InstalledRunTest, UnwritableHomeOrWorkingFolderIsNamedWithItsSetting) {
+  if (::geteuid() != 0) GTEST_SKIP() << "running the program as another user needs root";
+  const passwd* nobody = ::getpwnam("nobody");
+  if (!nobody) GTEST_SKIP() << "no user \"nobody\" to run the program as";
+
+  TempDir dir;
+  ::chmod(dir.path().c_str(), 0755);
+  // Only root may write the installation folder and the working folder.
+  const std::string bin = dir / "bin";
+  const std::string work = dir / "work";
+  std::filesystem::create_directories(bin);
+  std::filesystem::create_directories(work);
+  std::filesystem::copy_file(testing::ProgramPath(), bin + "/ostrevane");
+  WriteFile(work + "/jobs.txt", "# nothing to do\n");
+  for (const std::string& path : {bin, work}) ::chmod(path.c_str(), 0755);
+  ::chmod((bin + "/ostrevane").c_str(), 0755);
+  ::chmod((work + "/jobs.txt").c_str(), 0644);
+
+  // No home to keep settings.ini in.
+  const std::string missing_home = dir / "no-such-home";
+  const std::string unusable =
+      "Unable to write to " + missing_home +
+      "/.config/ostrevane/settings.ini: No such file or directory. OSTREVANE_HOME names the "
+      "folder of settings.ini: set it to a folder this user may write";
+  Outcome help = RunAs(*nobody, bin + "/ostrevane", {"-help"}, work, missing_home);
+  EXPECT_EQ(help.exit_code, 0) << help.out;
+  EXPECT_EQ(help.out, "Read readme.txt text file\n  readme.txt:   " + bin +
+                          "/readme.txt\n  settings.ini: " + missing_home +
+                          "/.config/ostrevane/settings.ini\n  settings.ini cannot be used: " +
+                          unusable + "\n" + kHomeLine);
+  Outcome run = RunAs(*nobody, bin + "/ostrevane", {"-list:jobs.txt"}, work, missing_home);
+  EXPECT_EQ(run.exit_code, 2) << run.out;
+  EXPECT_EQ(run.out, "Exception: " + unusable + "\n");
+
+  // A home of its own, but a working folder it may not write: the default
+  // log folder "log" cannot be made there.
+  const std::string home = dir / "home";
+  std::filesystem::create_directories(home);
+  ASSERT_EQ(::chown(home.c_str(), nobody->pw_uid, nobody->pw_gid), 0);
+  run = RunAs(*nobody, bin + "/ostrevane", {"-list:jobs.txt"}, work, home);
+  EXPECT_EQ(run.exit_code, 2) << run.out;
+  EXPECT_EQ(run.out, "EFCreateError: Cannot create file \"" + work +
+                         "/log/RESULT.TXT\". No such file or directory: the log folder \"" +
+                         work + "/log\" does not exist and cannot be created in \"" + work +
+                         "\" (Permission denied). log_dir in section [Ostrevane] of settings.ini "
+                         "names the folder of the log files and RESULT.TXT; a relative one is "
+                         "taken from the working folder, here \"" + work + "\"\n");
 }
 
 }  // namespace

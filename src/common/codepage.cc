@@ -107,6 +107,31 @@ std::string AnsiToUtf8(std::string_view bytes) {
   return Convert("UTF-8", CodePageName().c_str(), bytes, [](const char*, size_t) { return size_t{1}; });
 }
 
+size_t AnsiToUtf8Strict(std::string_view bytes, std::string& utf8) {
+  utf8.clear();
+  if (AnsiIsUtf8()) {
+    const size_t bad = FirstInvalidUtf8(bytes);
+    if (bad == std::string_view::npos) utf8.assign(bytes);
+    return bad;
+  }
+  Iconv cd("UTF-8", CodePageName().c_str());
+  if (!cd.ok()) throw Exception("Unknown code page: " + CodePageName());
+  utf8.resize(bytes.size() * 4 + 16);
+  char* src = const_cast<char*>(bytes.data());
+  size_t src_left = bytes.size();
+  char* dst = utf8.data();
+  size_t dst_left = utf8.size();
+  // Four output bytes per input byte always suffice, so every failure is
+  // a byte sequence that the code page does not define (or one cut short).
+  if (iconv(cd.get(), &src, &src_left, &dst, &dst_left) == static_cast<size_t>(-1) ||
+      iconv(cd.get(), nullptr, nullptr, &dst, &dst_left) == static_cast<size_t>(-1)) {
+    utf8.clear();
+    return static_cast<size_t>(src - bytes.data());
+  }
+  utf8.resize(utf8.size() - dst_left);
+  return std::string_view::npos;
+}
+
 std::string Cp1252ToUtf8(std::string_view bytes) {
   // 0x80..0x9F of Windows-1252; the five undefined bytes map to themselves,
   // as the Windows conversion does.

@@ -19,6 +19,11 @@ bool AnsiIsUtf8();
 std::string Utf8ToAnsi(std::string_view utf8);
 // 8-bit code page bytes to UTF-8; undefined bytes become "?".
 std::string AnsiToUtf8(std::string_view bytes);
+// 8-bit code page bytes to UTF-8 into `utf8`, refusing what the code page
+// does not define: returns the offset of the first byte of the first such
+// sequence (a sequence cut short by the end included), or npos when every
+// byte converted. With the UTF-8 code page: invalid UTF-8 is refused.
+size_t AnsiToUtf8Strict(std::string_view bytes, std::string& utf8);
 
 // Each byte taken as one Windows-1252 character (bytes shown as text).
 std::string Cp1252ToUtf8(std::string_view bytes);

@@ -36,6 +36,14 @@ FormatSettings DefaultFormatSettings();
 // this equals DefaultFormatSettings().
 FormatSettings LocaleFormatSettings();
 
+// Whether this machine has the locale `name` ("C.UTF-8", "de_DE.UTF-8").
+bool LocaleIsInstalled(const std::string& name);
+
+// The settings of the locale `name`, whatever the process locale is; false
+// (and `formats` unchanged) when this machine has no such locale. A C or
+// POSIX locale gives DefaultFormatSettings().
+bool NamedLocaleFormatSettings(const std::string& name, FormatSettings& formats);
+
 // The default date-time format: ShortDateFormat + joiner + ShortTimeFormat.
 std::string DefaultDateTimeFormat(const FormatSettings& formats, const std::string& joiner = " ");
 

@@ -1,5 +1,6 @@
 #include <iconv.h>
 #include <langinfo.h>
+#include <locale.h>
 
 #include <clocale>
 #include <cstring>
@@ -17,11 +18,27 @@ bool IsCLocale(const char* name) {
          std::strncmp(name, "C.", 2) == 0;
 }
 
+// Owns one locale object.
+class LocaleObject {
+ public:
+  explicit LocaleObject(locale_t locale) : locale_(locale) {}
+  ~LocaleObject() {
+    if (locale_ != locale_t{}) freelocale(locale_);
+  }
+  LocaleObject(const LocaleObject&) = delete;
+  LocaleObject& operator=(const LocaleObject&) = delete;
+  locale_t get() const { return locale_; }
+  explicit operator bool() const { return locale_ != locale_t{}; }
+
+ private:
+  locale_t locale_;
+};
+
 // nl_langinfo texts are in the locale's code set; the program keeps UTF-8.
 class LocaleText {
  public:
-  LocaleText() {
-    const char* codeset = nl_langinfo(CODESET);
+  explicit LocaleText(locale_t locale) : locale_(locale) {
+    const char* codeset = nl_langinfo_l(CODESET, locale_);
     utf8_ = codeset == nullptr || IEquals(codeset, "UTF-8") || IEquals(codeset, "UTF8");
     if (!utf8_) cd_ = iconv_open("UTF-8", codeset);
   }
@@ -32,7 +49,7 @@ class LocaleText {
   LocaleText& operator=(const LocaleText&) = delete;
 
   std::string Get(nl_item item) const {
-    const char* raw = nl_langinfo(item);
+    const char* raw = nl_langinfo_l(item, locale_);
     const std::string_view s = raw ? raw : "";
     if (utf8_ || cd_ == reinterpret_cast<iconv_t>(-1)) return SanitizeUtf8(s);
     std::string out(s.size() * 4 + 4, '\0');
@@ -47,17 +64,15 @@ class LocaleText {
   }
 
  private:
+  locale_t locale_;
   bool utf8_ = true;
   iconv_t cd_ = reinterpret_cast<iconv_t>(-1);
 };
 
-}  // namespace
-
-FormatSettings LocaleFormatSettings() {
+// The formats of `locale`, which is no C or POSIX locale.
+FormatSettings FormatsOf(locale_t locale) {
   FormatSettings formats = DefaultFormatSettings();
-  if (IsCLocale(std::setlocale(LC_TIME, nullptr))) return formats;
-
-  const LocaleText text;
+  const LocaleText text(locale);
   const std::string d_fmt = text.Get(D_FMT);
   const std::string t_fmt = text.Get(T_FMT);
   const std::string t_fmt_ampm = text.Get(T_FMT_AMPM);
@@ -91,6 +106,26 @@ FormatSettings LocaleFormatSettings() {
   }
   formats.decimal_separator = '.';  // workers always write "."
   return formats;
+}
+
+}  // namespace
+
+FormatSettings LocaleFormatSettings() {
+  if (IsCLocale(std::setlocale(LC_TIME, nullptr))) return DefaultFormatSettings();
+  const LocaleObject process(duplocale(LC_GLOBAL_LOCALE));
+  return process ? FormatsOf(process.get()) : DefaultFormatSettings();
+}
+
+bool LocaleIsInstalled(const std::string& name) {
+  return !name.empty() && LocaleObject(newlocale(LC_ALL_MASK, name.c_str(), locale_t{}));
+}
+
+bool NamedLocaleFormatSettings(const std::string& name, FormatSettings& formats) {
+  const LocaleObject locale(name.empty() ? locale_t{}
+                                         : newlocale(LC_ALL_MASK, name.c_str(), locale_t{}));
+  if (!locale) return false;
+  formats = IsCLocale(name.c_str()) ? DefaultFormatSettings() : FormatsOf(locale.get());
+  return true;
 }
 
 }  // namespace ostrevane

@@ -140,13 +140,16 @@ void AppendUtf8(std::string& out, char32_t cp) {
   }
 }
 
-bool IsValidUtf8(std::string_view s) {
+size_t FirstInvalidUtf8(std::string_view s) {
   for (size_t i = 0; i < s.size();) {
     if (static_cast<unsigned char>(s[i]) < 0x80) { ++i; continue; }
-    if (DecodeUtf8(s, i) < 0) return false;
+    const size_t at = i;
+    if (DecodeUtf8(s, i) < 0) return at;
   }
-  return true;
+  return std::string_view::npos;
 }
+
+bool IsValidUtf8(std::string_view s) { return FirstInvalidUtf8(s) == std::string_view::npos; }
 
 std::string SanitizeUtf8(std::string_view s) {
   if (IsValidUtf8(s)) return std::string(s);

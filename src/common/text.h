@@ -48,6 +48,8 @@ std::vector<std::string> SplitLines(std::string_view s);
 // UTF-8 validity and conversion. Invalid UTF-8 input bytes, and unpaired
 // surrogates, become U+FFFD.
 bool IsValidUtf8(std::string_view s);
+// The offset of the first byte of the first invalid UTF-8 sequence, or npos.
+size_t FirstInvalidUtf8(std::string_view s);
 std::u16string Utf8ToUtf16(std::string_view s);
 std::string Utf16ToUtf8(std::u16string_view s);
 // Appends the UTF-8 bytes of one code point (at most U+10FFFF).

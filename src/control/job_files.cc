@@ -12,14 +12,16 @@ FileBytes ReadJobFile(const std::string& path) {
   if (IsBlank(path)) throw Exception("no file name given");
   if (!FileExists(path)) throw Exception("File " + AbsolutePath(path) + " does not exist");
   FileBytes file;
+  file.path = path;
   file.bytes = ReadWholeFile(path);
-  size_t mark = 0;
-  file.encoding = DetectByteOrderMark(file.bytes, mark);
-  file.bytes.erase(0, mark);
+  file.encoding = DetectByteOrderMark(file.bytes, file.mark_length);
+  file.bytes.erase(0, file.mark_length);
   return file;
 }
 
-std::string DecodeTextFile(const FileBytes& file) { return DecodeText(file.bytes, file.encoding); }
+std::string DecodeTextFile(const FileBytes& file) {
+  return DecodeFileContent(file.bytes, file.encoding, file.mark_length, file.path);
+}
 
 std::string DataLinkToConnectionString(std::string_view text) {
   std::string s = ReplaceAll(text, "[oledb]", "");

@@ -7,6 +7,7 @@
 // tried again as the policy's retry part says (delivery/retry.h).
 #pragma once
 
+#include "common/format_settings.h"
 #include "control/job.h"
 #include "delivery/retry.h"
 #include "settings/settings.h"
@@ -21,10 +22,11 @@ struct DeliveryPolicy {
 };
 
 // Mails job.written_files (or, with job.report_template, an HTML report of the open
-// query) to job.mail_to. Errors carry "Connection Error: ",
-// "Authentication Error: " or "Sending Error: " before the client's text.
+// query, its values in the run's `formats`) to job.mail_to. Errors carry
+// "Connection Error: ", "Authentication Error: " or "Sending Error: " before the
+// client's text.
 void MailFiles(const Job& job, const MailSettings& mail, Query& query,
-               const DeliveryPolicy& policy);
+               const FormatSettings& formats, const DeliveryPolicy& policy);
 // One POST per file of job.written_files to job.http_url. A retry posts
 // only the files that were not accepted yet.
 void PostFilesOverHttp(const Job& job, const ServerSettings& proxy, const DeliveryPolicy& policy);

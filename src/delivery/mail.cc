@@ -140,7 +140,7 @@ MailEndpoint MailEndpointFor(const MailSettings& mail, const std::string& ehlo_n
 }
 
 void SendMailWithLimits(const Job& job, const MailSettings& mail, Query& query,
-                        const TransferLimits& limits) {
+                        const FormatSettings& formats, const TransferLimits& limits) {
   if (job.written_files.empty()) return;
   if (Trim(mail.server).empty())
     throw Exception(std::string(kConnectionError) + "no SMTP server is set in settings.ini");
@@ -181,8 +181,7 @@ void SendMailWithLimits(const Job& job, const MailSettings& mail, Query& query,
   } else {
     ReportLimits report_limits;
     report_limits.max_records = std::max(0, mail.report_max_records);
-    const std::string html =
-        RenderReport(job.report_template, query, LocaleFormatSettings(), report_limits);
+    const std::string html = RenderReport(job.report_template, query, formats, report_limits);
     std::string text;
     for (const std::string& h : headers) text += h + "\r\n";
     text += "MIME-Version: 1.0\r\n";
@@ -244,20 +243,21 @@ void SendMailWithLimits(const Job& job, const MailSettings& mail, Query& query,
 }
 
 void SendMailWithRetries(const Job& job, const MailSettings& mail, Query& query,
-                         const TransferLimits& limits, const RetryPolicy& policy) {
+                         const FormatSettings& formats, const TransferLimits& limits,
+                         const RetryPolicy& policy) {
   RetryTransfer("MAIL", limits, policy, [&](const TransferLimits& attempt) {
-    SendMailWithLimits(job, mail, query, attempt);
+    SendMailWithLimits(job, mail, query, formats, attempt);
   });
 }
 
 }  // namespace delivery
 
 void MailFiles(const Job& job, const MailSettings& mail, Query& query,
-               const DeliveryPolicy& policy) {
+               const FormatSettings& formats, const DeliveryPolicy& policy) {
   delivery::TransferLimits limits;  // 10 s to connect, 10 s for every reply
   limits.total_ms = delivery::TotalMs(policy.timeout_seconds);
   limits.ca_file = delivery::CaFileFromEnvironment();
-  delivery::SendMailWithRetries(job, mail, query, limits, policy.retry);
+  delivery::SendMailWithRetries(job, mail, query, formats, limits, policy.retry);
 }
 
 }  // namespace ostrevane

@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "common/format_settings.h"
 #include "control/job.h"
 #include "delivery/curl_easy.h"
 #include "delivery/retry.h"
@@ -32,12 +33,13 @@ MailEndpoint MailEndpointFor(const MailSettings& mail, const std::string& ehlo_n
 // Failures of the transfer are DeliveryErrors: transient for a 4xx reply, a
 // broken connection or a time-out.
 void SendMailWithLimits(const Job& job, const MailSettings& mail, Query& query,
-                        const TransferLimits& limits);
+                        const FormatSettings& formats, const TransferLimits& limits);
 
 // SendMailWithLimits tried again on transient failures; limits.total_ms
 // bounds all tries and waits together.
 void SendMailWithRetries(const Job& job, const MailSettings& mail, Query& query,
-                         const TransferLimits& limits, const RetryPolicy& policy);
+                         const FormatSettings& formats, const TransferLimits& limits,
+                         const RetryPolicy& policy);
 
 }  // namespace delivery
 }  // namespace ostrevane

@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 
+#include "common/datetime.h"
 #include "common/error.h"
 #include "common/text.h"
 #include "delivery/delivery.h"
@@ -98,19 +99,20 @@ struct MailTest : ::testing::Test {
   int Send(const Smtp& server) {
     settings.port = server.port();
     const int before = server.Messages();
-    SendMailWithLimits(job, settings, query, limits);
+    SendMailWithLimits(job, settings, query, formats, limits);
     EXPECT_EQ(server.Messages(), before + 1);
     return before + 1;
   }
   // The failure of a send, as "ClassName: message".
   std::string Failure(int port) {
     settings.port = port;
-    return testing::FailureOf([&] { SendMailWithLimits(job, settings, query, limits); });
+    return testing::FailureOf([&] { SendMailWithLimits(job, settings, query, formats, limits); });
   }
 
   TempDir dir;
   Job job;
   MailSettings settings;
+  FormatSettings formats;
   TransferLimits limits;
   std::shared_ptr<MemoryDatabase> db = std::make_shared<MemoryDatabase>();
   Connection conn{MemoryFactory(db)};
@@ -267,6 +269,27 @@ TEST_F(MailTest, ATemplateGivesOneHtmlBodyAndNoAttachment) {
   EXPECT_EQ(s.Message(Send(s), "body"), WrapReportBody(""));
 }
 
+// The report's date-times are those of the run's formats (format_locale),
+// not of the process locale.
+TEST_F(MailTest, TheReportWritesDateTimesInTheRunsFormats) {
+  Value at;
+  at.SetDateTime(EncodeDateTime(2015, 10, 8, 14, 3, 5));
+  db->results.push_back({{{"AT", FieldType::kDateTime, 0}}, {{at}}});
+  conn.Open();
+  query.set_rewindable(true);
+  query.SetSql("select");
+  query.Open();
+  for (; !query.Eof(); query.Next()) {}
+  WriteFile(dir / "report.mustache", "{{#frDataSet}}[{{at}}]{{/frDataSet}}");
+  job.written_files = {dir / "first.csv"};
+  job.report_template = dir / "report.mustache";
+  formats.short_date_format = "dd/mm/yyyy";
+  formats.date_separator = '.';
+  const Smtp& s = shared_->plain;
+  const std::string body = s.Message(Send(s), "body");
+  EXPECT_NE(body.find("[08.10.2015 14:03:05]"), std::string::npos) << body;
+}
+
 TEST_F(MailTest, NoWrittenFileSendsNothing) {
   job.written_files.clear();
   EXPECT_EQ(Failure(testing::UnusedPort()), "no failure");
@@ -403,7 +426,7 @@ TEST_F(MailTest, ALoginOrASizeTheServerRequiresIsWhatTheFailureNames) {
     FakeRetryClock clock;
     std::vector<std::string> notes;
     const std::string failure = testing::FailureOf(
-        [&] { SendMailWithRetries(job, settings, query, limits, FakeRetries(3, clock, notes)); });
+        [&] { SendMailWithRetries(job, settings, query, DefaultFormatSettings(), limits, FakeRetries(3, clock, notes)); });
     std::string says = std::string("ESMTPError: ") + row.says;
     says.replace(says.find("{port}"), 6, std::to_string(row.server->port()));
     EXPECT_EQ(failure.substr(0, says.size()), says) << failure;
@@ -493,7 +516,7 @@ TEST_F(MailTest, TheCaFileComesFromTheEnvironment) {
   settings.port = s.port();
   setenv("OSTREVANE_CA_FILE", shared_->cert.cert.c_str(), 1);
   const int before = s.Messages();
-  EXPECT_NO_THROW(MailFiles(job, settings, query, DeliveryPolicy{600, {}}));
+  EXPECT_NO_THROW(MailFiles(job, settings, query, formats, DeliveryPolicy{600, {}}));
   unsetenv("OSTREVANE_CA_FILE");
   EXPECT_EQ(s.Messages(), before + 1);
 }
@@ -504,7 +527,8 @@ TEST_F(MailTest, ABusyServerIsTriedAgainARefusedRecipientIsNot) {
   FakeRetryClock clock;
   std::vector<std::string> notes;
   EXPECT_EQ(testing::FailureOf([&] {
-              SendMailWithRetries(job, settings, query, limits, FakeRetries(3, clock, notes));
+              SendMailWithRetries(job, settings, query, formats, limits,
+                                  FakeRetries(3, clock, notes));
             }),
             "no failure");
   EXPECT_EQ(busy.Messages(), 1);
@@ -517,7 +541,9 @@ TEST_F(MailTest, ABusyServerIsTriedAgainARefusedRecipientIsNot) {
   notes.clear();
   job.mail_to = "nobody@example.org";
   const std::string failure = testing::FailureOf(
-      [&] { SendMailWithRetries(job, settings, query, limits, FakeRetries(3, clock, notes)); });
+      [&] {
+        SendMailWithRetries(job, settings, query, formats, limits, FakeRetries(3, clock, notes));
+      });
   EXPECT_NE(failure.find("550"), std::string::npos) << failure;
   EXPECT_TRUE(notes.empty());
   EXPECT_EQ(busy.Messages(), 1);

@@ -17,12 +17,6 @@
 namespace ostrevane::delivery {
 namespace {
 
-std::string ReadTemplate(const std::string& path) {
-  const std::string bytes = ReadWholeFile(path);
-  size_t mark = 0;
-  const TextEncoding enc = DetectByteOrderMark(bytes, mark);
-  return DecodeText(std::string_view(bytes).substr(mark), enc);
-}
 
 std::string CellText(const Value& v, const std::string& datetime_format,
                      const FormatSettings& formats) {
@@ -148,7 +142,7 @@ std::string RenderReport(const std::string& template_path, Query& query,
                          const FormatSettings& formats, const ReportLimits& limits) {
   const std::string path = NormalizePath(template_path);
   if (!FileExists(path) || DirectoryExists(path)) return WrapReportBody("");
-  const std::string text = ReadTemplate(path);
+  const std::string text = ReadTextFile(path);
 
   // The records are read from the rows the query keeps for its second pass;
   // a query that keeps none (read once) is kept here as it is read.

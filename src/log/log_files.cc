@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 
 #include "common/atomic_file.h"
 #include "common/error.h"
@@ -38,9 +39,49 @@ std::string SystemText(int err) {
   return std::strerror(err);
 }
 
+// The folder part of an absolute name ("/" for a file at the root).
+std::string FolderOf(const std::string& absolute) {
+  const size_t slash = absolute.find_last_of('/');
+  return slash == 0 || slash == std::string::npos ? "/" : absolute.substr(0, slash);
+}
+
+std::string WorkingFolder() {
+  std::error_code ec;
+  const std::string folder = std::filesystem::current_path(ec).string();
+  return ec ? std::string("?") : folder;
+}
+
+// Why no file can be made in the log folder of `file` (absolute), for a
+// failure `err` that the folder explains: which folder, the reason, and
+// the setting that moves it. Empty for other failures.
+std::string LogFolderHint(const std::string& file, int err) {
+  if (err != ENOENT && err != EACCES && err != EROFS && err != EPERM && err != ENOTDIR) return {};
+  const std::string folder = FolderOf(file);
+  const std::string parent = FolderOf(folder);
+  std::string why;
+  if (DirectoryExists(folder)) {
+    if (err == ENOENT) return {};
+    why = "the log folder \"" + folder + "\" is not writable for this user";
+  } else if (FileExists(folder)) {
+    why = "\"" + folder + "\" is a file, not a folder";
+  } else if (!DirectoryExists(parent)) {
+    why = "the log folder \"" + folder + "\" does not exist, nor does \"" + parent +
+          "\" (only the last folder of log_dir is created)";
+  } else if (::access(parent.c_str(), W_OK | X_OK) != 0) {
+    why = "the log folder \"" + folder + "\" does not exist and cannot be created in \"" +
+          parent + "\" (" + std::strerror(errno) + ")";
+  } else {
+    why = "the log folder \"" + folder + "\" does not exist";
+  }
+  return ": " + why + ". log_dir in section [Ostrevane] of settings.ini names the folder of "
+                      "the log files and RESULT.TXT; a relative one is taken from the working "
+                      "folder, here \"" + WorkingFolder() + "\"";
+}
+
 Error CreateError(const std::string& name, int err) {
-  return Error(kEFCreateError,
-               "Cannot create file \"" + AbsolutePath(name) + "\". " + SystemText(err));
+  const std::string absolute = AbsolutePath(name);
+  return Error(kEFCreateError, "Cannot create file \"" + absolute + "\". " + SystemText(err) +
+                                   LogFolderHint(absolute, err));
 }
 
 Error WriteError(const std::string& name, int err) {
@@ -140,6 +181,10 @@ void LogFiles::AddNote(std::string_view text) {
   const std::string shown = ShowControlCharacters(text);
   AppendTo(kLog, TimeText(clock_.Now(), formats_) + ' ' + shown + "\r\n");
   ConsoleLine(shown);
+}
+
+void LogFiles::AddFileNote(std::string_view text) {
+  AppendTo(kLog, TimeText(clock_.Now(), formats_) + ' ' + ShowControlCharacters(text) + "\r\n");
 }
 
 void LogFiles::AddLine(std::string_view text) {

@@ -44,6 +44,8 @@ class LogFiles {
   // visibly (ShowControlCharacters), so no text can start a line of its own.
   // Log file: time, space, text; console: the text.
   void AddNote(std::string_view text);
+  // Log file only: time, space, text (what the run is set up with).
+  void AddFileNote(std::string_view text);
   // Log file and console: the text.
   void AddLine(std::string_view text);
   // Log file, error file and console: the text.

@@ -11,6 +11,13 @@
 namespace ostrevane {
 namespace {
 
+// What every failure to make a file in the log folder ends with.
+std::string LogDirHint() {
+  return "log_dir in section [Ostrevane] of settings.ini names the folder of the log files and "
+         "RESULT.TXT; a relative one is taken from the working folder, here \"" +
+         std::filesystem::current_path().string() + "\"";
+}
+
 using ::testing::internal::CaptureStdout;
 using ::testing::internal::GetCapturedStdout;
 using testing::ReadFile;
@@ -166,7 +173,8 @@ TEST(LogFilesTest, UncreatableFileFailsBeforeTheConsoleLine) {
   const std::string error = ErrorOf([&] { logs.AddNote("Ostrevane v00006"); });
   EXPECT_EQ(GetCapturedStdout(), "");
   EXPECT_EQ(error, "EFCreateError: Cannot create file \"" + missing +
-                       "/S_log.txt\". No such file or directory");
+                       "/S_log.txt\". No such file or directory: the log folder \"" + missing +
+                       "\" does not exist. " + LogDirHint());
 
   // A second run of the same second while the first still writes: the
   // first run's log survives.
@@ -189,9 +197,11 @@ TEST(LogFilesTest, ResultFileHoldsExactlyTheText) {
   EXPECT_EQ(ReadFile(dir / "RESULT.TXT"), "OK");
   WriteRunResult("ERROR", dir.path() + "\\RESULT.TXT");
   EXPECT_EQ(ReadFile(dir / "RESULT.TXT"), "ERROR");
-  EXPECT_EQ(ErrorOf([&] { WriteRunResult("OK", dir / "missing/RESULT.TXT"); }),
-            "EFCreateError: Cannot create file \"" + (dir / "missing/RESULT.TXT") +
-                "\". No such file or directory");
+  EXPECT_EQ(ErrorOf([&] { WriteRunResult("OK", dir / "missing/log/RESULT.TXT"); }),
+            "EFCreateError: Cannot create file \"" + (dir / "missing/log/RESULT.TXT") +
+                "\". No such file or directory: the log folder \"" + (dir / "missing/log") +
+                "\" does not exist, nor does \"" + (dir / "missing") +
+                "\" (only the last folder of log_dir is created). " + LogDirHint());
 }
 
 }  // namespace

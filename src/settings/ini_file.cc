@@ -42,6 +42,13 @@ std::string OneLine(std::string_view value) {
   return s;
 }
 
+// One pair of enclosing double or single quotes removed.
+std::string Unquoted(std::string_view v) {
+  if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front())
+    v = v.substr(1, v.size() - 2);
+  return std::string(v);
+}
+
 int HexValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
@@ -99,6 +106,7 @@ void IniFile::Decode(const std::string& bytes) {
   }
   mark_ = bytes.substr(0, mark_length);
   const std::string_view body = std::string_view(bytes).substr(mark_length);
+  CheckText(body);
 
   const bool wide = encoding_ == IniEncoding::kUtf16Le || encoding_ == IniEncoding::kUtf16Be;
   // Half a character at the end means the file was cut or damaged; lines
@@ -149,6 +157,35 @@ void IniFile::Decode(const std::string& bytes) {
   if (default_eol_.empty()) default_eol_ = Encode(wide ? "\r\n" : "\n");
 }
 
+void IniFile::CheckText(std::string_view body) {
+  TextFault fault;
+  fault.path = path_;
+  fault.text = body;
+  fault.start = mark_.size();
+  std::string unused;
+  switch (encoding_) {
+    case IniEncoding::kUtf8Mark:
+      fault.bad = FirstInvalidUtf8(body);
+      fault.encoding = "UTF-8 (it starts with the UTF-8 byte-order mark)";
+      fault.fix = "Save it as UTF-8.";
+      break;
+    case IniEncoding::kAnsi:
+      // Under the UTF-8 code page the text is read, replacement characters
+      // and all, so that ansi_codepage can be found; its reader decides.
+      fault.bad = AnsiToUtf8Strict(body, unused);
+      fault.encoding = UnmarkedTextEncoding();
+      fault.fix = UnmarkedTextFix();
+      if (fault.bad != std::string_view::npos && AnsiIsUtf8()) {
+        text_error_ = InvalidTextError(fault);
+        return;
+      }
+      break;
+    default:
+      return;
+  }
+  if (fault.bad != std::string_view::npos) throw InvalidTextError(fault);
+}
+
 std::string IniFile::Encode(std::string_view utf8) const {
   switch (encoding_) {
     case IniEncoding::kUtf8:
@@ -187,7 +224,10 @@ IniFile::Line IniFile::MakeLine(std::string text) const {
 IniFile::Parsed IniFile::Parse(const std::string& text) {
   Parsed p;
   const std::string t = Trim(text);
-  if (t.empty() || t[0] == ';' || t[0] == '#') return p;
+  if (t.empty() || t[0] == ';' || t[0] == '#') {
+    p.kind = kBlank;
+    return p;
+  }
   if (t[0] == '[') {
     const size_t close = t.find(']');
     p.kind = kSection;
@@ -227,15 +267,44 @@ size_t IniFile::FindKey(std::string_view section, std::string_view key) const {
   return std::string::npos;
 }
 
+int IniFile::LineOf(std::string_view section, std::string_view key) const {
+  const size_t i = FindKey(section, key);
+  return i == std::string::npos ? 0 : static_cast<int>(i + 1);
+}
+
+std::vector<IniFile::Entry> IniFile::Entries() const {
+  std::vector<Entry> entries;
+  std::string section;
+  for (size_t i = 0; i < lines_.size(); ++i) {
+    const Parsed p = Parse(lines_[i].text);
+    if (p.kind == kBlank) continue;
+    Entry entry;
+    entry.line = static_cast<int>(i + 1);
+    switch (p.kind) {
+      case kSection:
+        entry.kind = Entry::kSection;
+        entry.name = section = p.name;
+        break;
+      case kKey:
+        entry.kind = Entry::kKey;
+        entry.section = section;
+        entry.name = p.name;
+        entry.value = Unquoted(p.value);
+        break;
+      default:
+        entry.name = Trim(lines_[i].text);
+        break;
+    }
+    entries.push_back(std::move(entry));
+  }
+  return entries;
+}
+
 std::string IniFile::ReadString(std::string_view section, std::string_view key,
                                 std::string_view default_value) const {
   const size_t i = FindKey(section, key);
   if (i == std::string::npos) return std::string(default_value);
-  const std::string value = Parse(lines_[i].text).value;
-  std::string_view v = value;
-  if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front())
-    v = v.substr(1, v.size() - 2);
-  return CutToUnits(std::string(v), kMaxValueUnits);
+  return CutToUnits(Unquoted(Parse(lines_[i].text).value), kMaxValueUnits);
 }
 
 int32_t IniFile::ReadInteger(std::string_view section, std::string_view key,
@@ -300,8 +369,9 @@ std::string IniFile::Serialize() const {
 }
 
 void IniFile::Save() const {
-  if (!ReplaceFileAtomically(path_, Serialize(), 0600))
-    throw Exception("Unable to write to " + path_);
+  AtomicFile file(path_, 0600);
+  if (const int error = WriteAndCommit(file, Serialize(), true); error != 0)
+    throw Exception("Unable to write to " + path_ + ": " + std::strerror(error));
 }
 
 }  // namespace ostrevane

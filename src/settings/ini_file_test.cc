@@ -240,14 +240,16 @@ TEST(IniFileTest, SaveFailuresLeaveTheFileAlone) {
   ::chmod((dir / "ro.ini").c_str(), 0444);
   IniFile ro(dir / "ro.ini");
   ro.WriteString("S", "k", "2");
-  EXPECT_EQ(ErrorOf([&] { ro.Save(); }), "Exception: Unable to write to " + (dir / "ro.ini"));
+  EXPECT_EQ(ErrorOf([&] { ro.Save(); }),
+            "Exception: Unable to write to " + (dir / "ro.ini") + ": Permission denied");
   EXPECT_EQ(ReadFile(dir / "ro.ini"), original);
 
   // A missing folder, and a folder nobody may create files in.
   for (const std::string& path : {dir / "missing/x.ini", std::string("/proc/x.ini")}) {
     IniFile ini(path);
     ini.WriteString("S", "k", "1");
-    EXPECT_EQ(ErrorOf([&] { ini.Save(); }), "Exception: Unable to write to " + path);
+    EXPECT_EQ(ErrorOf([&] { ini.Save(); }),
+              "Exception: Unable to write to " + path + ": No such file or directory");
   }
   EXPECT_EQ(FolderEntries(dir.path()), (std::vector<std::string>{"m.ini", "ro.ini"}));
 }

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace ostrevane {
 
@@ -39,6 +40,11 @@ struct SftpSettings : ServerSettings {
 };
 
 struct Settings {
+  std::string path;  // settings.ini, absolute
+  // Lines of settings.ini that are ignored although they look meant (an
+  // unknown or misspelt section or key, ...), one message each; the
+  // program shows them at its start.
+  std::vector<std::string> warnings;
   int32_t connection_timeout = 0;  // seconds
   int32_t command_timeout = 0;     // seconds
   int32_t delivery_timeout = 0;    // seconds for each delivery as a whole; 0 or less: none
@@ -47,6 +53,9 @@ struct Settings {
   std::string log_dir;
   int32_t thread_count = 1;  // at least 1
   std::string ansi_codepage; // "" means UTF-8
+  // The locale whose date and time formats the run uses; "" means the
+  // process locale (LC_ALL, LC_TIME, LANG). Checked to exist here.
+  std::string format_locale;
   bool log_utf8 = false;      // log_encoding=utf-8: log files in UTF-8, else UTF-16LE
   MailSettings mail;
   SftpSettings sftp;
@@ -66,6 +75,10 @@ struct PasswordChange {
 // (ends with "/"). The five requests are mail, SFTP, HTTP, HTTP proxy, FTP.
 // Selects the 8-bit code page named by ansi_codepage (SetAnsiCodePage)
 // before any password is decrypted or encrypted, since it fixes their bytes.
+// A value that is given but does not parse (a number, log_encoding,
+// ansi_codepage, format_locale) throws Exception naming the file, line, key,
+// value and what the key takes; names the program does not know only give
+// `warnings`.
 Settings ReadSettings(const std::string& folder, const PasswordChange& mail,
                       const PasswordChange& sftp, const PasswordChange& http,
                       const PasswordChange& http_proxy, const PasswordChange& ftp);

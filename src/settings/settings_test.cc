@@ -150,20 +150,19 @@ TEST_F(SettingsTest, ValueConversions) {
   } cases[] = {
       {"[Ostrevane]\nthread_count=0\n", [](auto& s) { return s.thread_count == 1; }, "0 -> 1"},
       {"[Ostrevane]\nthread_count=-3\n", [](auto& s) { return s.thread_count == 1; }, "-3 -> 1"},
-      {"[Ostrevane]\nthread_count=abc\n", [](auto& s) { return s.thread_count == 5; }, "abc"},
       {"[ostrevane]\nTHREAD_COUNT=0x10\n", [](auto& s) { return s.thread_count == 16; }, "hex"},
       {"[Ostrevane]\ncommand_timeout=-4\n", [](auto& s) { return s.command_timeout == -4; },
        "no floor on time-outs"},
       {"[Ostrevane]\nDelivery_Timeout=30\n", [](auto& s) { return s.delivery_timeout == 30; },
        "delivery_timeout"},
-      {"[Ostrevane]\ndelivery_timeout=soon\n", [](auto& s) { return s.delivery_timeout == 600; },
-       "delivery_timeout default"},
+      {"[Ostrevane]\ndelivery_timeout=\n", [](auto& s) { return s.delivery_timeout == 600; },
+       "an empty value is the default"},
       {"[Ostrevane]\ndelivery_retries=3\ndelivery_retry_delay=5\n",
        [](auto& s) { return s.delivery_retries == 3 && s.delivery_retry_delay == 5; }, "retries"},
       {"[Ostrevane]\ndelivery_retries=-2\ndelivery_retry_delay=-1\n",
        [](auto& s) { return s.delivery_retries == 0 && s.delivery_retry_delay == 0; },
        "no negative retries or waits"},
-      {"[Ostrevane]\ndelivery_retries=x\ndelivery_retry_delay=\n",
+      {"[Ostrevane]\ndelivery_retries=\ndelivery_retry_delay=\n",
        [](auto& s) { return s.delivery_retries == 0 && s.delivery_retry_delay == 30; },
        "retry defaults"},
       {"[FTP]\ntls=2\n", [](auto& s) { return s.ftp_tls == 2; }, "FTP TLS"},
@@ -183,6 +182,62 @@ TEST_F(SettingsTest, ValueConversions) {
     EXPECT_TRUE(row.check(Load())) << row.what;
     EXPECT_EQ(ReadFile(ini_path()), row.file) << row.what;
   }
+}
+
+// A value that is given but does not parse stops every start: read as the
+// default it would run the night with settings nobody chose.
+TEST_F(SettingsTest, ValuesThatDoNotParseAreRefusedNamingKeyValueAndWhatItTakes) {
+  struct {
+    std::string file;
+    std::string error;  // after "Exception: <path>, line "
+  } cases[] = {
+      {"[Ostrevane]\ncommand_timeout=10s\n",
+       "2: command_timeout=10s in [Ostrevane] is not a valid value; command_timeout takes a "
+       "whole number of seconds, such as 10"},
+      {"[ostrevane]\nlog_dir=x\nTHREAD_COUNT=abc\n",
+       "3: thread_count=abc in [Ostrevane] is not a valid value; thread_count takes a whole "
+       "number of workers, such as 5"},
+      {"[Ostrevane]\ndelivery_retries=three\n",
+       "2: delivery_retries=three in [Ostrevane] is not a valid value; delivery_retries takes a "
+       "whole number of tries, such as 3"},
+      {"[Mail]\nTLS=yes\n",
+       "2: TLS=yes in [Mail] is not a valid value; TLS takes a number: 0 no TLS, 1 TLS from the "
+       "first byte, 2 STARTTLS required, 3 STARTTLS when offered"},
+      {"[Mail]\nSMTPPort=4294967296\n",  // beyond 32 bits
+       "2: SMTPPort=4294967296 in [Mail] is not a valid value; SMTPPort takes a port number, such "
+       "as 25"},
+      {"[HTTPProxy]\nAuth=yes\n",
+       "2: Auth=yes in [HTTPProxy] is not a valid value; Auth takes 0 (no) or 1 (yes)"},
+      {"[FTP]\nPort=21/tcp\n",
+       "2: Port=21/tcp in [FTP] is not a valid value; Port takes a port number, such as 22"},
+      {"[Ostrevane]\nlog_encoding=latin1\n",
+       "2: log_encoding=latin1 in [Ostrevane] is not a valid value; log_encoding takes utf-16le "
+       "or utf-8"},
+      {"[Ostrevane]\nansi_codepage=NO-SUCH-PAGE\n",
+       "2: ansi_codepage=NO-SUCH-PAGE in [Ostrevane] is not a valid value; ansi_codepage takes a "
+       "code page that \"iconv -l\" lists, such as CP1252"},
+      {"[Ostrevane]\nformat_locale=xx_XX.UTF-8\n",
+       "2: format_locale=xx_XX.UTF-8 in [Ostrevane] is not a valid value; format_locale takes a "
+       "locale this machine has (\"locale -a\" lists them), such as C.UTF-8 or de_DE.UTF-8"},
+  };
+  for (const auto& row : cases) {
+    WriteFile(ini_path(), row.file);
+    EXPECT_EQ(LoadError(), "Exception: " + ini_path() + ", line " + row.error) << row.file;
+    EXPECT_EQ(ReadFile(ini_path()), row.file) << row.file;
+  }
+}
+
+TEST_F(SettingsTest, UnknownNamesAreWarningsAndTheRestIsRead) {
+  WriteFile(ini_path(), "[Ostrevane]\nthread_cout=3\nformat_locale=C\n[Mial]\nTLS=1\n");
+  const Settings s = Load();
+  EXPECT_EQ(s.thread_count, 5);
+  EXPECT_EQ(s.format_locale, "C");
+  EXPECT_EQ(s.path, ini_path());
+  ASSERT_EQ(s.warnings.size(), 2u);
+  EXPECT_EQ(s.warnings[0].rfind(ini_path() + ", line 2: unknown key \"thread_cout\"", 0), 0u)
+      << s.warnings[0];
+  EXPECT_EQ(s.warnings[1].rfind(ini_path() + ", line 4: unknown section [Mial]", 0), 0u)
+      << s.warnings[1];
 }
 
 TEST_F(SettingsTest, PasswordCommandsWriteOrDeleteExactlyOneKey) {
@@ -274,7 +329,8 @@ TEST_F(SettingsTest, UnwritableOrUnreadableSettings) {
   WriteFile(ini_path(), kCreatedFile);
   ::chmod(ini_path().c_str(), 0444);
   EXPECT_EQ(LoadError(), "");
-  EXPECT_EQ(LoadError(kMail, "pw"), "Exception: Unable to write to " + ini_path());
+  EXPECT_EQ(LoadError(kMail, "pw"),
+            "Exception: Unable to write to " + ini_path() + ": Permission denied");
   EXPECT_EQ(ReadFile(ini_path()), kCreatedFile);
   ::chmod(ini_path().c_str(), 0600);
 
@@ -283,12 +339,16 @@ TEST_F(SettingsTest, UnwritableOrUnreadableSettings) {
     ReadSettings("/proc/", {}, {}, {}, {}, {});
     ADD_FAILURE() << "expected an error";
   } catch (const Error& e) {
-    EXPECT_EQ(e.message(), "Unable to write to /proc/settings.ini");
+    EXPECT_EQ(e.message(),
+              "Unable to write to /proc/settings.ini: No such file or directory. "
+              "OSTREVANE_HOME names the folder of settings.ini: set it to a folder this user "
+              "may write");
   }
   if (::geteuid() != 0) {
     ::chmod(home().c_str(), 0555);
     EXPECT_EQ(LoadError(), "");
-    EXPECT_EQ(LoadError(kFtp, "pw"), "Exception: Unable to write to " + ini_path());
+    EXPECT_EQ(LoadError(kFtp, "pw"),
+              "Exception: Unable to write to " + ini_path() + ": Permission denied");
     ::chmod(home().c_str(), 0755);
     EXPECT_EQ(ReadFile(ini_path()), kCreatedFile);
   }
@@ -329,8 +389,14 @@ TEST_F(SettingsTest, AnsiCodePageAppliesToFileAndPasswords) {
   Load(kHttp, "h");
   EXPECT_NE(ReadFile(ini_path()).find("Subject=caf\xE9\n"), std::string::npos);
 
-  WriteFile(ini_path(), "[Ostrevane]\nansi_codepage=NO-SUCH-PAGE\n");
-  EXPECT_NE(LoadError().find("NO-SUCH-PAGE"), std::string::npos);
+  // Without ansi_codepage such a file is refused, naming the first byte
+  // that is not UTF-8.
+  WriteFile(ini_path(), "[Mail]\r\nSubject=caf\xE9\r\n");
+  EXPECT_EQ(LoadError(),
+            "Exception: File \"" + ini_path() +
+                "\" is not valid UTF-8: line 2, byte offset 19 (byte 0xE9). Save it as UTF-8, or "
+                "name the code page it is written in with ansi_codepage in section [Ostrevane] "
+                "of settings.ini (for example ansi_codepage=CP1252).");
 }
 
 }  // namespace

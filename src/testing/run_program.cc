@@ -8,13 +8,28 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <stdexcept>
+
+#include "common/text_file.h"
+#include "testing/temp_dir.h"
 
 extern char** environ;
 
 namespace ostrevane::testing {
 
 std::string ProgramPath() { return OSTREVANE_EXE; }
+
+std::string RunLogText(const std::string& log_dir) {
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator(log_dir, ec)) {
+    if (!entry.path().string().ends_with("_log.txt")) continue;
+    const std::string bytes = ReadFile(entry.path().string());
+    if (bytes.starts_with("\xFF\xFE")) return DecodeText(bytes.substr(2), TextEncoding::kUtf16Le);
+    return bytes;
+  }
+  return "";
+}
 
 namespace {
 

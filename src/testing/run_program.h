@@ -29,4 +29,9 @@ pid_t StartProgram(const std::vector<std::string>& args, const std::string& cwd,
 // The path of the built executable.
 std::string ProgramPath();
 
+// The text (UTF-8) of the run's log file in `log_dir`, the first file
+// whose name ends in "_log.txt", decoded from UTF-16LE when it starts with
+// that mark; "" when there is none.
+std::string RunLogText(const std::string& log_dir);
+
 }  // namespace ostrevane::testing

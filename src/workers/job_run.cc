@@ -117,7 +117,7 @@ void WriteAndDeliver(JobResources& run) {
     policy.retry.note = [&run](const std::string& note) { run.messages.Add(note, kTagNote); };
     if (!job.mail_to.empty())
       RunDelivery(run, "mail", job.mail_to, "files sent by MAIL to " + job.mail_to,
-                  [&] { MailFiles(job, run.settings.mail, query, policy); });
+                  [&] { MailFiles(job, run.settings.mail, query, formats, policy); });
     // A delivery option without a server in settings.ini fails here, in
     // the delivery, rather than being skipped.
     if (!job.http_url.empty() || job.wants_http) {

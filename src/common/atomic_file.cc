@@ -16,7 +16,6 @@
 namespace ostrevane {
 namespace {
 
-
 int OpenAtRetrying(int dir, const char* name, int flags, mode_t mode = 0) {
   int fd;
   do {
@@ -60,7 +59,8 @@ std::string WriteTarget(const std::string& path) {
 int CreateFreshTemporary(int dir, const std::string& name, mode_t mode, std::string* temp) {
   for (int attempt = 0; attempt < 100; ++attempt) {
     *temp = TemporaryNameFor(name);
-    const int fd = OpenAtRetrying(dir, temp->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+    const int fd =
+        OpenAtRetrying(dir, temp->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
     if (fd >= 0 || errno != EEXIST) return fd;
   }
   return -1;
@@ -202,8 +202,9 @@ AtomicFile::AtomicFile(const std::string& path, mode_t new_file_mode) {
     return;
   }
   const size_t slash = target.find_last_of('/');
-  const std::string folder =
-      slash == std::string::npos ? "." : slash == 0 ? "/" : target.substr(0, slash);
+  const std::string folder = slash == std::string::npos ? "."
+                             : slash == 0               ? "/"
+                                                        : target.substr(0, slash);
   name_ = slash == std::string::npos ? target : target.substr(slash + 1);
   dir_ = OpenAtRetrying(AT_FDCWD, folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (dir_ < 0) {

@@ -83,7 +83,8 @@ void RunWriters(JobResources& run) {
     job.written_digests.clear();
     throw;
   }
-  for (const std::string& name : job.written_files) run.messages.Add("saved file " + name, kTagNote);
+  for (const std::string& name : job.written_files)
+    run.messages.Add("saved file " + name, kTagNote);
 }
 
 // Runs one delivery, records it for the report, sent or failed, and adds

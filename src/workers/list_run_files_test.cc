@@ -161,8 +161,8 @@ TEST_F(OutputFilesRunTest, EverySpellingOfAPathExtendsOneFileListedOnce) {
     SCOPED_TRACE(c.names.front() + ", " + c.names.back());
     fs::remove_all(dir / "out");
     fs::remove_all(dir / "xout");
-    const auto r = RunList(Source("rows.sql", NamesSql(c.names)) +
-                           " -tocsv:out/:n.csv -toxml:xout/:n.xml\n");
+    const auto r =
+        RunList(Source("rows.sql", NamesSql(c.names)) + " -tocsv:out/:n.csv -toxml:xout/:n.xml\n");
     ASSERT_EQ(r.exit_code, 0) << r.out;
     std::set<std::string> files;
     for (const auto& [name, content] : c.csv) {
@@ -245,7 +245,7 @@ TEST_F(OutputFilesRunTest, ValuesDoNotLeadThroughSymbolicLinksBelowTheTemplatesF
   struct {
     const char* tmpl;
     const char* value;
-    std::string error;    // "" when the job writes `written`
+    std::string error;  // "" when the job writes `written`
     const char* written;
   } cases[] = {
       {"out/sub/:n.csv", "etc/X",
@@ -282,8 +282,8 @@ TEST_F(OutputFilesRunTest, ValuesDoNotLeadThroughSymbolicLinksBelowTheTemplatesF
     }
   }
   EXPECT_EQ(Entries({"elsewhere", "out"}),
-            (std::set<std::string>{"elsewhere/f.csv", "elsewhere/y.csv", "out/sub/",
-                                   "out/sub/etc", "out/sub/f.csv", "out/sub/ok.csv"}));
+            (std::set<std::string>{"elsewhere/f.csv", "elsewhere/y.csv", "out/sub/", "out/sub/etc",
+                                   "out/sub/f.csv", "out/sub/ok.csv"}));
   EXPECT_EQ(ReadFile(dir / "elsewhere/f.csv"), "old f");
 }
 

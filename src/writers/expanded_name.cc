@@ -192,7 +192,8 @@ void ExpandedName::CheckValuesStayBelowTemplateFolder() const {
   // begin at the top of the file system.
   if (folder == 0 && !text_.empty() && IsDelimiter(text_[0])) {
     const uint32_t origin = InsertionBefore(0);
-    if (origin != 0) Reject(origin, "would make the name start with \"" + text_.substr(0, 1) + "\"");
+    if (origin != 0)
+      Reject(origin, "would make the name start with \"" + text_.substr(0, 1) + "\"");
   }
   size_t depth = 0;
   for (begin = folder; begin < text_.size();) {

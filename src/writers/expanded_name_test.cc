@@ -34,7 +34,7 @@ TEST(ExpandedNameTest, ValuesAddLevelsBelowTheTemplateFolder) {
       {"/abs/:a/../x.csv", "n", "", "/abs/n/../x.csv"},  // and its absolute folder
       {"out/:A/../x.csv", "n", "", "out/n/../x.csv"},    // a whole ".." level of its own
       {"out/sub/:A/../g.csv", "x/y", "", "out/sub/x/y/../g.csv"},
-      {"a\tb:A.csv", "n", "", "a\tbn.csv"},              // a control character of the template
+      {"a\tb:A.csv", "n", "", "a\tbn.csv"},  // a control character of the template
       {":A", "", "", ""},
   };
   for (const auto& c : cases) EXPECT_EQ(Expand(c.tmpl, c.a, c.b), c.expected) << c.tmpl;
@@ -95,7 +95,8 @@ TEST(ExpandedNameTest, ValuesThatLeaveTheFolderAreRefused) {
       {"out/:A/:B/../../../x", "a", "b",
        "B cannot be used in a file name: \"b\" would let the template's \"..\" climb above "
        "\"out/\""},
-      {":A/x.csv", "", "", "A cannot be used in a file name: \"\" would make the name start with \"/\""},
+      {":A/x.csv", "", "",
+       "A cannot be used in a file name: \"\" would make the name start with \"/\""},
       {":A/../x", ".", "",
        "A cannot be used in a file name: \".\" would let the template's \"..\" climb above "
        "\"./\""},
@@ -124,8 +125,9 @@ TEST(ExpandedNameTest, NamesLongerThanTheFileSystemAllowsAreRefused) {
        std::string(57, 'x') + "...\" would make a name of 256 bytes, more than the 255 that "
                               "the file system allows"},
       {"out/:A/f.csv", "a/" + std::string(256, 'y'), 4095,
-       "a/" + std::string(55, 'y') + "...\" would make a name of 256 bytes, more than the 255 "
-                                     "that the file system allows"},
+       "a/" + std::string(55, 'y') +
+           "...\" would make a name of 256 bytes, more than the 255 "
+           "that the file system allows"},
       // The template's own text fails when its file is created.
       {"out/" + std::string(300, 't') + "/:A", "x", 4095, ""},
       {"out/:A", std::string(20, 'z'), 16,

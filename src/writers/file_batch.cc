@@ -14,7 +14,8 @@ UniqueFd FolderOf(const FileBatch::File& file) {
   int error = 0;
   std::string link;
   UniqueFd dir = OpenFolderOf(file.path, nullptr, &error, &link);
-  if (!dir) throw link.empty() ? CreateError(file.name, error) : LinkError(file.name, link, file.path.base);
+  if (!dir)
+    throw link.empty() ? CreateError(file.name, error) : LinkError(file.name, link, file.path.base);
   return dir;
 }
 
@@ -48,10 +49,9 @@ void FileBatch::Commit(std::vector<WrittenFile>* written) {
   done.reserve(files_.size());
   auto undo = [&done] {
     for (auto it = done.rbegin(); it != done.rend(); ++it) {
-      int error = 0;
-      std::string link;
-      const UniqueFd dir = OpenFolderOf(it->file->path, nullptr, &error, &link);
-      if (dir && UndoMove(dir.get(), it->file->temp, it->file->path.file, it->moved, it->aside) == 0)
+      const UniqueFd dir = OpenFolderOf(it->file->path);
+      if (dir &&
+          UndoMove(dir.get(), it->file->temp, it->file->path.file, it->moved, it->aside) == 0)
         continue;
       // The new version keeps the name; whatever holds the old one is
       // left where it is rather than removed.
@@ -63,8 +63,8 @@ void FileBatch::Commit(std::vector<WrittenFile>* written) {
       if (file.temp.empty()) continue;  // written in place
       const UniqueFd dir = FolderOf(file);
       Done step{&file, Moved::kNew, {}};
-      if (const int err = MoveIntoPlace(dir.get(), file.temp, file.path.file, &step.moved,
-                                        &step.aside);
+      if (const int err =
+              MoveIntoPlace(dir.get(), file.temp, file.path.file, &step.moved, &step.aside);
           err != 0)
         throw CreateError(file.name, err);
       done.push_back(std::move(step));
@@ -75,9 +75,7 @@ void FileBatch::Commit(std::vector<WrittenFile>* written) {
   }
   // Every file is in place: the old versions go.
   for (const Done& step : done) {
-    int error = 0;
-    std::string link;
-    const UniqueFd dir = OpenFolderOf(step.file->path, nullptr, &error, &link);
+    const UniqueFd dir = OpenFolderOf(step.file->path);
     if (dir && step.moved == Moved::kExchanged) ::unlinkat(dir.get(), step.file->temp.c_str(), 0);
     if (dir && step.moved == Moved::kSetAside) ::unlinkat(dir.get(), step.aside.c_str(), 0);
   }
@@ -91,9 +89,7 @@ void FileBatch::Commit(std::vector<WrittenFile>* written) {
 void FileBatch::Discard() {
   for (auto it = files_.rbegin(); it != files_.rend(); ++it) {
     if (it->temp.empty()) continue;
-    int error = 0;
-    std::string link;
-    const UniqueFd dir = OpenFolderOf(it->path, nullptr, &error, &link);
+    const UniqueFd dir = OpenFolderOf(it->path);
     if (dir) ::unlinkat(dir.get(), it->temp.c_str(), 0);
   }
   RemoveFolders(made_);

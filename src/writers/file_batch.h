@@ -19,9 +19,9 @@ namespace ostrevane {
 class FileBatch {
  public:
   struct File {
-    std::string name;  // as expanded: messages and the job's listing name it so
-    OutputPath path;   // where it goes
-    std::string temp;  // its temporary file in that folder; "" when written in place
+    std::string name;     // as expanded: messages and the job's listing name it so
+    OutputPath path;      // where it goes
+    std::string temp;     // its temporary file in that folder; "" when written in place
     WrittenFile written;  // its size and checksum, known once it is finished
   };
 

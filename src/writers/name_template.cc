@@ -51,7 +51,7 @@ NameTemplate::NameTemplate(const Job& job, std::string_view tmpl, const Query& q
     while (!fixed_prefix_.empty() && fixed_prefix_.back() != '/' && fixed_prefix_.back() != '\\')
       fixed_prefix_.pop_back();
   name_max_ = NameMax(fixed_prefix_.size() == fixed_.text().size() ? FolderPart(fixed_prefix_)
-                                                                    : fixed_prefix_);
+                                                                   : fixed_prefix_);
 }
 
 void NameTemplate::Check(const ExpandedName& name) const {

@@ -42,11 +42,11 @@ bool OutputPath::Split(std::string_view name, size_t fixed_size, OutputPath* pat
   size_t folder_end = fixed_size;
   while (folder_end > 0 && !IsDelimiter(name[folder_end - 1])) --folder_end;
   path->base = CleanPath(name.substr(0, folder_end));
-  if (path->base.empty() && !name.empty() && IsDelimiter(name[0])) path->base = "/";
+  if (path->base.empty() && !name.empty() && IsDelimiter(name[0])) path->base.push_back('/');
   path->file_fixed = fixed_size == name.size();
   const std::string_view rest = name.substr(folder_end);
   std::string_view last;
-  for (size_t begin = 0;; ) {
+  for (size_t begin = 0;;) {
     size_t end = begin;
     while (end < rest.size() && !IsDelimiter(rest[end])) ++end;
     const std::string_view level = rest.substr(begin, end - begin);
@@ -99,8 +99,10 @@ UniqueFd OpenFolderOf(const OutputPath& path, std::vector<OutputPath>* made, int
     UniqueFd next(OpenFolderAt(dir.get(), level, O_NOFOLLOW));
     if (!next && errno == ENOENT && made) {
       if (::mkdirat(dir.get(), level, 0777) == 0) {
-        made->push_back({path.base, {path.levels.begin(), path.levels.begin() + ptrdiff_t(i)},
-                         path.levels[i], false});
+        made->push_back({path.base,
+                         {path.levels.begin(), path.levels.begin() + ptrdiff_t(i)},
+                         path.levels[i],
+                         false});
       } else if (errno != EEXIST) {
         *error = errno;
         return {};
@@ -122,11 +124,15 @@ UniqueFd OpenFolderOf(const OutputPath& path, std::vector<OutputPath>* made, int
   return dir;
 }
 
+UniqueFd OpenFolderOf(const OutputPath& path) {
+  int error = 0;
+  std::string link;
+  return OpenFolderOf(path, nullptr, &error, &link);
+}
+
 void RemoveFolders(const std::vector<OutputPath>& made) {
   for (auto folder = made.rbegin(); folder != made.rend(); ++folder) {
-    int error = 0;
-    std::string link;
-    const UniqueFd parent = OpenFolderOf(*folder, nullptr, &error, &link);
+    const UniqueFd parent = OpenFolderOf(*folder);
     if (parent) ::unlinkat(parent.get(), folder->file.c_str(), AT_REMOVEDIR);
   }
 }

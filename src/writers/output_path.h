@@ -45,6 +45,10 @@ struct OutputPath {
 UniqueFd OpenFolderOf(const OutputPath& path, std::vector<OutputPath>* made, int* error,
                       std::string* link);
 
+// The same without creating anything or telling why: an empty UniqueFd
+// when the folder cannot be opened (for cleaning up).
+UniqueFd OpenFolderOf(const OutputPath& path);
+
 // Removes the folders of `made` (as OpenFolderOf lists them) that are
 // empty, bottom up; leaves the others.
 void RemoveFolders(const std::vector<OutputPath>& made);

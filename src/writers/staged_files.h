@@ -74,7 +74,7 @@ class StagedFiles {
   std::string fixed_prefix_;
   FileBatch* batch_;
   FileBatch files_;
-  std::unordered_map<std::string, size_t> index_;  // by OutputPath::Key
+  std::unordered_map<std::string, size_t> index_;        // by OutputPath::Key
   std::vector<std::unique_ptr<ContentDigest>> digests_;  // per file; they stay put
   // Folders of the files, open, by OutputPath::FolderPath: a writer that
   // goes back and forth between files does not walk to them every time.

@@ -1,7 +1,9 @@
-// File-name templates. The template is "out/" and a fuzzed rest whose own
-// text holds no "..": whatever the field values, the GUID and the date and
-// time texts are, every name handed out must stay inside "out" (or be
-// refused with the program's error).
+// File-name templates. The template is "out/" and a fuzzed rest: whatever
+// the field values, the GUID and the date and time texts are, every name
+// handed out must start with the template's own text up to its folder and
+// never climb above that folder (or be refused with the program's error).
+// When the rest holds no ".." of its own, names must also stay inside
+// "out".
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <memory>
@@ -18,17 +20,17 @@ using namespace ostrevane;
 
 namespace {
 
-// Whether resolving `name` level by level, as the system does, ever leaves
-// its first level ("out").
-bool LeavesFirstFolder(const std::string& name) {
+// Whether resolving `name` level by level, as the system does, from
+// `begin` ever leaves the first `floor` levels after it (0: climbs above
+// where it began).
+bool Climbs(const std::string& name, size_t begin, int floor) {
   int depth = 0;
-  size_t begin = 0;
   while (begin <= name.size()) {
     size_t end = name.find('/', begin);
     if (end == std::string::npos) end = name.size();
     const std::string_view level(name.data() + begin, end - begin);
     if (level == "..") {
-      if (--depth < 1) return true;
+      if (--depth < floor) return true;
     } else if (!level.empty() && level != ".") {
       ++depth;
     }
@@ -76,8 +78,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   job.timestamp = input.ConsumeFloatingPointInRange(0.0, 80000.0);
   job.date_pattern = input.ConsumeRandomLengthString(10);
   job.time_pattern = input.ConsumeRandomLengthString(10);
+  const bool own_dots = input.ConsumeBool();
   std::string rest = input.ConsumeRemainingBytesAsString();
-  for (size_t i = 1; i < rest.size(); ++i)
+  for (size_t i = 1; i < rest.size() && !own_dots; ++i)
     if (rest[i] == '.' && rest[i - 1] == '.') rest[i] = '_';
   const std::string tmpl = "out/" + rest;
 
@@ -95,7 +98,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       } catch (const Error&) {
         continue;  // refused: the job would fail here
       }
-      if (LeavesFirstFolder(name)) {
+      std::string folder = names.fixed_prefix();
+      if (folder.size() < name.size())
+        while (!folder.empty() && folder.back() != '/' && folder.back() != '\\') folder.pop_back();
+      std::string slashed = name;  // both delimiters, as the system sees them
+      for (char& c : slashed)
+        if (c == '\\') c = '/';
+      if (!name.starts_with(folder) || Climbs(slashed, folder.size(), 0) ||
+          (!own_dots && Climbs(slashed, 0, 1))) {
         std::fprintf(stderr, "template \"%s\" gave \"%s\"\n", tmpl.c_str(), name.c_str());
         fuzz::OracleFailed("a name from values leaves the template's folder");
       }

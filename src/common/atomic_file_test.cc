@@ -1,5 +1,6 @@
 #include "common/atomic_file.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -8,6 +9,7 @@
 #include <filesystem>
 #include <set>
 
+#include "common/unique_fd.h"
 #include "testing/temp_dir.h"
 
 namespace ostrevane {
@@ -93,6 +95,45 @@ TEST(AtomicFileTest, RefusesWhatItMayNotReplace) {
   EXPECT_FALSE(ReplaceFileAtomically(dir / "read-only", "lost", 0600));
   EXPECT_EQ(ReadFile(dir / "read-only"), "keep");
   EXPECT_EQ(Entries(dir.path()), (std::set<std::string>{"folder", "pipe", "read-only"}));
+}
+
+TEST(AtomicFileTest, AMoveIntoPlaceCanBeTakenBack) {
+  struct {
+    bool old_version;
+    bool may_swap;
+    Moved moved;
+  } cases[] = {
+      {true, true, Moved::kExchanged},
+      {true, false, Moved::kSetAside},  // where the file system cannot swap
+      {false, true, Moved::kNew},
+      {false, false, Moved::kNew},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.old_version) + std::to_string(c.may_swap));
+    TempDir dir;
+    if (c.old_version) WriteFile(dir / "f.csv", "old");
+    const UniqueFd folder(::open(dir.path().c_str(), O_RDONLY | O_DIRECTORY));
+    std::string temp, aside;
+    ASSERT_EQ(CreateTemporaryFile(folder.get(), "f.csv", 0666, false, &temp), 0);
+    WriteFile(dir / temp, "new");
+    Moved moved = Moved::kNew;
+    ASSERT_EQ(MoveIntoPlace(folder.get(), temp, "f.csv", &moved, &aside, c.may_swap), 0);
+    EXPECT_EQ(moved, c.moved);
+    EXPECT_EQ(ReadFile(dir / "f.csv"), "new");
+    // The old version is kept until the caller decides.
+    if (c.old_version) {
+      EXPECT_EQ(ReadFile(dir / (aside.empty() ? temp : aside)), "old");
+    }
+
+    ASSERT_EQ(UndoMove(folder.get(), temp, "f.csv", moved, aside), 0);
+    EXPECT_EQ(ReadFile(dir / temp), "new");
+    std::set<std::string> expected{temp};
+    if (c.old_version) expected.insert("f.csv");
+    EXPECT_EQ(Entries(dir.path()), expected);
+    if (c.old_version) {
+      EXPECT_EQ(ReadFile(dir / "f.csv"), "old");
+    }
+  }
 }
 
 }  // namespace

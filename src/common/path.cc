@@ -21,6 +21,28 @@ std::string NormalizePath(std::string_view path) {
   return p;
 }
 
+std::string CleanPath(std::string_view path) {
+  const std::string p = NormalizePath(path);
+  std::string clean;
+  clean.reserve(p.size());
+  if (!p.empty() && p[0] == '/') clean += '/';
+  size_t begin = 0;
+  while (begin < p.size()) {
+    size_t end = p.find('/', begin);
+    if (end == std::string::npos) end = p.size();
+    const std::string_view level(p.data() + begin, end - begin);
+    if (!level.empty() && level != ".") {
+      clean.append(level);
+      clean += '/';
+    }
+    begin = end + 1;
+  }
+  // The last level is a file unless the path ended with "/" or "/.".
+  const bool names_folder = p.ends_with('/') || p == "." || p.ends_with("/.");
+  if (!names_folder && !clean.empty() && clean != "/") clean.pop_back();
+  return clean;
+}
+
 std::string AbsolutePath(std::string_view path) {
   std::string p = NormalizePath(path);
   if (!p.empty() && p[0] == '/') return p;

@@ -9,6 +9,11 @@
 namespace ostrevane {
 
 std::string NormalizePath(std::string_view path);
+// NormalizePath, then one spelling for every spelling of one path: repeated
+// "/" joined and "." levels dropped ("out//./x.csv" -> "out/x.csv",
+// "./" -> ""). ".." levels stay: where a link leads decides what they mean.
+// A path that ends with "/" or "/." keeps one final "/" (it names a folder).
+std::string CleanPath(std::string_view path);
 // The last part of a path: the text after its last "/" or "\" (the whole
 // path when it has none).
 std::string BaseName(std::string_view path);

@@ -11,26 +11,9 @@
 #include "common/error.h"
 #include "common/path.h"
 #include "common/text.h"
+#include "common/unique_fd.h"
 
 namespace ostrevane {
-namespace {
-
-// Owns one open file descriptor.
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd) : fd_(fd) {}
-  ~FileDescriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
-
-}  // namespace
 
 TextEncoding DetectByteOrderMark(std::string_view b, size_t& mark_length) {
   mark_length = 0;
@@ -189,7 +172,7 @@ std::string DecodeFileContent(std::string_view content, TextEncoding encoding,
 
 int TryReadWholeFile(const std::string& path, std::string& bytes, bool& opened) {
   opened = false;
-  const FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  const UniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
   const int fd = file.get();
   if (fd < 0) return errno;
   opened = true;

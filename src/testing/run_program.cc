@@ -1,6 +1,7 @@
 #include "testing/run_program.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -37,12 +38,15 @@ namespace {
 // no input, and becomes `ostrevane args...` in `cwd`. Never returns.
 [[noreturn]] void ExecProgram(const std::vector<std::string>& args, const std::string& cwd,
                               const std::string& home,
-                              const std::map<std::string, std::string>& env, int out_fd) {
+                              const std::map<std::string, std::string>& env, int out_fd,
+                              std::optional<RunAs> as = std::nullopt) {
   dup2(out_fd, 1);
   dup2(out_fd, 2);
   close(out_fd);
   int devnull = open("/dev/null", O_RDONLY);
   if (devnull >= 0) dup2(devnull, 0);
+  if (as && (setgroups(0, nullptr) != 0 || setgid(as->gid) != 0 || setuid(as->uid) != 0))
+    _exit(127);
   if (chdir(cwd.c_str()) != 0) _exit(127);
   setenv("OSTREVANE_HOME", home.c_str(), 1);
   for (const auto& [k, v] : env) setenv(k.c_str(), v.c_str(), 1);
@@ -59,11 +63,11 @@ namespace {
 }  // namespace
 
 pid_t StartProgram(const std::vector<std::string>& args, const std::string& cwd,
-                   const std::string& home) {
+                   const std::string& home, std::optional<RunAs> as) {
   const int devnull = open("/dev/null", O_WRONLY | O_CLOEXEC);
   if (devnull < 0) throw std::runtime_error("cannot open /dev/null");
   pid_t pid = fork();
-  if (pid == 0) ExecProgram(args, cwd, home, {}, devnull);
+  if (pid == 0) ExecProgram(args, cwd, home, {}, devnull, as);
   close(devnull);
   if (pid < 0) throw std::runtime_error("fork failed");
   return pid;

@@ -4,6 +4,7 @@
 #include <sys/types.h>
 
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -21,10 +22,18 @@ ProgramResult RunProgram(const std::vector<std::string>& args, const std::string
                          const std::string& home,
                          const std::map<std::string, std::string>& env = {});
 
+// Another user for the program to run as (a test that runs as root
+// switching to an unprivileged user).
+struct RunAs {
+  uid_t uid;
+  gid_t gid;
+};
+
 // Starts `ostrevane args...` as RunProgram does, its output thrown away,
 // and returns its process id at once; the caller ends it and reaps it.
+// With `as`, the program runs as that user (no supplementary groups).
 pid_t StartProgram(const std::vector<std::string>& args, const std::string& cwd,
-                   const std::string& home);
+                   const std::string& home, std::optional<RunAs> as = std::nullopt);
 
 // The path of the built executable.
 std::string ProgramPath();

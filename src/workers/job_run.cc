@@ -11,6 +11,7 @@
 #include "workers/script_runner.h"
 #include "workers/sql_macros.h"
 #include "writers/csv_writer.h"
+#include "writers/file_batch.h"
 #include "writers/xml_writer.h"
 
 namespace ostrevane {
@@ -58,18 +59,32 @@ TransactionAccess AccessOf(JobResources& run) {
   return TransactionAccess::kWrite;
 }
 
-// Runs one writer under the writer lock and adds a "saved file " line for
-// every file it listed. A failing writer adds no lines.
-template <typename Write>
-void RunWriter(JobResources& run, Write write) {
-  size_t first_new = run.job.written_files.size();
-  {
+// Runs the job's CSV and XML writers under one hold of the writer lock and
+// gives all their files their final names together, still under the lock
+// (so jobs that name the same file replace it in the order they get the
+// lock): a failure of either writer, or of a rename, leaves none of the
+// job's files and lists none. Adds a "saved file " line for every file.
+void RunWriters(JobResources& run) {
+  Job& job = run.job;
+  const FormatSettings& formats = run.settings.format;
+  Query& query = run.query;
+  try {
     std::lock_guard<std::mutex> lock(run.writer_lock);
-    write();
+    FileBatch batch;
+    if (!job.csv_path.empty()) WriteCsvFiles(job, query, formats, kJoiner, &batch);
+    if (!job.xml_path.empty()) {
+      XmlWriterOptions options;
+      options.batch = &batch;
+      WriteXmlFile(job, query, formats, options);
+    }
+    batch.Commit(&job.written_digests);
+  } catch (...) {
+    job.written_files.clear();
+    job.written_digests.clear();
+    throw;
   }
-  if (first_new > run.job.written_files.size()) first_new = 0;  // the CSV writer starts a new list
-  for (size_t i = first_new; i < run.job.written_files.size(); ++i)
-    run.messages.Add("saved file " + run.job.written_files[i], kTagNote);
+  for (const std::string& name : job.written_files)
+    run.messages.Add("saved file " + name, kTagNote);
 }
 
 // Runs one delivery, records it for the report, sent or failed, and adds
@@ -103,8 +118,7 @@ void WriteAndDeliver(JobResources& run) {
   Job& job = run.job;
   const FormatSettings& formats = run.settings.format;
   Query& query = run.query;
-  if (!job.csv_path.empty()) RunWriter(run, [&] { WriteCsvFiles(job, query, formats, kJoiner); });
-  if (!job.xml_path.empty()) RunWriter(run, [&] { WriteXmlFile(job, query, formats); });
+  RunWriters(run);
 
   if (!job.written_files.empty()) {
     // Waits between tries end early when the run is being stopped.

@@ -74,7 +74,7 @@ std::string AsWritten(const std::string& character, bool utf16) {
 }  // namespace
 
 void WriteCsvFiles(Job& job, Query& query, const FormatSettings& formats,
-                   const std::string& joiner) {
+                   const std::string& joiner, FileBatch* batch) {
   job.written_files.clear();
   job.written_digests.clear();
   const std::vector<Column> columns = BuildColumns(job, query, formats, joiner);
@@ -89,7 +89,7 @@ void WriteCsvFiles(Job& job, Query& query, const FormatSettings& formats,
   const std::string_view line_end = utf16 ? std::string_view("\r\0\n\0", 4) : "\r\n";
 
   NameTemplate names(job, job.csv_path, query, formats, joiner);
-  StagedFiles staged;
+  StagedFiles staged(names.fixed_prefix(), batch);
   // Declared after `staged`: closed before the temporary files go.
   std::optional<OutputFile> file;
   std::string open_name;

@@ -4,6 +4,7 @@
 
 #include "common/format_settings.h"
 #include "control/job.h"
+#include "writers/file_batch.h"
 
 namespace ostrevane {
 
@@ -13,8 +14,9 @@ class Query;
 // named by job.csv_path; empties job.written_files first and lists every file created.
 // The files take their final names only when all are written; a failure
 // leaves none of them and its message names the file being written.
+// With `batch`, the files are handed to it instead (see StagedFiles).
 // The caller holds the writer lock. On return the query is at its end.
 void WriteCsvFiles(Job& job, Query& query, const FormatSettings& formats,
-                   const std::string& joiner);
+                   const std::string& joiner, FileBatch* batch = nullptr);
 
 }  // namespace ostrevane

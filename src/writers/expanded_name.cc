@@ -111,6 +111,55 @@ void ExpandedName::CheckTemplateLevel(size_t begin) const {
   }
 }
 
+uint32_t ExpandedName::InsertionBefore(size_t at) const {
+  const int64_t limit = at < text_.size() && origin_[at] == 0 ? template_index_[at] : -1;
+  uint32_t nearest = 0;
+  int64_t nearest_index = -1;
+  for (size_t i = 0; i < insertion_spans_.size(); ++i) {
+    const Span& span = insertion_spans_[i];
+    if (span.first > span.last || int64_t(span.last) >= limit) continue;
+    if (int64_t(span.last) > nearest_index) {
+      nearest = uint32_t(i + 1);
+      nearest_index = span.last;
+    }
+  }
+  return nearest;
+}
+
+size_t ExpandedName::UnchangedPrefixSize() const {
+  size_t size = 0;
+  // A replaced macro leaves a value's bytes there, or (empty) shifts the
+  // template's text after it.
+  while (size < text_.size() && origin_[size] == 0 && template_index_[size] == size) ++size;
+  return size;
+}
+
+void ExpandedName::CheckLengths(size_t name_max, size_t path_max) const {
+  // Each level (and the file name) holding text from a value.
+  for (size_t begin = 0; begin < text_.size();) {
+    size_t end = begin;
+    uint32_t from_value = 0;
+    for (; end < text_.size() && !IsDelimiter(text_[end]); ++end)
+      if (from_value == 0) from_value = origin_[end];
+    if (from_value != 0 && end - begin > name_max)
+      Reject(from_value, "would make a name of " + std::to_string(end - begin) +
+                             " bytes, more than the " + std::to_string(name_max) +
+                             " that the file system allows");
+    begin = end + 1;
+  }
+  if (text_.size() <= path_max) return;
+  // The whole name: the value that put in most.
+  std::vector<size_t> bytes(insertion_sources_.size() + 1, 0);
+  for (uint32_t origin : origin_) ++bytes[origin];
+  uint32_t largest = 0;
+  for (uint32_t origin = 1; origin < bytes.size(); ++origin)
+    if (bytes[origin] > (largest == 0 ? 0 : bytes[largest])) largest = origin;
+  if (largest != 0)
+    Reject(largest, "would make a path of " + std::to_string(text_.size()) +
+                        " bytes, more than the " + std::to_string(path_max) +
+                        " that the file system allows");
+}
+
 void ExpandedName::CheckValuesStayBelowTemplateFolder() const {
   for (size_t i = 0; i < text_.size(); ++i) {
     const uint32_t origin = origin_[i];
@@ -132,6 +181,36 @@ void ExpandedName::CheckValuesStayBelowTemplateFolder() const {
       for (size_t i = begin; i < end; ++i)
         if (origin_[i] != 0) Reject(origin_[i], "would make a \"..\" folder level");
       CheckTemplateLevel(begin);
+    }
+    begin = end + 1;
+  }
+  // What is left of ".." is the template's own; it may take back the
+  // levels that values made, never climb above the template's folder.
+  size_t folder = UnchangedPrefixSize();
+  while (folder > 0 && !IsDelimiter(text_[folder - 1])) --folder;
+  // Nor may an empty value leave the template's "/" first: the name would
+  // begin at the top of the file system.
+  if (folder == 0 && !text_.empty() && IsDelimiter(text_[0])) {
+    const uint32_t origin = InsertionBefore(0);
+    if (origin != 0)
+      Reject(origin, "would make the name start with \"" + text_.substr(0, 1) + "\"");
+  }
+  size_t depth = 0;
+  for (begin = folder; begin < text_.size();) {
+    size_t end = begin;
+    while (end < text_.size() && !IsDelimiter(text_[end])) ++end;
+    const std::string_view level(text_.data() + begin, end - begin);
+    if (level == "..") {
+      if (depth == 0) {
+        const std::string shown = folder == 0 ? "./" : text_.substr(0, folder);
+        const uint32_t origin = InsertionBefore(begin);
+        const std::string reason = "would let the template's \"..\" climb above \"" + shown + "\"";
+        if (origin != 0) Reject(origin, reason);
+        throw Exception("The file name template cannot be expanded: a value " + reason);
+      }
+      --depth;
+    } else if (!level.empty() && level != ".") {
+      ++depth;
     }
     begin = end + 1;
   }

@@ -30,8 +30,25 @@ class ExpandedName {
   // level made only of the template's text is the template's own only when
   // the template as written has it as a whole level: a value that is empty,
   // or that ends with "/", must not turn the template's ".:A." or ":A.."
-  // into one.
+  // into one. Nor may a value let a ".." of the template climb above the
+  // template's folder (the folder part of UnchangedPrefixSize()): with
+  // "out/sub/:A/../g.csv", a value "." (or "", or "./.") would make the
+  // template's ".." lead to "out/"; that is refused, naming the macro
+  // before that "..", with "would let the template's \"..\" climb above
+  // \"out/sub/\"". An empty value before the template's first "/" or "\"
+  // is refused too (the name would start at the top of the file system).
   void CheckValuesStayBelowTemplateFolder() const;
+
+  // Raises the value error when a folder level or the file name holding
+  // text from a value is longer than `name_max` bytes ("would make a name
+  // of N bytes, more than the M that the file system allows"), or when the
+  // whole name holding text from a value is longer than `path_max` bytes
+  // (naming the longest value: "would make a path of N bytes, ...").
+  void CheckLengths(size_t name_max, size_t path_max) const;
+
+  // The length of the start of text() that is the template's own text as
+  // written: everything before the first macro that was replaced.
+  size_t UnchangedPrefixSize() const;
 
  private:
   struct Source {
@@ -46,6 +63,9 @@ class ExpandedName {
   // text strictly between the template's bytes `after` and `before` (-1 and
   // the template's size stand for its two ends); 0 when none did.
   uint32_t InsertionBetween(int64_t after, int64_t before) const;
+  // The origin of the insertion that is nearest before the template's text
+  // at text_[at]; 0 when none is.
+  uint32_t InsertionBefore(size_t at) const;
 
   std::string text_;
   // Per byte of text_: 0 for the template's text, else 1 + the index of the

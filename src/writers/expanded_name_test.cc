@@ -33,7 +33,8 @@ TEST(ExpandedNameTest, ValuesAddLevelsBelowTheTemplateFolder) {
       {"../../:A.csv", "n", "", "../../n.csv"},          // the template's own ".."
       {"/abs/:a/../x.csv", "n", "", "/abs/n/../x.csv"},  // and its absolute folder
       {"out/:A/../x.csv", "n", "", "out/n/../x.csv"},    // a whole ".." level of its own
-      {"a\tb:A.csv", "n", "", "a\tbn.csv"},              // a control character of the template
+      {"out/sub/:A/../g.csv", "x/y", "", "out/sub/x/y/../g.csv"},
+      {"a\tb:A.csv", "n", "", "a\tbn.csv"},  // a control character of the template
       {":A", "", "", ""},
   };
   for (const auto& c : cases) EXPECT_EQ(Expand(c.tmpl, c.a, c.b), c.expected) << c.tmpl;
@@ -81,6 +82,24 @@ TEST(ExpandedNameTest, ValuesThatLeaveTheFolderAreRefused) {
       {"out/:A.csv", "../" + std::string(100, 'x'), "",
        "A cannot be used in a file name: \"../" + std::string(54, 'x') +
            "...\" would make a \"..\" folder level"},
+      // The template's own ".." may take back what values added, no more.
+      {"out/sub/:A/../g.csv", ".", "",
+       "A cannot be used in a file name: \".\" would let the template's \"..\" climb above "
+       "\"out/sub/\""},
+      {"out/sub/:A/../g.csv", "", "",
+       "A cannot be used in a file name: \"\" would let the template's \"..\" climb above "
+       "\"out/sub/\""},
+      {"out/sub/:A/../g.csv", "./.", "",
+       "A cannot be used in a file name: \"./.\" would let the template's \"..\" climb above "
+       "\"out/sub/\""},
+      {"out/:A/:B/../../../x", "a", "b",
+       "B cannot be used in a file name: \"b\" would let the template's \"..\" climb above "
+       "\"out/\""},
+      {":A/x.csv", "", "",
+       "A cannot be used in a file name: \"\" would make the name start with \"/\""},
+      {":A/../x", ".", "",
+       "A cannot be used in a file name: \".\" would let the template's \"..\" climb above "
+       "\"./\""},
   };
   for (const auto& c : cases) {
     try {
@@ -88,6 +107,40 @@ TEST(ExpandedNameTest, ValuesThatLeaveTheFolderAreRefused) {
       ADD_FAILURE() << "accepted " << c.tmpl << " with " << c.a;
     } catch (const Error& e) {
       EXPECT_EQ(e.class_name(), "Exception");
+      EXPECT_EQ(e.message(), prefix + c.message) << c.tmpl;
+    }
+  }
+}
+
+TEST(ExpandedNameTest, NamesLongerThanTheFileSystemAllowsAreRefused) {
+  const std::string prefix = "The value of field A cannot be used in a file name: \"";
+  struct {
+    std::string tmpl;
+    std::string a;
+    size_t path_max;
+    std::string message;  // "" when accepted
+  } cases[] = {
+      {"out/:A.csv", std::string(251, 'x'), 4095, ""},  // a name of 255 bytes
+      {"out/:A.csv", std::string(252, 'x'), 4095,
+       std::string(57, 'x') + "...\" would make a name of 256 bytes, more than the 255 that "
+                              "the file system allows"},
+      {"out/:A/f.csv", "a/" + std::string(256, 'y'), 4095,
+       "a/" + std::string(55, 'y') +
+           "...\" would make a name of 256 bytes, more than the 255 "
+           "that the file system allows"},
+      // The template's own text fails when its file is created.
+      {"out/" + std::string(300, 't') + "/:A", "x", 4095, ""},
+      {"out/:A", std::string(20, 'z'), 16,
+       std::string(20, 'z') + "\" would make a path of 24 bytes, more than the 16 that the "
+                              "file system allows"},
+  };
+  for (const auto& c : cases) {
+    ExpandedName name(c.tmpl);
+    name.Replace(":A", c.a, "field A");
+    try {
+      name.CheckLengths(255, c.path_max);
+      EXPECT_EQ(c.message, "") << c.tmpl;
+    } catch (const Error& e) {
       EXPECT_EQ(e.message(), prefix + c.message) << c.tmpl;
     }
   }

@@ -3,9 +3,12 @@
 // "?TIME") expanded once, and the field macros expanded per record only
 // when the template holds one. Every name is checked before it is handed
 // out: text from values stays below the folder that the template names
-// (writers/expanded_name.h).
+// (writers/expanded_name.h), and no name that a value made is longer than
+// the file system allows, so that such a name fails before its file is
+// begun.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -25,17 +28,29 @@ class NameTemplate {
                const FormatSettings& formats, std::string joiner);
 
   // The name for the query's current record; valid until the next call.
-  // Raises the error of ExpandedName::CheckValuesStayBelowTemplateFolder.
+  // Raises the errors of ExpandedName::CheckValuesStayBelowTemplateFolder
+  // and CheckLengths.
   const std::string& NameFor(const Query& query);
   // Whether names can differ from record to record.
   bool per_record() const { return per_record_; }
+  // The start that every name shares and that is the template's own text:
+  // the whole name when the template has no macro that is replaced, else
+  // the template's folder, up to the last "/" or "\" before the first
+  // macro ("" when there is none). StagedFiles follows symbolic links
+  // there and nowhere below it.
+  const std::string& fixed_prefix() const { return fixed_prefix_; }
 
  private:
+  // Raises the errors of a name about to be handed out.
+  void Check(const ExpandedName& name) const;
+
   const FormatSettings& formats_;
   std::string joiner_;
   ExpandedName fixed_;  // the template after the record-independent macros
   bool fixed_checked_ = false;
   bool per_record_ = false;
+  std::string fixed_prefix_;
+  size_t name_max_;  // the file system's longest name below the template's folder
   std::string name_;
 };
 

@@ -46,7 +46,17 @@ Error CreateError(const std::string& name, int err) {
                Concat({"Cannot create file \"", DisplayName(name), "\". ", SystemMessage(err)}));
 }
 
+Error LinkError(const std::string& name, const std::string& link, const std::string& folder) {
+  return Error(kEFCreateError,
+               Concat({"Cannot create file \"", DisplayName(name), "\". \"", DisplayName(link),
+                       "\" is a symbolic link; below \"", DisplayName(folder),
+                       "\" links are not followed"}));
+}
+
 Error NamingFile(const Error& error, const std::string& name) {
+  if (error.class_name() == kEFCreateError || error.class_name() == kEFOpenError ||
+      error.class_name() == kEWriteError)
+    return error;
   const std::string quoted = Concat({"\"", DisplayName(name), "\""});
   if (std::string_view(error.what()).find(quoted) != std::string_view::npos) return error;
   return error.WithPrefix("Cannot write file " + quoted + ". ");
@@ -61,7 +71,7 @@ std::string FolderPart(std::string_view name) {
   return std::string(name.substr(0, pos));
 }
 
-bool CreateFolders(std::string_view path) {
+bool CreateFolders(std::string_view path, std::vector<std::string>* made) {
   std::string p = NormalizePath(path);
   if (p.find('\0') != std::string::npos) return false;
   if (FolderExists(p)) return true;
@@ -77,6 +87,7 @@ bool CreateFolders(std::string_view path) {
       if (errno == EEXIST && ::stat(prefix.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) continue;
       return false;
     }
+    if (made) made->push_back(prefix);
   }
   return true;
 }
@@ -87,21 +98,35 @@ OutputFile::OutputFile(const std::string& name, Mode mode, size_t buffer_size,
   const std::string path = NormalizePath(open_path.empty() ? name : open_path);
   int err = EINVAL;  // a name with a NUL character is no file name
   if (path.find('\0') == std::string::npos) {
-    int flags = O_CLOEXEC;
-    switch (mode) {
-      case Mode::kCreate: flags |= O_WRONLY | O_CREAT | O_TRUNC; break;
-      case Mode::kAppend: flags |= O_WRONLY | O_APPEND; break;
-      case Mode::kUpdate: flags |= O_RDWR; break;
-    }
     do {
-      fd_ = ::open(path.c_str(), flags, 0666);
+      fd_ = ::open(path.c_str(), OpenFlags(mode), 0666);
     } while (fd_ < 0 && errno == EINTR);
     err = errno;
   }
+  Start(mode, err);
+}
+
+OutputFile::OutputFile(const std::string& name, Mode mode, size_t buffer_size, UniqueFd file,
+                       int open_error, ContentDigest* digest)
+    : name_(name), capacity_(buffer_size == 0 ? 1 : buffer_size), digest_(digest) {
+  fd_ = file ? file.Release() : -1;
+  Start(mode, open_error);
+}
+
+int OutputFile::OpenFlags(Mode mode) {
+  switch (mode) {
+    case Mode::kCreate: return O_CLOEXEC | O_WRONLY | O_CREAT | O_TRUNC;
+    case Mode::kAppend: return O_CLOEXEC | O_WRONLY | O_APPEND;
+    case Mode::kUpdate: return O_CLOEXEC | O_RDWR;
+  }
+  return O_CLOEXEC | O_RDONLY;
+}
+
+void OutputFile::Start(Mode mode, int err) {
   if (fd_ < 0) {
-    if (mode == Mode::kCreate) throw CreateError(name, err);
+    if (mode == Mode::kCreate) throw CreateError(name_, err);
     throw Error(kEFOpenError,
-                "Cannot open file \"" + DisplayName(name) + "\". " + SystemMessage(err));
+                "Cannot open file \"" + DisplayName(name_) + "\". " + SystemMessage(err));
   }
   buffer_ = std::make_unique_for_overwrite<char[]>(capacity_);
   if (digest_ && mode == Mode::kAppend) {
@@ -111,7 +136,7 @@ OutputFile::OutputFile(const std::string& name, Mode mode, size_t buffer_size,
       ::close(fd_);
       fd_ = -1;
       throw Error(kEFOpenError,
-                  "Cannot open file \"" + DisplayName(name) + "\". " + SystemMessage(e));
+                  "Cannot open file \"" + DisplayName(name_) + "\". " + SystemMessage(e));
     }
     position_ = int64_t(st.st_size);
   }

@@ -9,8 +9,10 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "common/error.h"
+#include "common/unique_fd.h"
 #include "writers/content_digest.h"
 
 namespace ostrevane {
@@ -20,18 +22,28 @@ namespace ostrevane {
 // delimiter ("out/x.csv" -> "out", "/x.csv" -> "/", "x.csv" -> "").
 std::string FolderPart(std::string_view name);
 
-// Creates every missing level of `path`, top down. True when the folder
-// exists afterwards. A path the file system refuses to report for another
-// reason than its absence (no permission to look, say) counts as existing.
-bool CreateFolders(std::string_view path);
+// Creates every missing level of `path`, top down, following symbolic
+// links, and appends each folder made to `made` when given. True when the
+// folder exists afterwards. A path the file system refuses to report for
+// another reason than its absence (no permission to look, say) counts as
+// existing.
+bool CreateFolders(std::string_view path, std::vector<std::string>* made = nullptr);
 
 // The create error of the file `name`: Error(kEFCreateError,
 // "Cannot create file \"<absolute name>\". <system message of err>").
 Error CreateError(const std::string& name, int err);
 
+// The error of the file `name` whose way leads through the symbolic link
+// `link` below the template's folder `folder`: Error(kEFCreateError,
+// "Cannot create file \"<absolute name>\". \"<absolute link>\" is a
+// symbolic link; below \"<absolute folder>\" links are not followed").
+Error LinkError(const std::string& name, const std::string& link, const std::string& folder);
+
 // `error`, raised while the file `name` was being written, made to name it:
 // "Cannot write file \"<absolute name>\". " before its message unless the
-// message names that file already. The class stays.
+// message names that file already, or is about a file of its own (a
+// create, open or write error, which names the file that failed). The
+// class stays.
 Error NamingFile(const Error& error, const std::string& name);
 
 // One output file, written through a buffer, closed by its destructor
@@ -55,6 +67,12 @@ class OutputFile {
   explicit OutputFile(const std::string& name, Mode mode = Mode::kCreate,
                       size_t buffer_size = kDefaultBuffer, const std::string& open_path = {},
                       ContentDigest* digest = nullptr);
+  // The flags of open(2) for `mode`.
+  static int OpenFlags(Mode mode);
+  // The same for a file that the caller opened as `mode` says (`file`, or
+  // the errno of its failure to open in `open_error`).
+  OutputFile(const std::string& name, Mode mode, size_t buffer_size, UniqueFd file,
+             int open_error, ContentDigest* digest);
   ~OutputFile();
   OutputFile(const OutputFile&) = delete;
   OutputFile& operator=(const OutputFile&) = delete;
@@ -93,6 +111,8 @@ class OutputFile {
   const std::string& name() const { return name_; }
 
  private:
+  // Takes the open file `fd_` on (or raises the open error `err`).
+  void Start(Mode mode, int err);
   [[noreturn]] void ThrowWriteError(int err) const;
   void WriteAll(const char* data, size_t size);
 

@@ -1,50 +1,128 @@
 #include "writers/staged_files.h"
 
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+
 #include <cerrno>
 
+#include "common/atomic_file.h"
 #include "common/path.h"
 
 namespace ostrevane {
+namespace {
+
+// A name of the template's own text that is a symbolic link is written
+// through: the file it points to is replaced, in its own folder.
+OutputPath FollowLink(const OutputPath& path) {
+  const std::string name = path.Key();
+  struct stat st;
+  if (::lstat(name.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
+  struct FreeDeleter {
+    void operator()(char* p) const { ::free(p); }
+  };
+  const std::unique_ptr<char, FreeDeleter> real(::realpath(name.c_str(), nullptr));
+  if (!real) return path;  // a dangling link is replaced itself
+  OutputPath target;
+  OutputPath::Split(real.get(), std::string_view(real.get()).size(), &target);
+  return target;
+}
+
+int OpenAt(int dir, const std::string& name, int flags) {
+  int fd;
+  do {
+    fd = ::openat(dir, name.c_str(), flags, 0666);
+  } while (fd < 0 && errno == EINTR);
+  return fd;
+}
+
+}  // namespace
+
+OutputPath StagedFiles::PathOf(const std::string& name) const {
+  if (name.find('\0') != std::string::npos) throw CreateError(name, EINVAL);
+  OutputPath path;
+  const size_t fixed = name.starts_with(fixed_prefix_) ? fixed_prefix_.size() : 0;
+  // The name template refuses such names first.
+  if (!OutputPath::Split(name, fixed, &path))
+    throw Error(kEFCreateError, "Cannot create file \"" + AbsolutePath(name) +
+                                    "\". It leads above the template's folder");
+  return path;
+}
 
 size_t StagedFiles::Find(const std::string& name) const {
-  const auto it = index_.find(NormalizePath(name));
+  const auto it = index_.find(PathOf(name).Key());
   return it == index_.end() ? kNotFound : it->second;
 }
 
 size_t StagedFiles::Begin(const std::string& name) {
-  const std::string path = NormalizePath(name);
-  if (path.find('\0') != std::string::npos) throw CreateError(name, EINVAL);
-  CreateFolders(FolderPart(name));  // a failure shows as the create error
-  Staged staged{name, AtomicFile(path, 0666), std::make_unique<ContentDigest>(&hasher_)};
-  const int err = staged.atomic->error();
-  if (err == EINVAL) {
-    // A device or a pipe is written as it is: there is nothing to rename.
-    staged.atomic.reset();
-  } else if (err != 0) {
-    throw CreateError(name, err);
-  }
-  files_.push_back(std::move(staged));
-  index_.emplace(path, files_.size() - 1);
-  return files_.size() - 1;
+  OutputPath path = PathOf(name);
+  const std::string key = path.Key();
+  if (path.file_fixed) path = FollowLink(path);
+  if (path.file.empty()) throw CreateError(name, EISDIR);
+  if (batch_ && batch_->Holds(path.Key()))
+    throw Error(kEFCreateError, "Cannot create file \"" + AbsolutePath(name) +
+                                    "\". Another file of the job has that name");
+
+  std::vector<OutputPath> made;
+  int error = 0;
+  std::string link;
+  UniqueFd dir = OpenFolderOf(path, &made, &error, &link);
+  // Folders made for a file that fails go with the call, like its file.
+  files_.AddFolders(made);
+  if (!dir) throw link.empty() ? CreateError(name, error) : LinkError(name, link, path.base);
+  std::string temp;
+  error = CreateTemporaryFile(dir.get(), path.file, 0666, path.file_fixed, &temp);
+  if (error == ELOOP && !path.file_fixed)
+    throw LinkError(name, path.FolderPath(path.levels.size()) + path.file, path.base);
+  // EINVAL: a device or a pipe, written as it is; there is nothing to rename.
+  if (error != 0 && error != EINVAL) throw CreateError(name, error);
+  if (folders_.size() >= kOpenFolders) folders_.clear();
+  folders_.insert_or_assign(path.FolderPath(path.levels.size()), std::move(dir));
+  const size_t index = files_.Add({name, std::move(path), std::move(temp), {}});
+  digests_.push_back(std::make_unique<ContentDigest>(&hasher_));
+  index_.emplace(key, index);
+  return index;
 }
 
 void StagedFiles::Open(size_t index, OutputFile::Mode mode, size_t buffer_size,
                        std::optional<OutputFile>& file) const {
-  const Staged& staged = files_[index];
-  file.emplace(staged.name, mode, buffer_size,
-               staged.atomic ? staged.atomic->temp_path() : std::string(), staged.digest.get());
+  const FileBatch::File& staged = files_.file(index);
+  int error = 0;
+  std::string link;
+  const std::string folder = staged.path.FolderPath(staged.path.levels.size());
+  const auto known = folders_.find(folder);
+  UniqueFd opened;
+  if (known == folders_.end()) {
+    opened = OpenFolderOf(staged.path, nullptr, &error, &link);
+    if (!link.empty()) throw LinkError(staged.name, link, staged.path.base);
+  }
+  const int dir = known != folders_.end() ? known->second.get() : opened.get();
+  UniqueFd fd;
+  if (dir >= 0) {
+    // The temporary file is ours; a file written in place is followed only
+    // where the template's own text names it.
+    const bool follow = staged.temp.empty() && staged.path.file_fixed;
+    fd.Reset(OpenAt(dir, staged.temp.empty() ? staged.path.file : staged.temp,
+                    OutputFile::OpenFlags(mode) | (follow ? 0 : O_NOFOLLOW)));
+    error = errno;
+  }
+  if (opened) {
+    if (folders_.size() >= kOpenFolders) folders_.clear();
+    folders_.emplace(folder, std::move(opened));
+  }
+  file.emplace(staged.name, mode, buffer_size, std::move(fd), error, digests_[index].get());
 }
 
 void StagedFiles::CommitAll(std::vector<WrittenFile>* written) {
-  for (Staged& staged : files_) {
-    if (!staged.atomic) continue;
-    // Not synced: a process that dies keeps whole files, and a sync per
-    // file would hold every worker's writer for the disk.
-    if (const int err = staged.atomic->Commit(false); err != 0) throw CreateError(staged.name, err);
+  for (size_t i = 0; i < files_.size(); ++i) {
+    FileBatch::File& file = files_.file(i);
+    file.written = {file.name, digests_[i]->size(), digests_[i]->Finish()};
   }
-  if (!written) return;
-  for (Staged& staged : files_)
-    written->push_back({staged.name, staged.digest->size(), staged.digest->Finish()});
+  if (batch_) {
+    batch_->Take(files_);
+    return;
+  }
+  files_.Commit(written);
 }
 
 }  // namespace ostrevane

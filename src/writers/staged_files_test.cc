@@ -3,14 +3,15 @@
 #include "writers/staged_files.h"
 
 #include <gtest/gtest.h>
-#include <sys/mount.h>
 #include <unistd.h>
 
 #include <filesystem>
+#include <optional>
 #include <set>
 
 #include "common/error.h"
 #include "common/path.h"
+#include "testing/small_tmpfs.h"
 #include "testing/writer_fixture.h"
 #include "writers/csv_writer.h"
 #include "writers/xml_writer.h"
@@ -92,27 +93,8 @@ TEST_F(WholeFilesTest, ValueThatCannotBeWrittenInALateRowLeavesNoFile) {
   }
 }
 
-// Mounts a small tmpfs for one test and takes it away afterwards.
-class SmallTmpfs {
- public:
-  explicit SmallTmpfs(const std::string& path) : path_(path) {
-    std::filesystem::create_directory(path);
-    mounted_ = ::geteuid() == 0 && ::mount("tmpfs", path.c_str(), "tmpfs", 0, "size=64k") == 0;
-  }
-  ~SmallTmpfs() {
-    if (mounted_) ::umount2(path_.c_str(), MNT_DETACH);
-  }
-  SmallTmpfs(const SmallTmpfs&) = delete;
-  SmallTmpfs& operator=(const SmallTmpfs&) = delete;
-  bool mounted() const { return mounted_; }
-
- private:
-  std::string path_;
-  bool mounted_ = false;
-};
-
 TEST_F(WholeFilesTest, FullDiskLeavesNoFile) {
-  SmallTmpfs full(dir / "full");
+  testing::SmallTmpfs full(dir / "full", "64k");
   if (!full.mounted()) GTEST_SKIP() << "mounting a small tmpfs needs root";
   const std::set<std::string> older = {"out.csv", "out.xml"};
   for (const std::string& name : older) WriteFile(dir / "full/" + name, "an older file");
@@ -129,6 +111,53 @@ TEST_F(WholeFilesTest, FullDiskLeavesNoFile) {
     EXPECT_EQ(ReadFile(name), "an older file");
     EXPECT_EQ(FilesIn(dir / "full"), older);
   }
+}
+
+// Writes `content` as the whole file `index` of `staged`.
+void WriteStaged(StagedFiles& staged, size_t index, const std::string& content) {
+  std::optional<OutputFile> file;
+  staged.Open(index, OutputFile::Mode::kCreate, 16, file);
+  file->Write(content);
+  file->Close();
+}
+
+TEST_F(WholeFilesTest, ARenameThatFailsTakesBackTheFilesRenamedBefore) {
+  std::filesystem::create_directory(dir / "out");
+  WriteFile(dir / "out/a.csv", "an older a");
+  {
+    StagedFiles staged(dir / "out/");
+    for (const char* name : {"a.csv", "b.csv", "c.csv"})
+      WriteStaged(staged, staged.Begin(dir / "out/" + name), std::string("new ") + name);
+    // The last name is taken by a folder before the files are renamed.
+    std::filesystem::create_directory(dir / "out/c.csv");
+    std::vector<WrittenFile> written;
+    try {
+      staged.CommitAll(&written);
+      ADD_FAILURE() << "committed";
+    } catch (const Error& e) {
+      EXPECT_EQ(e.message(), "Cannot create file \"" + dir / "out/c.csv\". Is a directory");
+    }
+    EXPECT_TRUE(written.empty());
+  }
+  EXPECT_EQ(FilesIn(dir / "out"), std::set<std::string>{"a.csv"});
+  EXPECT_EQ(ReadFile(dir / "out/a.csv"), "an older a");
+}
+
+TEST_F(WholeFilesTest, FoldersMadeForACallThatFailsGoWithIt) {
+  {
+    StagedFiles staged(dir / "out/");
+    WriteStaged(staged, staged.Begin(dir / "out/n1/n2/a.csv"), "a");
+    // A level the file system refuses, after two it made.
+    const std::string refused = dir / "out/n1/m1/m2/" + std::string(300, 'm') + "/b.csv";
+    try {
+      staged.Begin(refused);
+      ADD_FAILURE() << "begun";
+    } catch (const Error& e) {
+      EXPECT_EQ(e.message(), "Cannot create file \"" + refused + "\". File name too long");
+    }
+    EXPECT_TRUE(std::filesystem::exists(dir / "out/n1/m1/m2"));
+  }
+  EXPECT_FALSE(std::filesystem::exists(dir / "out"));
 }
 
 }  // namespace

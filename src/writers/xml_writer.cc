@@ -217,7 +217,8 @@ class XmlWriter {
         formats_(formats),
         clock_(options.clock ? *options.clock : SystemClock()),
         names_(job, job.xml_path, query, formats, " "),
-        run_(options.run_memory) {
+        run_(options.run_memory),
+        staged_(names_.fixed_prefix(), options.batch) {
     Describe();
   }
 

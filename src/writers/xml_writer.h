@@ -5,6 +5,7 @@
 #include "common/datetime.h"
 #include "common/format_settings.h"
 #include "control/job.h"
+#include "writers/file_batch.h"
 #include "writers/run_buffer.h"
 
 namespace ostrevane {
@@ -18,11 +19,13 @@ class Query;
 // The caller holds the writer lock.
 void WriteXmlFile(Job& job, Query& query, const FormatSettings& formats);
 
-// The same with a chosen clock (for TIMESTAMP) and the memory a run's
-// records may take before they go to a temporary file.
+// The same with a chosen clock (for TIMESTAMP), the memory a run's
+// records may take before they go to a temporary file, and the batch that
+// takes the files instead of their final names (see StagedFiles).
 struct XmlWriterOptions {
   const Clock* clock = nullptr;  // null: the system clock
   size_t run_memory = RunBuffer::kDefaultMemoryLimit;
+  FileBatch* batch = nullptr;
 };
 void WriteXmlFile(Job& job, Query& query, const FormatSettings& formats,
                   const XmlWriterOptions& options);

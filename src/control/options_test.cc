@@ -34,6 +34,15 @@ class OptionsTest : public ::testing::Test {
     for (const std::string& t : tokens) ApplyOption(t, r, ctx_);
     return r;
   }
+  // "Class: message" of the error the tokens raise; empty when none does.
+  std::string ErrorOf(const std::vector<std::string>& tokens) const {
+    try {
+      Parse(tokens);
+    } catch (const Error& e) {
+      return e.class_name() + ": " + e.message();
+    }
+    return "";
+  }
 
   TempDir dir_;
   Settings settings_;
@@ -101,15 +110,9 @@ TEST_F(OptionsTest, CsvCodePageKeepsLowEightBits) {
   for (const auto& c : cases)
     EXPECT_EQ(Parse({"-csvcp:" + c.value}).csv_code_page, c.expected) << c.value;
 
-  for (const std::string& bad : std::vector<std::string>{"abc", "", "1.5", "7 ", "2147483648", "0x", "--1", "\"1\""}) {
-    try {
-      Parse({"-csvcp:" + bad});
-      ADD_FAILURE() << bad;
-    } catch (const Error& e) {
-      EXPECT_EQ(e.class_name(), kEConvertError);
-      EXPECT_EQ(e.message(), "'" + bad + "' is not a valid integer value");
-    }
-  }
+  for (const std::string& bad : std::vector<std::string>{"abc", "", "1.5", "7 ", "2147483648", "0x", "--1", "\"1\""})
+    EXPECT_EQ(ErrorOf({"-csvcp:" + bad}),
+              std::string(kEConvertError) + ": '" + bad + "' is not a valid integer value");
 }
 
 TEST_F(OptionsTest, FieldAndParamLists) {
@@ -173,15 +176,7 @@ TEST_F(OptionsTest, BadFileOptionsAndQuotes) {
       // A report template is read like an SQL file.
       {"-frtemplate:" + dir / "none.tpl", "Exception", "File " + dir / "none.tpl" + " does not exist"},
   };
-  for (const auto& c : cases) {
-    try {
-      Parse({c.token});
-      ADD_FAILURE() << c.token;
-    } catch (const Error& e) {
-      EXPECT_EQ(e.class_name(), c.class_name) << c.token;
-      EXPECT_EQ(e.message(), c.message) << c.token;
-    }
-  }
+  for (const auto& c : cases) EXPECT_EQ(ErrorOf({c.token}), c.class_name + ": " + c.message);
 }
 
 // Values that cannot be meant stop the run, naming the option, instead of
@@ -224,15 +219,8 @@ TEST_F(OptionsTest, RefusedValues) {
        "-frtemplate is given before -mail, which clears it; write -mail first: "
        "-mail:RECIPIENTS -frtemplate:FILE"},
   };
-  for (const auto& c : cases) {
-    try {
-      Parse(c.tokens);
-      ADD_FAILURE() << ::testing::PrintToString(c.tokens);
-    } catch (const Error& e) {
-      EXPECT_EQ(e.class_name(), "Exception");
-      EXPECT_EQ(e.message(), c.message) << ::testing::PrintToString(c.tokens);
-    }
-  }
+  for (const auto& c : cases)
+    EXPECT_EQ(ErrorOf(c.tokens), "Exception: " + c.message) << ::testing::PrintToString(c.tokens);
   // A TAB stays welcome where it may be a value.
   EXPECT_EQ(Parse({"-params:sep=\t"}).sql_parameters[0].value, "\t");
   EXPECT_EQ(Parse({"-ds:a\tb"}).data_source, "a\tb");
@@ -258,20 +246,10 @@ TEST_F(OptionsTest, MaskedOptionsInMessages) {
             "-udl:a.udl  -params:pwd=*** -tocsv:a b.csv");
 
   // The unknown option and the unclosed quote keep the secret out.
-  struct {
-    std::string token, message;
-  } errors[] = {
-      {"-dss:x;Password=Hunter2", "unknown option \"-dss:x;Password=***\""},
-      {"-\"ds:x;Password=Hunter2", "Can't find 2nd insulator '\"':\r\nds:x;Password=***"},
-  };
-  for (const auto& c : errors) {
-    try {
-      Parse({c.token});
-      ADD_FAILURE() << c.token;
-    } catch (const Error& e) {
-      EXPECT_EQ(e.message(), c.message) << c.token;
-    }
-  }
+  EXPECT_EQ(ErrorOf({"-dss:x;Password=Hunter2"}),
+            "Exception: unknown option \"-dss:x;Password=***\"");
+  EXPECT_EQ(ErrorOf({"-\"ds:x;Password=Hunter2"}),
+            "Exception: Can't find 2nd insulator '\"':\r\nds:x;Password=***");
   EXPECT_EQ(UnclosedQuote("-ds:x;Password=\"Hunter 2", "Hunter 2").message(),
             "Can't find 2nd insulator '\"':\r\n***");
   EXPECT_EQ(UnclosedQuote("-sql:\"a b.sql", "a b.sql").message(),

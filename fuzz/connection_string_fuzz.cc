@@ -1,7 +1,9 @@
-// Data-link text and password masking. The input is cut into a prefix, a
-// password entry and a suffix; the entry's value is a secret of at least
-// six bytes in one of the quoting forms. Whenever the program's own parser
-// reads that secret as a password, the masked text must not show it.
+// Data-link text and secret masking. The input is cut into a prefix, a
+// secret entry and a suffix; the entry's value is a secret of at least six
+// bytes in one of the quoting forms, or the password of a URL's login in a
+// value (dbname=postgresql://ann:SECRET@db/sales). Whenever the program's
+// own parser reads that secret as a password, and always for the URL, the
+// masked text must not show it.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <string>
@@ -16,11 +18,13 @@ using namespace ostrevane;
 
 namespace {
 
-// The documented password keys: Password, Pwd, sslpassword and every other
-// key ending in "password", in any case.
+// The documented secret keys: every key holding "password", "passwd",
+// "pwd", "secret" or "token", in any case.
 bool IsPasswordKey(const std::string& key) {
-  const std::string lower = ToLowerAscii(Trim(key));
-  return lower == "pwd" || lower.ends_with("password");
+  const std::string lower = ToLowerAscii(key);
+  for (const char* word : {"password", "passwd", "pwd", "secret", "token"})
+    if (lower.find(word) != std::string::npos) return true;
+  return false;
 }
 
 // A secret made of the fuzzed bytes with every byte that would end or open
@@ -29,6 +33,7 @@ std::string MakeSecret(FuzzedDataProvider& input) {
   std::string secret = "Zq";
   for (char c : input.ConsumeRandomLengthString(24)) {
     const bool special = c == ';' || c == '"' || c == '\'' || c == '{' || c == '}' || c == '=' ||
+                         c == '/' || c == '?' || c == '#' || c == '@' || c == '<' || c == '>' ||
                          static_cast<unsigned char>(c) <= ' ';
     secret += special ? char('a' + (static_cast<unsigned char>(c) % 26)) : c;
   }
@@ -36,20 +41,24 @@ std::string MakeSecret(FuzzedDataProvider& input) {
   return secret;
 }
 
-std::string Entry(FuzzedDataProvider& input, const std::string& secret) {
+std::string Entry(FuzzedDataProvider& input, const std::string& secret, bool& url) {
   static const char* const kKeys[] = {"Password", "PWD", "sslpassword", " pwd ",
-                                      "Jet OLEDB:Database Password"};
-  std::string entry = kKeys[input.ConsumeIntegralInRange<size_t>(0, 4)];
+                                      "Jet OLEDB:Database Password", "client_secret"};
+  std::string entry = kKeys[input.ConsumeIntegralInRange<size_t>(0, 5)];
   entry += input.ConsumeBool() ? "=" : " = ";
-  switch (input.ConsumeIntegralInRange(0, 3)) {
+  url = false;
+  switch (input.ConsumeIntegralInRange(0, 4)) {
     case 0:
       return entry + secret;
     case 1:
       return entry + "\"" + secret + "\"";
     case 2:
       return entry + "'" + secret + "'";
-    default:
+    case 3:
       return entry + "{" + secret + "}";
+    default:
+      url = true;
+      return "dbname=postgresql://ann:" + secret + "@db/sales";
   }
 }
 
@@ -58,7 +67,8 @@ std::string Entry(FuzzedDataProvider& input, const std::string& secret) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FuzzedDataProvider input(data, size);
   const std::string secret = MakeSecret(input);
-  const std::string entry = Entry(input, secret);
+  bool url = false;
+  const std::string entry = Entry(input, secret, url);
   const std::string prefix = input.ConsumeRandomLengthString(400);
   const bool separated = input.ConsumeBool();
   const std::string suffix = input.ConsumeRemainingBytesAsString();
@@ -71,7 +81,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
           DataLinkToConnectionString(DecodeText(prefix + entry + suffix, encoding));
       const ConnectionString parsed(text);
       parsed.Provider();
-      MaskPasswords(text);
+      MaskSecrets(text);
     } catch (const Error&) {
     }
   }
@@ -81,12 +91,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // leaves text that merely equals a password alone.
   if (prefix.find(secret) != std::string::npos || suffix.find(secret) != std::string::npos)
     return 0;
-  bool read_as_password = false;
+  bool read_as_password = url;
   const ConnectionString parsed(text);
   for (const auto& [key, value] : parsed.entries())
     read_as_password |= IsPasswordKey(key) && value.find(secret) != std::string::npos;
   if (!read_as_password) return 0;
-  const std::string masked = MaskPasswords(text);
+  const std::string masked = MaskSecrets(text);
   if (masked.find(secret) != std::string::npos) {
     std::fprintf(stderr, "text:   %s\nmasked: %s\n", fuzz::Printable(text).c_str(),
                  fuzz::Printable(masked).c_str());

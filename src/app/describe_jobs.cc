@@ -1,9 +1,10 @@
 // The listing of "-list:FILE -check": what expansion made of every line,
 // without connecting or running anything. One block per job, labels in a
-// fixed column; passwords never appear (connection string values masked,
-// server passwords left out).
+// fixed column; secrets never appear (every option, data source, server and
+// connection string shown through MaskSecrets; server passwords left out).
 #include <cstdio>
 
+#include "common/path.h"
 #include "common/text.h"
 #include "control/list_file.h"
 #include "data/connection_string.h"
@@ -14,6 +15,15 @@ namespace {
 
 std::string Bytes(const std::string& text) {
   return std::to_string(text.size()) + (text.size() == 1 ? " byte" : " bytes");
+}
+
+// An SQL text as the listing shows it: the file it came from and its size.
+std::string SqlFile(const std::string& file, const std::string& text) {
+  return file.empty() ? Bytes(text) : ShowControlCharacters(file) + " (" + Bytes(text) + ")";
+}
+
+std::string Masked(const std::string& text, SecretText kind = SecretText::kAny) {
+  return ShowControlCharacters(MaskSecrets(text, kind));
 }
 
 std::string Quoted(const std::string& c) {
@@ -51,9 +61,10 @@ bool IsMailAddress(const std::string& sender) {
 
 }  // namespace
 
-std::vector<std::string> DescribeJobs(const std::vector<Job>& jobs, const MailSettings& mail) {
+JobListing DescribeJobs(const std::vector<Job>& jobs, const MailSettings& mail) {
   bool mails = false;
-  std::vector<std::string> out;
+  JobListing listing;
+  std::vector<std::string>& out = listing.lines;
   for (size_t i = 0; i < jobs.size(); ++i) {
     const Job& job = jobs[i];
     if (i > 0) out.emplace_back();
@@ -63,23 +74,23 @@ std::vector<std::string> DescribeJobs(const std::vector<Job>& jobs, const MailSe
     const bool result_job = !job.csv_path.empty() || !job.xml_path.empty();
     b.Add("kind", result_job ? "result (writes files)"
                              : "script (no result file: the SQL runs as batches)");
-    b.Add("connection", job.connection_string.empty()
-                            ? "none"
-                            : ShowControlCharacters(MaskPasswords(job.connection_string)));
+    b.Add("connection", job.connection_string.empty() ? "none" : Masked(job.connection_string));
+    const std::string data_source = Masked(job.data_source, SecretText::kServer);
     if (job.data_source.empty())
       b.Add("data source", "none");
     else if (job.data_source_name == job.data_source)
-      b.Add("data source", ShowControlCharacters(job.data_source));
+      b.Add("data source", data_source);
     else
-      b.Add("data source", ShowControlCharacters(job.data_source) + " (" +
-                               ShowControlCharacters(job.data_source_name) + ")");
-    b.Add("sql", job.sql.empty() ? "none" : Bytes(job.sql));
-    if (!job.post_sql.empty()) b.Add("post-sql", Bytes(job.post_sql));
-    if (!job.per_record_sql.empty()) b.Add("post-rec sql", Bytes(job.per_record_sql));
-    if (!job.csv_path.empty()) b.Add("csv", ShowControlCharacters(job.csv_path));
-    if (!job.xml_path.empty()) b.Add("xml", ShowControlCharacters(job.xml_path));
+      b.Add("data source",
+            data_source + " (" + Masked(job.data_source_name, SecretText::kServer) + ")");
+    b.Add("sql", job.sql.empty() ? "none" : SqlFile(job.sql_file, job.sql));
+    if (!job.post_sql.empty()) b.Add("post-sql", SqlFile(job.post_sql_file, job.post_sql));
+    if (!job.per_record_sql.empty())
+      b.Add("post-rec sql", SqlFile(job.per_record_sql_file, job.per_record_sql));
+    if (!job.csv_path.empty()) b.Add("csv", Masked(job.csv_path));
+    if (!job.xml_path.empty()) b.Add("xml", Masked(job.xml_path));
     if (!job.xml_template.empty())
-      b.Add("xml template", ShowControlCharacters(job.xml_template) + " (no XML output)");
+      b.Add("xml template", Masked(job.xml_template) + " (no XML output)");
     b.Add("csv format", "separator " + Quoted(job.csv_separator) + ", quote " +
                             Quoted(job.csv_quote) + ", code page " +
                             std::to_string(job.csv_code_page) +
@@ -88,23 +99,24 @@ std::vector<std::string> DescribeJobs(const std::vector<Job>& jobs, const MailSe
       b.Add("if empty", "skip (done, nothing written or delivered)");
     b.Add("?DATE ?TIME", Quoted(job.date_pattern) + " " + Quoted(job.time_pattern));
     if (!job.mail_to.empty())
-      b.Add("mail", ShowControlCharacters(job.mail_to) +
+      b.Add("mail", Masked(job.mail_to) +
                         (job.report_template.empty()
                              ? ""
-                             : " (template " + ShowControlCharacters(job.report_template) + ")"));
-    if (!job.http_url.empty()) b.Add("http", ShowControlCharacters(job.http_url));
+                             : " (template " + Masked(AbsolutePath(job.report_template)) + ")"));
+    if (!job.http_url.empty()) b.Add("http", Masked(job.http_url, SecretText::kServer));
     if (!job.ftp_server.empty())
-      b.Add("ftp",
-            ShowControlCharacters(job.ftp_server) + " (folder " + Quoted(job.ftp_folder) + ")");
+      b.Add("ftp", Masked(job.ftp_server, SecretText::kServer) + " (folder " +
+                       Quoted(job.ftp_folder) + ")");
     if (!job.sftp_server.empty())
-      b.Add("sftp",
-            ShowControlCharacters(job.sftp_server) + " (folder " + Quoted(job.sftp_folder) + ")");
+      b.Add("sftp", Masked(job.sftp_server, SecretText::kServer) + " (folder " +
+                        Quoted(job.sftp_folder) + ")");
     if (job.mail_to.empty() && job.http_url.empty() && job.ftp_server.empty() &&
         job.sftp_server.empty())
       b.Add("delivery", "none");
     // The deliveries the run would fail, as it would fail them (only a job
     // that writes files delivers).
     if (result_job) {
+      const size_t lines_before = out.size();
       if (!job.mail_to.empty() && Trim(mail.server).empty())
         b.Add("error", "no SMTP server is set in settings.ini");
       if (job.wants_http && Trim(job.http_url).empty())
@@ -113,12 +125,15 @@ std::vector<std::string> DescribeJobs(const std::vector<Job>& jobs, const MailSe
         b.Add("error", "no FTP server is set in settings.ini");
       if (job.wants_sftp && Trim(job.sftp_server).empty())
         b.Add("error", "no SFTP server is set in settings.ini");
+      if (out.size() > lines_before) ++listing.failing_jobs;
     }
     mails = mails || !job.mail_to.empty();
     for (const NameValue& f : job.csv_fields)
       b.Add("field", ShowControlCharacters(f.name) + " = " + ShowControlCharacters(f.value));
+    // A parameter whose name says it is secret shows no value at all.
     for (const NameValue& p : job.sql_parameters)
-      b.Add("param", ShowControlCharacters(p.name) + " = " + ShowControlCharacters(p.value));
+      b.Add("param", ShowControlCharacters(p.name) + " = " +
+                         (IsSecretName(p.name) ? std::string("***") : Masked(p.value)));
   }
   if (!out.empty()) out.emplace_back();
   if (mails && !IsMailAddress(mail.sender)) {
@@ -127,7 +142,7 @@ std::vector<std::string> DescribeJobs(const std::vector<Job>& jobs, const MailSe
     out.emplace_back();
   }
   out.push_back(std::to_string(jobs.size()) + (jobs.size() == 1 ? " job" : " jobs"));
-  return out;
+  return listing;
 }
 
 }  // namespace ostrevane

@@ -161,7 +161,7 @@ int RunListMode(RunState& run, const std::string& list_file, bool check) {
   // first, before any job runs.
   std::vector<std::string> problems;
   std::vector<Job> jobs = ReadListLines(list_file, ctx, check ? &problems : nullptr);
-  ExpandList(jobs, ctx);
+  ExpandList(jobs, ctx, SystemClock(), list_file, check ? &problems : nullptr);
   // A part runs its share of the whole list, numbered as in the whole list.
   if (!check && run.part.given) jobs = JobsOfPart(jobs, run.part);
   if (!check) {
@@ -171,12 +171,18 @@ int RunListMode(RunState& run, const std::string& list_file, bool check) {
 
   if (check) {
     ConsoleLine(FormatLocaleLine(run.format_locale, run.joiner));
-    for (const std::string& line : DescribeJobs(jobs, run.settings.mail)) ConsoleLine(line);
+    // A verdict: any error line printed makes the exit status 2.
+    const JobListing listing = DescribeJobs(jobs, run.settings.mail);
+    for (const std::string& line : listing.lines) ConsoleLine(line);
     for (const std::string& problem : problems) ConsoleLine(problem);
-    if (problems.empty()) return kExitDone;
-    ConsoleLine(std::to_string(problems.size()) +
-                (problems.size() == 1 ? " mistake in the list" : " mistakes in the list"));
-    return kExitRunError;
+    if (!problems.empty())
+      ConsoleLine(std::to_string(problems.size()) +
+                  (problems.size() == 1 ? " mistake in the list" : " mistakes in the list"));
+    if (listing.failing_jobs > 0)
+      ConsoleLine(std::to_string(listing.failing_jobs) +
+                  (listing.failing_jobs == 1 ? " job would fail: see its error lines"
+                                             : " jobs would fail: see their error lines"));
+    return problems.empty() && listing.failing_jobs == 0 ? kExitDone : kExitRunError;
   }
   if (run.stop.requested()) {
     run.log->AddError(StopLine(run.stop));  // before any job could start

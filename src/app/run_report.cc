@@ -3,8 +3,7 @@
 #include <ctime>
 
 #include "common/json_writer.h"
-#include "control/cut_field.h"
-#include "data/connection_string.h"
+#include "control/options.h"
 
 namespace ostrevane {
 namespace {
@@ -89,23 +88,6 @@ std::string IsoLocalTime(long long seconds) {
 }
 
 std::string IsoNow() { return IsoLocalTime(static_cast<long long>(std::time(nullptr))); }
-
-std::string MaskedListLine(const std::string& line) {
-  std::string out;
-  std::string_view rest(line);
-  bool first = true;
-  while (!rest.empty()) {
-    std::string token = CutField(rest, " ", "\"");
-    if (!first) out += ' ';
-    first = false;
-    std::string_view value(token);
-    const std::string name = CutField(value, ":", "\"");
-    if (value.find('=') != std::string_view::npos && token.size() > name.size())
-      token = name + ":" + MaskPasswords(value);
-    out += token;
-  }
-  return out;
-}
 
 std::string RunReportJson(const RunReport& report) {
   JsonWriter json;

@@ -29,10 +29,7 @@ struct RunReport {
 std::string IsoLocalTime(long long seconds);
 std::string IsoNow();
 
-// The list line with the value of every password key masked, option by
-// option (see MaskPasswords).
-std::string MaskedListLine(const std::string& line);
-
+// The report as JSON text; every list line masked (MaskedListLine).
 std::string RunReportJson(const RunReport& report);
 
 }  // namespace ostrevane

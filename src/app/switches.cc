@@ -2,6 +2,8 @@
 
 #include "common/error.h"
 #include "common/text.h"
+#include "control/options.h"
+#include "data/connection_string.h"
 
 namespace ostrevane {
 namespace {
@@ -85,9 +87,9 @@ void CheckCommandLine(const std::vector<std::string>& args,
     }
     if (!a.empty() && a[0] == '-') {
       if (is_job_option(a)) continue;
-      throw Exception("unknown switch " + a);
+      throw Exception("unknown switch " + MaskedOption(a));
     }
-    throw Exception("unknown parameter " + a);
+    throw Exception("unknown parameter " + MaskSecrets(a));
   }
 }
 

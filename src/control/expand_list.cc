@@ -1,3 +1,5 @@
+#include <utility>
+
 #include "common/error.h"
 #include "common/guid.h"
 #include "control/list_file.h"
@@ -20,11 +22,16 @@ void FillFormats(Job& job, const Job& from) {
 // field group. Never taken: xml_template, ftp_folder, list_line, written_files, id,
 // timestamp, run_number, starts_afresh.
 void Inherit(Job& job, const Job& above) {
-  for (auto field :
-       {&Job::sql, &Job::csv_path, &Job::xml_path, &Job::post_sql, &Job::per_record_sql})
+  // Each SQL text with the name of its file.
+  for (auto [text, file] : {std::pair{&Job::sql, &Job::sql_file},
+                            std::pair{&Job::post_sql, &Job::post_sql_file},
+                            std::pair{&Job::per_record_sql, &Job::per_record_sql_file}})
+    if ((job.*text).empty()) job.*text = above.*text, job.*file = above.*file;
+  for (auto field : {&Job::csv_path, &Job::xml_path})
     if ((job.*field).empty()) job.*field = above.*field;
   if (job.mail_to.empty()) {
-    // The template belongs to the recipients: it replaces one given here.
+    // The template belongs to the recipients (a line that gives its own
+    // template without -mail was refused before).
     job.mail_to = above.mail_to;
     job.report_template = above.report_template;
   }
@@ -42,51 +49,75 @@ void Inherit(Job& job, const Job& above) {
   if (job.sql_parameters.empty()) job.sql_parameters = above.sql_parameters;
 }
 
+// A -frtemplate on a line without -mail would be dropped without a word:
+// replaced by the template of the -mail taken from the line above, or
+// unused when nothing mails.
+void RefuseTemplateWithoutMail(const Job& job, const Job* above) {
+  if (job.report_template.empty() || !job.mail_to.empty()) return;
+  if (above && !job.starts_afresh && !above->mail_to.empty())
+    throw Exception("-frtemplate without -mail: this line takes -mail from line " +
+                    std::to_string(above->list_line_number) +
+                    " together with its template, which replaces this one; give -mail on this "
+                    "line: -mail:RECIPIENTS -frtemplate:FILE");
+  throw Exception("-frtemplate without -mail: nothing mails the report; give -mail on this "
+                  "line: -mail:RECIPIENTS -frtemplate:FILE");
+}
+
+void ExpandJob(Job& job, const Job* above, const Job& defaults, const OptionContext& ctx) {
+  RefuseTemplateWithoutMail(job, above);
+  std::string c = job.data_link_text;
+  if (!job.starts_afresh && c.empty() && above) {
+    // The line takes its connection from the line above.
+    job.data_link_text = above->data_link_text;
+    if (job.data_link_text.empty()) {
+      // No connection anywhere: nothing else is completed for this job but
+      // its formats, which the jobs below take from it.
+      job.connection_string.clear();
+      FillFormats(job, *above);
+      return;
+    }
+    if (job.data_source.empty()) {
+      // Same connection and same data source as the line above: its
+      // connection string already carries any data source it added.
+      job.data_source = above->data_source;
+      job.data_source_name = above->data_source_name;
+      c = above->connection_string;
+    } else {
+      c = job.data_link_text;
+      WithDataSource(c, job.data_source);
+    }
+  } else if (job.data_source.empty()) {
+    job.data_source = DataSourceOf(c);
+    job.data_source_name =
+        ctx.names ? DisplayNameOf(*ctx.names, job.data_source) : job.data_source;
+  } else {
+    WithDataSource(c, job.data_source);
+  }
+  job.connection_string = std::move(c);  // data_link_text itself never receives the data source
+
+  const bool fresh = job.starts_afresh || !above;
+  FillFormats(job, fresh ? defaults : *above);
+  if (!fresh) Inherit(job, *above);
+}
+
 }  // namespace
 
-void ExpandList(std::vector<Job>& jobs, const OptionContext& ctx, const Clock& clock) {
+void ExpandList(std::vector<Job>& jobs, const OptionContext& ctx, const Clock& clock,
+                const std::string& list_name, std::vector<std::string>* problems) {
   Job defaults;
   SetDefaultFormats(defaults);
   for (size_t i = 0; i < jobs.size(); ++i) {
     Job& job = jobs[i];
-    const Job* above = i > 0 ? &jobs[i - 1] : nullptr;
     job.id = NewGuid();
     job.run_number = static_cast<int>(i) + 1;
     job.timestamp = clock.Now();
-
-    std::string c = job.data_link_text;
-    if (!job.starts_afresh && c.empty() && above) {
-      // The line takes its connection from the line above.
-      job.data_link_text = above->data_link_text;
-      if (job.data_link_text.empty()) {
-        // No connection anywhere: nothing else is completed for this job but
-        // its formats, which the jobs below take from it.
-        job.connection_string.clear();
-        FillFormats(job, *above);
-        continue;
-      }
-      if (job.data_source.empty()) {
-        // Same connection and same data source as the line above: its
-        // connection string already carries any data source it added.
-        job.data_source = above->data_source;
-        job.data_source_name = above->data_source_name;
-        c = above->connection_string;
-      } else {
-        c = job.data_link_text;
-        WithDataSource(c, job.data_source);
-      }
-    } else if (job.data_source.empty()) {
-      job.data_source = DataSourceOf(c);
-      job.data_source_name =
-          ctx.names ? DisplayNameOf(*ctx.names, job.data_source) : job.data_source;
-    } else {
-      WithDataSource(c, job.data_source);
+    try {
+      ExpandJob(job, i > 0 ? &jobs[i - 1] : nullptr, defaults, ctx);
+    } catch (const Error& e) {
+      const Error located = e.WithPrefix(ListLocation(list_name, job.list_line_number));
+      if (!problems) throw located;
+      problems->push_back(located.class_name() + ": " + located.message());
     }
-    job.connection_string = std::move(c);  // data_link_text itself never receives the data source
-
-    const bool fresh = job.starts_afresh || !above;
-    FillFormats(job, fresh ? defaults : *above);
-    if (!fresh) Inherit(job, *above);
   }
 }
 

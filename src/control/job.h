@@ -46,6 +46,9 @@ struct Job {
   std::string sql;                // -sql: the main SQL text
   std::string post_sql;           // -postsql: run once after the result was delivered
   std::string per_record_sql;     // -postrecsql: run once for every record of the result
+  // The absolute names of the files that sql, post_sql and per_record_sql
+  // were read from (taken from the line above with the text).
+  std::string sql_file, post_sql_file, per_record_sql_file;
   std::string data_source;        // -ds: the data source
   std::string data_source_name;   // its display name from names.csv
 
@@ -63,7 +66,7 @@ struct Job {
   std::string time_pattern;               // -ftf: time pattern of "?TIME"
 
   std::string mail_to;          // -mail: recipients
-  std::string report_template;  // -frtemplate: report template of the HTML mail body
+  std::string report_template;  // -frtemplate: report template of the HTML mail body (as written)
   std::string sftp_server, sftp_login, sftp_password;  // -sftp: from settings.ini
   std::string sftp_folder;                             // -sftp:folder
   std::string http_url, http_login, http_password;     // -http: from settings.ini

@@ -7,6 +7,10 @@
 
 namespace ostrevane {
 
+std::string ListLocation(const std::string& list_name, int line) {
+  return (list_name.empty() ? "" : list_name + ", ") + "line " + std::to_string(line) + ": ";
+}
+
 std::vector<Job> ReadListLines(const std::string& name, const OptionContext& ctx,
                                std::vector<std::string>* problems) {
   if (IsBlank(name)) throw Exception("list file can not be empty");
@@ -58,9 +62,18 @@ std::vector<Job> ReadListLines(const std::string& name, const OptionContext& ctx
     // Two spaces give an empty token, which changes nothing.
     std::string_view rest(job.list_line);
     try {
-      while (!rest.empty()) ApplyOption(CutField(rest, " ", "\""), job, ctx);
+      while (!rest.empty()) {
+        const std::string_view from = rest;
+        std::string token;
+        try {
+          token = CutField(rest, " ", "\"");
+        } catch (const Error&) {
+          throw UnclosedQuote(from, rest);
+        }
+        ApplyOption(token, job, ctx);
+      }
     } catch (const Error& e) {
-      const Error located = e.WithPrefix(name + ", line " + std::to_string(line_no) + ": ");
+      const Error located = e.WithPrefix(ListLocation(name, line_no));
       if (!problems) throw located;
       problems->push_back(located.class_name() + ": " + located.message());
     }

@@ -37,6 +37,9 @@ std::string FieldText(const Job& r, std::string_view field) {
       {"data_link_text", &Job::data_link_text},
       {"connection_string", &Job::connection_string},
       {"sql", &Job::sql},
+      {"sql_file", &Job::sql_file},
+      {"post_sql_file", &Job::post_sql_file},
+      {"per_record_sql_file", &Job::per_record_sql_file},
       {"post_sql", &Job::post_sql},
       {"per_record_sql", &Job::per_record_sql},
       {"data_source", &Job::data_source},
@@ -83,6 +86,8 @@ class ListFileTest : public ::testing::Test {
     WriteFile(dir_ / "q.sql", "select q");
     WriteFile(dir_ / "r.sql", "select r");
     WriteFile(dir_ / "dir with space/s.sql", "select s");
+    WriteFile(dir_ / "t1.tpl", "{{#records}}{{/records}}");
+    WriteFile(dir_ / "t2.tpl", "{{#fields}}{{/fields}}");
     settings_.http = {"http://h/up", "hl", "hp", 0, false};
     settings_.ftp = {"ftp.example", "fl", "fp", 21, false};
     settings_.sftp.server = "ssh.example";
@@ -97,8 +102,9 @@ class ListFileTest : public ::testing::Test {
     return dir_ / "list.txt";
   }
   std::vector<Job> Expand(const std::string& text) {
-    std::vector<Job> jobs = ReadListLines(WriteList(text), ctx_);
-    ExpandList(jobs, ctx_, clock_);
+    const std::string list = WriteList(text);
+    std::vector<Job> jobs = ReadListLines(list, ctx_);
+    ExpandList(jobs, ctx_, clock_, list);
     return jobs;
   }
 
@@ -129,8 +135,16 @@ TEST_F(ListFileTest, ReadsOneJobPerLineButBlankLinesAndComments) {
   EXPECT_EQ(jobs[2].list_line_number, 7);  // the comments still count as lines
   EXPECT_EQ(jobs[2].list_line, "-clear");
   EXPECT_EQ(jobs[2].csv_code_page, 255);  // reset by ResetOptions, completed by expansion
-  // A tab inside a token stays in it.
-  EXPECT_EQ(ReadListLines(WriteList("-tocsv:a\tb"), ctx_)[0].csv_path, "a\tb");
+  // A tab inside a token stays in it, where a value may hold one.
+  EXPECT_EQ(ReadListLines(WriteList("-csvformat:\t' -tocsv:a"), ctx_)[0].csv_separator, "\t");
+  EXPECT_EQ(ReadListLines(WriteList("-params:s=\t -tocsv:a"), ctx_)[0].sql_parameters[0].value, "\t");
+  // Quotes keep spaces; two quotes outside a quoted part are one quote, so
+  // a display name with a comma is written so:
+  EXPECT_EQ(ReadListLines(WriteList("-mail:\"\"\"Lee, Ann\"\"\"\" <ann@example.com>, bob@example.com "
+                                    "(night shift)\""),
+                          ctx_)[0]
+                .mail_to,
+            "\"Lee, Ann\" <ann@example.com>, bob@example.com (night shift)");
 }
 
 TEST_F(ListFileTest, EncodingsOfTheListFile) {
@@ -172,15 +186,46 @@ TEST_F(ListFileTest, RunEndingErrors) {
        "@/list.txt, line 2: unknown option \"-tocvs:out/o.csv\""},
       {"list", "-udl:@/b.udl note", "Exception", "@/list.txt, line 1: unknown option \"note\""},
       // Raised by the expansion: the data-link file already names its data source.
-      {"list", "-udl:@/a.udl -ds:SRV2", "Exception", "Data Source already implemented"},
-      {"list", "-udl:@/b.udl\n-udl:@/a.udl\n-ds:SRV2", "Exception",
-       "Data Source already implemented"},
+      {"list", "-udl:@/a.udl -ds:SRV2", "Exception",
+       "@/list.txt, line 1: Data Source already implemented"},
+      {"list", "-udl:@/b.udl\n-udl:@/a.udl\n\n-ds:SRV2", "Exception",
+       "@/list.txt, line 4: Data Source already implemented"},
+      // A report template is read at once, like an SQL file; the rules of
+      // -mail and -frtemplate that would drop one are mistakes.
+      {"list", "-udl:@/b.udl -mail:ops -frtemplate:@/none.tpl", "Exception",
+       "@/list.txt, line 1: File @/none.tpl does not exist"},
+      {"list", "-udl:@/b.udl -frtemplate:@/t1.tpl -mail:ops", "Exception",
+       "@/list.txt, line 1: -frtemplate is given before -mail, which clears it; write -mail "
+       "first: -mail:RECIPIENTS -frtemplate:FILE"},
+      {"list", "-udl:@/b.udl -mail:ops -frtemplate:@/t1.tpl\n# weekly\n-frtemplate:@/t2.tpl",
+       "Exception",
+       "@/list.txt, line 3: -frtemplate without -mail: this line takes -mail from line 1 "
+       "together with its template, which replaces this one; give -mail on this line: "
+       "-mail:RECIPIENTS -frtemplate:FILE"},
+      {"list", "-udl:@/b.udl -mail:ops\n-clear -udl:@/b.udl -frtemplate:@/t1.tpl", "Exception",
+       "@/list.txt, line 2: -frtemplate without -mail: nothing mails the report; give -mail on "
+       "this line: -mail:RECIPIENTS -frtemplate:FILE"},
+      // A literal TAB at the end of a line goes with the line's blanks.
+      {"list", "-udl:@/b.udl -csvformat:\t", "Exception",
+       "@/list.txt, line 1: option -csvformat: no separator given; for a TAB write "
+       "-csvformat:\\t (a TAB at the end of a line is removed with the line's blanks)"},
+      {"list", "-udl:@/b.udl -tocsv:t.csv\t-mail:ops@example.com", "Exception",
+       "@/list.txt, line 1: option -tocsv: the value \"t.csv\\t-mail:ops@example.com\" holds a "
+       "TAB; options are separated by spaces, and no file name, folder or recipient holds a TAB "
+       "or another control character"},
+      // A message never shows a secret of the line.
+      {"list", "-udl:@/b.udl -ds:\"x;Password=Hunter 2", "Exception",
+       "@/list.txt, line 1: Can't find 2nd insulator '\"':\r\nx;Password=***"},
+      {"list", "-udl:@/b.udl -ds:x;Password=\"Hunter 2", "Exception",
+       "@/list.txt, line 1: Can't find 2nd insulator '\"':\r\n***"},
+      {"list", "-dss:x;Password=Hunter2", "Exception",
+       "@/list.txt, line 1: unknown option \"-dss:x;Password=***\""},
   };
   for (const auto& c : cases) {
     const std::string name = c.name == "list" ? WriteList(c.list) : c.name;
     try {
       std::vector<Job> jobs = ReadListLines(name, ctx_);
-      ExpandList(jobs, ctx_, clock_);
+      ExpandList(jobs, ctx_, clock_, name);
       ADD_FAILURE() << c.message;
     } catch (const Error& e) {
       EXPECT_EQ(e.class_name(), c.class_name) << c.message;
@@ -192,12 +237,18 @@ TEST_F(ListFileTest, RunEndingErrors) {
 // -check wants every mistake of a list at once.
 TEST_F(ListFileTest, ProblemsOfEveryLineAreCollectedOnRequest) {
   std::vector<std::string> problems;
-  const std::string list = WriteList("-udl:@/b.udl -tocvs:a\n-sql:@/q.sql\n-csvcp:x -fdf:Y\n");
-  const std::vector<Job> jobs = ReadListLines(list, ctx_, &problems);
-  EXPECT_EQ(jobs.size(), 3u);
-  EXPECT_EQ(problems, (std::vector<std::string>{
-                          "Exception: " + list + ", line 1: unknown option \"-tocvs:a\"",
-                          "EConvertError: " + list + ", line 3: 'x' is not a valid integer value"}));
+  const std::string list = WriteList(
+      "-udl:@/b.udl -tocvs:a\n-sql:@/q.sql\n-csvcp:x -fdf:Y\n-frtemplate:@/t1.tpl\n-ds:x\n");
+  std::vector<Job> jobs = ReadListLines(list, ctx_, &problems);
+  EXPECT_EQ(jobs.size(), 5u);
+  ExpandList(jobs, ctx_, clock_, list, &problems);
+  EXPECT_EQ(problems,
+            (std::vector<std::string>{
+                "Exception: " + list + ", line 1: unknown option \"-tocvs:a\"",
+                "EConvertError: " + list + ", line 3: 'x' is not a valid integer value",
+                "Exception: " + list +
+                    ", line 4: -frtemplate without -mail: nothing mails the report; give -mail on "
+                    "this line: -mail:RECIPIENTS -frtemplate:FILE"}));
 }
 
 TEST_F(ListFileTest, Expansion) {
@@ -276,11 +327,20 @@ TEST_F(ListFileTest, Expansion) {
        "-udl:@/b.udl -csvcp:7 -csvformat:,'\n-csvcp:255",
        {{1, "csv_code_page", "7"}, {1, "csv_separator", ","}, {1, "csv_quote", "'"}}},
       {"the template follows the recipients",
-       "-udl:@/b.udl -mail:ops -frtemplate:t1\n-frtemplate:t2\n-mail:dev",
+       "-udl:@/b.udl -mail:ops -frtemplate:@/t1.tpl\n-sql:@/q.sql\n-mail:dev\n"
+       "-mail:ann -frtemplate:@/t2.tpl",
        {{1, "mail_to", "ops"},
-        {1, "report_template", "t1"},
+        {1, "report_template", "@/t1.tpl"},
         {2, "mail_to", "dev"},
-        {2, "report_template", ""}}},
+        {2, "report_template", ""},
+        {3, "report_template", "@/t2.tpl"}}},
+      {"an SQL text passes down with the name of its file",
+       "-udl:@/b.udl -sql:@/q.sql -postsql:@/r.sql\n-tocsv:o.csv\n-clear -udl:@/b.udl",
+       {{0, "sql_file", "@/q.sql"},
+        {1, "sql_file", "@/q.sql"},
+        {1, "post_sql_file", "@/r.sql"},
+        {1, "per_record_sql_file", ""},
+        {2, "sql_file", ""}}},
       {"the FTP server passes down, the remote folder does not",
        "-udl:@/b.udl -ftpdir:out\n-ftpdir:in\n-sql:@/r.sql",
        {{1, "ftp_server", "ftp.example"},
@@ -330,7 +390,7 @@ TEST_F(ListFileTest, Expansion) {
     const std::vector<Job> jobs = Expand(c.list);
     for (const Check& k : c.checks) {
       ASSERT_LT(k.job, jobs.size()) << c.what;
-      EXPECT_EQ(FieldText(jobs[k.job], k.field), k.expected)
+      EXPECT_EQ(FieldText(jobs[k.job], k.field), ReplaceAll(k.expected, "@/", dir_.path() + "/"))
           << c.what << ": job " << k.job << " field " << k.field;
     }
   }

@@ -2,11 +2,14 @@
 
 #include <charconv>
 #include <cstdint>
+#include <vector>
 
 #include "common/error.h"
+#include "common/path.h"
 #include "common/text.h"
 #include "control/cut_field.h"
 #include "control/job_files.h"
+#include "data/connection_string.h"
 
 namespace ostrevane {
 namespace {
@@ -42,7 +45,92 @@ Option Lookup(std::string_view name) {
   return Option::kNone;
 }
 
-std::string FileText(const std::string& path) { return DecodeTextFile(ReadJobFile(path)); }
+// Length in bytes of the UTF-8 character that starts `s` (1 for a stray byte).
+size_t CharLength(std::string_view s) {
+  const unsigned char c = static_cast<unsigned char>(s[0]);
+  size_t n = c < 0xC0 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
+  return n <= s.size() ? n : 1;
+}
+
+std::string_view NameOf(Option option) {
+  for (const OptionName& o : kOptions)
+    if (o.option == option) return o.name;
+  return {};
+}
+
+Error OptionError(Option option, const std::string& what) {
+  return Exception("option " + std::string(NameOf(option)) + ": " + what);
+}
+
+// A value as a message quotes it: secrets masked, control characters visible.
+std::string Shown(std::string_view value) {
+  return "\"" + ShowControlCharacters(MaskSecrets(value)) + "\"";
+}
+
+// The text of a file an option names, and the file's absolute name.
+std::string FileText(const std::string& path, std::string& absolute) {
+  std::string text = DecodeTextFile(ReadJobFile(path));
+  absolute = AbsolutePath(path);
+  return text;
+}
+
+// Options whose value is a file name, a name template, a folder or
+// recipients: no control character belongs there. The one that turns up
+// is most often a TAB typed where a space should separate two options
+// ("-tocsv:t.csv<TAB>-mail:ops@example.com" is one -tocsv value).
+bool RefusesControlCharacters(Option option) {
+  switch (option) {
+    case Option::kUdl: case Option::kSql: case Option::kPostSql: case Option::kPostRecSql:
+    case Option::kToCsv: case Option::kToXml: case Option::kXmlTmpl: case Option::kMail:
+    case Option::kFrTemplate: case Option::kFtpDir: case Option::kSftp: case Option::kFdf:
+    case Option::kFtf:
+      return true;
+    default:
+      return false;
+  }
+}
+
+void RefuseControlCharacters(Option option, std::string_view value) {
+  for (size_t i = 0; i < value.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(value[i]);
+    const bool c1 = c == 0xC2 && i + 1 < value.size() &&
+                    static_cast<unsigned char>(value[i + 1]) >= 0x80 &&
+                    static_cast<unsigned char>(value[i + 1]) <= 0x9F;  // U+0080..U+009F
+    if (c >= 0x20 && c != 0x7F && !c1) continue;
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    const unsigned char code = c1 ? static_cast<unsigned char>(value[i + 1]) : c;
+    const std::string what = c == '\t' ? std::string("a TAB")
+                                       : std::string("the control character U+00") +
+                                             kHex[code >> 4] + kHex[code & 0xF];
+    throw OptionError(option, "the value " + Shown(value) + " holds " + what +
+                                  "; options are separated by spaces, and no file name, "
+                                  "folder or recipient holds a TAB or another control "
+                                  "character");
+  }
+}
+
+// The separator and the quote character of -csvformat: one character each,
+// "\t" standing for a TAB.
+void ApplyCsvFormat(std::string_view value, Job& job) {
+  std::vector<std::string> characters;
+  for (std::string_view rest = value; !rest.empty();) {
+    const bool tab = rest.starts_with("\\t");
+    const size_t n = tab ? 2 : CharLength(rest);
+    characters.emplace_back(tab ? std::string_view("\t") : rest.substr(0, n));
+    rest.remove_prefix(n);
+  }
+  if (characters.empty())
+    throw OptionError(Option::kCsvFormat,
+                      "no separator given; for a TAB write -csvformat:\\t (a TAB at the end "
+                      "of a line is removed with the line's blanks)");
+  if (characters.size() > 2)
+    throw OptionError(Option::kCsvFormat,
+                      Shown(value) +
+                          " is more than a separator and a quote character; write \\t for a "
+                          "TAB, and separate options by spaces");
+  job.csv_separator = characters[0];
+  job.csv_quote = characters.size() == 2 ? characters[1] : std::string();
+}
 
 // An integer as the platform's string-to-integer conversion reads it:
 // leading blanks, an optional sign, decimal digits or "$"/"0x" and
@@ -77,13 +165,6 @@ int32_t StrToInt(std::string_view text) {
   return int32_t(negative ? 0u - bits : bits);
 }
 
-// Length in bytes of the UTF-8 character that starts `s` (1 for a stray byte).
-size_t CharLength(std::string_view s) {
-  const unsigned char c = static_cast<unsigned char>(s[0]);
-  size_t n = c < 0xC0 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
-  return n <= s.size() ? n : 1;
-}
-
 // "a=1;b=2": items at ";", each cut at its first "=" into name and value.
 // A trailing ";" gives no extra item; an empty item gives an empty name.
 void AppendList(std::string_view list, std::vector<NameValue>& out,
@@ -116,38 +197,39 @@ void ApplyOption(std::string_view token, Job& job, const OptionContext& ctx) {
   // The name ends at the first ":" outside quotes; the value is the rest of
   // the token as written, quotes and further colons included.
   std::string_view value = token;
-  const std::string name = CutField(value, ":", "\"");
+  std::string name;
+  try {
+    name = CutField(value, ":", "\"");
+  } catch (const Error&) {
+    throw UnclosedQuote(token, value);
+  }
   const std::string v(value);
   const Settings* settings = ctx.settings;
+  const Option option = Lookup(name);
+  if (RefusesControlCharacters(option)) RefuseControlCharacters(option, v);
 
-  switch (Lookup(name)) {
+  switch (option) {
     case Option::kClear:
       job.starts_afresh = true;
       break;
     case Option::kUdl:
-      job.data_link_text = DataLinkToConnectionString(FileText(v));
+      job.data_link_text = DataLinkToConnectionString(DecodeTextFile(ReadJobFile(v)));
       break;
     case Option::kSql:
-      job.sql = FileText(v);
+      job.sql = FileText(v, job.sql_file);
       break;
     case Option::kPostSql:
-      job.post_sql = FileText(v);
+      job.post_sql = FileText(v, job.post_sql_file);
       break;
     case Option::kPostRecSql:
-      job.per_record_sql = FileText(v);
+      job.per_record_sql = FileText(v, job.per_record_sql_file);
       break;
     case Option::kDs:
       job.data_source = v;
       job.data_source_name = ctx.names ? DisplayNameOf(*ctx.names, v) : v;
       break;
     case Option::kCsvFormat:
-      if (!v.empty()) {
-        const size_t first = CharLength(v);
-        job.csv_separator = v.substr(0, first);
-        const std::string_view second = std::string_view(v).substr(first);
-        job.csv_quote =
-            second.empty() ? std::string() : std::string(second.substr(0, CharLength(second)));
-      }
+      ApplyCsvFormat(v, job);
       break;
     case Option::kCsvCp:
       job.csv_code_page = uint8_t(uint32_t(StrToInt(v)) & 0xFF);
@@ -162,10 +244,15 @@ void ApplyOption(std::string_view token, Job& job, const OptionContext& ctx) {
       job.xml_template = v;
       break;
     case Option::kMail:
+      // -mail clears the template: one given before it would be lost, and
+      // the files mailed instead of the report.
+      if (!job.report_template.empty())
+        throw Exception("-frtemplate is given before -mail, which clears it; write -mail first: "
+                        "-mail:RECIPIENTS -frtemplate:FILE");
       job.mail_to = v;
-      job.report_template.clear();  // a -frtemplate must follow -mail
       break;
     case Option::kFrTemplate:
+      ReadJobFile(v);  // a missing template fails now, as a missing SQL file does
       job.report_template = v;
       break;
     case Option::kHttp:
@@ -212,19 +299,63 @@ void ApplyOption(std::string_view token, Job& job, const OptionContext& ctx) {
       else if (IEquals(v, "skip"))
         job.if_empty = IfEmpty::kSkip;
       else
-        throw Exception("option -ifempty: \"" + v + "\" is neither error nor skip");
+        throw OptionError(option, Shown(v) + " is neither error nor skip");
       break;
     case Option::kNone:
       // Two spaces in a line give an empty token: nothing. Anything else
       // that is no option is a mistake that must not pass unnoticed.
-      if (!token.empty()) throw Exception("unknown option \"" + std::string(token) + "\"");
+      if (!token.empty()) throw Exception("unknown option \"" + MaskedOption(token) + "\"");
       break;
   }
 }
 
+Error UnclosedQuote(std::string_view text, std::string_view rest) {
+  // What a message shows of the text is its rest after the quote; a
+  // "Password=" before the quote still makes that rest a secret. The text
+  // before holds the quotes already read, which the option's value does
+  // not: they are left out to read it as the value reads.
+  std::string before(text.substr(0, text.size() - rest.size()));
+  std::erase(before, '"');
+  return Exception("Can't find 2nd insulator '\"':\r\n" + MaskSecretsAfter(before, rest));
+}
+
+std::string MaskedOption(std::string_view token) {
+  std::string_view value = token;
+  try {
+    CutField(value, ":", "\"");
+  } catch (const Error&) {
+    return MaskSecrets(token);
+  }
+  if (value.empty()) return MaskSecrets(token);  // no value: the token is one text
+  const std::string_view name = token.substr(0, token.size() - value.size());  // with its ":"
+  std::string_view bare = name;
+  if (Lookup(CutField(bare, ":", "\"")) == Option::kDs)
+    return std::string(name) + MaskSecrets(value, SecretText::kServer);
+  return MaskSecrets(name) + MaskSecretsAfter(name, value);
+}
+
+std::string MaskedListLine(std::string_view line) {
+  std::string out;
+  std::string_view rest(line);
+  try {
+    for (bool first = true; !rest.empty(); first = false) {
+      const std::string token = CutField(rest, " ", "\"");
+      if (!first) out += ' ';
+      out += MaskedOption(token);
+    }
+  } catch (const Error&) {
+    return MaskSecrets(line);  // an unclosed quote: no job came from the line
+  }
+  return out;
+}
+
 bool IsJobOption(std::string_view token) {
   std::string_view rest = token;
-  return Lookup(CutField(rest, ":", "\"")) != Option::kNone;
+  try {
+    return Lookup(CutField(rest, ":", "\"")) != Option::kNone;
+  } catch (const Error&) {
+    throw UnclosedQuote(token, rest);
+  }
 }
 
 void SetDefaultFormats(Job& job) {

@@ -24,6 +24,7 @@ class OptionsTest : public ::testing::Test {
     ctx_.names = &names_;
     ctx_.format.short_date_format = "dd.mm.yy";
     ctx_.format.short_time_format = "hh:nn";
+    WriteFile(dir_ / "t1", "{{#records}}{{/records}}");
   }
   // A record as single-job mode starts it, with the tokens applied in order.
   Job Parse(const std::vector<std::string>& tokens) const {
@@ -33,7 +34,17 @@ class OptionsTest : public ::testing::Test {
     for (const std::string& t : tokens) ApplyOption(t, r, ctx_);
     return r;
   }
+  // "Class: message" of the error the tokens raise; empty when none does.
+  std::string ErrorOf(const std::vector<std::string>& tokens) const {
+    try {
+      Parse(tokens);
+    } catch (const Error& e) {
+      return e.class_name() + ": " + e.message();
+    }
+    return "";
+  }
 
+  TempDir dir_;
   Settings settings_;
   NamesTable names_;
   OptionContext ctx_;
@@ -55,15 +66,19 @@ TEST_F(OptionsTest, TextOptions) {
       {{"-fdf:YYYY"}, &Job::date_pattern, "YYYY"},
       {{"-ftf:HHNN"}, &Job::time_pattern, "HHNN"},
       {{"-csvformat:,"}, &Job::csv_separator, ","},
-      {{"-csvformat:,"}, &Job::csv_quote, ""},
-      {{"-csvformat:,'x"}, &Job::csv_separator, ","},
-      {{"-csvformat:,'x"}, &Job::csv_quote, "'"},
-      {{"-csvformat:"}, &Job::csv_separator, ";"},  // empty: unchanged
-      {{"-csvformat:"}, &Job::csv_quote, "\""},
+      {{"-csvformat:,"}, &Job::csv_quote, ""},  // not given: expansion fills it in
+      {{"-csvformat:,'"}, &Job::csv_separator, ","},
+      {{"-csvformat:,'"}, &Job::csv_quote, "'"},
       {{"-csvformat:\xC2\xA7\xC2\xAB"}, &Job::csv_quote, "\xC2\xAB"},  // whole characters
-      {{"-mail:ops", "-frtemplate:t1"}, &Job::report_template, "t1"},
-      {{"-frtemplate:t1", "-mail:ops"}, &Job::report_template, ""},
-      {{"-frtemplate:t1", "-mail:ops"}, &Job::mail_to, "ops"},
+      // "\t" is a TAB, in either place; a literal TAB is one too.
+      {{"-csvformat:\\t"}, &Job::csv_separator, "\t"},
+      {{"-csvformat:\\t"}, &Job::csv_quote, ""},
+      {{"-csvformat:\\t'"}, &Job::csv_quote, "'"},
+      {{"-csvformat:;\\t"}, &Job::csv_quote, "\t"},
+      {{"-csvformat:\t\""}, &Job::csv_separator, "\t"},
+      {{"-csvformat:\\"}, &Job::csv_separator, "\\"},  // a backslash alone is itself
+      {{"-csvformat:\\\""}, &Job::csv_quote, "\""},
+      {{"-mail:ops", "-frtemplate:" + dir_ / "t1"}, &Job::report_template, dir_ / "t1"},
       {{"-ds:srv01"}, &Job::data_source, "srv01"},
       {{"-ds:srv01"}, &Job::data_source_name, "Sales"},
       {{"-ds:SRV02"}, &Job::data_source_name, "SRV02"},
@@ -95,15 +110,9 @@ TEST_F(OptionsTest, CsvCodePageKeepsLowEightBits) {
   for (const auto& c : cases)
     EXPECT_EQ(Parse({"-csvcp:" + c.value}).csv_code_page, c.expected) << c.value;
 
-  for (const std::string& bad : std::vector<std::string>{"abc", "", "1.5", "7 ", "2147483648", "0x", "--1", "\"1\""}) {
-    try {
-      Parse({"-csvcp:" + bad});
-      ADD_FAILURE() << bad;
-    } catch (const Error& e) {
-      EXPECT_EQ(e.class_name(), kEConvertError);
-      EXPECT_EQ(e.message(), "'" + bad + "' is not a valid integer value");
-    }
-  }
+  for (const std::string& bad : std::vector<std::string>{"abc", "", "1.5", "7 ", "2147483648", "0x", "--1", "\"1\""})
+    EXPECT_EQ(ErrorOf({"-csvcp:" + bad}),
+              std::string(kEConvertError) + ": '" + bad + "' is not a valid integer value");
 }
 
 TEST_F(OptionsTest, FieldAndParamLists) {
@@ -149,7 +158,7 @@ TEST_F(OptionsTest, FileOptionsReadTheirFiles) {
 }
 
 TEST_F(OptionsTest, BadFileOptionsAndQuotes) {
-  TempDir dir;
+  const TempDir& dir = dir_;
   struct {
     std::string token, class_name, message;
   } cases[] = {
@@ -164,16 +173,87 @@ TEST_F(OptionsTest, BadFileOptionsAndQuotes) {
       {"-tocvs:o.csv", "Exception", "unknown option \"-tocvs:o.csv\""},
       {"-sql:" + dir.path(), kEFOpenError, "Cannot open file \"" + dir.path() + "\". Is a directory"},
       {"-\"sql:x", "Exception", "Can't find 2nd insulator '\"':\r\nsql:x"},
+      // A report template is read like an SQL file.
+      {"-frtemplate:" + dir / "none.tpl", "Exception", "File " + dir / "none.tpl" + " does not exist"},
   };
-  for (const auto& c : cases) {
-    try {
-      Parse({c.token});
-      ADD_FAILURE() << c.token;
-    } catch (const Error& e) {
-      EXPECT_EQ(e.class_name(), c.class_name) << c.token;
-      EXPECT_EQ(e.message(), c.message) << c.token;
-    }
-  }
+  for (const auto& c : cases) EXPECT_EQ(ErrorOf({c.token}), c.class_name + ": " + c.message);
+}
+
+// Values that cannot be meant stop the run, naming the option, instead of
+// becoming a wrong file name, separator or mail.
+TEST_F(OptionsTest, RefusedValues) {
+  const std::string tab_text =
+      "; options are separated by spaces, and no file name, folder or recipient holds a TAB or "
+      "another control character";
+  struct {
+    std::vector<std::string> tokens;
+    std::string message;
+  } cases[] = {
+      {{"-tocsv:t.csv\t-mail:ops@example.com"},
+       "option -tocsv: the value \"t.csv\\t-mail:ops@example.com\" holds a TAB" + tab_text},
+      {{"-toxml:a\x01.xml"},
+       "option -toxml: the value \"a\\x01.xml\" holds the control character U+0001" + tab_text},
+      {{"-mail:ops@example.com\r\nBcc: x@y"},
+       "option -mail: the value \"ops@example.com\\r\\nBcc: x@y\" holds the control character "
+       "U+000D" + tab_text},
+      {{"-ftpdir:in\xC2\x85"}, "option -ftpdir: the value \"in\xC2\x85\" holds the control "
+                               "character U+0085" + tab_text},
+      {{"-sftp:\tin"}, "option -sftp: the value \"\\tin\" holds a TAB" + tab_text},
+      {{"-sql:q.sql\t"}, "option -sql: the value \"q.sql\\t\" holds a TAB" + tab_text},
+      {{"-udl:c\x7F.udl"}, "option -udl: the value \"c\\x7F.udl\" holds the control character U+007F" + tab_text},
+      {{"-frtemplate:t\tx"}, "option -frtemplate: the value \"t\\tx\" holds a TAB" + tab_text},
+      {{"-fdf:YYYY\t-tocsv:x"}, "option -fdf: the value \"YYYY\\t-tocsv:x\" holds a TAB" + tab_text},
+      {{"-csvformat:"},
+       "option -csvformat: no separator given; for a TAB write -csvformat:\\t (a TAB at the end "
+       "of a line is removed with the line's blanks)"},
+      {{"-csvformat:,\"x"},
+       "option -csvformat: \",\"x\" is more than a separator and a quote character; write \\t for "
+       "a TAB, and separate options by spaces"},
+      {{"-csvformat:\t-tocsv:x.csv"},
+       "option -csvformat: \"\\t-tocsv:x.csv\" is more than a separator and a quote character; "
+       "write \\t for a TAB, and separate options by spaces"},
+      {{"-frtemplate:" + dir_ / "t1", "-mail:ops"},
+       "-frtemplate is given before -mail, which clears it; write -mail first: "
+       "-mail:RECIPIENTS -frtemplate:FILE"},
+      {{"-mail:a", "-frtemplate:" + dir_ / "t1", "-mail:b"},
+       "-frtemplate is given before -mail, which clears it; write -mail first: "
+       "-mail:RECIPIENTS -frtemplate:FILE"},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(ErrorOf(c.tokens), "Exception: " + c.message) << ::testing::PrintToString(c.tokens);
+  // A TAB stays welcome where it may be a value.
+  EXPECT_EQ(Parse({"-params:sep=\t"}).sql_parameters[0].value, "\t");
+  EXPECT_EQ(Parse({"-ds:a\tb"}).data_source, "a\tb");
+}
+
+// Messages and reports show options with their secrets masked.
+TEST_F(OptionsTest, MaskedOptionsInMessages) {
+  struct {
+    std::string token, shown;
+  } cases[] = {
+      {"-dss:x;Password=Hunter2", "-dss:x;Password=***"},
+      {"-params:password=Hunter2;x=1", "-params:password=***;x=1"},
+      {"-params:api_token=Hunter2", "-params:api_token=***"},
+      {"-ds:\"127.0.0.1:54329;Password=Hunter2\"", "-ds:\"127.0.0.1:54329;Password=***"},
+      {"-ds:ann:Hunter2@db.example", "-ds:ann:***@db.example"},
+      {"-tocvs:ftp://ann:Hunter2@h/x.csv", "-tocvs:ftp://ann:***@h/x.csv"},
+      {"Password=Hunter2", "Password=***"},
+      {"-tocvs:o.csv", "-tocvs:o.csv"},
+      {"-mial:ops@example.com", "-mial:ops@example.com"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(MaskedOption(c.token), c.shown) << c.token;
+  EXPECT_EQ(MaskedListLine("-udl:a.udl  -params:pwd=Hunter2 -tocsv:\"a b.csv\""),
+            "-udl:a.udl  -params:pwd=*** -tocsv:a b.csv");
+
+  // The unknown option and the unclosed quote keep the secret out.
+  EXPECT_EQ(ErrorOf({"-dss:x;Password=Hunter2"}),
+            "Exception: unknown option \"-dss:x;Password=***\"");
+  EXPECT_EQ(ErrorOf({"-\"ds:x;Password=Hunter2"}),
+            "Exception: Can't find 2nd insulator '\"':\r\nds:x;Password=***");
+  EXPECT_EQ(UnclosedQuote("-ds:x;Password=\"Hunter 2", "Hunter 2").message(),
+            "Can't find 2nd insulator '\"':\r\n***");
+  EXPECT_EQ(UnclosedQuote("-sql:\"a b.sql", "a b.sql").message(),
+            "Can't find 2nd insulator '\"':\r\na b.sql");
 }
 
 }  // namespace

@@ -11,7 +11,7 @@ TEST(ConnectionStringTest, KeysValuesQuotesAndMasking) {
   EXPECT_EQ(cs.Get("data source"), "a;b.db");
   EXPECT_EQ(cs.Get("User ID"), "u");
   EXPECT_EQ(cs.Get("password"), "p'w");
-  EXPECT_EQ(MaskPasswords("Provider=X;Password=secret;PWD=\"a;b\";User ID=u"),
+  EXPECT_EQ(MaskSecrets("Provider=X;Password=secret;PWD=\"a;b\";User ID=u"),
             "Provider=X;Password=***;PWD=***;User ID=u");
 }
 
@@ -40,7 +40,7 @@ TEST(ConnectionStringTest, MaskingFindsEveryPasswordByParsing) {
       {"A={x;Pwd=Leak7}junk;Pwd=k2", "A={x;Pwd=***;Pwd=***"},
       {"no keys at all; PasswordHint", "no keys at all; PasswordHint"},
   };
-  for (const auto& row : cases) EXPECT_EQ(MaskPasswords(row.text), row.masked) << row.text;
+  for (const auto& row : cases) EXPECT_EQ(MaskSecrets(row.text), row.masked) << row.text;
 }
 
 TEST(ConnectionStringTest, BracedValuesAreOneValueKeptWhole) {
@@ -60,7 +60,7 @@ TEST(ConnectionStringTest, BracedValuesAreOneValueKeptWhole) {
   };
   for (const auto& row : cases) {
     EXPECT_EQ(ConnectionString(row.text).Get(row.key), row.value) << row.text;
-    EXPECT_EQ(MaskPasswords(row.text), row.masked) << row.text;
+    EXPECT_EQ(MaskSecrets(row.text), row.masked) << row.text;
   }
 }
 

@@ -5,6 +5,7 @@
 #include "common/error.h"
 #include "common/path.h"
 #include "common/text.h"
+#include "data/connection_string.h"
 #include "delivery/delivery.h"
 #include "delivery/http_post.h"
 
@@ -13,7 +14,7 @@ namespace delivery {
 namespace {
 
 [[noreturn]] void BadServer(const std::string& server) {
-  throw Exception("Invalid FTP server \"" + server + "\"");
+  throw Exception("Invalid FTP server \"" + MaskSecrets(server, SecretText::kServer) + "\"");
 }
 
 }  // namespace

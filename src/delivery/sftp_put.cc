@@ -16,6 +16,7 @@
 #include "common/error.h"
 #include "common/path.h"
 #include "common/text.h"
+#include "data/connection_string.h"
 #include "delivery/delivery.h"
 #include "delivery/http_post.h"
 #include "delivery/mime_text.h"
@@ -25,7 +26,7 @@ namespace delivery {
 namespace {
 
 [[noreturn]] void BadServer(const std::string& server) {
-  throw Exception("Invalid SFTP server \"" + server + "\"");
+  throw Exception("Invalid SFTP server \"" + MaskSecrets(server, SecretText::kServer) + "\"");
 }
 
 std::string HomeFolder() {

@@ -5,6 +5,7 @@
 
 #include "common/datetime.h"
 #include "common/error.h"
+#include "data/connection_string.h"
 #include "delivery/delivery.h"
 #include "delivery/http_post.h"
 #include "log/log_files.h"
@@ -140,7 +141,8 @@ void WriteAndDeliver(JobResources& run) {
                   [&] { PostFilesOverHttp(job, run.settings.http_proxy, policy); });
     }
     if (!job.ftp_server.empty() || job.wants_ftp) {
-      const std::string where = job.ftp_server + "(" + job.ftp_folder + ")";
+      const std::string where =
+          MaskSecrets(job.ftp_server, SecretText::kServer) + "(" + job.ftp_folder + ")";
       RunDelivery(run, "ftp",
                   delivery::UrlWithoutCredentials(job.ftp_server) + "(" + job.ftp_folder + ")",
                   "files sent by FTTP to " + where, [&] {
@@ -148,7 +150,8 @@ void WriteAndDeliver(JobResources& run) {
                   });
     }
     if (!job.sftp_server.empty() || job.wants_sftp) {
-      const std::string where = job.sftp_server + "(" + job.sftp_folder + ")";
+      const std::string where =
+          MaskSecrets(job.sftp_server, SecretText::kServer) + "(" + job.sftp_folder + ")";
       RunDelivery(run, "sftp",
                   delivery::UrlWithoutCredentials(job.sftp_server) + "(" + job.sftp_folder + ")",
                   "files sent by SFTP to " + where,

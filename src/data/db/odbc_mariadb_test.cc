@@ -152,7 +152,7 @@ TEST_F(OdbcMariaDbTest, BracedPasswordReachesTheDriverWhole) {
         "Provider=MSDASQL;Driver={MariaDB Unicode};Server=127.0.0.1;Port=" + MysqlPort() +
             ";User ID=" + user + ";Password=\"Pw!x9;q}z\";Initial Catalog=" + db_}) {
     std::unique_ptr<Connection> c;
-    EXPECT_NO_THROW(c = Connect(cs)) << MaskPasswords(cs);
+    EXPECT_NO_THROW(c = Connect(cs)) << MaskSecrets(cs);
     if (c) {
       EXPECT_EQ(testing::QueryRows(*c, "SELECT 1")[0][0].i, 1);
     }

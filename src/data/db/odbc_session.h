@@ -84,7 +84,7 @@ struct Session {
   // A driver may echo the connection text in its message: its password
   // entries are masked.
   [[noreturn]] void Fail(const std::string& message) const {
-    throw Error(kEDatabaseError, MaskPasswords(message));
+    throw Error(kEDatabaseError, MaskSecrets(message));
   }
   SQLHDBC Dbc() const {
     if (!connected) throw Error(kEDatabaseError, "The connection is closed");

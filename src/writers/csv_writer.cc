@@ -63,12 +63,12 @@ bool IsAscii(std::string_view s) {
   return true;
 }
 
-// One character of the options (UTF-8) as a file in the 8-bit code page
-// will show it: itself, or "?" when the code page has no such character.
+// Text (UTF-8) as a file in the 8-bit code page will show it: each
+// character itself, or "?" where the code page has no such character.
 // UTF-16 and UTF-8 files hold every character.
-std::string AsWritten(const std::string& character, bool utf16) {
-  if (utf16 || AnsiIsUtf8() || IsAscii(character)) return character;
-  return AnsiToUtf8(Utf8ToAnsi(character));
+std::string AsWritten(const std::string& text, bool utf16) {
+  if (utf16 || AnsiIsUtf8() || IsAscii(text)) return text;
+  return AnsiToUtf8(Utf8ToAnsi(text));
 }
 
 }  // namespace
@@ -103,7 +103,9 @@ void WriteCsvFiles(Job& job, Query& query, const FormatSettings& formats,
   // With UTF-8 files the cells go straight into `pending`; otherwise the
   // row is made in `row` and converted.
   const bool direct = !utf16 && AnsiIsUtf8();
-  std::string row;
+  // 8-bit files in another code page: each cell is made in `cell` first.
+  const bool converted = !utf16 && !direct;
+  std::string row, cell;
   auto flush = [&]() {
     file->Write(std::string_view(pending).substr(0, done));
     pending.erase(0, done);
@@ -135,15 +137,34 @@ void WriteCsvFiles(Job& job, Query& query, const FormatSettings& formats,
 
       std::string& cells = direct ? pending : row;
       if (!direct) row.clear();
+      const size_t row_start = cells.size();
       for (size_t k = 0; k < columns.size(); ++k) {
-        AppendValueText(cells, columns[k].field->value(), columns[k].format, formats, separator,
-                        quote, true);
+        if (converted) {
+          // A character the code page lacks becomes "?", which may be the
+          // separator or the quote: the quoting is decided on the text as
+          // the file will show it.
+          cell.clear();
+          AppendValueText(cell, columns[k].field->value(), columns[k].format, formats, separator,
+                          quote, false);
+          if (!IsAscii(cell)) cell = AsWritten(cell, false);
+          QuoteCellText(cell, 0, separator, quote);
+          cells += cell;
+        } else {
+          AppendValueText(cells, columns[k].field->value(), columns[k].format, formats, separator,
+                          quote, true);
+        }
         if (k + 1 < columns.size()) {
           if (one_byte_separator)
             cells += separator_byte;
           else
             cells += separator;
         }
+      }
+      // One empty value would make an empty line, which readers take for no
+      // row at all: it is written as two quotes.
+      if (columns.size() == 1 && cells.size() == row_start) {
+        cells += quote;
+        cells += quote;
       }
       if (utf16)
         AppendRowUtf16(pending, row);

@@ -89,8 +89,7 @@ std::string AsWritten(const std::string& text, bool utf16) {
 [[gnu::noinline]] void AppendCellsAsShown(std::string& row, AnsiConverter& ansi,
                                           const std::vector<Column>& columns,
                                           const FormatSettings& formats,
-                                          const std::string& separator,
-                                          const std::string& quote) {
+                                          const std::string& separator, const std::string& quote) {
   for (size_t k = 0; k < columns.size(); ++k) {
     const size_t start = row.size();
     const Value& value = columns[k].field->value();

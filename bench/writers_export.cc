@@ -1,6 +1,8 @@
 // Times the CSV and XML writers on a large result set.
 //
-//   writers_export [--rows N] [--out DIR] [--only LABEL]  1,000,000 generated rows (default)
+//   writers_export [--rows N] [--out DIR] [--only LABEL] [--ansi CODEPAGE]
+//                                                      1,000,000 generated rows (default);
+//                                                      --ansi: the 8-bit code page (UTF-8)
 //   writers_export [--out DIR] DB.sqlite [SQL]         rows read through the SQLite backend,
 //                                                      next to `sqlite3 -csv` on the same query
 //
@@ -20,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "common/codepage.h"
 #include "common/format_settings.h"
 #include "control/job.h"
 #include "data/dataset.h"
@@ -195,6 +198,8 @@ int main(int argc, char** argv) {
       only = argv[++i];
     else if (a == "--out" && i + 1 < argc)
       out = argv[++i];
+    else if (a == "--ansi" && i + 1 < argc)
+      SetAnsiCodePage(argv[++i]);
     else
       args.push_back(a);
   }

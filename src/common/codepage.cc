@@ -3,6 +3,7 @@
 #include <iconv.h>
 
 #include <cerrno>
+#include <optional>
 #include <string>
 
 #include "common/error.h"
@@ -32,12 +33,11 @@ class Iconv {
   iconv_t cd_;
 };
 
-// Converts `in`; on a character that cannot be converted, appends "?" and
-// skips one input character of `in_char_len(ptr)` bytes.
+// Converts `in` with `cd`; on a character that cannot be converted,
+// appends "?" and skips one input character of `skip_len(ptr, left)` bytes.
 template <typename SkipLen>
-std::string Convert(const char* to, const char* from, std::string_view in, SkipLen skip_len) {
-  Iconv cd(to, from);
-  if (!cd.ok()) throw Exception("Unknown code page: " + std::string(from) + " -> " + to);
+std::string Convert(iconv_t cd, std::string_view in, SkipLen skip_len) {
+  iconv(cd, nullptr, nullptr, nullptr, nullptr);  // back to the initial state
   std::string out;
   out.resize(in.size() * 4 + 16);
   char* src = const_cast<char*>(in.data());
@@ -45,7 +45,7 @@ std::string Convert(const char* to, const char* from, std::string_view in, SkipL
   char* dst = out.data();
   size_t dst_left = out.size();
   while (src_left > 0) {
-    size_t r = iconv(cd.get(), &src, &src_left, &dst, &dst_left);
+    size_t r = iconv(cd, &src, &src_left, &dst, &dst_left);
     if (r != static_cast<size_t>(-1)) break;
     if (errno == E2BIG) {
       size_t used = dst - out.data();
@@ -93,18 +93,41 @@ void SetAnsiCodePage(const std::string& name) {
 const std::string& AnsiCodePage() { return CodePageName(); }
 bool AnsiIsUtf8() { return CodePageName() == "UTF-8"; }
 
-std::string Utf8ToAnsi(std::string_view utf8) {
+// One direction of conversion, opened on its first use.
+class AnsiConverter::Direction {
+ public:
+  Direction(const char* to, const char* from) : to_(to), from_(from) {}
+  iconv_t get() {
+    if (!cd_) {
+      cd_.emplace(to_.c_str(), from_.c_str());
+      if (!cd_->ok()) throw Exception("Unknown code page: " + from_ + " -> " + to_);
+    }
+    return cd_->get();
+  }
+
+ private:
+  std::string to_, from_;
+  std::optional<Iconv> cd_;
+};
+
+AnsiConverter::AnsiConverter()
+    : to_ansi_(std::make_unique<Direction>(CodePageName().c_str(), "UTF-8")),
+      to_utf8_(std::make_unique<Direction>("UTF-8", CodePageName().c_str())) {}
+
+AnsiConverter::~AnsiConverter() = default;
+
+std::string AnsiConverter::ToAnsi(std::string_view utf8) {
   if (AnsiIsUtf8()) return std::string(utf8);
   bool ascii = true;
   for (char c : utf8)
     if (static_cast<unsigned char>(c) >= 0x80) { ascii = false; break; }
   if (ascii) return std::string(utf8);
-  return Convert(CodePageName().c_str(), "UTF-8", utf8, Utf8CharLen);
+  return Convert(to_ansi_->get(), utf8, Utf8CharLen);
 }
 
-std::string AnsiToUtf8(std::string_view bytes) {
+std::string AnsiConverter::ToUtf8(std::string_view bytes) {
   if (AnsiIsUtf8()) return SanitizeUtf8(bytes);
-  return Convert("UTF-8", CodePageName().c_str(), bytes, [](const char*, size_t) { return size_t{1}; });
+  return Convert(to_utf8_->get(), bytes, [](const char*, size_t) { return size_t{1}; });
 }
 
 size_t AnsiToUtf8Strict(std::string_view bytes, std::string& utf8) {
@@ -131,6 +154,10 @@ size_t AnsiToUtf8Strict(std::string_view bytes, std::string& utf8) {
   utf8.resize(utf8.size() - dst_left);
   return std::string_view::npos;
 }
+
+std::string Utf8ToAnsi(std::string_view utf8) { return AnsiConverter().ToAnsi(utf8); }
+
+std::string AnsiToUtf8(std::string_view bytes) { return AnsiConverter().ToUtf8(bytes); }
 
 std::string Cp1252ToUtf8(std::string_view bytes) {
   // 0x80..0x9F of Windows-1252; the five undefined bytes map to themselves,

@@ -3,6 +3,7 @@
 // once on the main thread before any worker starts, read-only afterwards.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -24,6 +25,23 @@ std::string AnsiToUtf8(std::string_view bytes);
 // sequence (a sequence cut short by the end included), or npos when every
 // byte converted. With the UTF-8 code page: invalid UTF-8 is refused.
 size_t AnsiToUtf8Strict(std::string_view bytes, std::string& utf8);
+
+// The same conversions for many texts on one thread: each direction is
+// opened on its first use and kept (the functions above open one per call).
+class AnsiConverter {
+ public:
+  AnsiConverter();
+  ~AnsiConverter();
+  AnsiConverter(const AnsiConverter&) = delete;
+  AnsiConverter& operator=(const AnsiConverter&) = delete;
+
+  std::string ToAnsi(std::string_view utf8);   // as Utf8ToAnsi
+  std::string ToUtf8(std::string_view bytes);  // as AnsiToUtf8
+
+ private:
+  class Direction;
+  std::unique_ptr<Direction> to_ansi_, to_utf8_;
+};
 
 // Each byte taken as one Windows-1252 character (bytes shown as text).
 std::string Cp1252ToUtf8(std::string_view bytes);

@@ -5,11 +5,9 @@
 #include <string_view>
 #include <vector>
 
-namespace ostrevane::delivery {
+#include "common/base64.h"
 
-// Base64 of `bytes`; with `line_length` > 0 the output is cut into lines of
-// that many characters, each ended by CR LF.
-std::string Base64(std::string_view bytes, size_t line_length = 0);
+namespace ostrevane::delivery {
 
 bool IsAscii(std::string_view text);
 

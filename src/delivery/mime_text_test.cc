@@ -7,19 +7,6 @@
 namespace ostrevane::delivery {
 namespace {
 
-TEST(MimeTextTest, Base64PadsAndCutsLines) {
-  struct { std::string in; size_t line; std::string out; } cases[] = {
-      {"", 0, ""},
-      {"f", 0, "Zg=="},
-      {"fo", 0, "Zm8="},
-      {"foo", 0, "Zm9v"},
-      {std::string("\0\xff\x10", 3), 0, "AP8Q"},
-      {"foobar", 4, "Zm9v\r\nYmFy\r\n"},
-      {"fooba", 4, "Zm9v\r\nYmE=\r\n"},
-  };
-  for (const auto& c : cases) EXPECT_EQ(Base64(c.in, c.line), c.out) << c.in;
-}
-
 // Every line of a header no longer than 78 characters, every encoded word
 // no longer than 75.
 void ExpectFolded(const std::string& header) {

@@ -1,5 +1,7 @@
 #include "writers/csv_writer.h"
 
+#include <cstdint>
+#include <cstring>
 #include <optional>
 #include <vector>
 
@@ -57,18 +59,50 @@ void AppendRowUtf16(std::string& out, std::string_view row) {
 constexpr size_t kChunk = size_t{1} << 20;
 constexpr size_t kFileBuffer = size_t{64} << 10;
 
+// Whether no byte has its high bit set, eight bytes at a time: this runs
+// over every cell and row of an 8-bit file in another code page.
 bool IsAscii(std::string_view s) {
-  for (char c : s)
-    if (static_cast<unsigned char>(c) >= 0x80) return false;
-  return true;
+  uint64_t bits = 0;
+  size_t i = 0;
+  for (; i + 8 <= s.size(); i += 8) {
+    uint64_t word;
+    std::memcpy(&word, s.data() + i, 8);
+    bits |= word;
+  }
+  for (; i < s.size(); ++i) bits |= static_cast<unsigned char>(s[i]);
+  return (bits & 0x8080808080808080ULL) == 0;
 }
 
-// One character of the options (UTF-8) as a file in the 8-bit code page
-// will show it: itself, or "?" when the code page has no such character.
+// Text (UTF-8) as a file in the 8-bit code page will show it: each
+// character itself, or "?" where the code page has no such character.
 // UTF-16 and UTF-8 files hold every character.
-std::string AsWritten(const std::string& character, bool utf16) {
-  if (utf16 || AnsiIsUtf8() || IsAscii(character)) return character;
-  return AnsiToUtf8(Utf8ToAnsi(character));
+std::string AsWritten(const std::string& text, bool utf16) {
+  if (utf16 || AnsiIsUtf8() || IsAscii(text)) return text;
+  return AnsiToUtf8(Utf8ToAnsi(text));
+}
+
+// The cells of a row (UTF-8) for an 8-bit file in a code page other than
+// UTF-8. A character the code page lacks becomes "?", which may be the
+// separator or the quote: a cell outside ASCII is quoted by its text as the
+// file will show it. (Kept out of line: the rows of the other files are
+// made in a loop of their own, which this would slow down.)
+[[gnu::noinline]] void AppendCellsAsShown(std::string& row, AnsiConverter& ansi,
+                                          const std::vector<Column>& columns,
+                                          const FormatSettings& formats,
+                                          const std::string& separator, const std::string& quote) {
+  for (size_t k = 0; k < columns.size(); ++k) {
+    const size_t start = row.size();
+    const Value& value = columns[k].field->value();
+    AppendValueText(row, value, columns[k].format, formats, separator, quote, true);
+    if (!IsAscii(std::string_view(row).substr(start))) {
+      row.resize(start);
+      AppendValueText(row, value, columns[k].format, formats, separator, quote, false);
+      const std::string shown = ansi.ToUtf8(ansi.ToAnsi(std::string_view(row).substr(start)));
+      row.replace(start, std::string::npos, shown);
+      QuoteCellText(row, start, separator, quote);
+    }
+    if (k + 1 < columns.size()) row += separator;
+  }
 }
 
 }  // namespace
@@ -103,7 +137,11 @@ void WriteCsvFiles(Job& job, Query& query, const FormatSettings& formats,
   // With UTF-8 files the cells go straight into `pending`; otherwise the
   // row is made in `row` and converted.
   const bool direct = !utf16 && AnsiIsUtf8();
+  // 8-bit files in another code page: quoted as they will show.
+  const bool converted = !utf16 && !direct;
   std::string row;
+  AnsiConverter ansi;
+  const bool one_column = columns.size() == 1;
   auto flush = [&]() {
     file->Write(std::string_view(pending).substr(0, done));
     pending.erase(0, done);
@@ -135,20 +173,31 @@ void WriteCsvFiles(Job& job, Query& query, const FormatSettings& formats,
 
       std::string& cells = direct ? pending : row;
       if (!direct) row.clear();
-      for (size_t k = 0; k < columns.size(); ++k) {
-        AppendValueText(cells, columns[k].field->value(), columns[k].format, formats, separator,
-                        quote, true);
-        if (k + 1 < columns.size()) {
-          if (one_byte_separator)
-            cells += separator_byte;
-          else
-            cells += separator;
+      if (converted) {
+        AppendCellsAsShown(row, ansi, columns, formats, separator, quote);
+      } else {
+        for (size_t k = 0; k < columns.size(); ++k) {
+          AppendValueText(cells, columns[k].field->value(), columns[k].format, formats, separator,
+                          quote, true);
+          if (k + 1 < columns.size()) {
+            if (one_byte_separator)
+              cells += separator_byte;
+            else
+              cells += separator;
+          }
         }
+      }
+      // One empty value would make an empty line, which readers take for no
+      // row at all: it is written as two quotes. (The row began at `done`
+      // in `pending`, at 0 in `row`.)
+      if (one_column && cells.size() == (direct ? done : 0)) {
+        cells += quote;
+        cells += quote;
       }
       if (utf16)
         AppendRowUtf16(pending, row);
       else if (!direct)
-        pending += IsAscii(row) ? row : Utf8ToAnsi(row);
+        pending += IsAscii(row) ? row : ansi.ToAnsi(row);
 
       query.Next();
       if (!query.Eof()) pending += line_end;

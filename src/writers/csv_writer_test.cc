@@ -57,6 +57,7 @@ TEST_F(CsvTest, TwoRecordsInEachEncoding) {
 // encoding spells it, and a value holding it is quoted.
 TEST_F(CsvTest, NonAsciiSeparatorAndQuoteAreWrittenWhole) {
   const std::string section = "\xC2\xA7", euro = "\xE2\x82\xAC", snowman = "\xE2\x98\x83";
+  const std::string moon = "\xE6\x9C\x88";  // not in Windows-1252
   const std::string face = "\xF0\x9F\x98\x80";  // outside the BMP: two UTF-16 units
   struct {
     const char* code_page;  // the 8-bit code page
@@ -85,6 +86,11 @@ TEST_F(CsvTest, NonAsciiSeparatorAndQuoteAreWrittenWhole) {
        "1\x80\"a\x80"
        "b\"\r\n2\x80x"},
       {"CP1252", 0, snowman, "\"", "a?b", "1?\"a?b\"\r\n2?x"},
+      // The quoting is decided on the text as written: a character the code
+      // page lacks is "?" too.
+      {"CP1252", 0, snowman, "\"", moon + "x", "1?\"?x\"\r\n2?x"},
+      {"CP1252", 0, ";", snowman, moon + "x", "1;???x?\r\n2;x"},
+      {"CP1252", 0, "?", "\"", "\xC3\xA9" + moon, "1?\"\xE9?\"\r\n2?x"},
       {"CP1252", 2, ";", euro, "a;b",
        "1;\x80"
        "a;b\x80\r\n2;x"},
@@ -109,6 +115,46 @@ TEST_F(CsvTest, OneRecordHasNoLineEnd) {
   WriteFile(job.csv_path, "an older and longer file");
   Write();
   EXPECT_EQ(ReadFile(job.csv_path), "5");
+}
+
+// With one column an empty value would be an empty line, which readers
+// skip or take for no value at all; it is written as two quotes. Without a
+// quote character it stays an empty line.
+TEST_F(CsvTest, OneColumnEmptyValuesAreTwoQuotes) {
+  struct {
+    const char* code_page;
+    uint8_t csvcp;
+    std::string quote;
+    std::string bytes;
+  } cases[] = {
+      {"UTF-8", 0, "\"", "a\r\n\"\"\r\nb\r\n\"\"\r\n\"\"\r\n\"\"\"\""},
+      {"UTF-8", 1, "\"", "\xFF\xFE" + Utf16("a\r\n\"\"\r\nb\r\n\"\"\r\n\"\"\r\n\"\"\"\"")},
+      {"CP1252", 0, "\"", "a\r\n\"\"\r\nb\r\n\"\"\r\n\"\"\r\n\"\"\"\""},
+      {"UTF-8", 0, "\xC2\xA7", "a\r\n\xC2\xA7\xC2\xA7\r\nb\r\n\xC2\xA7\xC2\xA7\r\n\xC2\xA7\xC2\xA7\r\n\""},
+      {"UTF-8", 0, "", "a\r\n\r\nb\r\n\r\n\r\n\""},
+  };
+  for (const auto& c : cases) {
+    testing::CodePageGuard code_page(c.code_page);
+    Open({{"T", FieldType::kString, 10}},
+         {{Value::Text("a")}, {Value::Null()}, {Value::Text("b")}, {Value::Text("")},
+          {Value::Null()}, {Value::Text("\"")}});
+    job.csv_path = Name("one.csv");
+    job.csv_code_page = c.csvcp;
+    job.csv_quote = c.quote;
+    Write();
+    EXPECT_EQ(ReadFile(job.csv_path), c.bytes) << c.code_page << " " << int(c.csvcp) << " " << c.quote;
+  }
+  // A NULL number alone, and a last empty value of a file that a later run
+  // continues.
+  Open({{"N", FieldType::kInteger, 0}, {"R", FieldType::kString, 1}},
+       {{Value::Integer(1), Value::Text("A")}, {Value::Null(), Value::Text("A")},
+        {Value::Integer(2), Value::Text("B")}});
+  job.csv_path = Name(":R.csv");
+  job.csv_quote = "\"";
+  job.csv_fields = {{"N", ""}};
+  Write();
+  EXPECT_EQ(ReadFile(Name("A.csv")), "1\r\n\"\"\r\n");
+  EXPECT_EQ(ReadFile(Name("B.csv")), "2");
 }
 
 TEST_F(CsvTest, FieldMacroSplitsRunsIntoFilesAndFoldersAreMade) {

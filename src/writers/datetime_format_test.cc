@@ -40,6 +40,10 @@ TEST(FormatDateTimeTextTest, PatternLanguage) {
       {"dd/mm", "08-10"},
       {"hhxmm", "14x10"},
       {"mm:hh:mm", "10:14:03"},
+      {"h n m", "14 3 10"},
+      {"h am/pm m", "2 pm 10"},  // the a of am/pm is a letter between
+      {"h 'Uhr' mm", "14 Uhr 03"},  // letters in quotes and after "!" do not count
+      {"hh!xmm", "14x03"},
       // AM/PM family and the 12-hour scan
       {"hh AM/PM", "02 PM"},
       {"hh 'AM/PM'", "14 AM/PM"},

@@ -145,6 +145,11 @@ void AppendCellText(std::string& out, const Value& value, AppendDateTime append_
 
 }  // namespace
 
+void QuoteCellText(std::string& out, size_t start, std::string_view separator,
+                   std::string_view quote) {
+  if (!quote.empty()) QuoteTail(out, start, separator, quote);
+}
+
 void AppendValueText(std::string& out, const Value& value, std::string_view datetime_format,
                      const FormatSettings& formats, std::string_view separator,
                      std::string_view quote, bool quoting) {

@@ -36,6 +36,11 @@ void AppendValueText(std::string& out, const Value& value, const DateTimePattern
                      const FormatSettings& formats, std::string_view separator,
                      std::string_view quote, bool quoting);
 
+// The quoting of AppendValueText, on a cell text already in out[start..]
+// (nothing when `quote` is empty).
+void QuoteCellText(std::string& out, size_t start, std::string_view separator,
+                   std::string_view quote);
+
 // Replaces "?GUID", "?DATE", "?TIME" and, when `dataset` is given, ":" +
 // field name (for each field in field order) in `tmpl`; all matches,
 // without regard to case. Reads the dataset's current record only.

@@ -1,11 +1,14 @@
-// Standard readers get every value back: Python's csv module reads the CSV
-// files (8-bit and UTF-16) and xml.etree the XML files.
+// Standard readers get every value back: Python's csv module (and pandas,
+// where it is installed) reads the CSV files (8-bit and UTF-16), xml.etree
+// (Expat) and lxml (libxml2) the XML files.
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <filesystem>
+#include <optional>
 
 #include "common/codepage.h"
+#include "common/json_writer.h"
 #include "common/sha256.h"
 #include "testing/writer_fixture.h"
 #include "writers/csv_writer.h"
@@ -75,7 +78,18 @@ std::string Hex(const std::string& s) {
   return out;
 }
 
-struct RoundTripTest : testing::WriterFixture {};
+struct RoundTripTest : testing::WriterFixture {
+  // Runs a Python script with the test folder as its argument; its output
+  // when it fails, else "".
+  std::string RunPython(const std::string& script) {
+    WriteFile(dir / "read.py", script);
+    const std::string cmd = "/usr/bin/python3 " + (dir / "read.py") + " " + dir.path() + " > " +
+                            (dir / "report.txt") + " 2>&1";
+    const int status = std::system(cmd.c_str());
+    const std::string report = ReadFile(dir / "report.txt");
+    return status == 0 ? "" : "status " + std::to_string(status) + "\n" + report;
+  }
+};
 
 TEST_F(RoundTripTest, StandardReadersGetEveryValueBack) {
   if (!std::filesystem::exists("/usr/bin/python3")) GTEST_SKIP() << "no /usr/bin/python3";
@@ -140,11 +154,299 @@ TEST_F(RoundTripTest, StandardReadersGetEveryValueBack) {
     EXPECT_EQ(file.sha256, Sha256Hex(bytes)) << file.path;
   }
 
-  WriteFile(dir / "read.py", kReader);
-  const std::string cmd = "/usr/bin/python3 " + (dir / "read.py") + " " + dir.path() + " > " +
-                          (dir / "report.txt") + " 2>&1";
-  const int status = std::system(cmd.c_str());
-  EXPECT_EQ(status, 0) << ReadFile(dir / "report.txt");
+  EXPECT_EQ(RunPython(kReader), "");
+}
+
+// Every case is written to its own file; Python reads each back with the
+// file's encoding, separator and quote and compares the rows.
+const char kCsvReader[] = R"PY(
+import csv, json, sys
+folder = sys.argv[1]
+try:
+    import pandas
+except ImportError:
+    pandas = None
+failures = []
+for case in json.load(open(folder + '/cases.json', encoding='utf-8')):
+    path = folder + '/' + case['file']
+    quoting = dict(quotechar=case['quote']) if case['quote'] else dict(quoting=csv.QUOTE_NONE)
+    with open(path, encoding=case['encoding'], newline='') as f:
+        got = list(csv.reader(f, delimiter=case['separator'], **quoting))
+    if got != case['rows']:
+        failures.append('%s (csv):\n  got  %r\n  want %r' % (case['label'], got, case['rows']))
+    if pandas:
+        # The default engine takes ASCII separators and quotes only; the
+        # other one skips a row of one empty value unless told not to.
+        ascii = all(ord(c) < 128 for c in case['separator'] + (case['quote'] or ''))
+        engine = dict() if ascii else dict(engine='python', skip_blank_lines=False)
+        frame = pandas.read_csv(path, sep=case['separator'], header=None, dtype=str,
+                                keep_default_na=False, encoding=case['encoding'],
+                                **quoting, **engine)
+        got = frame.values.tolist()
+        if got != case['rows']:
+            failures.append('%s (pandas):\n  got  %r\n  want %r' % (case['label'], got, case['rows']))
+print('\n'.join(failures))
+sys.exit(1 if failures else 0)
+)PY";
+
+TEST_F(RoundTripTest, CsvCasesReadBackAsWritten) {
+  if (!std::filesystem::exists("/usr/bin/python3")) GTEST_SKIP() << "no /usr/bin/python3";
+  using Cells = std::vector<std::optional<std::string>>;  // nullopt: NULL
+  const std::string moon = "\xE6\x9C\x88", snowman = "\xE2\x98\x83", section = "\xC2\xA7";
+  struct {
+    const char* label;
+    const char* code_page;  // the 8-bit code page, and Python's name for it
+    const char* encoding;
+    uint8_t csvcp;
+    std::string separator, quote;
+    std::vector<Cells> rows;
+    std::vector<std::vector<std::string>> read;  // what a reader must get
+  } cases[] = {
+      // One column: an empty or NULL value is no empty line, also the last.
+      {"one column", "UTF-8", "utf-8", 0, ";", "\"",
+       {{"a"}, {std::nullopt}, {"b"}, {""}},
+       {{"a"}, {""}, {"b"}, {""}}},
+      {"one column, UTF-16", "UTF-8", "utf-16", 1, ";", "\"",
+       {{""}, {"x"}, {std::nullopt}},
+       {{""}, {"x"}, {""}}},
+      {"one column, quote outside ASCII", "UTF-8", "utf-8", 0, ";", section,
+       {{"a"}, {std::nullopt}, {section}},
+       {{"a"}, {""}, {section}}},
+      {"one column, values that need quotes", "UTF-8", "utf-8", 0, ";", "\"",
+       {{"\""}, {"\r\n"}, {";"}, {std::nullopt}},
+       {{"\""}, {"\r\n"}, {";"}, {""}}},
+      {"one column, 8-bit code page", "CP1252", "cp1252", 0, ";", "\"",
+       {{moon}, {std::nullopt}},
+       {{"?"}, {""}}},
+      {"two columns", "UTF-8", "utf-8", 0, ";", "\"",
+       {{"1", std::nullopt}, {std::nullopt, ""}},
+       {{"1", ""}, {"", ""}}},
+      // The separator or the quote is "?" in the file, and so is a
+      // character the code page lacks.
+      {"separator becomes ?", "CP1252", "cp1252", 0, snowman, "\"",
+       {{"1", moon + "x"}, {"2", "a?b"}, {"3", "plain"}},
+       {{"1", "?x"}, {"2", "a?b"}, {"3", "plain"}}},
+      {"separator ?", "CP1252", "cp1252", 0, "?", "\"",
+       {{"1", moon + "x"}, {"2", "\xC3\xA9" + moon}},
+       {{"1", "?x"}, {"2", "\xC3\xA9?"}}},
+      {"quote becomes ?", "CP1252", "cp1252", 0, ";", snowman,
+       {{"1", moon + "x"}, {"2", "a;b"}},
+       {{"1", "?x"}, {"2", "a;b"}}},
+      {"UTF-16 keeps every character", "CP1252", "utf-16", 1, snowman, "\"",
+       {{"1", moon + "?"}},
+       {{"1", moon + "?"}}},
+  };
+  JsonWriter manifest;
+  manifest.BeginArray();
+  int n = 0;
+  for (const auto& c : cases) {
+    testing::CodePageGuard code_page(c.code_page);
+    std::vector<FieldDef> fields;
+    for (size_t k = 0; k < c.rows[0].size(); ++k)
+      fields.push_back({"F" + std::to_string(k), FieldType::kString, 20});
+    std::vector<std::vector<Value>> rows;
+    for (const Cells& cells : c.rows) {
+      rows.emplace_back();
+      for (const auto& cell : cells) rows.back().push_back(cell ? Value::Text(*cell) : Value::Null());
+    }
+    Open(fields, rows);
+    const std::string file = "case" + std::to_string(++n) + ".csv";
+    job.csv_path = dir / file;
+    job.csv_code_page = c.csvcp;
+    job.csv_separator = c.separator;
+    job.csv_quote = c.quote;
+    WriteCsvFiles(job, *query, DefaultFormatSettings(), " ");
+
+    manifest.BeginObject();
+    manifest.Key("label");
+    manifest.String(c.label);
+    manifest.Key("file");
+    manifest.String(file);
+    manifest.Key("encoding");
+    manifest.String(c.encoding);
+    // Python is given the separator and the quote as the file holds them.
+    const bool shown_as_is = c.csvcp == 1 || std::string(c.code_page) == "UTF-8";
+    manifest.Key("separator");
+    manifest.String(shown_as_is ? c.separator : AnsiToUtf8(Utf8ToAnsi(c.separator)));
+    manifest.Key("quote");
+    manifest.String(shown_as_is ? c.quote : AnsiToUtf8(Utf8ToAnsi(c.quote)));
+    manifest.Key("rows");
+    manifest.BeginArray();
+    for (const auto& row : c.read) {
+      manifest.BeginArray();
+      for (const std::string& cell : row) manifest.String(cell);
+      manifest.EndArray();
+    }
+    manifest.EndArray();
+    manifest.EndObject();
+  }
+  manifest.EndArray();
+  WriteFile(dir / "cases.json", manifest.text());
+  EXPECT_EQ(RunPython(kCsvReader), "");
+}
+
+// Each case is one file of one record; both parsers must read it, find
+// the true names in FIELD NAME and the values under the expected
+// attribute names, with no namespace anywhere.
+const char kXmlNameReader[] = R"PY(
+import base64, json, re, sys
+import xml.etree.ElementTree as ET
+folder = sys.argv[1]
+try:
+    import lxml.etree as LX
+except ImportError:
+    LX = None
+failures = []
+
+def true_name(xml_name):
+    # _xHHHH_ is one UTF-16 code unit.
+    units = re.sub(r'_x([0-9A-F]{4})_', lambda m: chr(int(m.group(1), 16)), xml_name)
+    return units.encode('utf-16-le', 'surrogatepass').decode('utf-16-le')
+
+def elements(root, name):
+    # By local name: a namespace put in by mistake must not hide them.
+    return [e for e in root.iter() if e.tag.split('}')[-1] == name]
+
+def check(label, parser, root):
+    fields = [f.get('NAME') for f in elements(root, 'FIELD')]
+    if fields != case['fields']:
+        failures.append('%s (%s) FIELD NAME: %r' % (label, parser, fields))
+    record = elements(root, 'RECORD')[0]
+    want = {a: v for a, v, _ in case['attributes']}
+    got = dict(record.attrib)
+    if got != want:
+        failures.append('%s (%s) attributes:\n  got  %r\n  want %r' % (label, parser, got, want))
+    for a, _, name in case['attributes']:
+        if name is not None and true_name(a) != name:
+            failures.append('%s: %r does not decode to %r' % (label, a, name))
+    children = {c.tag.split('}')[-1]: (c.get('ENCODING'), c.text or '') for c in record}
+    for tag, hex_bytes in case['binary']:
+        encoding, text = children.get(tag, (None, None))
+        if encoding == 'base64':
+            got = base64.b64decode(text).hex()
+        else:
+            got = (text or '').encode('cp1252', 'replace').hex()
+        if got != hex_bytes:
+            failures.append('%s (%s) <%s>: %r' % (label, parser, tag, got))
+    if any('{' in e.tag for e in root.iter()) or any(':' in a for e in root.iter() for a in e.attrib):
+        failures.append('%s (%s): a namespace' % (label, parser))
+
+for case in json.load(open(folder + '/names.json', encoding='utf-8')):
+    path = folder + '/' + case['file']
+    try:
+        check(case['label'], 'ElementTree', ET.parse(path).getroot())
+    except ET.ParseError as e:
+        failures.append('%s (ElementTree): %s' % (case['label'], e))
+    if LX is not None:
+        try:
+            root = LX.parse(path).getroot()
+            if root.nsmap:
+                failures.append('%s (lxml): namespaces %r' % (case['label'], root.nsmap))
+            check(case['label'], 'lxml', root)
+        except LX.XMLSyntaxError as e:
+            failures.append('%s (lxml): %s' % (case['label'], e))
+print('\n'.join(failures))
+sys.exit(1 if failures else 0)
+)PY";
+
+TEST_F(RoundTripTest, XmlNamesReadByExpatAndLibxml2) {
+  if (!std::filesystem::exists("/usr/bin/python3")) GTEST_SKIP() << "no /usr/bin/python3";
+  struct Attribute {
+    std::string xml_name;
+    size_t field;  // the field whose value it holds
+    bool decodes;  // to that field's name (not so for "_" and numbered names)
+  };
+  struct {
+    const char* label;
+    std::vector<std::string> names;    // the fields, all text; value of field k: "vk"
+    std::vector<Attribute> attributes;  // the RECORD's, in order
+  } cases[] = {
+      {"namespace declarations", {"xmlns", "xmlns:p", "xml:lang", "xmlnsx"},
+       {{"_x0078_mlns", 0, true},
+        {"_x0078_mlns_x003A_p", 1, true},
+        {"xml_x003A_lang", 2, true},
+        {"xmlnsx", 3, true}}},
+      {"empty and _", {"", "_"}, {{"_", 0, false}, {"_2", 1, false}}},
+      {"two empty names", {"", "", "_2"}, {{"_", 0, false}, {"_3", 1, false}, {"_2", 2, true}}},
+      {"the same name twice", {"X", "Y", "X"}, {{"X", 2, true}, {"Y", 1, true}}},
+      {"later editions only",
+       {"\xF0\x9F\x98\x80", "\xC7\x85", "\xE2\x85\xAB", "\xD9\xA0x", "\xF0\x90\x80\x80",
+        "a\xE2\x80\x8B"},
+       {{"_xD83D__xDE00_", 0, true},
+        {"_x01C5_", 1, true},
+        {"_x216B_", 2, true},
+        {"_x0660_x", 3, true},
+        {"_xD800__xDC00_", 4, true},
+        {"a_x200B_", 5, true}}},
+      {"name characters kept",
+       {"\xC3\xA4pfel", "\xE5\x90\x8D\xE5\x89\x8D", "a\xC2\xB7" "b", "x\xD9\xA0", "\xE3\x83\xBC"},
+       {{"\xC3\xA4pfel", 0, true},
+        {"\xE5\x90\x8D\xE5\x89\x8D", 1, true},
+        {"a\xC2\xB7" "b", 2, true},
+        {"x\xD9\xA0", 3, true},
+        {"_x30FC_", 4, true}}},  // an extender may not start a name
+      {"other characters", {"a b", "1st", "_x0041_", "-a"},
+       {{"a_x0020_b", 0, true}, {"_x0031_st", 1, true}, {"_x005F_x0041_", 2, true},
+        {"_x002D_a", 3, true}}},
+  };
+  // A binary field beside the names: bytes XML cannot carry come back
+  // from base64, the others from the CDATA section.
+  const std::string control_bytes("\x00\x01 ab\x1F\r\n\xFF", 9), plain_bytes("a]]>\r\x80", 6);
+  JsonWriter manifest;
+  manifest.BeginArray();
+  int n = 0;
+  for (const auto& c : cases) {
+    std::vector<FieldDef> fields;
+    std::vector<Value> values;
+    for (size_t k = 0; k < c.names.size(); ++k) {
+      fields.push_back({c.names[k], FieldType::kString, 20});
+      values.push_back(Value::Text("v" + std::to_string(k)));
+    }
+    fields.push_back({"B1", FieldType::kVarBytes, 20});
+    fields.push_back({"B2", FieldType::kVarBytes, 20});
+    values.push_back(testing::Bytes(control_bytes));
+    values.push_back(testing::Bytes(plain_bytes));
+    Open(fields, {values});
+    const std::string file = "names" + std::to_string(++n) + ".xml";
+    job.xml_path = dir / file;
+    WriteXmlFile(job, *query, DefaultFormatSettings());
+
+    manifest.BeginObject();
+    manifest.Key("label");
+    manifest.String(c.label);
+    manifest.Key("file");
+    manifest.String(file);
+    manifest.Key("fields");
+    manifest.BeginArray();
+    for (const FieldDef& f : fields) manifest.String(f.name);
+    manifest.EndArray();
+    manifest.Key("attributes");
+    manifest.BeginArray();
+    for (const Attribute& a : c.attributes) {
+      manifest.BeginArray();
+      manifest.String(a.xml_name);
+      manifest.String("v" + std::to_string(a.field));
+      if (a.decodes)
+        manifest.String(c.names[a.field]);
+      else
+        manifest.Null();
+      manifest.EndArray();
+    }
+    manifest.EndArray();
+    manifest.Key("binary");
+    manifest.BeginArray();
+    for (const auto& [tag, bytes] : {std::pair{"B1", control_bytes}, std::pair{"B2", plain_bytes}}) {
+      manifest.BeginArray();
+      manifest.String(tag);
+      manifest.String(Hex(bytes));
+      manifest.EndArray();
+    }
+    manifest.EndArray();
+    manifest.EndObject();
+  }
+  manifest.EndArray();
+  WriteFile(dir / "names.json", manifest.text());
+  EXPECT_EQ(RunPython(kXmlNameReader), "");
 }
 
 }  // namespace

@@ -1,8 +1,13 @@
 #include "writers/xml_text.h"
 
 #include <array>
+#include <unordered_map>
+#include <unordered_set>
 
+#include "common/base64.h"
+#include "common/codepage.h"
 #include "common/text.h"
+#include "writers/xml_name_chars.h"
 
 namespace ostrevane {
 namespace {
@@ -48,6 +53,13 @@ constexpr std::array<bool, 128> MakeSpecial(bool attribute) {
 constexpr std::array<bool, 128> kAttributeSpecial = MakeSpecial(true);
 constexpr std::array<bool, 128> kCdataSpecial = MakeSpecial(false);
 
+// The control characters that XML documents can carry: TAB, LF and CR.
+constexpr std::array<bool, 32> kCarriedControl = [] {
+  std::array<bool, 32> t{};
+  t['\t'] = t['\n'] = t['\r'] = true;
+  return t;
+}();
+
 // Copies s[i..] up to the next byte that `special` marks or that is not
 // ASCII; returns the index reached.
 size_t CopyPlain(std::string& out, std::string_view s, size_t i,
@@ -77,21 +89,6 @@ size_t CopyNonAscii(std::string& out, std::string_view s, size_t i) {
   return i + size_t(len);
 }
 
-bool IsNameStart(char32_t c) {
-  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' ||
-         (c >= 0xC0 && c <= 0xD6) || (c >= 0xD8 && c <= 0xF6) || (c >= 0xF8 && c <= 0x2FF) ||
-         (c >= 0x370 && c <= 0x37D) || (c >= 0x37F && c <= 0x1FFF) ||
-         (c >= 0x200C && c <= 0x200D) || (c >= 0x2070 && c <= 0x218F) ||
-         (c >= 0x2C00 && c <= 0x2FEF) || (c >= 0x3001 && c <= 0xD7FF) ||
-         (c >= 0xF900 && c <= 0xFDCF) || (c >= 0xFDF0 && c <= 0xFFFD) ||
-         (c >= 0x10000 && c <= 0xEFFFF);
-}
-
-bool IsNameChar(char32_t c) {
-  return IsNameStart(c) || (c >= '0' && c <= '9') || c == '-' || c == '.' || c == 0xB7 ||
-         (c >= 0x300 && c <= 0x36F) || (c >= 0x203F && c <= 0x2040);
-}
-
 void AppendEscapedUnit(std::string& out, unsigned unit) {
   static constexpr char kHex[] = "0123456789ABCDEF";
   out += "_x";
@@ -104,6 +101,9 @@ void AppendEscapedUnit(std::string& out, unsigned unit) {
 std::string XmlName(std::string_view name) {
   if (name.empty()) return "_";
   const std::u16string units = Utf8ToUtf16(name);
+  // "xmlns" and "xmlns:..." would declare a namespace: their first letter
+  // is escaped.
+  const bool declares = name == "xmlns" || name.starts_with("xmlns:");
   std::string out;
   for (size_t i = 0; i < units.size(); ++i) {
     char32_t c = units[i];
@@ -114,7 +114,8 @@ std::string XmlName(std::string_view name) {
       length = 2;
     }
     const bool starts_escape = c == '_' && i + 1 < units.size() && units[i + 1] == 'x';
-    if (starts_escape || !(i == 0 ? IsNameStart(c) : IsNameChar(c))) {
+    if (starts_escape || (i == 0 && declares) ||
+        !(i == 0 ? IsXmlNameStartChar(c) : IsXmlNameChar(c))) {
       for (size_t k = 0; k < length; ++k) AppendEscapedUnit(out, units[i + k]);
     } else {
       out += Utf16ToUtf8(std::u16string_view(units).substr(i, length));
@@ -122,6 +123,56 @@ std::string XmlName(std::string_view name) {
     i += length - 1;
   }
   return out;
+}
+
+std::vector<std::string> XmlFieldNames(const std::vector<std::string_view>& names) {
+  std::vector<std::string> out;
+  out.reserve(names.size());
+  for (std::string_view name : names) out.push_back(XmlName(name));
+  // A number is added only where no field's own XML name is taken.
+  std::unordered_set<std::string> taken(out.begin(), out.end());
+  std::unordered_set<std::string> given;
+  std::unordered_map<std::string_view, size_t> first_of;  // a named field's first index
+  for (size_t i = 0; i < names.size(); ++i) {
+    if (!names[i].empty()) {
+      const auto [it, fresh] = first_of.emplace(names[i], i);
+      if (!fresh) {
+        out[i] = out[it->second];
+        continue;
+      }
+    }
+    if (given.insert(out[i]).second) continue;
+    for (int n = 2;; ++n) {
+      std::string numbered = out[i] + std::to_string(n);
+      if (taken.insert(numbered).second) {
+        out[i] = std::move(numbered);
+        given.insert(out[i]);
+        break;
+      }
+    }
+  }
+  return out;
+}
+
+void AppendBinaryElement(std::string& out, std::string_view name, std::string_view bytes) {
+  out += '<';
+  out += name;
+  bool carried = true;
+  for (char c : bytes)
+    if (static_cast<unsigned char>(c) < 0x20 && !kCarriedControl[static_cast<unsigned char>(c)]) {
+      carried = false;
+      break;
+    }
+  if (carried) {
+    out += '>';
+    AppendCdata(out, Cp1252ToUtf8(bytes));
+  } else {
+    out += " ENCODING=\"base64\">";
+    AppendBase64(out, bytes);
+  }
+  out += "</";
+  out += name;
+  out += '>';
 }
 
 void AppendXmlAttributeText(std::string& out, std::string_view s) {

@@ -6,7 +6,6 @@
 #include <unordered_map>
 #include <vector>
 
-#include "common/codepage.h"
 #include "common/error.h"
 #include "common/path.h"
 #include "common/text.h"
@@ -268,6 +267,10 @@ class XmlWriter {
   }
 
   void Describe() {
+    std::vector<std::string_view> names;
+    for (size_t i = 0; i < query_.FieldCount(); ++i) names.push_back(query_.FieldAt(i).name());
+    const std::vector<std::string> xml_names = XmlFieldNames(names);
+    // Fields of the same name share an XML name and an attribute's place.
     std::unordered_map<std::string, size_t> slots;
     for (size_t i = 0; i < query_.FieldCount(); ++i) {
       Field& f = query_.FieldAt(i);
@@ -279,10 +282,10 @@ class XmlWriter {
       fields_xml_ += DataTypeName(base);
       fields_xml_ += "\"/>";
       if (base == Base::kBytes || (base == Base::kBlob && f.size() != 0)) {
-        children_.push_back({&f, base, {}, 0, XmlName(f.name())});
+        children_.push_back({&f, base, {}, 0, xml_names[i]});
       } else if (base != Base::kBlob && base != Base::kNone) {
-        XmlField x{&f, base, Concat({" ", XmlName(f.name()), "=\""}), 0, {}};
-        auto [it, fresh] = slots.emplace(f.name(), attributes_.size());
+        XmlField x{&f, base, Concat({" ", xml_names[i], "=\""}), 0, {}};
+        auto [it, fresh] = slots.emplace(xml_names[i], attributes_.size());
         x.slot = it->second;
         if (!fresh) duplicates_ = true;
         attributes_.push_back(std::move(x));
@@ -398,19 +401,13 @@ class XmlWriter {
       if (x.base == Base::kBytes && v.IsNull()) continue;
       if (!has_children) out += '>';
       has_children = true;
-      out += "\r\n\t\t\t\t<";
-      out += x.element;
-      out += '>';
+      out += "\r\n\t\t\t\t";
       scratch_.clear();
       if (v.kind == ValueKind::kBytes || v.kind == ValueKind::kText)
         scratch_ = v.s;
       else
         AppendStandard(scratch_, v);
-      // Each byte is one Windows-1252 character.
-      AppendCdata(out, Cp1252ToUtf8(scratch_));
-      out += "</";
-      out += x.element;
-      out += '>';
+      AppendBinaryElement(out, x.element, scratch_);
     }
     out += has_children ? "\r\n\t\t\t</RECORD>" : "/>";
   }

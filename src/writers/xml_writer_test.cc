@@ -224,14 +224,16 @@ TEST_F(XmlTest, ValueFormsByType) {
   }
 }
 
+// Bytes XML can carry are Windows-1252 characters in CDATA; a value with
+// any other control byte is written whole in base64.
 TEST_F(XmlTest, BinaryFieldsAreChildElements) {
   Open({{"ID", FieldType::kInteger, 0},
         {"B", FieldType::kVarBytes, 8},
         {"L", FieldType::kBlob, 100},
         {"Z", FieldType::kBlob, 0}},
-       {{Value::Integer(1), testing::Bytes(std::string("\0A]]>\x80\xFF\r", 8)), Value::Null(),
+       {{Value::Integer(1), testing::Bytes("A]]>\x80\xFF\r\t\n"), Value::Null(),
          testing::Bytes("not written")},
-        {Value::Integer(2), Value::Null(), testing::Bytes("x"), Value::Null()},
+        {Value::Integer(2), testing::Bytes(std::string("\0A", 2)), testing::Bytes("x"), Value::Null()},
         {Value::Null(), Value::Null(), Value::Null(), Value::Null()}});
   job.xml_path = Name("b.xml");
   Write();
@@ -241,10 +243,11 @@ TEST_F(XmlTest, BinaryFieldsAreChildElements) {
             std::string::npos);
   EXPECT_EQ(RecordOf(doc),
             "\t\t\t<RECORD ID=\"1\">"
-            "\r\n\t\t\t\t<B><![CDATA[\xEF\xBF\xBD" "A]]]><![CDATA[]>\xE2\x82\xAC\xC3\xBF]]>&#13;<![CDATA[]]></B>"
+            "\r\n\t\t\t\t<B><![CDATA[A]]]><![CDATA[]>\xE2\x82\xAC\xC3\xBF]]>&#13;<![CDATA[\t\n]]></B>"
             "\r\n\t\t\t\t<L><![CDATA[]]></L>"
             "\r\n\t\t\t</RECORD>"
             "\r\n\t\t\t<RECORD ID=\"2\">"
+            "\r\n\t\t\t\t<B ENCODING=\"base64\">AEE=</B>"
             "\r\n\t\t\t\t<L><![CDATA[x]]></L>"
             "\r\n\t\t\t</RECORD>"
             "\r\n\t\t\t<RECORD>"
@@ -280,22 +283,42 @@ TEST(XmlNameTest, EscapesWhatMayNotStandWhereItStands) {
       {"a_b", "a_b"},
       {"-a", "_x002D_a"},
       {"\xC3\xA4pfel", "\xC3\xA4pfel"},
-      {"\xF0\x9F\x98\x80", "\xF0\x9F\x98\x80"},  // U+1F600 may start a name
-      {"a\xE2\x80\x8B" "b", "a_x200B_b"},           // U+200B may not stand in one
+      {"\xE5\x90\x8D", "\xE5\x90\x8D"},              // an ideograph
+      {"\xF0\x9F\x98\x80", "_xD83D__xDE00_"},          // outside the Basic Multilingual Plane
+      {"\xC7\x85", "_x01C5_"},                         // a letter the older table leaves out
+      {"a\xE2\x80\x8B" "b", "a_x200B_b"},              // U+200B may not stand in one
+      {"x\xD9\xA0", "x\xD9\xA0"},                      // a digit after the first character,
+      {"\xD9\xA0x", "_x0660_x"},                        // not at the start
+      {"xmlns", "_x0078_mlns"},                         // would declare a namespace
+      {"xmlns:a", "_x0078_mlns_x003A_a"},
+      {"xmlnsa", "xmlnsa"},
       {"", "_"},
   };
   for (const auto& c : cases) EXPECT_EQ(XmlName(c.name), c.xml) << c.name;
 }
 
+// Names that escape to the same XML name get numbers, so that no
+// attribute comes twice; FIELD NAME keeps the true names.
 TEST_F(XmlTest, FieldNamesThatAreNoXmlNamesAreEscaped) {
-  Open({{"a b", FieldType::kInteger, 0}, {"2nd", FieldType::kVarBytes, 4}},
-       {{Value::Integer(1), testing::Bytes("x")}});
+  Open({{"a b", FieldType::kInteger, 0},
+        {"2nd", FieldType::kVarBytes, 4},
+        {"", FieldType::kString, 4},
+        {"_", FieldType::kString, 4},
+        {"", FieldType::kString, 4}},
+       {{Value::Integer(1), testing::Bytes("x"), Value::Text("e1"), Value::Text("u"),
+         Value::Text("e2")}});
   job.xml_path = Name("n.xml");
   Write();
   const std::string doc = ReadFile(job.xml_path);
-  EXPECT_NE(doc.find("<FIELD NAME=\"a b\" DATATYPE=\"Integer\"/>"), std::string::npos) << doc;
+  EXPECT_NE(doc.find("<FIELD NAME=\"a b\" DATATYPE=\"Integer\"/>"
+                     "\r\n\t\t\t<FIELD NAME=\"2nd\" DATATYPE=\"Blob\"/>"
+                     "\r\n\t\t\t<FIELD NAME=\"\" DATATYPE=\"String\"/>"
+                     "\r\n\t\t\t<FIELD NAME=\"_\" DATATYPE=\"String\"/>"
+                     "\r\n\t\t\t<FIELD NAME=\"\" DATATYPE=\"String\"/>"),
+            std::string::npos)
+      << doc;
   EXPECT_EQ(RecordOf(doc),
-            "\t\t\t<RECORD a_x0020_b=\"1\">"
+            "\t\t\t<RECORD a_x0020_b=\"1\" _=\"e1\" _2=\"u\" _3=\"e2\">"
             "\r\n\t\t\t\t<_x0032_nd><![CDATA[x]]></_x0032_nd>"
             "\r\n\t\t\t</RECORD>");
 }

@@ -35,4 +35,8 @@ std::string MaskedListLine(const std::string& line);
 
 std::string RunReportJson(const RunReport& report);
 
+// The jobs as the report keeps them: copies without their SQL texts, which
+// the report never shows and which can be large.
+std::vector<Job> JobsForReport(const std::vector<Job>& jobs);
+
 }  // namespace ostrevane

@@ -97,6 +97,8 @@ Query::~Query() { Close(); }
 
 void Query::SetSql(std::string_view text) {
   Close();
+  if (!text.empty() && text.data() >= sql_.data() && text.data() < sql_.data() + sql_.size())
+    return SetSql(std::string(text));  // its own text, rewritten below
   sql_.clear();
   sql_.reserve(text.size());
   for (size_t pos = 0;;) {

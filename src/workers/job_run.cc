@@ -92,7 +92,7 @@ void RunGlobalPostSql(JobResources& run) {
   Job global;
   ResetOptions(global);
   run.query.SetSql(job.post_sql);
-  ApplySqlMacros(run.query.sql(), global, false);
+  ApplySqlMacros(run.query.sql(), global);
   BindJobParameters(run.query.params(), global, run.settings.format, nullptr);
   run.query.Execute();
   run.messages.Add("Global post-SQL query executed", kTagNote);
@@ -146,7 +146,7 @@ void WriteAndDeliver(JobResources& run) {
   if (!job.per_record_sql.empty()) {
     query.First();
     run.record_query.SetSql(job.per_record_sql);
-    ApplySqlMacros(run.record_query.sql(), job, false);
+    ApplySqlMacros(run.record_query.sql(), job);
     for (; !query.Eof(); query.Next()) {
       BindJobParameters(run.record_query.params(), job, formats, &query);
       run.record_query.Execute();
@@ -163,7 +163,7 @@ void RunResultJob(JobResources& run) {
   query.SetSql(job.sql);
   CheckResultJobParameters(job, query, run.connection.dialect());
   const bool fields_from_sql = job.csv_fields.empty();
-  ApplySqlMacros(query.sql(), job, false);
+  ApplySqlMacros(query.sql(), job);
   BindJobParameters(query.params(), job, formats, nullptr);
   run.messages.Add("executing SQL", kTagNote);
   query.set_rewindable(NeedsSecondPass(job));

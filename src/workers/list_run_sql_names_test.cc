@@ -191,6 +191,13 @@ TEST(ListRunSqlNamesTest, FieldsAndParametersOnSqlite) {
        0,
        "job 2, line 2: Done",
        "1\r\n3"},
+      {"values taken from the line above that miss one",
+       {{"c.sql", kByCountry}, {"d.sql", "--param min;n;5\nSELECT order_id FROM orders WHERE amount > :min"}},
+       "-sql:c.sql -tocsv:out/a.csv -params:country=DE\n-sql:d.sql -tocsv:out/o.csv",
+       1,
+       "job 2, line 2: the SQL's placeholder \":min\" has no value (give it in -params; this line "
+       "takes the -params of the line above, so its SQL's \"--param \" lines are not read)",
+       nullptr},
       // Script jobs
       {"a script value no batch uses",
        {{"s.sql", "INSERT INTO audit VALUES (:what)\ngo\nINSERT INTO audit VALUES (:what || '2')"}},

@@ -121,9 +121,11 @@ void CheckValued(const NameSet& placeholders, std::string_view statement, const 
 }
 
 std::string AdviceFor(const Job& job) {
-  return job.sql_parameters.empty()
-             ? "give it in -params or on a \"--param \" line"
-             : "give it in -params; \"--param \" lines are not read when the job has -params";
+  if (job.sql_parameters.empty()) return "give it in -params or on a \"--param \" line";
+  if (job.params_inherited)
+    return "give it in -params; this line takes the -params of the line above, so its SQL's "
+           "\"--param \" lines are not read";
+  return "give it in -params; \"--param \" lines are not read when the job has -params";
 }
 
 // The values of the per-record SQL: the job's list, or when that is empty
@@ -151,8 +153,8 @@ void CheckResultJobParameters(const Job& job, Query& main, SqlDialect dialect) {
   CheckUsed(values, served,
             per_record ? Served{"the SQL nor the per-record SQL", true} : Served{"the SQL"});
   CheckValued(main_names, "the SQL", NamesOf(values), AdviceFor(job));
-  if (per_record && values.empty())
-    CheckUsed(RecordValues(job, values), record_names, {"the per-record SQL"});
+  if (per_record && values.empty())  // the per-record SQL's own lines serve it alone
+    CheckUsed(RecordValues(job, {}), record_names, {"the per-record SQL"});
 
   if (!job.post_sql.empty()) {
     // The global post-SQL takes values from its own lines only.

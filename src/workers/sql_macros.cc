@@ -63,8 +63,7 @@ std::vector<MacroEntry> ReadMacroLines(std::string_view sql, MacroKind kind) {
   return out;
 }
 
-void ApplySqlMacros(std::string_view sql, Job& job, bool skip) {
-  if (skip) return;
+void ApplySqlMacros(std::string_view sql, Job& job) {
   // Both switches are taken once: what one line adds does not stop the next.
   if (job.sql_parameters.empty())
     for (MacroEntry& item : ReadMacroLines(sql, MacroKind::kParam))

@@ -24,9 +24,9 @@ struct MacroEntry {
 std::vector<MacroEntry> ReadMacroLines(std::string_view sql, MacroKind kind);
 
 // Reads the "--param " and "--fields " lines of `sql` into
-// job.sql_parameters / job.csv_fields, each only when that list is empty on entry.
-// Does nothing when `skip` is set.
-void ApplySqlMacros(std::string_view sql, Job& job, bool skip);
+// job.sql_parameters / job.csv_fields, each only when that list is empty on
+// entry. (Script jobs read none: there they are plain comments.)
+void ApplySqlMacros(std::string_view sql, Job& job);
 
 // Sets the parameters named in job.sql_parameters (values with "?GUID", "?DATE",
 // "?TIME" expanded, a new GUID per parameter, the moment from `clock`),

@@ -45,25 +45,21 @@ TEST_F(SqlMacros, ReadsParamAndFieldsLines) {
   };
   for (const auto& c : cases) {
     Job job;
-    ApplySqlMacros(c.sql, job, false);
+    ApplySqlMacros(c.sql, job);
     EXPECT_EQ(Show(job.sql_parameters), c.params) << c.sql;
     EXPECT_EQ(Show(job.csv_fields), c.fields) << c.sql;
   }
 }
 
-TEST_F(SqlMacros, ListsGivenByTheJobOrTheSkipFlagStopReading) {
+TEST_F(SqlMacros, ListsGivenByTheJobStopReading) {
   const char sql[] = "--param a;x;1\n--fields f=HH\n--param b;x;2";
   Job job;
   job.sql_parameters = {{"job", "1"}};
-  ApplySqlMacros(sql, job, false);
+  ApplySqlMacros(sql, job);
   EXPECT_EQ(Show(job.sql_parameters), "[job=1]");
   EXPECT_EQ(Show(job.csv_fields), "[f=HH]");
-  ApplySqlMacros(sql, job, false);  // both lists are filled now
+  ApplySqlMacros(sql, job);  // both lists are filled now
   EXPECT_EQ(Show(job.csv_fields), "[f=HH]");
-
-  Job skipped;
-  ApplySqlMacros(sql, skipped, true);
-  EXPECT_TRUE(skipped.sql_parameters.empty() && skipped.csv_fields.empty());
 }
 
 TEST(SqlMacroLines, EntriesKnowTheirLine) {

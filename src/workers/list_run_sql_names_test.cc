@@ -173,7 +173,7 @@ TEST(ListRunSqlNamesTest, FieldsAndParametersOnSqlite) {
        nullptr},
       {"the global post-SQL takes no -params",
        {{"c.sql", kByCountry}, {"p.sql", "INSERT INTO audit VALUES (:what)"}},
-       "-sql:c.sql -tocsv:out/o.csv -postsql:p.sql -params:country=DE",
+       "-sql:c.sql -tocsv:out/o.csv -postsql:p.sql -params:country=DE;what=x",
        1,
        "the global post-SQL's placeholder \":what\" has no value (it takes values only from its "
        "own \"--param \" lines)",

@@ -138,12 +138,21 @@ std::vector<Given> RecordValues(const Job& job, const std::vector<Given>& main_v
 }  // namespace
 
 void CheckResultJobParameters(const Job& job, Query& main, SqlDialect dialect) {
+  if (!job.post_sql.empty()) {
+    // The global post-SQL takes values from its own lines only. Checked
+    // first: a -params value meant for it is then explained by its message.
+    const NameSet post_names = PlaceholderNames(job.post_sql, dialect);
+    const std::vector<Given> post_values = FromParamLines(job.post_sql, "the global post-SQL");
+    CheckUsed(post_values, post_names, {"the global post-SQL"});
+    CheckValued(post_names, "the global post-SQL", NamesOf(post_values),
+                "it takes values only from its own \"--param \" lines");
+  }
+
   NameSet main_names;
   for (const Param& p : main.params().items()) main_names.Add(p.name);
   const bool per_record = !job.per_record_sql.empty();
   const NameSet record_names =
       per_record ? PlaceholderNames(job.per_record_sql, dialect) : NameSet();
-
   // The job's list, or the main SQL's "--param " lines when it has none,
   // serve the main and the per-record SQL.
   const std::vector<Given> values =
@@ -155,15 +164,6 @@ void CheckResultJobParameters(const Job& job, Query& main, SqlDialect dialect) {
   CheckValued(main_names, "the SQL", NamesOf(values), AdviceFor(job));
   if (per_record && values.empty())  // the per-record SQL's own lines serve it alone
     CheckUsed(RecordValues(job, {}), record_names, {"the per-record SQL"});
-
-  if (!job.post_sql.empty()) {
-    // The global post-SQL takes values from its own lines only.
-    const NameSet post_names = PlaceholderNames(job.post_sql, dialect);
-    const std::vector<Given> post_values = FromParamLines(job.post_sql, "the global post-SQL");
-    CheckUsed(post_values, post_names, {"the global post-SQL"});
-    CheckValued(post_names, "the global post-SQL", NamesOf(post_values),
-                "it takes values only from its own \"--param \" lines");
-  }
 }
 
 void CheckResultNames(const Job& job, bool fields_from_sql, Query& result, SqlDialect dialect) {

@@ -1,6 +1,5 @@
 #include "data/placeholders.h"
 
-#include <algorithm>
 
 namespace ostrevane {
 namespace {

@@ -1,5 +1,7 @@
 #include "workers/script_runner.h"
 
+#include <algorithm>
+
 #include "common/text.h"
 #include "log/console.h"
 #include "workers/sql_macros.h"

@@ -1,6 +1,5 @@
 #include "data/placeholders.h"
 
-
 namespace ostrevane {
 namespace {
 

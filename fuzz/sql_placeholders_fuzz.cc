@@ -1,7 +1,8 @@
-// The SQL scanners: ":name" placeholders of the data-access interface and
-// the PostgreSQL and MySQL statement splitters. Every position they report lies in
-// the text, in order, without overlap, and names what is written there;
-// a query built on the text binds one value per placeholder.
+// The SQL scanners: ":name" placeholders of the data-access interface (in
+// every dialect) and the PostgreSQL and MySQL statement splitters. Every
+// position they report lies in the text, in order, without overlap, and
+// names what is written there; text added at the end changes nothing found
+// before it; a query built on the text binds one value per placeholder.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <memory>
@@ -18,13 +19,28 @@ using namespace ostrevane;
 
 namespace {
 
-void CheckPlaceholders(std::string_view sql) {
+void CheckPlaceholders(std::string_view sql, SqlDialect dialect) {
+  const SqlScan scan = ScanSql(sql, dialect);
   size_t next_free = 0;
-  for (const Placeholder& p : FindPlaceholders(sql)) {
-    FUZZ_CHECK(p.pos >= next_free && p.length >= 2 && p.pos + p.length <= sql.size());
+  for (const Placeholder& p : scan.placeholders) {
+    FUZZ_CHECK(p.pos >= next_free && p.length() >= 2 && p.pos + p.length() <= sql.size());
     FUZZ_CHECK(sql[p.pos] == ':');
-    FUZZ_CHECK(p.name == sql.substr(p.pos + 1, p.length - 1));
-    next_free = p.pos + p.length;
+    FUZZ_CHECK(p.name.data() == sql.data() + p.pos + 1);
+    next_free = p.pos + p.length();
+  }
+  for (size_t at : scan.macro_lines) {
+    FUZZ_CHECK(dialect == SqlDialect::kMysql && at < sql.size());
+    FUZZ_CHECK(at == 0 || sql[at - 1] == '\n' || sql[at - 1] == '\r');
+    FUZZ_CHECK(sql.substr(at, 7) == "--param" || sql.substr(at, 8) == "--fields");
+  }
+  // What lies before the end keeps its meaning whatever follows.
+  const std::string longer = std::string(sql) + "\n' :tail";
+  const std::vector<Placeholder> more = FindPlaceholders(longer, dialect);
+  size_t k = 0;
+  for (const Placeholder& p : scan.placeholders) {
+    if (p.pos + p.length() >= sql.size()) break;  // its name may grow
+    FUZZ_CHECK(k < more.size() && more[k].pos == p.pos && more[k].name == p.name);
+    ++k;
   }
 }
 
@@ -60,9 +76,10 @@ void CheckMysqlStatements(std::string_view sql) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FuzzedDataProvider input(data, size);
   const size_t param_count = input.ConsumeIntegralInRange<size_t>(0, 12);
+  const auto dialect = static_cast<SqlDialect>(input.ConsumeIntegralInRange<int>(0, 3));
   const std::string sql = input.ConsumeRemainingBytesAsString();
 
-  CheckPlaceholders(sql);
+  CheckPlaceholders(sql, dialect);
   CheckPgStatements(sql, param_count);
   CheckMysqlStatements(sql);
 
@@ -72,8 +89,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Query query(connection);
   query.SetSql(sql);
   try {
-    const size_t count = query.params().size();
-    for (size_t i = 0; i < count; ++i) query.params()[i].value = Value::Integer(int64_t(i));
+    const size_t count = query.placeholders().size();
+    for (size_t i = 0; i < query.params().size(); ++i)
+      query.params()[i].value = Value::Integer(int64_t(i));
     query.Execute();
     FUZZ_CHECK(db->calls.size() == 1 && db->calls[0].params.size() == count);
   } catch (const Error&) {

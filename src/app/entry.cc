@@ -165,7 +165,7 @@ int RunListMode(RunState& run, const std::string& list_file, bool check) {
   // A part runs its share of the whole list, numbered as in the whole list.
   if (!check && run.part.given) jobs = JobsOfPart(jobs, run.part);
   if (!check) {
-    run.report.jobs = jobs;
+    run.report.jobs = JobsForReport(jobs);
     WriteReport(run, std::nullopt, {});
   }
 

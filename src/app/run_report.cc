@@ -130,4 +130,15 @@ std::string RunReportJson(const RunReport& report) {
   return json.text();
 }
 
+std::vector<Job> JobsForReport(const std::vector<Job>& jobs) {
+  std::vector<Job> kept;
+  kept.reserve(jobs.size());
+  for (const Job& job : jobs) {
+    Job& copy = kept.emplace_back(job);  // one job's texts at a time
+    for (std::string* text : {&copy.sql, &copy.post_sql, &copy.per_record_sql})
+      std::string().swap(*text);  // gives the memory back
+  }
+  return kept;
+}
+
 }  // namespace ostrevane

@@ -32,4 +32,8 @@ std::string IsoNow();
 // The report as JSON text; every list line masked (MaskedListLine).
 std::string RunReportJson(const RunReport& report);
 
+// The jobs as the report keeps them: copies without their SQL texts, which
+// the report never shows and which can be large.
+std::vector<Job> JobsForReport(const std::vector<Job>& jobs);
+
 }  // namespace ostrevane

@@ -65,7 +65,7 @@ class SchedulerRunTest : public ::testing::Test {
 TEST_F(SchedulerRunTest, ReportDescribesEveryJobOfAStoppedRun) {
   if (!FileExists("/usr/bin/python3")) GTEST_SKIP() << "no /usr/bin/python3";
   // A control character in the error message, which JSON must escape.
-  WriteFile(dir / "bad.sql", "SELECT * FROM \"no\x01pe\"");
+  WriteFile(dir / "bad.sql", "SELECT * FROM \"no\x01pe\" WHERE p = :password AND x = :x");
   WriteFile(dir / "slow.sql",
             "UPDATE items SET marked = 1\r\ngo\r\n"
             "SELECT COUNT(*) FROM (WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM c "

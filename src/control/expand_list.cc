@@ -45,8 +45,10 @@ void Inherit(Job& job, const Job& above) {
   if (job.ftp_server.empty())
     job.ftp_server = above.ftp_server, job.ftp_login = above.ftp_login,
     job.ftp_password = above.ftp_password, job.wants_ftp |= above.wants_ftp;
-  if (job.csv_fields.empty()) job.csv_fields = above.csv_fields;
-  if (job.sql_parameters.empty()) job.sql_parameters = above.sql_parameters;
+  if (job.csv_fields.empty() && !above.csv_fields.empty())
+    job.csv_fields = above.csv_fields, job.fields_inherited = true;
+  if (job.sql_parameters.empty() && !above.sql_parameters.empty())
+    job.sql_parameters = above.sql_parameters, job.params_inherited = true;
 }
 
 // A -frtemplate on a line without -mail would be dropped without a word:

@@ -20,6 +20,8 @@ void ResetOptions(Job& job) {
     text->clear();
   job.csv_fields.clear();
   job.sql_parameters.clear();
+  job.fields_inherited = false;
+  job.params_inherited = false;
   job.starts_afresh = false;
   job.wants_http = false;
   job.wants_ftp = false;

@@ -62,6 +62,10 @@ struct Job {
   uint8_t csv_code_page = 0;
   std::vector<NameValue> csv_fields;      // -fields: CSV columns and their date-time formats
   std::vector<NameValue> sql_parameters;  // -params: SQL parameters and their values
+  // The lists above were taken from the line above. Messages say so, and a
+  // parameter value that this line's SQL does not use is then no mistake.
+  bool fields_inherited = false;
+  bool params_inherited = false;
   std::string date_pattern;               // -fdf: date pattern of "?DATE"
   std::string time_pattern;               // -ftf: time pattern of "?TIME"
 

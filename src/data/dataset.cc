@@ -1,5 +1,8 @@
 #include "data/dataset.h"
 
+#include <unordered_map>
+
+#include "common/case_fold.h"
 #include "common/error.h"
 #include "common/text.h"
 
@@ -52,6 +55,10 @@ Backend& Connection::backend() {
 
 bool Connection::OnlyReads(const std::string& sql) { return backend().OnlyReads(sql); }
 
+SqlDialect Connection::dialect() const {
+  return backend_ ? backend_->dialect() : SqlDialect::kGeneric;
+}
+
 void Connection::BeginTransaction(TransactionAccess access) {
   Backend& b = backend();
   FileTurn turn;  // given back at once when the begin fails
@@ -82,39 +89,6 @@ void Connection::Rollback() {
   backend().Rollback();
 }
 
-// ---- Placeholders ---------------------------------------------------------
-
-std::vector<Placeholder> FindPlaceholders(std::string_view sql) {
-  std::vector<Placeholder> out;
-  // A name is the longest run of letters, digits and "_", as SQL itself
-  // reads identifiers; bytes of non-ASCII (UTF-8) letters count as letters.
-  auto in_name = [](char c) {
-    const auto u = static_cast<unsigned char>(c);
-    return u >= 0x80 || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
-           (c >= '0' && c <= '9') || c == '_';
-  };
-  for (size_t i = 0; i < sql.size(); ++i) {
-    const char c = sql[i];
-    if (c == '\'' || c == '"' || c == '`') {
-      size_t close = sql.find(c, i + 1);
-      if (close == std::string_view::npos) break;  // unclosed: the rest is quoted
-      i = close;
-      continue;
-    }
-    if (c != ':') continue;
-    if (i + 1 < sql.size() && sql[i + 1] == ':') {
-      ++i;  // "::" is no placeholder; both colons stay in the text
-      continue;
-    }
-    size_t j = i + 1;
-    while (j < sql.size() && in_name(sql[j])) ++j;
-    if (j == i + 1) continue;  // a colon with no name after it
-    out.push_back({std::string(sql.substr(i + 1, j - i - 1)), i, j - i});
-    i = j - 1;
-  }
-  return out;
-}
-
 // ---- Query ----------------------------------------------------------------
 
 Query::Query(Connection& connection) : connection_(connection) {}
@@ -123,38 +97,41 @@ Query::~Query() { Close(); }
 
 void Query::SetSql(std::string_view text) {
   Close();
-  lines_ = SplitLines(text);
-  params_dirty_ = true;
-}
-
-void Query::ClearSql() {
-  Close();
-  lines_.clear();
-  params_dirty_ = true;
-}
-
-void Query::AddLine(std::string_view line) {
-  Close();
-  lines_.emplace_back(line);
-  params_dirty_ = true;
-}
-
-std::string Query::Sql() const {
-  std::string s;
-  for (size_t i = 0; i < lines_.size(); ++i) {
-    if (i) s += '\n';
-    s += lines_[i];
+  if (!text.empty() && text.data() >= sql_.data() && text.data() < sql_.data() + sql_.size())
+    return SetSql(std::string(text));  // its own text, rewritten below
+  sql_.clear();
+  sql_.reserve(text.size());
+  for (size_t pos = 0;;) {
+    const size_t cr = text.find('\r', pos);
+    sql_.append(text.substr(pos, cr == std::string_view::npos ? cr : cr - pos));
+    if (cr == std::string_view::npos) break;
+    sql_ += '\n';
+    pos = cr + 1;
+    if (pos < text.size() && text[pos] == '\n') ++pos;
   }
-  return s;
+  if (!sql_.empty() && sql_.back() == '\n') sql_.pop_back();
+  params_dirty_ = true;
 }
 
 void Query::ParseParams() {
-  if (!params_dirty_) return;
-  sql_text_ = Sql();
-  places_ = FindPlaceholders(sql_text_);
+  const SqlDialect dialect = connection_.dialect();
+  if (!params_dirty_ && dialect == parsed_dialect_) return;
+  SqlScan scan = ScanSql(sql_, dialect);
+  places_ = std::move(scan.placeholders);
+  macro_lines_ = std::move(scan.macro_lines);
   params_.items().clear();
-  for (const Placeholder& p : places_) params_.items().push_back({p.name, {}, {}});
+  place_param_.clear();
+  place_param_.reserve(places_.size());
+  // Parameter index by folded name: a text with many placeholders is
+  // parsed in linear time.
+  std::unordered_map<std::string, uint32_t> index_of;
+  for (const Placeholder& p : places_) {
+    auto [it, added] = index_of.try_emplace(FoldCase(p.name), uint32_t(params_.size()));
+    if (added) params_.items().push_back({std::string(p.name), {}, {}});
+    place_param_.push_back(it->second);
+  }
   params_dirty_ = false;
+  parsed_dialect_ = dialect;
 }
 
 Params& Query::params() {
@@ -162,29 +139,46 @@ Params& Query::params() {
   return params_;
 }
 
-std::string Query::PositionalSql(std::vector<BoundParam>& bound) {
+const std::vector<Placeholder>& Query::placeholders() {
   ParseParams();
-  const std::string& sql = sql_text_;
-  const std::vector<Placeholder>& places = places_;
-  Backend& backend = connection_.backend();
-  std::string out;
-  out.reserve(sql.size() + places.size() * 2);
-  size_t pos = 0;
+  return places_;
+}
+
+const std::string& Query::PositionalSql(std::vector<BoundParam>& bound, std::string& buffer) {
+  ParseParams();
   bound.clear();
-  for (size_t k = 0; k < places.size(); ++k) {
-    out.append(sql, pos, places[k].pos - pos);
-    out += backend.Placeholder(k);
-    pos = places[k].pos + places[k].length;
-    bound.push_back({params_[k].type, &params_[k].value});
+  if (places_.empty() && macro_lines_.empty()) return sql_;
+  Backend& backend = connection_.backend();
+  buffer.clear();
+  buffer.reserve(sql_.size() + places_.size() * 4 + macro_lines_.size());
+  bound.reserve(places_.size());
+  size_t pos = 0;
+  size_t line = 0;  // the next of macro_lines_; none lies inside a placeholder
+  auto copy_to = [&](size_t end) {
+    for (; line < macro_lines_.size() && macro_lines_[line] < end; ++line) {
+      buffer.append(sql_, pos, macro_lines_[line] + 2 - pos);  // up to "--"
+      buffer += ' ';
+      pos = macro_lines_[line] + 2;
+    }
+    buffer.append(sql_, pos, end - pos);
+    pos = end;
+  };
+  for (size_t k = 0; k < places_.size(); ++k) {
+    copy_to(places_[k].pos);
+    buffer += backend.Placeholder(k);
+    pos = places_[k].pos + places_[k].length();
+    Param& param = params_[place_param_[k]];
+    bound.push_back({param.type, &param.value});
   }
-  out.append(sql, pos, std::string::npos);
-  return out;
+  copy_to(sql_.size());
+  return buffer;
 }
 
 void Query::Open() {
   Close();
   std::vector<BoundParam> bound;
-  const std::string sql = PositionalSql(bound);
+  std::string buffer;
+  const std::string& sql = PositionalSql(bound, buffer);
   cursor_ = connection_.backend().Run(sql, bound, command_timeout_, true);
   const std::vector<FieldDef>& defs = cursor_->fields();
   fields_.clear();
@@ -224,7 +218,8 @@ void Query::Close() {
 void Query::Execute() {
   Close();
   std::vector<BoundParam> bound;
-  const std::string sql = PositionalSql(bound);
+  std::string buffer;
+  const std::string& sql = PositionalSql(bound, buffer);
   connection_.backend().Run(sql, bound, command_timeout_, false);
 }
 

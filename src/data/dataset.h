@@ -12,6 +12,7 @@
 #include "data/connection_string.h"
 #include "data/db/backend.h"
 #include "data/file_turns.h"
+#include "data/placeholders.h"
 #include "data/row_store.h"
 #include "data/value.h"
 
@@ -41,7 +42,8 @@ class Field {
   std::string display_label;
 };
 
-// A statement parameter, made from a ":name" placeholder.
+// A statement parameter: one per name of the statement's ":name"
+// placeholders (letter case aside), its value bound wherever the name occurs.
 struct Param {
   std::string name;
   FieldType type = FieldType::kUnknown;
@@ -50,7 +52,7 @@ struct Param {
 
 class Params {
  public:
-  // The first parameter of that name, ASCII case folded; null when absent.
+  // The parameter of that name (see common/case_fold.h); null when absent.
   Param* Find(std::string_view name);
   size_t size() const { return items_.size(); }
   Param& operator[](size_t i) { return items_[i]; }
@@ -86,6 +88,8 @@ class Connection {
   void Open();
   void Close();
   bool connected() const { return backend_ != nullptr; }
+  // The quoting rules of the database's SQL; kGeneric while not connected.
+  SqlDialect dialect() const;
   // Whether every statement of `sql` only reads (false when unsure). Only
   // while connected.
   bool OnlyReads(const std::string& sql);
@@ -109,20 +113,8 @@ class Connection {
   FileTurn turn_;  // held from the begin to the end of a transaction
 };
 
-// The placeholders of a SQL text, in order: ":name" where the name is the
-// longest run of letters, digits and "_" (non-ASCII letters included) after
-// the colon; quoted text ('...', "...", `...`) is
-// skipped; "::" is no placeholder. Each entry gives the name and the
-// position and length of the whole placeholder (colon included) in `sql`.
-struct Placeholder {
-  std::string name;
-  size_t pos;
-  size_t length;
-};
-std::vector<Placeholder> FindPlaceholders(std::string_view sql);
-
-// A statement with its SQL text as lines, its parameters and, once open,
-// its result set. Results are read forward; set_rewindable(true) before
+// A statement with its SQL text, its parameters and, once open, its result
+// set. Results are read forward; set_rewindable(true) before
 // Open() keeps the rows read so that First() can start a second pass.
 class Query {
  public:
@@ -131,17 +123,16 @@ class Query {
   Query(const Query&) = delete;
   Query& operator=(const Query&) = delete;
 
-  // SQL text. Every change closes the query and rebuilds the parameters
-  // from the placeholders (parsed lazily, on the next use).
+  // SQL text, its line breaks (CR LF, CR or LF) kept as LF and a last one
+  // dropped. Every change closes the query and rebuilds the parameters from
+  // the placeholders (found with the connection's dialect, on the next use).
   void SetSql(std::string_view text);
-  void ClearSql();
-  void AddLine(std::string_view line);
-  size_t LineCount() const { return lines_.size(); }
-  const std::string& Line(size_t i) const { return lines_[i]; }
-  const std::vector<std::string>& lines() const { return lines_; }
-  std::string Sql() const;  // lines joined with "\n"
+  void ClearSql() { SetSql({}); }
+  const std::string& sql() const { return sql_; }
 
   Params& params();
+  // The placeholders of the text, in order (valid until the text changes).
+  const std::vector<Placeholder>& placeholders();
   void set_command_timeout(int seconds) { command_timeout_ = seconds; }
   void set_rewindable(bool on) { rewindable_ = on; }
   bool rewindable() const { return rewindable_; }
@@ -176,16 +167,21 @@ class Query {
 
  private:
   void ParseParams();
-  std::string PositionalSql(std::vector<BoundParam>& bound);
+  // The text to run: the SQL itself when there is nothing to change,
+  // otherwise written into `buffer` with the backend's positional
+  // parameters and its macro lines as comments.
+  const std::string& PositionalSql(std::vector<BoundParam>& bound, std::string& buffer);
   bool FetchRow();
 
   Connection& connection_;
-  std::vector<std::string> lines_;
+  std::string sql_;
   Params params_;
   bool params_dirty_ = true;
-  // The text and its placeholders as last parsed (valid while not dirty).
-  std::string sql_text_;
+  SqlDialect parsed_dialect_ = SqlDialect::kGeneric;
+  // The placeholders as last parsed and, for each, its parameter's index.
   std::vector<Placeholder> places_;
+  std::vector<uint32_t> place_param_;
+  std::vector<size_t> macro_lines_;  // sent as comments (see SqlScan)
   int command_timeout_ = 30;
   bool rewindable_ = false;
 

@@ -10,31 +10,6 @@ namespace {
 using testing::MemoryDatabase;
 using testing::MemoryFactory;
 
-TEST(PlaceholderTest, NamesQuotesAndColons) {
-  struct {
-    const char* sql;
-    std::vector<std::string> names;
-  } cases[] = {
-      {"select :a, :b)", {"a", "b"}},
-      {"where x = ':no' and y = \":no\" and z = `:no` and w = :yes", {"yes"}},
-      {"select x::int, :p::text", {"p"}},
-      {"select :x+1, :x-:y, :x||:y, :x<>:y, :x*2", {"x", "x", "y", "x", "y", "x", "y", "x"}},
-      {"where a = :x\tand b = :y]", {"x", "y"}},
-      {"select :a_1b2, :_z, :9", {"a_1b2", "_z", "9"}},
-      {"select :Größe.", {"Größe"}},
-      {"select : x, :'q', :\"n\"", {}},
-      {"select ':unclosed, :x", {}},
-      {"--fields t=HH:NN\nselect 1", {"NN"}},
-      {"a = :x;b=:y\r\n:z", {"x", "y", "z"}},
-      {"ends with :", {}},
-  };
-  for (const auto& c : cases) {
-    std::vector<std::string> got;
-    for (const auto& p : FindPlaceholders(c.sql)) got.push_back(p.name);
-    EXPECT_EQ(got, c.names) << c.sql;
-  }
-}
-
 struct QueryFixture : ::testing::Test {
   std::shared_ptr<MemoryDatabase> db = std::make_shared<MemoryDatabase>();
   Connection conn{MemoryFactory(db)};
@@ -47,16 +22,27 @@ struct QueryFixture : ::testing::Test {
   }
 };
 
-TEST_F(QueryFixture, ParametersArePositionalAndTheFirstOfANameIsFound) {
+// One parameter per name, its value at every place; the backend receives
+// one positional parameter per place. A text without placeholders reaches
+// it unchanged, line breaks as LF and without a last one.
+TEST_F(QueryFixture, ParametersByNameBindEveryPlace) {
   Query q(conn);
-  q.SetSql("select * from t where a = :A and b = :b and c = :a");
-  ASSERT_EQ(q.params().size(), 3u);
+  q.SetSql("select * from t\r\nwhere a = :A and b = :b and c = :a -- :c\r\n");
+  ASSERT_EQ(q.params().size(), 2u);
+  EXPECT_EQ(q.params()[0].name, "A");  // the first spelling
   q.params().Find("a")->value = Value::Integer(7);
   q.Open();
   ASSERT_EQ(db->calls.size(), 1u);
-  EXPECT_EQ(db->calls[0].sql, "select * from t where a = ?1 and b = ?2 and c = ?3");
+  EXPECT_EQ(db->calls[0].sql, "select * from t\nwhere a = ?1 and b = ?2 and c = ?3 -- :c");
+  ASSERT_EQ(db->calls[0].params.size(), 3u);
   EXPECT_EQ(db->calls[0].params[0].i, 7);
-  EXPECT_TRUE(db->calls[0].params[2].IsNull());
+  EXPECT_TRUE(db->calls[0].params[1].IsNull());
+  EXPECT_EQ(db->calls[0].params[2].i, 7);
+
+  q.SetSql("select 1\rfrom t\n\n");
+  EXPECT_EQ(q.params().size(), 0u);
+  q.Open();
+  EXPECT_EQ(db->calls[1].sql, "select 1\nfrom t\n");
 }
 
 TEST_F(QueryFixture, StreamingReadsForwardOnly) {

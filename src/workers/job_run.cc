@@ -9,6 +9,7 @@
 #include "delivery/delivery.h"
 #include "delivery/http_post.h"
 #include "log/log_files.h"
+#include "workers/name_checks.h"
 #include "workers/script_runner.h"
 #include "workers/sql_macros.h"
 #include "writers/csv_writer.h"
@@ -107,7 +108,7 @@ void RunGlobalPostSql(JobResources& run) {
   Job global;
   ResetOptions(global);
   run.query.SetSql(job.post_sql);
-  ApplySqlMacros(run.query, global, false);
+  ApplySqlMacros(run.query.sql(), global);
   BindJobParameters(run.query.params(), global, run.settings.format, nullptr);
   run.query.Execute();
   run.messages.Add("Global post-SQL query executed", kTagNote);
@@ -162,7 +163,7 @@ void WriteAndDeliver(JobResources& run) {
   if (!job.per_record_sql.empty()) {
     query.First();
     run.record_query.SetSql(job.per_record_sql);
-    ApplySqlMacros(run.record_query, job, false);
+    ApplySqlMacros(run.record_query.sql(), job);
     for (; !query.Eof(); query.Next()) {
       BindJobParameters(run.record_query.params(), job, formats, &query);
       run.record_query.Execute();
@@ -177,13 +178,16 @@ void RunResultJob(JobResources& run) {
   Query& query = run.query;
 
   query.SetSql(job.sql);
-  ApplySqlMacros(query, job, false);
+  CheckResultJobParameters(job, query, run.connection.dialect());
+  const bool fields_from_sql = job.csv_fields.empty();
+  ApplySqlMacros(query.sql(), job);
   BindJobParameters(query.params(), job, formats, nullptr);
   run.messages.Add("executing SQL", kTagNote);
   query.set_rewindable(NeedsSecondPass(job));
   query.Open();
   {
     CloseOnExit close_query(query, run.outcome);
+    CheckResultNames(job, fields_from_sql, query, run.connection.dialect());
     if (query.RecordCount() == 0) {
       if (job.if_empty != IfEmpty::kSkip) throw Exception("zero records returned");
       run.messages.Add(kNothingToWrite, kTagNote);
@@ -228,6 +232,7 @@ void RunJobSteps(JobResources& run) {
     if (IsResultJob(run.job)) {
       RunResultJob(run);
     } else {
+      CheckScriptParameters(run.job, run.connection.dialect());
       run.messages.Add("executing SQL", kTagNote);
       RunSqlScript(run.query, run.job, run.settings.format);
     }

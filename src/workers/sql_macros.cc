@@ -15,10 +15,10 @@ constexpr std::string_view kFieldsPrefix = "--fields ";
 // Cuts the text up to the first `delimiter` off the front of `rest`; the
 // delimiter goes too. Without one, the piece is all of `rest`. Macro lines
 // know no quoting, so this stays a plain cut.
-std::string Cut(std::string& rest, char delimiter) {
+std::string_view Cut(std::string_view& rest, char delimiter) {
   const size_t at = rest.find(delimiter);
-  std::string piece = rest.substr(0, at);
-  rest.erase(0, at == std::string::npos ? std::string::npos : at + 1);
+  const std::string_view piece = rest.substr(0, at);
+  rest.remove_prefix(at == std::string_view::npos ? rest.size() : at + 1);
   return piece;
 }
 
@@ -26,60 +26,71 @@ bool StartsWith(std::string_view s, std::string_view prefix) {
   return s.substr(0, prefix.size()) == prefix;
 }
 
+// The entries of one macro line, the prefix already cut off.
+void ReadEntries(std::string_view rest, MacroKind kind, int line, std::vector<MacroEntry>& out) {
+  while (!rest.empty()) {
+    MacroEntry item;
+    item.line = line;
+    if (kind == MacroKind::kParam) {
+      item.entry.name = Cut(rest, ';');
+      Cut(rest, ';');  // the type word, not used
+      item.entry.value = Cut(rest, ';');
+    } else {
+      std::string_view piece = Cut(rest, ';');
+      item.entry.name = Cut(piece, '=');
+      item.entry.value = piece;
+    }
+    out.push_back(std::move(item));
+  }
+}
+
 }  // namespace
 
-void ApplySqlMacros(const Query& query, Job& job, bool skip) {
-  if (skip) return;
-  // Both switches are taken once: what one line adds does not stop the next.
-  const bool read_params = job.sql_parameters.empty();
-  const bool read_fields = job.csv_fields.empty();
-  if (!read_params && !read_fields) return;
-  for (const std::string& line : query.lines()) {
-    if (read_params && StartsWith(line, kParamPrefix)) {
-      std::string rest = line.substr(kParamPrefix.size());
-      while (!rest.empty()) {
-        NameValue entry;
-        entry.name = Cut(rest, ';');
-        Cut(rest, ';');  // the type word, not used
-        entry.value = Cut(rest, ';');
-        job.sql_parameters.push_back(std::move(entry));
-      }
-    } else if (read_fields && StartsWith(line, kFieldsPrefix)) {
-      std::string rest = line.substr(kFieldsPrefix.size());
-      while (!rest.empty()) {
-        std::string piece = Cut(rest, ';');
-        NameValue entry;
-        entry.name = Cut(piece, '=');
-        entry.value = std::move(piece);
-        job.csv_fields.push_back(std::move(entry));
-      }
-    }
+std::vector<MacroEntry> ReadMacroLines(std::string_view sql, MacroKind kind) {
+  const std::string_view prefix = kind == MacroKind::kParam ? kParamPrefix : kFieldsPrefix;
+  std::vector<MacroEntry> out;
+  int number = 1;
+  // Line breaks are CR LF, CR or LF; no line is copied but a macro line.
+  for (size_t start = 0; start <= sql.size(); ++number) {
+    size_t end = sql.find_first_of("\r\n", start);
+    if (end == std::string_view::npos) end = sql.size();
+    const std::string_view line = sql.substr(start, end - start);
+    if (StartsWith(line, prefix))
+      ReadEntries(line.substr(prefix.size()), kind, number, out);
+    if (end == sql.size()) break;
+    start = end + (sql[end] == '\r' && end + 1 < sql.size() && sql[end + 1] == '\n' ? 2 : 1);
   }
+  return out;
+}
+
+void ApplySqlMacros(std::string_view sql, Job& job) {
+  // Both switches are taken once: what one line adds does not stop the next.
+  if (job.sql_parameters.empty())
+    for (MacroEntry& item : ReadMacroLines(sql, MacroKind::kParam))
+      job.sql_parameters.push_back(std::move(item.entry));
+  if (job.csv_fields.empty())
+    for (MacroEntry& item : ReadMacroLines(sql, MacroKind::kFields))
+      job.csv_fields.push_back(std::move(item.entry));
 }
 
 void BindJobParameters(Params& params, const Job& job, const FormatSettings& formats,
                        const Query* dataset, const Clock& clock) {
-  // A name that occurs more than once in the statement binds every
-  // occurrence to the same value: leaving the later ones NULL would
-  // silently change what the statement does.
-  auto each_named = [&params](std::string_view name, auto&& set) {
-    for (Param& p : params.items())
-      if (IEquals(p.name, name)) set(p);
-  };
+  // A name used several times in the statement is one parameter: every
+  // place takes the same value.
   for (const NameValue& entry : job.sql_parameters) {
-    if (!params.Find(entry.name)) continue;
+    Param* param = params.Find(entry.name);
+    if (!param) continue;
     // Every entry gets its own GUID and moment.
-    const Value value = Value::Text(ExpandNameTemplate(NewGuid(), entry.value, nullptr, clock.Now(),
-                                                       formats, "YYYY-MM-DD", "HH:NN:SS", " "));
-    each_named(entry.name, [&](Param& p) { p.value = value; });
+    param->value = Value::Text(ExpandNameTemplate(NewGuid(), entry.value, nullptr, clock.Now(),
+                                                  formats, "YYYY-MM-DD", "HH:NN:SS", " "));
   }
   if (!dataset) return;
   for (size_t i = 0; i < dataset->FieldCount(); ++i) {
     const Field& field = dataset->FieldAt(i);
-    each_named(field.name(), [&](Param& p) {
-      p.type = field.type();
-      p.value = field.value();  // null stays null
-    });
+    if (Param* param = params.Find(field.name())) {
+      param->type = field.type();
+      param->value = field.value();  // null stays null
+    }
   }
 }
 

@@ -1,6 +1,9 @@
 // SQL comment macros ("--param ", "--fields ") and parameter binding.
 #pragma once
 
+#include <string_view>
+#include <vector>
+
 #include "common/datetime.h"
 #include "common/format_settings.h"
 #include "control/job.h"
@@ -8,10 +11,22 @@
 
 namespace ostrevane {
 
-// Reads the "--param " and "--fields " lines of the query's SQL into
-// job.sql_parameters / job.csv_fields, each only when that list is empty on entry.
-// Does nothing when `skip` is set.
-void ApplySqlMacros(const Query& query, Job& job, bool skip);
+enum class MacroKind { kParam, kFields };
+
+// An entry of a macro line and the number (1-based) of its line in the SQL.
+struct MacroEntry {
+  NameValue entry;
+  int line = 0;
+};
+
+// The entries of the SQL's "--param " lines (name;type;value, the type
+// ignored) or "--fields " lines (name=pattern), in order.
+std::vector<MacroEntry> ReadMacroLines(std::string_view sql, MacroKind kind);
+
+// Reads the "--param " and "--fields " lines of `sql` into
+// job.sql_parameters / job.csv_fields, each only when that list is empty on
+// entry. (Script jobs read none: there they are plain comments.)
+void ApplySqlMacros(std::string_view sql, Job& job);
 
 // Sets the parameters named in job.sql_parameters (values with "?GUID", "?DATE",
 // "?TIME" expanded, a new GUID per parameter, the moment from `clock`),

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "data/connection_string.h"
+#include "data/placeholders.h"
 #include "data/value.h"
 
 namespace ostrevane {
@@ -67,6 +68,8 @@ class Backend {
   virtual void Rollback() = 0;
   // The SQL text of the n-th parameter (0-based): "?1", "$1", "?".
   virtual std::string Placeholder(size_t index) const = 0;
+  // The quoting and comment rules by which ":name" placeholders are found.
+  virtual SqlDialect dialect() const { return SqlDialect::kGeneric; }
   // Runs the statement(s). With want_rows the result set of the (last)
   // statement is returned for reading; otherwise everything is executed to
   // its end and the returned cursor is empty. command_timeout in seconds,

@@ -401,6 +401,7 @@ class MysqlBackend : public Backend {
   }
 
   std::string Placeholder(size_t) const override { return "?"; }
+  SqlDialect dialect() const override { return SqlDialect::kMysql; }
 
   std::unique_ptr<Cursor> Run(const std::string& sql, const std::vector<BoundParam>& params,
                               int command_timeout, bool want_rows) override {
@@ -422,7 +423,7 @@ class MysqlBackend : public Backend {
       throw Error(kEDatabaseError,
                   "The SQL text has " + std::to_string(placed) + " parameter places for " +
                       std::to_string(params.size()) +
-                      " parameters (a :name inside a comment is a parameter too)");
+                      " parameters (a \"?\" outside quotes and comments is a parameter place too)");
     size_t first_param = 0;
     for (size_t k = 0; k < statements.size(); ++k) {
       const MysqlStatement& st = statements[k];

@@ -42,6 +42,20 @@ void FinishResults(SQLHSTMT stmt, const Session& s) {
     if (!Ok(rc)) s.Fail(SQL_HANDLE_STMT, stmt);
   }
 }
+
+// The SQL dialect of the database behind the driver, by the name the
+// driver gives it; kGeneric when it is none of ours.
+SqlDialect DialectOf(SQLHDBC dbc) {
+  char name[256] = {};
+  SQLSMALLINT len = 0;
+  if (!Ok(SQLGetInfo(dbc, SQL_DBMS_NAME, name, sizeof name, &len))) return SqlDialect::kGeneric;
+  const std::string dbms = ToLowerAscii(name);
+  if (dbms.find("postgres") != std::string::npos) return SqlDialect::kPostgres;
+  if (dbms.find("mysql") != std::string::npos || dbms.find("mariadb") != std::string::npos)
+    return SqlDialect::kMysql;
+  if (dbms.find("sqlite") != std::string::npos) return SqlDialect::kSqlite;
+  return SqlDialect::kGeneric;
+}
 }  // namespace
 
 class OdbcCursor : public Cursor {
@@ -176,6 +190,7 @@ class OdbcBackend : public Backend {
     // request; statements have the command time-out instead.
     SQLSetConnectAttr(s->dbc.get(), SQL_ATTR_CONNECTION_TIMEOUT, nullptr, 0);
     s->wide = DriverIsWide(s->dbc.get(), drivers);
+    dialect_ = DialectOf(s->dbc.get());
     session_ = std::move(s);
   }
 
@@ -210,6 +225,7 @@ class OdbcBackend : public Backend {
   }
 
   std::string Placeholder(size_t) const override { return "?"; }
+  SqlDialect dialect() const override { return dialect_; }
 
   std::unique_ptr<Cursor> Run(const std::string& sql, const std::vector<BoundParam>& params,
                               int command_timeout, bool want_rows) override {
@@ -287,6 +303,7 @@ class OdbcBackend : public Backend {
   }
 
   std::shared_ptr<Session> session_;
+  SqlDialect dialect_ = SqlDialect::kGeneric;  // of the last connection
 };
 
 }  // namespace

@@ -119,6 +119,20 @@ TEST_F(OdbcMariaDbTest, UnsignedIntegersKeepTheirValues) {
   EXPECT_EQ(v("b").s, "0");
 }
 
+// MySQL's quoting decides what is a placeholder, and the macro lines, code
+// to MySQL, reach it as comments.
+TEST_F(OdbcMariaDbTest, PlaceholdersAndMacroLinesAsTheServerReadsThem) {
+  auto c = Connect(MariaCs(MysqlPort(), db_));
+  EXPECT_EQ(c->dialect(), SqlDialect::kMysql);
+  Query q(*c);
+  q.SetSql("--param x;t;1\nSELECT 'it\\'s :no' AS s, :x AS x # :no");
+  ASSERT_EQ(q.params().size(), 1u);
+  q.params()[0].value.SetText("y");
+  q.Open();
+  EXPECT_EQ(q.FieldAt(0).value().s, "it's :no");
+  EXPECT_EQ(q.FieldAt(1).value().s, "y");
+}
+
 TEST_F(OdbcMariaDbTest, FractionalSecondsAreCutToMilliseconds) {
   auto c = Connect(MariaCs(MysqlPort(), db_));
   testing::ExecSql(*c, "CREATE TABLE d (k int, ts datetime(6))");

@@ -241,6 +241,21 @@ TEST_F(OdbcTest, SqliteDriverParametersAndTransactions) {
   EXPECT_EQ(rows[2][0].i, 101);
 }
 
+// Placeholders are found with the quoting rules of the database behind the
+// driver, which it names.
+TEST_F(OdbcTest, PlaceholdersAsTheDatabaseBehindTheDriverReadsThem) {
+  auto c = Connect(SqliteCs());
+  EXPECT_EQ(c->dialect(), SqlDialect::kSqlite);
+  Query q(*c);
+  q.SetSql("SELECT [a:b], :x AS x FROM (SELECT 1 AS [a:b]) -- :no");
+  ASSERT_EQ(q.params().size(), 1u);
+  q.params()[0].value.SetText("y");
+  q.Open();
+  EXPECT_EQ(q.FieldAt(1).value().s, "y");
+  if (testing::PgPort().empty() || pg_driver_.empty()) return;
+  EXPECT_EQ(Connect(PgCs())->dialect(), SqlDialect::kPostgres);
+}
+
 TEST_F(OdbcTest, ErrorsCarryTheDiagnosticsWithoutPasswords) {
   struct {
     std::string cs;

@@ -150,6 +150,7 @@ class PostgresBackend : public Backend {
   std::string Placeholder(size_t index) const override {
     return Concat({"$", std::to_string(index + 1)});
   }
+  SqlDialect dialect() const override { return SqlDialect::kPostgres; }
 
   std::unique_ptr<Cursor> Run(const std::string& sql, const std::vector<BoundParam>& params,
                               int command_timeout, bool want_rows) override {

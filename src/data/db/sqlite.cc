@@ -107,12 +107,14 @@ struct StatementDeleter {
 };
 using Statement = std::unique_ptr<sqlite3_stmt, StatementDeleter>;
 
-// True when the rest of the text holds no further statement: only blanks,
-// ";" and comments.
-bool OnlyCommentsLeft(const char* p, const char* end) {
+// The start of the next statement: after blanks, ";" and comments. SQLite
+// keeps a copy of each statement's text, leading comments included, so a
+// statement is prepared from here. A NUL character is no blank: it stays
+// for the caller to refuse.
+const char* SkipToStatement(const char* p, const char* end) {
   while (p < end) {
     const char c = *p;
-    if (c == ';' || static_cast<unsigned char>(c) <= ' ') {
+    if (c == ';' || c == ' ' || (c >= '\t' && c <= '\r')) {
       ++p;
     } else if (c == '-' && p + 1 < end && p[1] == '-') {
       while (p < end && *p != '\n') ++p;
@@ -121,11 +123,15 @@ bool OnlyCommentsLeft(const char* p, const char* end) {
       while (p + 1 < end && !(p[0] == '*' && p[1] == '/')) ++p;
       p = p + 1 < end ? p + 2 : end;
     } else {
-      return false;
+      return p;
     }
   }
-  return true;
+  return end;
 }
+
+// True when the rest of the text holds no further statement: only blanks,
+// ";" and comments.
+bool OnlyCommentsLeft(const char* p, const char* end) { return SkipToStatement(p, end) == end; }
 
 void BindValue(Database& db, sqlite3_stmt* stmt, int index, const BoundParam& param) {
   const Value* v = param.value;
@@ -388,9 +394,8 @@ class SqliteBackend : public Backend {
   // or holds an error that its run will report) counts as writing.
   bool OnlyReads(const std::string& sql) override {
     sqlite3* handle = db()->get();
-    const char* p = sql.data();
-    const char* const end = p + sql.size();
-    while (p < end) {
+    const char* const end = sql.data() + sql.size();
+    for (const char* p = SkipToStatement(sql.data(), end); p < end; p = SkipToStatement(p, end)) {
       sqlite3_stmt* raw = nullptr;
       const char* tail = nullptr;
       const int rc = sqlite3_prepare_v2(handle, p, int(std::min<size_t>(size_t(end - p), INT_MAX)),
@@ -428,6 +433,7 @@ class SqliteBackend : public Backend {
   std::string Placeholder(size_t index) const override {
     return Concat({"?", std::to_string(index + 1)});
   }
+  SqlDialect dialect() const override { return SqlDialect::kSqlite; }
 
   std::unique_ptr<Cursor> Run(const std::string& sql, const std::vector<BoundParam>& params,
                               int command_timeout, bool want_rows) override {
@@ -451,10 +457,9 @@ class SqliteBackend : public Backend {
                                      int timeout, bool want_rows) {
     Database& database = *shared;
     TimeoutScope scope(database, timeout);
-    const char* p = sql.data();
-    const char* const end = p + sql.size();
+    const char* const end = sql.data() + sql.size();
     std::unique_ptr<SqliteCursor> result;
-    while (p < end) {
+    for (const char* p = SkipToStatement(sql.data(), end); p < end; p = SkipToStatement(p, end)) {
       sqlite3_stmt* raw = nullptr;
       const char* tail = nullptr;
       const int rc = sqlite3_prepare_v2(

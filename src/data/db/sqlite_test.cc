@@ -132,9 +132,9 @@ TEST_F(SqliteFile, PlaceholdersBindByPositionAcrossStatements) {
       "INSERT INTO t VALUES (:ID + 1, :name);\n"
       "INSERT INTO t VALUES (:none, 'no value');\n"
       "SELECT id, name, :name AS again FROM t ORDER BY id");
-  ASSERT_EQ(q.params().size(), 6u);  // the comment's :id counts too
+  ASSERT_EQ(q.params().size(), 3u);  // one per name; the comment's :id is none
   for (Param& p : q.params().items()) {
-    if (p.name == "id" || p.name == "ID") p.value = Value::Integer(10);
+    if (p.name == "id") p.value = Value::Integer(10);
     if (p.name == "name") p.value = Value::Text("o'k");
   }
   q.Open();
@@ -186,9 +186,9 @@ TEST_F(SqliteFile, MarkersThatAreNoPlaceholdersAreRefused) {
     std::string sql;
     const char* message_part;
   } cases[] = {
-      // The apostrophe opens a quote for the placeholder parser, so :id
-      // reaches the database as its own marker.
-      {"/* don't */ SELECT * FROM t WHERE id = :id", "parameter marker \":id\""},
+      // A name after the colon begins with a letter or "_", so :1 reaches
+      // the database as its own marker.
+      {"/* don't */ SELECT * FROM t WHERE id = :1", "parameter marker \":1\""},
       {"SELECT * FROM t WHERE id = @id", "parameter marker \"@id\""},
       {"SELECT 'unbalanced FROM t", "unrecognized token"},
       {"SELECT 1::int", "unrecognized token: \":\""},

@@ -97,7 +97,8 @@ std::string ReadWholeFile(const std::string& path) {
   bool opened = false;
   if (const int error = TryReadWholeFile(name, bytes, opened)) {
     throw Error(kEFOpenError, std::string(opened && error != EISDIR ? "Cannot read" : "Cannot open") +
-                                  " file \"" + AbsolutePath(name) + "\". " + std::strerror(error));
+                                  " file \"" + CutForMessage(AbsolutePath(name)) + "\". " +
+                                  std::strerror(error));
   }
   return bytes;
 }

@@ -212,12 +212,12 @@ void ApplyOption(std::string_view token, Job& job, const OptionContext& ctx) {
       else if (IEquals(v, "skip"))
         job.if_empty = IfEmpty::kSkip;
       else
-        throw Exception("option -ifempty: \"" + v + "\" is neither error nor skip");
+        throw Exception("option -ifempty: \"" + CutForMessage(v) + "\" is neither error nor skip");
       break;
     case Option::kNone:
       // Two spaces in a line give an empty token: nothing. Anything else
       // that is no option is a mistake that must not pass unnoticed.
-      if (!token.empty()) throw Exception("unknown option \"" + std::string(token) + "\"");
+      if (!token.empty()) throw Exception("unknown option \"" + CutForMessage(token) + "\"");
       break;
   }
 }

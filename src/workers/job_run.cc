@@ -212,7 +212,7 @@ void RunJobSteps(JobResources& run) {
       RunResultJob(run);
     } else {
       run.messages.Add("executing SQL", kTagNote);
-      RunSqlScript(run.query, run.job, run.settings.format);
+      RunSqlScript(run.query, run.job, run.settings.format, run.settings.console);
     }
     if (RunEnded(run)) throw Exception(kEndedEarly);
     run.connection.Commit();

@@ -6,7 +6,7 @@
 
 namespace ostrevane {
 
-void RunSqlScript(Query& query, Job job, const FormatSettings& formats) {
+void RunSqlScript(Query& query, Job job, const FormatSettings& formats, Console* console) {
   const std::vector<std::string> lines = SplitLines(job.sql);
   query.ClearSql();
   auto execute_batch = [&] {
@@ -21,7 +21,7 @@ void RunSqlScript(Query& query, Job job, const FormatSettings& formats) {
     }
     execute_batch();
     query.ClearSql();
-    ConsoleDot();
+    if (console) console->Dot();
   }
   // The text after the last "go" is a batch too, bound like the others,
   // unless it holds nothing but blanks.

@@ -90,6 +90,7 @@ void WriteCsvFiles(Job& job, Query& query, const FormatSettings& formats,
 
   NameTemplate names(job, job.csv_path, query, formats, joiner);
   StagedFiles staged;
+  staged.set_meter(job.meter);
   // Declared after `staged`: closed before the temporary files go.
   std::optional<OutputFile> file;
   std::string open_name;

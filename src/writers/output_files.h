@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "common/error.h"
+#include "common/progress_meter.h"
 #include "writers/content_digest.h"
 
 namespace ostrevane {
@@ -91,6 +92,8 @@ class OutputFile {
   void DigestWholeFile();
 
   const std::string& name() const { return name_; }
+  // Counts every byte written to the file on `meter` too (null: nowhere).
+  void set_meter(ProgressMeter* meter) { meter_ = meter; }
 
  private:
   [[noreturn]] void ThrowWriteError(int err) const;
@@ -104,6 +107,7 @@ class OutputFile {
   bool failed_ = false;
   ContentDigest* digest_ = nullptr;
   int64_t position_ = 0;  // where the next WriteAll lands (kept only with a digest)
+  ProgressMeter* meter_ = nullptr;
 };
 
 }  // namespace ostrevane

@@ -33,6 +33,7 @@ void StagedFiles::Open(size_t index, OutputFile::Mode mode, size_t buffer_size,
   const Staged& staged = files_[index];
   file.emplace(staged.name, mode, buffer_size,
                staged.atomic ? staged.atomic->temp_path() : std::string(), staged.digest.get());
+  file->set_meter(meter_);
 }
 
 void StagedFiles::CommitAll(std::vector<WrittenFile>* written) {

@@ -30,6 +30,10 @@ class StagedFiles {
   StagedFiles(const StagedFiles&) = delete;
   StagedFiles& operator=(const StagedFiles&) = delete;
 
+  // Where the files opened from now on count the bytes written (null:
+  // nowhere); see OutputFile::set_meter.
+  void set_meter(ProgressMeter* meter) { meter_ = meter; }
+
   // The index of the file begun for `name` in this call (names compared as
   // the file system sees them), or kNotFound.
   size_t Find(const std::string& name) const;
@@ -56,7 +60,8 @@ class StagedFiles {
     std::unique_ptr<ContentDigest> digest;  // stays put while files_ grows
   };
   std::vector<Staged> files_;
-  std::unordered_map<std::string, size_t> index_;  // by NormalizePath(name)
+  std::unordered_map<std::string, size_t> index_;
+  ProgressMeter* meter_ = nullptr;  // by NormalizePath(name)
   // Hashes for every file's digest; declared last, so it stops before the
   // digests its tasks refer to go.
   HashThread hasher_;

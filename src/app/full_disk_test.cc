@@ -124,8 +124,7 @@ TEST_F(FullDiskTest, DuringTheRunTheJobsThatRanAreReported) {
   EXPECT_EQ(r.exit_code, 1) << r.out;
   EXPECT_NE(r.out.find("job 1, line 1: Done"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("The log is incomplete: EWriteError: "), std::string::npos) << r.out;
-  EXPECT_NE(r.out.find("Summary: 2 jobs: 1 done, 0 failed, 1 not run"), std::string::npos)
-      << r.out;
+  EXPECT_NE(r.out.find("Summary: 2 jobs: 1 done, 0 failed, 1 not run"), std::string::npos) << r.out;
   EXPECT_TRUE(std::filesystem::exists(dir / "out/a.csv"));
   EXPECT_FALSE(std::filesystem::exists(dir / "out/b.csv"));
   EXPECT_EQ(ReadFile(dir / "log/RESULT.TXT"), "ERROR");

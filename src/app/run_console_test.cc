@@ -53,8 +53,9 @@ class RunConsoleTest : public ::testing::Test {
 // console shows too. -quiet leaves the errors alone on the console; the
 // log keeps everything.
 TEST_F(RunConsoleTest, NotesAndErrorsGoToTheirStreamsAndTheRunEndsWithASummary) {
-  WriteFile(dir / "jobs.txt",
-            "-udl:t.udl -sql:items.sql -tocsv:out/a.csv\n# a comment\n-sql:bad.sql -tocsv:out/b.csv\n");
+  WriteFile(
+      dir / "jobs.txt",
+      "-udl:t.udl -sql:items.sql -tocsv:out/a.csv\n# a comment\n-sql:bad.sql -tocsv:out/b.csv\n");
   const std::string error = "[ERROR]   job 2, line 3: no such table: missing_table";
   struct {
     std::vector<std::string> args;
@@ -113,8 +114,8 @@ TEST_F(RunConsoleTest, NotesAndErrorsGoToTheirStreamsAndTheRunEndsWithASummary) 
 // mistake of the list on standard error.
 TEST_F(RunConsoleTest, RunEndingErrorsAndMistakesGoToStandardError) {
   WriteFile(dir / "jobs.txt", "-udl:t.udl -sql:missing.sql -tocsv:out/a.csv\n");
-  const std::string missing = "Exception: jobs.txt, line 1: File " + dir / "missing.sql" +
-                              " does not exist";
+  const std::string missing =
+      "Exception: jobs.txt, line 1: File " + dir / "missing.sql" + " does not exist";
   for (const bool quiet : {false, true}) {
     std::vector<std::string> args = {"-list:jobs.txt"};
     if (quiet) args.push_back("-quiet");
@@ -123,7 +124,8 @@ TEST_F(RunConsoleTest, RunEndingErrorsAndMistakesGoToStandardError) {
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err, missing + "\n");
   }
-  const auto check = testing::RunProgramStreams({"-list:jobs.txt", "-check"}, dir.path(), dir.path());
+  const auto check =
+      testing::RunProgramStreams({"-list:jobs.txt", "-check"}, dir.path(), dir.path());
   EXPECT_EQ(check.exit_code, 2);
   EXPECT_NE(check.out.find("job 1"), std::string::npos) << check.out;
   EXPECT_EQ(check.out.find("Exception"), std::string::npos) << check.out;
@@ -138,9 +140,9 @@ TEST_F(RunConsoleTest, LineSeparatorsAndBidiControlsAreEscaped) {
     const char* raw;
     const char* shown;
   } cases[] = {
-      {"\xC2\x85", "\\u0085"},      {"\xC2\x9B", "\\u009B"},      {"\xE2\x80\xA8", "\\u2028"},
-      {"\xE2\x80\xA9", "\\u2029"},  {"\xE2\x80\xAE", "\\u202E"},  {"\xE2\x81\xA6", "\\u2066"},
-      {"\xE2\x80\x8F", "\\u200F"},  {"\x1B[2J", "\\x1B[2J"},
+      {"\xC2\x85", "\\u0085"},     {"\xC2\x9B", "\\u009B"},     {"\xE2\x80\xA8", "\\u2028"},
+      {"\xE2\x80\xA9", "\\u2029"}, {"\xE2\x80\xAE", "\\u202E"}, {"\xE2\x81\xA6", "\\u2066"},
+      {"\xE2\x80\x8F", "\\u200F"}, {"\x1B[2J", "\\x1B[2J"},
   };
   std::string name = "t", shown = "t";
   for (const auto& c : cases) name += std::string(c.raw) + "-", shown += std::string(c.shown) + "-";
@@ -171,9 +173,10 @@ TEST_F(RunConsoleTest, ALongValueMakesNoLongMessage) {
   };
   for (const auto& c : cases) {
     std::filesystem::remove_all(dir / "log");
-    testing::CreateSqliteDatabase(dir / "big.db", "CREATE TABLE big (name TEXT);"
-        "INSERT INTO big VALUES (replace(hex(zeroblob(" + std::to_string(c.value_bytes / 2) +
-        ")), '00', 'ab'));");
+    testing::CreateSqliteDatabase(dir / "big.db",
+                                  "CREATE TABLE big (name TEXT);"
+                                  "INSERT INTO big VALUES (replace(hex(zeroblob(" +
+                                      std::to_string(c.value_bytes / 2) + ")), '00', 'ab'));");
     testing::WriteUdlFile(dir / "big.udl", testing::SqliteConnectionString("big.db"));
     WriteFile(dir / "big.sql", "SELECT name FROM big");
     WriteFile(dir / "jobs.txt", "-udl:big.udl -sql:big.sql -tocsv:out/:NAME.csv\n");

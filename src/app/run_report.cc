@@ -1,12 +1,12 @@
 #include "app/run_report.h"
 
-#include <cstdio>
 #include <ctime>
 
 #include "common/json_writer.h"
 #include "common/text.h"
 #include "control/cut_field.h"
 #include "data/connection_string.h"
+#include "log/progress_display.h"
 
 namespace ostrevane {
 namespace {
@@ -146,13 +146,9 @@ std::string SummaryLine(const RunReport& report, std::chrono::milliseconds elaps
       line += "; " + std::to_string(failed.size() - kNamedFailures) + " more";
     line += ")";
   }
-  const int64_t seconds = elapsed.count() / 1000;
-  char clock[32];
-  std::snprintf(clock, sizeof clock, "%lld:%02d:%02d", static_cast<long long>(seconds / 3600),
-                int(seconds / 60 % 60), int(seconds % 60));
   line += ", " + std::to_string(not_run) + " not run; " + std::to_string(files) +
           (files == 1 ? " file, " : " files, ") + std::to_string(bytes) + " bytes written; " +
-          "elapsed " + clock;
+          "elapsed " + ElapsedText(elapsed);
   return line;
 }
 

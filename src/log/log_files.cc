@@ -44,6 +44,11 @@ Error CreateError(const std::string& name, int err) {
                "Cannot create file \"" + AbsolutePath(name) + "\". " + SystemText(err));
 }
 
+// A line as the log and the console show it: cut, then made visible.
+std::string ShownLine(std::string_view text) {
+  return ShowControlCharacters(CutForMessage(text, kMessageLineLimit));
+}
+
 Error WriteError(const std::string& name, int err) {
   return Error(kEWriteError, "Cannot write to file \"" + name + "\". " + SystemText(err));
 }
@@ -167,15 +172,6 @@ void LogFiles::Write(const std::string& log_text, const std::string& shown, bool
     ConsoleLine(shown);
   if (failure) throw *failure;
 }
-
-namespace {
-
-// A line as the log and the console show it: cut, then made visible.
-std::string ShownLine(std::string_view text) {
-  return ShowControlCharacters(CutForMessage(text, kMessageLineLimit));
-}
-
-}  // namespace
 
 void LogFiles::AddNote(std::string_view text) {
   const std::string shown = ShownLine(text);

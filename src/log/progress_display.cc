@@ -20,7 +20,8 @@ std::string BytesText(int64_t bytes) {
   return text;
 }
 
-// "H:MM:SS"
+}  // namespace
+
 std::string ElapsedText(std::chrono::milliseconds elapsed) {
   const int64_t seconds = elapsed.count() / 1000;
   char text[32];
@@ -28,8 +29,6 @@ std::string ElapsedText(std::chrono::milliseconds elapsed) {
                 int(seconds / 60 % 60), int(seconds % 60));
   return text;
 }
-
-}  // namespace
 
 std::string ProgressText(const JobProgress& p) {
   const int64_t ms = p.elapsed.count();
@@ -44,10 +43,13 @@ ProgressDisplay::ProgressDisplay(Mode mode, Console& console, FormatSettings for
 
 std::chrono::milliseconds ProgressDisplay::interval() const {
   switch (mode_) {
-    case Mode::kLive: return kLiveInterval;
+    case Mode::kLive:
+      return kLiveInterval;
     // Checked every second; each job's line comes when its 10 s are full.
-    case Mode::kPlain: return std::chrono::milliseconds(1000);
-    case Mode::kOff: break;
+    case Mode::kPlain:
+      return std::chrono::milliseconds(1000);
+    case Mode::kOff:
+      break;
   }
   return std::chrono::milliseconds(0);
 }

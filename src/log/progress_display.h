@@ -18,15 +18,18 @@ namespace ostrevane {
 
 // One running job as the dispatcher sees it.
 struct JobProgress {
-  int job = 0;             // the job's number in the run
-  int line = 0;            // its line in the list file
-  int64_t rows = 0;        // records read so far
-  int64_t bytes = 0;       // bytes written to its output files so far
+  int job = 0;                           // the job's number in the run
+  int line = 0;                          // its line in the list file
+  int64_t rows = 0;                      // records read so far
+  int64_t bytes = 0;                     // bytes written to its output files so far
   std::chrono::milliseconds elapsed{0};  // since the job was handed out
 };
 
 // "job 3, line 5: 1234567 rows read, 94.2 MiB written, 45678 rows/s, 0:01:23"
 std::string ProgressText(const JobProgress& progress);
+// A time span as "H:MM:SS" (whole seconds), as the progress and the
+// summary of a run show it.
+std::string ElapsedText(std::chrono::milliseconds elapsed);
 
 class ProgressDisplay {
  public:

@@ -14,7 +14,8 @@ TEST(ProgressDisplayTest, TextNamesTheJobAndItsCounters) {
     JobProgress progress;
     const char* text;
   } cases[] = {
-      {{3, 5, 0, 0, milliseconds(0)}, "job 3, line 5: 0 rows read, 0 bytes written, 0 rows/s, 0:00:00"},
+      {{3, 5, 0, 0, milliseconds(0)},
+       "job 3, line 5: 0 rows read, 0 bytes written, 0 rows/s, 0:00:00"},
       {{1, 1, 1234567, 98765432, milliseconds(83'500)},
        "job 1, line 1: 1234567 rows read, 94.2 MiB written, 14785 rows/s, 0:01:23"},
       {{2, 9, 10, 1023, milliseconds(3'723'000)},
@@ -31,7 +32,9 @@ TEST(ProgressDisplayTest, PlainLinesComeOncePerJobAndTenSeconds) {
   Console console;
   ProgressDisplay display(ProgressDisplay::Mode::kPlain, console, FormatSettings{});
   EXPECT_EQ(display.interval(), milliseconds(1000));
-  auto at = [](int job, int seconds) { return JobProgress{job, job, 0, 0, milliseconds(seconds * 1000)}; };
+  auto at = [](int job, int seconds) {
+    return JobProgress{job, job, 0, 0, milliseconds(seconds * 1000)};
+  };
   struct {
     std::vector<JobProgress> running;
     std::vector<int> lines_for;  // the jobs that get a line now

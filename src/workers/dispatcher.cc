@@ -21,8 +21,8 @@ struct RunningJob {
   SteadyClock::time_point start;
 };
 
-std::vector<JobProgress> ProgressOf(
-    const std::unordered_map<Worker*, RunningJob>& running, const std::vector<Job>& jobs) {
+std::vector<JobProgress> ProgressOf(const std::unordered_map<Worker*, RunningJob>& running,
+                                    const std::vector<Job>& jobs) {
   const SteadyClock::time_point now = SteadyClock::now();
   std::vector<JobProgress> list;
   list.reserve(running.size());

@@ -48,9 +48,7 @@ class LogFilesSink : public ReportSink {
   void AddLine(std::string_view line) override { log_.AddLine(line); }
   void AddError(std::string_view line) override { log_.AddError(line); }
   std::chrono::milliseconds progress_interval() const override { return progress_.interval(); }
-  void ShowProgress(const std::vector<JobProgress>& running) override {
-    progress_.Update(running);
-  }
+  void ShowProgress(const std::vector<JobProgress>& running) override { progress_.Update(running); }
 
  private:
   LogFiles& log_;
@@ -90,8 +88,8 @@ struct RunState {
 
   OptionContext Options() const { return OptionContext{&settings, &names, format, joiner}; }
   std::chrono::milliseconds Elapsed() const {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-        std::chrono::steady_clock::now() - started);
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                                 started);
   }
   // The log files, shown on the run's console.
   void OpenLog() {
@@ -197,9 +195,10 @@ std::string StopLine(const StopRequest& stop) {
 std::vector<std::string> StartOfLogLines(const std::string& list_file) {
   std::error_code ec;
   const std::string folder = std::filesystem::current_path(ec).string();
-  return {"list file: " + (list_file.empty() ? std::string("none, the job of the command line (-run)")
-                                             : AbsolutePath(list_file)),
-          "working folder: " + (ec ? "unknown (" + ec.message() + ")" : folder)};
+  return {
+      "list file: " + (list_file.empty() ? std::string("none, the job of the command line (-run)")
+                                         : AbsolutePath(list_file)),
+      "working folder: " + (ec ? "unknown (" + ec.message() + ")" : folder)};
 }
 
 // The job of the command line (-run), as a list of one line would give it:
@@ -286,8 +285,8 @@ int RunListMode(RunState& run, const std::string& list_file, bool check) {
   std::string log_failure;
   bool error = false;
   try {
-    error = RunJobsOnPool(jobs, run.settings.thread_count, worker_settings, sink,
-                          &run.report.outcomes);
+    error =
+        RunJobsOnPool(jobs, run.settings.thread_count, worker_settings, sink, &run.report.outcomes);
   } catch (const Error& e) {
     if (!AnyJobRan(run.report.outcomes)) throw;
     log_failure = ErrorLine(e);
@@ -338,7 +337,8 @@ int RunSingleJobMode(RunState& run) {
     run.console->Error("Nothing to connect to");
     return kExitRunError;
   }
-  run.console->Note("the options are valid; nothing was run (a job runs from a list file: -list, or -run)");
+  run.console->Note(
+      "the options are valid; nothing was run (a job runs from a list file: -list, or -run)");
   return kExitDone;
 }
 

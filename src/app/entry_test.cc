@@ -128,8 +128,8 @@ TEST_F(EntryTest, SingleJobModeChecksAndRunRunsTheJob) {
   testing::WriteUdlFile(dir / "t.udl", testing::SqliteConnectionString("t.db"));
   WriteFile(dir / "q.sql", "SELECT id FROM items WHERE :password <> ''");
   WriteFile(dir / "bad.sql", "SELECT * FROM missing_table");
-  const std::vector<std::string> job = {"-udl:t.udl", "-sql:q.sql", "-tocsv:out/x.csv",
-                                        "-csvcp:0", "-params:password=hunter2"};
+  const std::vector<std::string> job = {"-udl:t.udl", "-sql:q.sql", "-tocsv:out/x.csv", "-csvcp:0",
+                                        "-params:password=hunter2"};
   struct {
     std::vector<std::string> args;
     std::string out;  // the whole output, or its last line for a run
@@ -144,9 +144,11 @@ TEST_F(EntryTest, SingleJobModeChecksAndRunRunsTheJob) {
       {{"-quiet", "-udl:t.udl", "-sql:q.sql"}, "", 0, nullptr},
       {{"-run", "-udl:t.udl", "-sql:bad.sql", "-tocsv:out/x.csv"},
        "Summary: 1 job: 0 done, 1 failed (job 1, line 1), 0 not run; 0 files, 0 bytes written;",
-       1, "ERROR"},
+       1,
+       "ERROR"},
       {{"-list:jobs.txt", "-run", "-udl:t.udl"},
-       "Exception: -list and -run exclude each other: -run runs the job of the command line\n", 2,
+       "Exception: -list and -run exclude each other: -run runs the job of the command line\n",
+       2,
        nullptr},
   };
   for (const auto& c : cases) {
@@ -202,10 +204,10 @@ TEST_F(EntryTest, AListWithoutAJobIsAnError) {
       "",
       "\r\n   \t \r\n",
       "# only comments\n; and more\n",
-      "\xEF\xBB\xBF",                         // a UTF-8 mark alone
+      "\xEF\xBB\xBF",  // a UTF-8 mark alone
       "\xEF\xBB\xBF\r\n# after a mark\r\n",
-      "\xFF\xFE",                             // a UTF-16LE mark alone
-      "\xFF\xFE \0\r\0\n\0"s,                  // and a blank line
+      "\xFF\xFE",              // a UTF-16LE mark alone
+      "\xFF\xFE \0\r\0\n\0"s,  // and a blank line
   };
   for (const std::string& list : lists) {
     WriteFile(dir / "jobs.txt", list);
@@ -215,7 +217,8 @@ TEST_F(EntryTest, AListWithoutAJobIsAnError) {
       std::vector<std::string> args = {"-list:jobs.txt"};
       if (check) args.push_back("-check");
       auto r = Run(args);
-      EXPECT_EQ(r.out, "Exception: jobs.txt: the list holds no job\n") << ::testing::PrintToString(list);
+      EXPECT_EQ(r.out, "Exception: jobs.txt: the list holds no job\n")
+          << ::testing::PrintToString(list);
       EXPECT_EQ(r.exit_code, 2) << ::testing::PrintToString(list);
     }
     EXPECT_EQ(ReadFile(dir / "log/RESULT.TXT"), "ERROR") << ::testing::PrintToString(list);

@@ -88,12 +88,13 @@ TEST(InstalledRunTest, AnOrdinaryUserKeepsSettingsInTheConfigFolder) {
   const std::string home = dir / "home";
   const std::string work = home + "/work";
   std::filesystem::create_directories(work);
-  testing::CreateSqliteDatabase(work + "/t.db", "CREATE TABLE t (a INTEGER); INSERT INTO t VALUES (1);");
+  testing::CreateSqliteDatabase(work + "/t.db",
+                                "CREATE TABLE t (a INTEGER); INSERT INTO t VALUES (1);");
   testing::WriteUdlFile(work + "/t.udl", testing::SqliteConnectionString("t.db"));
   WriteFile(work + "/q.sql", "SELECT a FROM t");
   WriteFile(work + "/jobs.txt", "-udl:t.udl -sql:q.sql -tocsv:out.csv\r\n");
-  for (const std::string& path : {home, work, work + "/jobs.txt", work + "/t.db", work + "/t.udl",
-                                  work + "/q.sql"})
+  for (const std::string& path :
+       {home, work, work + "/jobs.txt", work + "/t.db", work + "/t.udl", work + "/q.sql"})
     ASSERT_EQ(::chown(path.c_str(), nobody->pw_uid, nobody->pw_gid), 0) << path;
 
   const std::string config = home + "/.config/ostrevane";

@@ -128,9 +128,15 @@ std::string SummaryLine(const RunReport& report, std::chrono::milliseconds elaps
   for (size_t i = 0; i < report.jobs.size(); ++i) {
     const JobOutcome& outcome = i < report.outcomes.size() ? report.outcomes[i] : none;
     switch (outcome.status) {
-      case JobOutcome::Status::kDone: ++done; break;
-      case JobOutcome::Status::kFailed: failed.push_back(JobLabel(report.jobs[i])); break;
-      case JobOutcome::Status::kNotRun: ++not_run; break;
+      case JobOutcome::Status::kDone:
+        ++done;
+        break;
+      case JobOutcome::Status::kFailed:
+        failed.push_back(JobLabel(report.jobs[i]));
+        break;
+      case JobOutcome::Status::kNotRun:
+        ++not_run;
+        break;
     }
     files += outcome.files.size();
     for (const WrittenFile& file : outcome.files) bytes += file.bytes;

@@ -16,8 +16,9 @@ constexpr Command kCommands[] = {
     {"list", true, false},       {"check", false, false},     {"help", false, true},
     {"version", false, true},    {"setmailpwd", true, false}, {"setsftppwd", true, false},
     {"sethttppwd", true, false}, {"sethttpproxypwd", true, false}, {"setftppwd", true, false},
-    {"part", true, false},       {"run", false, true},        {"quiet", false, true},
-    {"progress", false, true},
+    {"part", true, false},
+    // Whole parameters without a value.
+    {"run", false, true},        {"quiet", false, true},      {"progress", false, true},
 };
 
 // The command a parameter names, or null. After "/" the name must be the

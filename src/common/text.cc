@@ -226,7 +226,8 @@ constexpr char kHexDigits[] = "0123456789ABCDEF";
 
 void AppendEscape(std::string& out, const char* prefix, unsigned long code, int digits) {
   out += prefix;
-  for (int shift = 4 * (digits - 1); shift >= 0; shift -= 4) out += kHexDigits[(code >> shift) & 0xF];
+  for (int shift = 4 * (digits - 1); shift >= 0; shift -= 4)
+    out += kHexDigits[(code >> shift) & 0xF];
 }
 
 // Characters that are invisible or move text around on a screen: the C1
@@ -282,8 +283,8 @@ std::string CutForMessage(std::string_view value, size_t limit) {
   while (head > 0 && IsContinuationByte(value[head])) --head;
   size_t tail = value.size() - limit / 2;
   while (tail < value.size() && IsContinuationByte(value[tail])) ++tail;
-  return Concat({value.substr(0, head), "[... ", std::to_string(tail - head),
-                 " bytes cut ...]", value.substr(tail)});
+  return Concat({value.substr(0, head), "[... ", std::to_string(tail - head), " bytes cut ...]",
+                 value.substr(tail)});
 }
 
 }  // namespace ostrevane

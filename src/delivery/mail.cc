@@ -7,9 +7,9 @@
 #include <vector>
 
 #include "common/error.h"
-#include "common/path.h"
 #include "common/format_settings.h"
 #include "common/guid.h"
+#include "common/path.h"
 #include "common/text.h"
 #include "delivery/delivery.h"
 #include "delivery/file_type.h"
@@ -197,8 +197,7 @@ void SendMailWithLimits(const Job& job, const MailSettings& mail, Query& query,
   // change (the default one is no address at all).
   if (SenderRefused(easy.trace()))
     error = "the server refused the sender \"" + OneLine(mail.sender) +
-              "\"; set Sender in settings.ini to a mail address the server accepts (" + error +
-              ")";
+            "\"; set Sender in settings.ini to a mail address the server accepts (" + error + ")";
   error = "mail server " + endpoint.server + ": " + error;
   if (!message->read_error().empty()) error = message->read_error();
   // A 4xx reply ("421 too busy", "451 try later") or a broken connection

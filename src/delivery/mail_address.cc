@@ -11,7 +11,8 @@ namespace ostrevane::delivery {
 namespace {
 
 [[noreturn]] void Invalid(std::string_view entry, const char* why) {
-  throw Exception("Sending Error: invalid recipient \"" + CutForMessage(Trim(entry)) + "\": " + why);
+  throw Exception("Sending Error: invalid recipient \"" + CutForMessage(Trim(entry)) +
+                  "\": " + why);
 }
 
 bool IsSpace(char c) { return c == ' ' || c == '\t'; }

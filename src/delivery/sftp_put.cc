@@ -75,7 +75,8 @@ std::string HostKeyMessage(const HostKeyCheck& check, const SftpEndpoint& at,
            ") and add this line: " + line;
   return "the server's host key (" + key + ") is not in " + known_hosts +
          "; if that is the server's key (on the server: ssh-keygen -l -f <its host key file>), "
-         "accept it by adding this line to " + known_hosts + ": " + line;
+         "accept it by adding this line to " +
+         known_hosts + ": " + line;
 }
 
 }  // namespace

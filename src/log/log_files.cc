@@ -110,7 +110,8 @@ void LogFiles::Open(Which which) {
   // this run fails instead of destroying that run's log. A file this run
   // opened before is written on at its end.
   const bool again = opened_[which];
-  const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | (again ? O_APPEND : 0), 0666);
+  const int fd =
+      ::open(name.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | (again ? O_APPEND : 0), 0666);
   if (fd < 0) throw CreateError(name, errno);
   if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || (!again && ::ftruncate(fd, 0) != 0)) {
     const int err = errno;

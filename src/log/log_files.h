@@ -84,7 +84,7 @@ class LogFiles {
     void operator()(std::FILE* f) const { std::fclose(f); }
   };
   std::unique_ptr<std::FILE, FileCloser> files_[2];
-  std::string names_[2];  // absolute names of the files, for messages
+  std::string names_[2];             // absolute names of the files, for messages
   bool opened_[2] = {false, false};  // opened (and replaced) in this run
   bool failed_[2] = {false, false};  // could not be created or written
 };

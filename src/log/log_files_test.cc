@@ -11,13 +11,13 @@
 namespace ostrevane {
 namespace {
 
+using testing::ReadFile;
+using testing::TempDir;
+using testing::WriteFile;
 using ::testing::internal::CaptureStderr;
 using ::testing::internal::CaptureStdout;
 using ::testing::internal::GetCapturedStderr;
 using ::testing::internal::GetCapturedStdout;
-using testing::ReadFile;
-using testing::TempDir;
-using testing::WriteFile;
 
 class FixedClock : public Clock {
  public:

@@ -12,8 +12,8 @@
 #include "control/job.h"
 #include "data/dataset.h"
 #include "log/console.h"
-#include "workers/stop_request.h"
 #include "settings/settings.h"
+#include "workers/stop_request.h"
 
 namespace ostrevane {
 

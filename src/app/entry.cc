@@ -160,10 +160,10 @@ void WriteReport(RunState& run, std::optional<int> status, const std::string& er
     report.error = error;
   }
   const std::string json = RunReportJson(report);
-  if (!status) return WriteRunResult(json, run.report_path);
   try {
     WriteRunResult(json, run.report_path);
   } catch (const Error& e) {
+    if (!status) throw;
     try {
       OverwriteRunResult(json, run.report_path);
     } catch (const Error&) {

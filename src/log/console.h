@@ -29,9 +29,6 @@ class Console {
   Console(const Console&) = delete;
   Console& operator=(const Console&) = delete;
 
-  bool quiet() const { return quiet_; }
-  bool live_status() const { return live_status_; }
-
   // A note line on standard output, unless quiet.
   void Note(std::string_view text);
   // An error line on standard error.

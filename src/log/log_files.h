@@ -59,8 +59,6 @@ class LogFiles {
   // Closes both files. A line after Close() appends to the file this
   // object wrote before; only the first opening of a run replaces a file.
   void Close();
-  // Whether a file of this run could not be written: the log is incomplete.
-  bool failed() const { return failed_[kLog] || failed_[kErr]; }
 
  private:
   enum Which { kLog, kErr };
@@ -69,8 +67,8 @@ class LogFiles {
   void AppendTo(Which which, std::string_view text);
   std::string FileName(Which which) const;
   void Open(Which which);
-  // Writes `log_text` to the log file, `text` to the error file when
-  // `error`, then the console line; see AddNote.
+  // Writes `log_text` to the log file, `shown` to the error file when
+  // `error`, then `shown` to the console; see AddNote.
   void Write(const std::string& log_text, const std::string& shown, bool error);
 
   std::string log_dir_;

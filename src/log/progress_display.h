@@ -43,7 +43,6 @@ class ProgressDisplay {
 
   ProgressDisplay(Mode mode, Console& console, FormatSettings formats);
 
-  Mode mode() const { return mode_; }
   // How often Update wants to be called while jobs run; zero: never.
   std::chrono::milliseconds interval() const;
   // Live: the status lines become one per job of `running` (none clears

@@ -79,11 +79,16 @@ bool RunJobsOnPool(const std::vector<Job>& jobs, int thread_count, const WorkerS
   while (live > 0) {
     if (progress_every.count() <= 0) {
       response.Wait();
-    } else if (!response.WaitUntil(next_progress)) {
-      print([&] { sink.ShowProgress(ProgressOf(running, jobs)); });
-      next_progress = SteadyClock::now() + progress_every;
-      continue;
+    } else {
+      // Also when workers report all the time: the progress comes on time.
+      response.WaitUntil(next_progress);
+      if (SteadyClock::now() >= next_progress) {
+        print([&] { sink.ShowProgress(ProgressOf(running, jobs)); });
+        next_progress = SteadyClock::now() + progress_every;
+      }
     }
+    // A pass after a wait that timed out finds the list empty, or a report
+    // that came just now; either way the reset below is under the lock.
     std::lock_guard<std::mutex> lock(ready.mu);
     for (Worker* worker : ready.workers) {
       if (const auto it = running.find(worker); it != running.end()) {

@@ -440,7 +440,7 @@ int Main(int argc, char** argv) {
     }
   } else {
     try {
-      ConsoleErrorLine(ShowControlCharacters(error_line));
+      ConsoleErrorLine(error_line);
     } catch (const std::exception&) {
     }
   }

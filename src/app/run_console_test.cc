@@ -124,12 +124,18 @@ TEST_F(RunConsoleTest, RunEndingErrorsAndMistakesGoToStandardError) {
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err, missing + "\n");
   }
+  // A mistake that quotes the list's text shows its controls escaped.
+  WriteFile(dir / "jobs.txt",
+            "-udl:t.udl -sql:missing.sql -tocsv:out/a.csv\n-bo\x1b[2Jgus -sql:items.sql\n");
   const auto check =
       testing::RunProgramStreams({"-list:jobs.txt", "-check"}, dir.path(), dir.path());
   EXPECT_EQ(check.exit_code, 2);
   EXPECT_NE(check.out.find("job 1"), std::string::npos) << check.out;
   EXPECT_EQ(check.out.find("Exception"), std::string::npos) << check.out;
   EXPECT_NE(check.err.find(missing), std::string::npos) << check.err;
+  EXPECT_NE(check.err.find("line 2: unknown option \"-bo\\x1B[2Jgus\""), std::string::npos)
+      << check.err;
+  EXPECT_EQ(check.err.find('\x1b'), std::string::npos) << check.err;
 }
 
 // Characters that end a line or turn text around on a screen are shown

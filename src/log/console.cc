@@ -8,6 +8,7 @@
 #include <mutex>
 
 #include "common/error.h"
+#include "common/text.h"
 
 namespace ostrevane {
 namespace {
@@ -23,8 +24,11 @@ void Write(std::FILE* stream, std::string_view text) {
     throw Error(kEWriteError, "Console write error");
 }
 
+// Every line is shown as the log shows it (an escaped text stays as it
+// is), so that no text reaches a terminal that could start a line of its
+// own or move the cursor.
 void WriteLine(std::FILE* stream, std::string_view text) {
-  Write(stream, text);
+  Write(stream, ShowControlCharacters(text));
   Write(stream, "\n");
 }
 

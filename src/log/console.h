@@ -1,5 +1,6 @@
 // The console: notes on standard output, error lines on standard error,
-// both UTF-8 with "\n". One mutex serialises every write of the process
+// both UTF-8 with "\n", control characters shown escaped
+// (ShowControlCharacters). One mutex serialises every write of the process
 // (lines, a script's progress dots, the live status lines) and each write
 // reaches its stream at once, so a terminal that shows both streams shows
 // the lines in the order they were written.

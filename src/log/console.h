@@ -26,7 +26,7 @@ class Console {
  public:
   // `quiet`: notes and dots are not shown, error lines are. `live_status`:
   // ShowStatus draws on standard error, which must be a terminal.
-  Console(bool quiet = false, bool live_status = false);
+  explicit Console(bool quiet = false, bool live_status = false);
   Console(const Console&) = delete;
   Console& operator=(const Console&) = delete;
 

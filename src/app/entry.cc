@@ -1,6 +1,11 @@
 #include "app/entry.h"
 
+#include <unistd.h>
+
+#include <chrono>
 #include <clocale>
+#include <cstdlib>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
@@ -16,12 +21,14 @@
 #include "common/format_locale.h"
 #include "common/format_settings.h"
 #include "common/path.h"
+#include "common/text.h"
 #include "control/job.h"
 #include "control/list_file.h"
 #include "control/names.h"
 #include "control/options.h"
 #include "log/console.h"
 #include "log/log_files.h"
+#include "log/progress_display.h"
 #include "settings/settings.h"
 #include "workers/dispatcher.h"
 
@@ -35,21 +42,38 @@ constexpr int kExitRunError = 2;
 constexpr char kVersionLine[] = "Ostrevane v00006";
 constexpr char kVersion[] = "v00006";
 
-// The dispatcher prints through the run's log files.
+// The dispatcher prints through the run's log files, and shows the
+// progress of the running jobs on the console.
 class LogFilesSink : public ReportSink {
  public:
-  explicit LogFilesSink(LogFiles& log) : log_(log) {}
+  LogFilesSink(LogFiles& log, ProgressDisplay& progress) : log_(log), progress_(progress) {}
   void AddLine(std::string_view line) override { log_.AddLine(line); }
   void AddError(std::string_view line) override { log_.AddError(line); }
+  std::chrono::milliseconds progress_interval() const override { return progress_.interval(); }
+  void ShowProgress(const std::vector<JobProgress>& running) override { progress_.Update(running); }
 
  private:
   LogFiles& log_;
+  ProgressDisplay& progress_;
 };
+
+// "Class: message", as the console, the log and RESULT.json show an error
+// that ends a run.
+std::string ErrorLine(const std::exception& e) {
+  if (const auto* error = dynamic_cast<const Error*>(&e))
+    return error->class_name() + ": " + error->message();
+  return std::string("Exception: ") + e.what();
+}
 
 // The run state: written on the main thread before any worker starts and
 // read-only afterwards.
 struct RunState {
   std::vector<std::string> args;
+  const std::chrono::steady_clock::time_point started = std::chrono::steady_clock::now();
+  // -quiet, and live status lines when standard error is a terminal. Set
+  // once the command line is checked.
+  std::optional<Console> console;
+  ProgressDisplay::Mode progress = ProgressDisplay::Mode::kOff;
   FormatLocale format_locale;  // the locale of `format`, and why that one
   FormatSettings format;
   std::string joiner = " ";
@@ -66,6 +90,15 @@ struct RunState {
   StopRequest stop;
 
   OptionContext Options() const { return OptionContext{&settings, &names, format, joiner}; }
+  std::chrono::milliseconds Elapsed() const {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                                 started);
+  }
+  // The log files, shown on the run's console.
+  void OpenLog() {
+    log.emplace(settings.log_dir, format);
+    log->set_console(&*console);
+  }
 };
 
 // The run's date and time formats, once settings.ini is read: those of its
@@ -98,6 +131,21 @@ void ShowHelp(const std::string& settings_problem) {
   ConsoleLine("  (OSTREVANE_HOME, when set, names the folder of settings.ini and names.csv)");
 }
 
+// -quiet shows error lines only. The progress shows live on standard error
+// when it is a terminal that understands cursor moves (not with -quiet,
+// unless -progress asks for it), else as plain lines with -progress.
+void SetUpConsole(RunState& run) {
+  const bool quiet = HasWholeSwitch(run.args, "quiet");
+  const bool asked = HasWholeSwitch(run.args, "progress");
+  const char* term = std::getenv("TERM");
+  const bool terminal = ::isatty(STDERR_FILENO) && term && *term && std::string(term) != "dumb";
+  if (terminal && (asked || !quiet))
+    run.progress = ProgressDisplay::Mode::kLive;
+  else if (asked)
+    run.progress = ProgressDisplay::Mode::kPlain;
+  run.console.emplace(quiet, run.progress == ProgressDisplay::Mode::kLive);
+}
+
 // Returns true when a password command was given and carried out.
 bool RunPasswordCommand(RunState& run) {
   struct Command {
@@ -118,10 +166,8 @@ bool RunPasswordCommand(RunState& run) {
     change[i] = {true, value};
     run.settings =
         ReadSettings(HomeFolder(), change[0], change[1], change[2], change[3], change[4]);
-    ChooseFormats(run);
-    run.log.emplace(run.settings.log_dir, run.format);
+    run.OpenLog();
     run.log->set_utf8(run.settings.log_utf8);
-    ShowSettingsWarnings(run, true);
     run.log->AddNote(kCommands[i].message);
     return true;
   }
@@ -136,7 +182,9 @@ std::string ResultFilePath(const RunState& run, const char* extension) {
 }
 
 // Writes the run report as it stands; `status` and `error` make it the last
-// version (ended), none leaves it open (started, still running).
+// version (ended), none leaves it open (started, still running). The last
+// version is written in place when a full disk refuses its temporary file:
+// it comes from memory and is the one record of what the jobs did.
 void WriteReport(RunState& run, std::optional<int> status, const std::string& error) {
   RunReport& report = run.report;
   if (status) {
@@ -144,15 +192,73 @@ void WriteReport(RunState& run, std::optional<int> status, const std::string& er
     report.exit_status = status;
     report.error = error;
   }
-  WriteRunResult(RunReportJson(report), run.report_path);
+  const std::string json = RunReportJson(report);
+  try {
+    WriteRunResult(json, run.report_path);
+  } catch (const Error& e) {
+    if (!status) throw;
+    try {
+      OverwriteRunResult(json, run.report_path);
+    } catch (const Error&) {
+      throw e;
+    }
+  }
+}
+
+// RESULT.TXT says "ERROR" from the start of a list run until its clean end.
+// When even that cannot be written (a full disk), the file goes, so that an
+// earlier run's "OK" never outlives this run's start, and the run ends.
+void MarkRunStarted(const RunState& run) {
+  const std::string path = ResultFilePath(run, ".TXT");
+  try {
+    WriteRunResult("ERROR", path);
+  } catch (const Error&) {
+    std::error_code ignored;
+    std::filesystem::remove(NormalizePath(path), ignored);
+    throw;
+  }
 }
 
 std::string StopLine(const StopRequest& stop) {
   return "The run was stopped by signal " + std::to_string(stop.signal_number());
 }
 
+// The lines that open the log of a list run, after the banner: which list
+// runs, and the folder that relative names are taken from.
+std::vector<std::string> StartOfLogLines(const std::string& list_file) {
+  std::error_code ec;
+  const std::string folder = std::filesystem::current_path(ec).string();
+  return {
+      "list file: " + (list_file.empty() ? std::string("none, the job of the command line (-run)")
+                                         : AbsolutePath(list_file)),
+      "working folder: " + (ec ? "unknown (" + ec.message() + ")" : folder)};
+}
+
+// The job of the command line (-run), as a list of one line would give it:
+// its options applied in order, then expanded. The report shows its
+// options, each masked on its own (a value may hold spaces).
+std::vector<Job> CommandLineJob(const RunState& run) {
+  std::vector<Job> jobs(1);
+  Job& job = jobs[0];
+  ResetOptions(job);
+  job.list_line_number = 1;
+  const OptionContext ctx = run.Options();
+  for (const std::string& option : JobOptionParameters(run.args)) {
+    ApplyOption(option, job, ctx);
+    job.list_line += (job.list_line.empty() ? "" : " ") + MaskedOption(option);
+  }
+  return jobs;
+}
+
+bool AnyJobRan(const std::vector<JobOutcome>& outcomes) {
+  for (const JobOutcome& outcome : outcomes)
+    if (outcome.status != JobOutcome::Status::kNotRun) return true;
+  return false;
+}
+
 // RESULT.TXT already says "ERROR" (unless `check`): it says "OK" only once
-// every job has ended without an error and the run was not stopped.
+// every job has ended without an error, the run was not stopped and its log
+// and report are complete. `list_file` empty: the job of the command line.
 int RunListMode(RunState& run, const std::string& list_file, bool check) {
   std::optional<SignalWatch> signals;
   if (!check) signals.emplace(run.stop);
@@ -160,7 +266,12 @@ int RunListMode(RunState& run, const std::string& list_file, bool check) {
   // A check lists every mistake of the list at once; a run stops at the
   // first, before any job runs.
   std::vector<std::string> problems;
-  std::vector<Job> jobs = ReadListLines(list_file, ctx, check ? &problems : nullptr);
+  std::vector<Job> jobs = list_file.empty()
+                              ? CommandLineJob(run)
+                              : ReadListLines(list_file, ctx, check ? &problems : nullptr);
+  // A list without a job is a mistake (a file cut short, the wrong file),
+  // not a good night with nothing to do.
+  if (jobs.empty() && problems.empty()) throw Exception(list_file + ": the list holds no job");
   ExpandList(jobs, ctx, SystemClock(), list_file, check ? &problems : nullptr);
   // A part runs its share of the whole list, numbered as in the whole list.
   if (!check && run.part.given) jobs = JobsOfPart(jobs, run.part);
@@ -170,28 +281,31 @@ int RunListMode(RunState& run, const std::string& list_file, bool check) {
   }
 
   if (check) {
-    ConsoleLine(FormatLocaleLine(run.format_locale, run.joiner));
+    run.console->Note(FormatLocaleLine(run.format_locale, run.joiner));
     // A verdict: any error line printed makes the exit status 2.
     const JobListing listing = DescribeJobs(jobs, run.settings.mail);
-    for (const std::string& line : listing.lines) ConsoleLine(line);
-    for (const std::string& problem : problems) ConsoleLine(problem);
+    for (const std::string& line : listing.lines) run.console->Note(line);
+    for (const std::string& problem : problems) run.console->Error(problem);
     if (!problems.empty())
-      ConsoleLine(std::to_string(problems.size()) +
-                  (problems.size() == 1 ? " mistake in the list" : " mistakes in the list"));
+      run.console->Error(std::to_string(problems.size()) + (problems.size() == 1
+                                                                ? " mistake in the list"
+                                                                : " mistakes in the list"));
     if (listing.failing_jobs > 0)
-      ConsoleLine(std::to_string(listing.failing_jobs) +
-                  (listing.failing_jobs == 1 ? " job would fail: see its error lines"
-                                             : " jobs would fail: see their error lines"));
+      run.console->Error(std::to_string(listing.failing_jobs) +
+                         (listing.failing_jobs == 1 ? " job would fail: see its error lines"
+                                                    : " jobs would fail: see their error lines"));
     return problems.empty() && listing.failing_jobs == 0 ? kExitDone : kExitRunError;
   }
   if (run.stop.requested()) {
     run.log->AddError(StopLine(run.stop));  // before any job could start
+    run.log->AddNote(SummaryLine(run.report, run.Elapsed()));
     WriteReport(run, kExitRunError, StopLine(run.stop));
     return kExitRunError;
   }
 
   run.log->AddNote(kVersionLine);
   run.log->AddFileNote(FormatLocaleLine(run.format_locale, run.joiner));
+  for (const std::string& line : StartOfLogLines(list_file)) run.log->AddNote(line);
   WorkerSettings worker_settings;
   worker_settings.format = run.format;
   worker_settings.mail = run.settings.mail;
@@ -204,30 +318,69 @@ int RunListMode(RunState& run, const std::string& list_file, bool check) {
   worker_settings.ftp_tls = run.settings.ftp_tls;
   worker_settings.sftp = run.settings.sftp;
   worker_settings.stop = &run.stop;
-  LogFilesSink sink(*run.log);
-  const bool error = RunJobsOnPool(jobs, run.settings.thread_count, worker_settings, sink,
-                                  &run.report.outcomes);
+  worker_settings.console = &*run.console;
+  ProgressDisplay progress(run.progress, *run.console, run.format);
+  LogFilesSink sink(*run.log, progress);
+  // Once jobs ran, a log file that cannot be written (a full disk) no
+  // longer ends the run as one that could not start: the jobs that ran are
+  // reported, the run ends as failed, and the report says why.
+  std::string log_failure;
+  bool error = false;
+  try {
+    error =
+        RunJobsOnPool(jobs, run.settings.thread_count, worker_settings, sink, &run.report.outcomes);
+  } catch (const Error& e) {
+    if (!AnyJobRan(run.report.outcomes)) throw;
+    log_failure = ErrorLine(e);
+  }
   const bool stopped = run.stop.requested();
-  if (stopped) run.log->AddError(StopLine(run.stop));
+  // The last lines: the stop, the log's failure, the summary. The console
+  // shows them however the files fare.
+  auto last_line = [&](bool is_error, const std::string& text) {
+    try {
+      is_error ? run.log->AddError(text) : run.log->AddNote(text);
+    } catch (const Error& e) {
+      if (log_failure.empty()) log_failure = ErrorLine(e);
+    }
+  };
+  if (stopped) last_line(true, StopLine(run.stop));
+  if (!log_failure.empty()) last_line(true, "The log is incomplete: " + log_failure);
+  last_line(false, SummaryLine(run.report, run.Elapsed()));
   run.log->Close();
 
-  if (error || stopped) {
-    WriteReport(run, kExitJobsFailed, stopped ? StopLine(run.stop) : std::string());
+  if (error || stopped || !log_failure.empty()) {
+    try {
+      WriteReport(run, kExitJobsFailed, stopped ? StopLine(run.stop) : log_failure);
+    } catch (const Error& e) {
+      run.console->Error(ErrorLine(e));
+    }
     return kExitJobsFailed;
   }
-  // The report is complete before RESULT.TXT says "OK".
-  WriteReport(run, kExitDone, {});
+  // The report is complete before RESULT.TXT says "OK". Without it the
+  // jobs still ran: the run ends as failed, not as one that could not start.
+  try {
+    WriteReport(run, kExitDone, {});
+  } catch (const Error& e) {
+    run.console->Error(ErrorLine(e));
+    return kExitJobsFailed;
+  }
   WriteRunResult("OK", ResultFilePath(run, ".TXT"));
   return kExitDone;
 }
 
+// Only checks the options: nothing runs, and nothing is written.
 int RunSingleJobMode(RunState& run) {
   Job job;
   ResetOptions(job);
   SetDefaultFormats(job);
   const OptionContext ctx = run.Options();
-  for (const std::string& arg : run.args) ApplyOption(arg, job, ctx);
-  if (job.data_link_text.empty()) ConsoleLine("Nothing to connect to");
+  for (const std::string& option : JobOptionParameters(run.args)) ApplyOption(option, job, ctx);
+  if (job.data_link_text.empty()) {
+    run.console->Error("Nothing to connect to");
+    return kExitRunError;
+  }
+  run.console->Note(
+      "the options are valid; nothing was run (a job runs from a list file: -list, or -run)");
   return kExitDone;
 }
 
@@ -238,8 +391,11 @@ int Run(RunState& run) {
   // same under cron and in a shell and scripts can look for its texts.
   std::setlocale(LC_ALL, "");
   std::setlocale(LC_MESSAGES, "C");
+  run.format = LocaleFormatSettings();
+  run.format.decimal_separator = '.';
 
   CheckCommandLine(run.args, IsJobOption);
+  SetUpConsole(run);
   if (std::string part; FindSwitch(run.args, "part", part)) run.part = ParseRunPart(part);
   if (HasVersionSwitch(run.args)) {
     ConsoleLine(kVersionLine);
@@ -259,24 +415,27 @@ int Run(RunState& run) {
     return kExitDone;
   }
   ChooseFormats(run);
-  run.log.emplace(run.settings.log_dir, run.format);
+  run.OpenLog();
   run.log->set_run_stamp(RunStampText(NowLocal()));
   run.log->set_name_suffix(run.part.NameSuffix());
   run.log->set_utf8(run.settings.log_utf8);
 
   std::string list_file, unused;
   const bool list_mode = FindSwitch(run.args, "list", list_file);
+  const bool run_mode = HasWholeSwitch(run.args, "run");
   const bool check = FindSwitch(run.args, "check", unused);
-  ShowSettingsWarnings(run, list_mode && !check && !help);
+  ShowSettingsWarnings(run, (list_mode || run_mode) && !check && !help);
   if (help) {
     ShowHelp({});
     return kExitDone;
   }
+  if (list_mode && run_mode)
+    throw Exception("-list and -run exclude each other: -run runs the job of the command line");
   // From here on a list run that ends any other way than by finishing every
   // job without an error (a start error, a signal, a crash) leaves "ERROR".
   // A check runs nothing and leaves the last run's result alone.
-  if (list_mode && !check) {
-    WriteRunResult("ERROR", ResultFilePath(run, ".TXT"));
+  if ((list_mode || run_mode) && !check) {
+    MarkRunStarted(run);
     run.report_path = ResultFilePath(run, ".json");
     run.report.version = kVersion;
     run.report.start = IsoNow();
@@ -285,7 +444,11 @@ int Run(RunState& run) {
     WriteReport(run, std::nullopt, {});
   }
   run.names = LoadNamesTable(HomeFolder());
-  if (list_mode) return RunListMode(run, list_file, check);
+  if (list_mode) {
+    if (IsBlank(list_file)) throw Exception("list file can not be empty");
+    return RunListMode(run, list_file, check);
+  }
+  if (run_mode) return RunListMode(run, {}, check);
   return RunSingleJobMode(run);
 }
 
@@ -302,10 +465,8 @@ int Main(int argc, char** argv) {
   std::string error_line;
   try {
     status = Run(run);
-  } catch (const Error& e) {
-    error_line = e.class_name() + ": " + e.message();
   } catch (const std::exception& e) {
-    error_line = std::string("Exception: ") + e.what();
+    error_line = CutForMessage(ErrorLine(e), kMessageLineLimit);
   }
   if (error_line.empty()) {
     try {
@@ -315,25 +476,30 @@ int Main(int argc, char** argv) {
     return status;
   }
   // A run-ending error goes to the log and error files too, when the log
-  // folder is known; the console always shows it. A list run's report
-  // ends with it.
-  bool shown = false;
+  // folder is known; the console (standard error) always shows it. A list
+  // run's report ends with it.
   if (!run.report_path.empty()) {
     try {
       WriteReport(run, kExitRunError, error_line);
     } catch (const std::exception& e) {
-      ConsoleLine(std::string("Exception: ") + e.what());
+      ConsoleErrorLine(ErrorLine(e));
     }
   }
-  try {
-    if (run.log) {
-      run.log->AddError(error_line);  // console too
-      shown = true;
+  if (run.log) {
+    try {
+      run.log->AddError(error_line);  // the console shows it even when the files fail
+    } catch (const std::exception&) {
+    }
+    try {
       run.log->Close();
+    } catch (const std::exception&) {
     }
-  } catch (const std::exception&) {
+  } else {
+    try {
+      ConsoleErrorLine(error_line);
+    } catch (const std::exception&) {
+    }
   }
-  if (!shown) ConsoleLine(error_line);
   return kExitRunError;
 }
 

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "testing/run_program.h"
+#include "testing/sqlite_db.h"
 #include "testing/temp_dir.h"
 
 namespace ostrevane {
@@ -86,11 +87,17 @@ TEST(InstalledRunTest, AnOrdinaryUserKeepsSettingsInTheConfigFolder) {
   ::chmod(bin.c_str(), 0755);
   ::chmod((bin + "/ostrevane").c_str(), 0755);
   ::chmod((bin + "/readme.txt").c_str(), 0644);
-  // The user's home, and a working folder with an empty list in it.
+  // The user's home, and a working folder with a list of one job in it.
   const std::string home = dir / "home";
-  std::filesystem::create_directories(home + "/work");
-  WriteFile(home + "/work/jobs.txt", "# nothing to do\r\n");
-  for (const std::string& path : {home, home + "/work", home + "/work/jobs.txt"})
+  const std::string work = home + "/work";
+  std::filesystem::create_directories(work);
+  testing::CreateSqliteDatabase(work + "/t.db",
+                                "CREATE TABLE t (a INTEGER); INSERT INTO t VALUES (1);");
+  testing::WriteUdlFile(work + "/t.udl", testing::SqliteConnectionString("t.db"));
+  WriteFile(work + "/q.sql", "SELECT a FROM t");
+  WriteFile(work + "/jobs.txt", "-udl:t.udl -sql:q.sql -tocsv:out.csv\r\n");
+  for (const std::string& path :
+       {home, work, work + "/jobs.txt", work + "/t.db", work + "/t.udl", work + "/q.sql"})
     ASSERT_EQ(::chown(path.c_str(), nobody->pw_uid, nobody->pw_gid), 0) << path;
 
   const std::string config = home + "/.config/ostrevane";

@@ -3,7 +3,9 @@
 #include <ctime>
 
 #include "common/json_writer.h"
+#include "common/text.h"
 #include "control/options.h"
+#include "log/progress_display.h"
 
 namespace ostrevane {
 namespace {
@@ -19,11 +21,17 @@ const char* StatusText(JobOutcome::Status status) {
   return "not run";
 }
 
+// Texts from data, servers or the list (an error, a target, a list line)
+// are cut like a line of the log: a huge value must not make a huge report.
+void Text(JsonWriter& json, const std::string& text) {
+  json.String(CutForMessage(text, kMessageLineLimit));
+}
+
 void StringOrNull(JsonWriter& json, const std::string& text) {
   if (text.empty())
     json.Null();
   else
-    json.String(text);
+    Text(json, text);
 }
 
 void WriteJob(JsonWriter& json, const Job& job, const JobOutcome& outcome) {
@@ -33,7 +41,7 @@ void WriteJob(JsonWriter& json, const Job& job, const JobOutcome& outcome) {
   json.Key("line");
   json.Int(job.list_line_number);
   json.Key("list_line");
-  json.String(MaskedListLine(job.list_line));
+  Text(json, MaskedListLine(job.list_line));
   json.Key("status");
   json.String(StatusText(outcome.status));
   json.Key("error");
@@ -64,7 +72,7 @@ void WriteJob(JsonWriter& json, const Job& job, const JobOutcome& outcome) {
     json.Key("kind");
     json.String(delivery.kind);
     json.Key("target");
-    json.String(delivery.target);
+    Text(json, delivery.target);
     json.Key("status");
     json.String(delivery.sent ? "sent" : "failed");
     json.EndObject();
@@ -89,6 +97,46 @@ std::string IsoLocalTime(long long seconds) {
 
 std::string IsoNow() { return IsoLocalTime(static_cast<long long>(std::time(nullptr))); }
 
+std::string SummaryLine(const RunReport& report, std::chrono::milliseconds elapsed) {
+  // Failed jobs are named up to this many; the rest are counted.
+  constexpr size_t kNamedFailures = 20;
+  size_t done = 0, not_run = 0, files = 0;
+  int64_t bytes = 0;
+  std::vector<std::string> failed;
+  const JobOutcome none;
+  for (size_t i = 0; i < report.jobs.size(); ++i) {
+    const JobOutcome& outcome = i < report.outcomes.size() ? report.outcomes[i] : none;
+    switch (outcome.status) {
+      case JobOutcome::Status::kDone:
+        ++done;
+        break;
+      case JobOutcome::Status::kFailed:
+        failed.push_back(JobLabel(report.jobs[i]));
+        break;
+      case JobOutcome::Status::kNotRun:
+        ++not_run;
+        break;
+    }
+    files += outcome.files.size();
+    for (const WrittenFile& file : outcome.files) bytes += file.bytes;
+  }
+  std::string line = "Summary: " + std::to_string(report.jobs.size()) +
+                     (report.jobs.size() == 1 ? " job: " : " jobs: ") + std::to_string(done) +
+                     " done, " + std::to_string(failed.size()) + " failed";
+  if (!failed.empty()) {
+    line += " (";
+    for (size_t i = 0; i < failed.size() && i < kNamedFailures; ++i)
+      line += (i > 0 ? "; " : "") + failed[i];
+    if (failed.size() > kNamedFailures)
+      line += "; " + std::to_string(failed.size() - kNamedFailures) + " more";
+    line += ")";
+  }
+  line += ", " + std::to_string(not_run) + " not run; " + std::to_string(files) +
+          (files == 1 ? " file, " : " files, ") + std::to_string(bytes) + " bytes written; " +
+          "elapsed " + ElapsedText(elapsed);
+  return line;
+}
+
 std::string RunReportJson(const RunReport& report) {
   JsonWriter json;
   json.BeginObject();
@@ -101,7 +149,7 @@ std::string RunReportJson(const RunReport& report) {
   json.Key("end");
   StringOrNull(json, report.end);
   json.Key("list_file");
-  json.String(report.list_file);
+  StringOrNull(json, report.list_file);
   json.Key("part");
   if (report.part_n == 0) {
     json.Null();

@@ -4,6 +4,7 @@
 // it ends. The schema is described in the manual (logs page).
 #pragma once
 
+#include <chrono>
 #include <optional>
 #include <string>
 #include <vector>
@@ -17,7 +18,7 @@ struct RunReport {
   std::string version;    // the program's version line
   std::string start;      // ISO 8601 with offset
   std::string end;        // empty while the run goes on
-  std::string list_file;  // as given on the command line
+  std::string list_file;  // as given on the command line; empty for -run
   std::optional<int> exit_status;
   std::string error;      // what ended the run early, if anything did
   int part_k = 0, part_n = 0;  // 0: the run was not given -part
@@ -28,6 +29,10 @@ struct RunReport {
 // The moment `seconds` since the epoch as "YYYY-MM-DDTHH:MM:SS+HH:MM", local time.
 std::string IsoLocalTime(long long seconds);
 std::string IsoNow();
+
+// The line that ends a list run's log: "Summary: 3 jobs: 1 done, 1 failed
+// (job 2, line 3), 1 not run; 2 files, 1234 bytes written; elapsed 0:00:05".
+std::string SummaryLine(const RunReport& report, std::chrono::milliseconds elapsed);
 
 // The report as JSON text; every list line masked (MaskedListLine).
 std::string RunReportJson(const RunReport& report);

@@ -19,6 +19,8 @@ constexpr Command kCommands[] = {
     {"version", false, true},    {"setmailpwd", true, false}, {"setsftppwd", true, false},
     {"sethttppwd", true, false}, {"sethttpproxypwd", true, false}, {"setftppwd", true, false},
     {"part", true, false},
+    // Whole parameters without a value.
+    {"run", false, true},        {"quiet", false, true},      {"progress", false, true},
 };
 
 // The command a parameter names, or null. After "/" the name must be the
@@ -67,14 +69,22 @@ bool HasHelpSwitch(const std::vector<std::string>& args) {
   return false;
 }
 
-bool HasVersionSwitch(const std::vector<std::string>& args) {
+bool HasWholeSwitch(const std::vector<std::string>& args, std::string_view name) {
   for (const std::string& a : args)
-    if (IsSwitch(a) && IEquals(std::string_view(a).substr(1), "version")) return true;
+    if (IsSwitch(a) && IEquals(std::string_view(a).substr(1), name)) return true;
   return false;
 }
 
-void CheckCommandLine(const std::vector<std::string>& args,
-                      const std::function<bool(std::string_view)>& is_job_option) {
+bool HasVersionSwitch(const std::vector<std::string>& args) {
+  return HasWholeSwitch(args, "version");
+}
+
+namespace {
+
+// Calls `other` with the index of every parameter that is neither a
+// command nor a command's value.
+template <typename Other>
+void ForOtherParameters(const std::vector<std::string>& args, Other other) {
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
     if (IEquals(a, "--help") || IEquals(a, "-h")) continue;
@@ -85,12 +95,28 @@ void CheckCommandLine(const std::vector<std::string>& args,
         ++i;
       continue;
     }
-    if (!a.empty() && a[0] == '-') {
-      if (is_job_option(a)) continue;
-      throw Exception("unknown switch " + MaskedOption(a));
-    }
-    throw Exception("unknown parameter " + MaskSecrets(a));
+    other(i);
   }
+}
+
+}  // namespace
+
+void CheckCommandLine(const std::vector<std::string>& args,
+                      const std::function<bool(std::string_view)>& is_job_option) {
+  ForOtherParameters(args, [&](size_t i) {
+    const std::string& a = args[i];
+    if (!a.empty() && a[0] == '-') {
+      if (is_job_option(a)) return;
+      throw Exception("unknown switch " + CutForMessage(MaskedOption(a)));
+    }
+    throw Exception("unknown parameter " + CutForMessage(MaskSecrets(a)));
+  });
+}
+
+std::vector<std::string> JobOptionParameters(const std::vector<std::string>& args) {
+  std::vector<std::string> options;
+  ForOtherParameters(args, [&](size_t i) { options.push_back(args[i]); });
+  return options;
 }
 
 }  // namespace ostrevane

@@ -24,6 +24,9 @@ bool HasHelpSwitch(const std::vector<std::string>& args);
 
 // "-version" or "/version", as the whole parameter.
 bool HasVersionSwitch(const std::vector<std::string>& args);
+// "-NAME" or "/NAME", as the whole parameter, ASCII case folded: the
+// commands without a value (-run, -quiet, -progress).
+bool HasWholeSwitch(const std::vector<std::string>& args, std::string_view name);
 
 // Throws Exception("unknown switch X") for the first parameter that starts
 // with "-" (or "/" and a command name) and is neither a command nor, by
@@ -32,5 +35,9 @@ bool HasVersionSwitch(const std::vector<std::string>& args);
 // the run before anything runs, not leave it to guess.
 void CheckCommandLine(const std::vector<std::string>& args,
                       const std::function<bool(std::string_view)>& is_job_option);
+
+// The parameters that are neither a command nor a command's value, in
+// order: after CheckCommandLine, the job options of the command line.
+std::vector<std::string> JobOptionParameters(const std::vector<std::string>& args);
 
 }  // namespace ostrevane

@@ -223,27 +223,71 @@ void AppendUtf16Le(std::string& out, std::string_view utf8) {
   }
 }
 
+namespace {
+
+constexpr char kHexDigits[] = "0123456789ABCDEF";
+
+void AppendEscape(std::string& out, const char* prefix, unsigned long code, int digits) {
+  out += prefix;
+  for (int shift = 4 * (digits - 1); shift >= 0; shift -= 4)
+    out += kHexDigits[(code >> shift) & 0xF];
+}
+
+// Characters that are invisible or move text around on a screen: the C1
+// controls (NEL among them), the line and paragraph separators, and every
+// bidirectional control (the marks, embeddings, overrides and isolates).
+bool IsHiddenControl(long code_point) {
+  return (code_point >= 0x80 && code_point <= 0x9F) || code_point == 0x061C ||
+         code_point == 0x200E || code_point == 0x200F ||
+         (code_point >= 0x2028 && code_point <= 0x202E) ||
+         (code_point >= 0x2066 && code_point <= 0x2069);
+}
+
+bool IsContinuationByte(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
+
+}  // namespace
+
 std::string ShowControlCharacters(std::string_view s) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
   std::string out;
   out.reserve(s.size());
-  for (char c : s) {
-    const unsigned char u = static_cast<unsigned char>(c);
-    if (u >= 0x20 && u != 0x7F) {
-      out += c;
-    } else if (c == '\r') {
-      out += "\\r";
-    } else if (c == '\n') {
-      out += "\\n";
-    } else if (c == '\t') {
-      out += "\\t";
+  for (size_t i = 0; i < s.size();) {
+    const unsigned char u = static_cast<unsigned char>(s[i]);
+    if (u >= 0x20 && u < 0x7F) {
+      out += char(u);
+      ++i;
+    } else if (u < 0x80) {
+      ++i;
+      if (u == '\r') {
+        out += "\\r";
+      } else if (u == '\n') {
+        out += "\\n";
+      } else if (u == '\t') {
+        out += "\\t";
+      } else {
+        AppendEscape(out, "\\x", u, 2);
+      }
     } else {
-      out += "\\x";
-      out += kHex[u >> 4];
-      out += kHex[u & 0xF];
+      const size_t start = i;
+      const long code_point = DecodeUtf8(s, i);
+      if (code_point < 0)
+        AppendEscape(out, "\\x", u, 2);  // a byte that is no UTF-8 (i moved past it)
+      else if (IsHiddenControl(code_point))
+        AppendEscape(out, "\\u", static_cast<unsigned long>(code_point), 4);
+      else
+        out.append(s.substr(start, i - start));
     }
   }
   return out;
+}
+
+std::string CutForMessage(std::string_view value, size_t limit) {
+  if (value.size() <= limit) return std::string(value);
+  size_t head = limit / 2;
+  while (head > 0 && IsContinuationByte(value[head])) --head;
+  size_t tail = value.size() - limit / 2;
+  while (tail < value.size() && IsContinuationByte(value[tail])) ++tail;
+  return Concat({value.substr(0, head), "[... ", std::to_string(tail - head), " bytes cut ...]",
+                 value.substr(tail)});
 }
 
 }  // namespace ostrevane

@@ -59,10 +59,27 @@ void AppendUtf16Le(std::string& out, std::string_view utf8);
 // Replaces invalid UTF-8 sequences by U+FFFD.
 std::string SanitizeUtf8(std::string_view s);
 
-// The text with every control character (C0 and DEL) shown visibly: "\r",
-// "\n", "\t", otherwise "\x" and two hex digits. Text from data, files
-// or servers passes through this on its way into a log, error or console
-// line, so that one entry stays one line and none can be forged.
+// The text with every control character shown visibly: C0 controls and
+// DEL as "\r", "\n", "\t", otherwise "\x" and two hex digits; the C1
+// controls, the Unicode line and paragraph separators and the bidirectional
+// controls (U+0085, U+2028, U+202E, ...) as "\u" and four hex digits; a
+// byte that is no part of valid UTF-8 as "\x" and two hex digits. Text from
+// data, files or servers passes through this on its way into a log, error
+// or console line, so that one entry stays one line, reads in its order and
+// none can be forged.
 std::string ShowControlCharacters(std::string_view s);
+
+// Values quoted in a message (a path, an option, a field value) are cut to
+// this many bytes; a whole line of the console, the log or RESULT.json to
+// kMessageLineLimit. A value from data may be huge; its message must not be.
+inline constexpr size_t kQuotedValueLimit = 1024;
+inline constexpr size_t kMessageLineLimit = 16 * 1024;
+
+// `value` itself when it holds at most `limit` bytes; otherwise its first
+// and last limit/2 bytes (whole UTF-8 characters) with the mark
+// "[... N bytes cut ...]" between them, so the reader sees that, and how
+// much, was left out, and still sees the end (a path's file name, a
+// server's reason).
+std::string CutForMessage(std::string_view value, size_t limit = kQuotedValueLimit);
 
 }  // namespace ostrevane

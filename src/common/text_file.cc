@@ -197,8 +197,9 @@ std::string ReadWholeFile(const std::string& path) {
   std::string bytes;
   bool opened = false;
   if (const int error = TryReadWholeFile(name, bytes, opened)) {
-    throw Error(kEFOpenError, std::string(opened && error != EISDIR ? "Cannot read" : "Cannot open") +
-                                  " file \"" + AbsolutePath(name) + "\". " + std::strerror(error));
+    throw Error(kEFOpenError,
+                std::string(opened && error != EISDIR ? "Cannot read" : "Cannot open") +
+                    " file \"" + CutForMessage(AbsolutePath(name)) + "\". " + std::strerror(error));
   }
   return bytes;
 }

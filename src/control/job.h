@@ -8,6 +8,7 @@
 
 #include "common/datetime.h"
 #include "common/guid.h"
+#include "common/progress_meter.h"
 
 namespace ostrevane {
 
@@ -89,6 +90,9 @@ struct Job {
   // The size and checksum of each file of written_files, in the order the
   // writers finished them.
   std::vector<WrittenFile> written_digests;
+  // Where the writers count the bytes they write while the job runs (for
+  // the progress display): the running worker's meter, null elsewhere.
+  ProgressMeter* meter = nullptr;
   bool starts_afresh = false;              // -clear: inherits nothing from the lines above
 };
 

@@ -10,7 +10,8 @@ FileBytes ReadJobFile(const std::string& path) {
   // A relative name is taken from the working directory (cron users rely on
   // cd); the message shows the absolute name that was tried.
   if (IsBlank(path)) throw Exception("no file name given");
-  if (!FileExists(path)) throw Exception("File " + AbsolutePath(path) + " does not exist");
+  if (!FileExists(path))
+    throw Exception("File " + CutForMessage(AbsolutePath(path)) + " does not exist");
   FileBytes file;
   file.path = path;
   file.bytes = ReadWholeFile(path);

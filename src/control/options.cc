@@ -64,7 +64,7 @@ Error OptionError(Option option, const std::string& what) {
 
 // A value as a message quotes it: secrets masked, control characters visible.
 std::string Shown(std::string_view value) {
-  return "\"" + ShowControlCharacters(MaskSecrets(value)) + "\"";
+  return "\"" + ShowControlCharacters(CutForMessage(MaskSecrets(value))) + "\"";
 }
 
 // The text of a file an option names, and the file's absolute name.
@@ -304,7 +304,8 @@ void ApplyOption(std::string_view token, Job& job, const OptionContext& ctx) {
     case Option::kNone:
       // Two spaces in a line give an empty token: nothing. Anything else
       // that is no option is a mistake that must not pass unnoticed.
-      if (!token.empty()) throw Exception("unknown option \"" + MaskedOption(token) + "\"");
+      if (!token.empty())
+        throw Exception("unknown option \"" + CutForMessage(MaskedOption(token)) + "\"");
       break;
   }
 }

@@ -200,6 +200,7 @@ bool Query::FetchRow() {
     return false;
   }
   ++rows_read_;
+  if (meter_) meter_->AddRows(1);
   if (rewindable_) {
     kept_.Append(row_);
     pos_ = kept_.size() - 1;

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common/progress_meter.h"
 #include "data/connection_string.h"
 #include "data/db/backend.h"
 #include "data/file_turns.h"
@@ -136,6 +137,9 @@ class Query {
   void set_command_timeout(int seconds) { command_timeout_ = seconds; }
   void set_rewindable(bool on) { rewindable_ = on; }
   bool rewindable() const { return rewindable_; }
+  // Counts every record fetched from the database on `meter` too (null:
+  // nowhere); it must outlive the query or be replaced first.
+  void set_meter(ProgressMeter* meter) { meter_ = meter; }
 
   // Executes and opens the result set, positioned on the first record.
   void Open();
@@ -194,6 +198,7 @@ class Query {
   bool moved_ = false;  // Next() was called since Open()
   bool eof_ = true;
   int64_t rows_read_ = 0;
+  ProgressMeter* meter_ = nullptr;
 };
 
 }  // namespace ostrevane

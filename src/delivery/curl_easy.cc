@@ -214,8 +214,8 @@ FileSource::FileSource(const std::string& path) : path_(NormalizePath(path)) {
     const int err = fd_ < 0 ? errno : (S_ISDIR(st.st_mode) ? EISDIR : errno);
     if (fd_ >= 0) close(fd_);
     fd_ = -1;
-    throw Error(kEFOpenError,
-                "Cannot open file \"" + AbsolutePath(path_) + "\". " + std::strerror(err));
+    throw Error(kEFOpenError, "Cannot open file \"" + CutForMessage(AbsolutePath(path_)) + "\". " +
+                                  std::strerror(err));
   }
   size_ = st.st_size;
 }
@@ -229,7 +229,8 @@ size_t FileSource::Read(char* buffer, size_t length) {
     ssize_t n = read(fd_, buffer, length);
     if (n >= 0) return size_t(n);
     if (errno == EINTR) continue;
-    read_error_ = "Cannot read file \"" + AbsolutePath(path_) + "\". " + std::strerror(errno);
+    read_error_ =
+        "Cannot read file \"" + CutForMessage(AbsolutePath(path_)) + "\". " + std::strerror(errno);
     return CURL_READFUNC_ABORT;
   }
 }

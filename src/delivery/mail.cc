@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "common/error.h"
-#include "common/path.h"
 #include "common/format_settings.h"
 #include "common/guid.h"
+#include "common/path.h"
 #include "common/text.h"
 #include "delivery/delivery.h"
 #include "delivery/file_type.h"

@@ -11,7 +11,8 @@ namespace ostrevane::delivery {
 namespace {
 
 [[noreturn]] void Invalid(std::string_view entry, const char* why) {
-  throw Exception("Sending Error: invalid recipient \"" + Trim(entry) + "\": " + why);
+  throw Exception("Sending Error: invalid recipient \"" + CutForMessage(Trim(entry)) +
+                  "\": " + why);
 }
 
 bool IsSpace(char c) { return c == ' ' || c == '\t'; }
@@ -134,7 +135,7 @@ std::vector<MailAddress> ParseAddressList(std::string_view text) {
     }
   }
   if (out.empty())
-    throw Exception("Sending Error: no recipient address in \"" + std::string(text) + "\"");
+    throw Exception("Sending Error: no recipient address in \"" + CutForMessage(text) + "\"");
   return out;
 }
 
@@ -192,12 +193,12 @@ std::string AsciiAddress(std::string_view address) {
   const size_t at = address.rfind('@');
   const std::string_view local = address.substr(0, at == std::string_view::npos ? 0 : at);
   if (at == std::string_view::npos || !IsAscii(local))
-    throw Exception("Sending Error: the address \"" + std::string(address) +
+    throw Exception("Sending Error: the address \"" + CutForMessage(address) +
                     "\" has letters outside ASCII before its \"@\"; mail is sent without the "
                     "SMTPUTF8 extension, which such an address needs");
   const std::optional<std::string> domain = AsciiDomain(address.substr(at + 1));
   if (!domain)
-    throw Exception("Sending Error: the domain of the address \"" + std::string(address) +
+    throw Exception("Sending Error: the domain of the address \"" + CutForMessage(address) +
                     "\" has no IDNA form");
   return std::string(local) + "@" + *domain;
 }

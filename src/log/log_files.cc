@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 
 #include "common/atomic_file.h"
 #include "common/error.h"
@@ -84,6 +85,11 @@ Error CreateError(const std::string& name, int err) {
                                    LogFolderHint(absolute, err));
 }
 
+// A line as the log and the console show it: cut, then made visible.
+std::string ShownLine(std::string_view text) {
+  return ShowControlCharacters(CutForMessage(text, kMessageLineLimit));
+}
+
 Error WriteError(const std::string& name, int err) {
   return Error(kEWriteError, "Cannot write to file \"" + name + "\". " + SystemText(err));
 }
@@ -142,15 +148,18 @@ void LogFiles::Open(Which which) {
   const std::string name = FileName(which);
   // Open without truncating first: while another run still writes a file of
   // this name (two runs started in the same second) it keeps its lock and
-  // this run fails instead of destroying that run's log.
-  const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+  // this run fails instead of destroying that run's log. A file this run
+  // opened before is written on at its end.
+  const bool again = opened_[which];
+  const int fd =
+      ::open(name.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | (again ? O_APPEND : 0), 0666);
   if (fd < 0) throw CreateError(name, errno);
-  if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || ::ftruncate(fd, 0) != 0) {
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || (!again && ::ftruncate(fd, 0) != 0)) {
     const int err = errno;
     ::close(fd);
     throw CreateError(name, err);
   }
-  std::FILE* file = ::fdopen(fd, "wb");
+  std::FILE* file = ::fdopen(fd, again ? "ab" : "wb");
   if (!file) {
     const int err = errno;
     ::close(fd);
@@ -158,29 +167,57 @@ void LogFiles::Open(Which which) {
   }
   files_[which].reset(file);
   names_[which] = AbsolutePath(name);
-  if (utf8_) return;
+  opened_[which] = true;
+  if (utf8_ || again) return;
   if (std::fwrite("\xFF\xFE", 1, 2, file) != 2 || std::fflush(file) != 0)
     throw WriteError(names_[which], errno);
 }
 
 void LogFiles::AppendTo(Which which, std::string_view text) {
-  if (text.empty()) return;
-  if (!files_[which]) Open(which);
-  std::string bytes;
-  if (utf8_)
-    bytes = text;
+  if (text.empty() || failed_[which]) return;
+  try {
+    if (!files_[which]) Open(which);
+    std::string bytes;
+    if (utf8_)
+      bytes = text;
+    else
+      AppendUtf16Le(bytes, text);
+    std::FILE* file = files_[which].get();
+    // Each line reaches the file at once: a crash loses nothing logged.
+    if (std::fwrite(bytes.data(), 1, bytes.size(), file) != bytes.size() || std::fflush(file) != 0)
+      throw WriteError(names_[which], errno);
+  } catch (const Error&) {
+    failed_[which] = true;
+    files_[which].reset();
+    throw;
+  }
+}
+
+void LogFiles::Write(const std::string& log_text, const std::string& shown, bool error) {
+  std::optional<Error> failure;
+  auto append = [&](Which which, const std::string& text) {
+    try {
+      AppendTo(which, text);
+    } catch (const Error& e) {
+      if (!failure) failure = e;
+    }
+  };
+  append(kLog, log_text);
+  if (error) append(kErr, shown + "\r\n");
+  if (console_ && error)
+    console_->Error(shown);
+  else if (console_)
+    console_->Note(shown);
+  else if (error)
+    ConsoleErrorLine(shown);
   else
-    AppendUtf16Le(bytes, text);
-  std::FILE* file = files_[which].get();
-  // Each line reaches the file at once: a crash loses nothing logged.
-  if (std::fwrite(bytes.data(), 1, bytes.size(), file) != bytes.size() || std::fflush(file) != 0)
-    throw WriteError(names_[which], errno);
+    ConsoleLine(shown);
+  if (failure) throw *failure;
 }
 
 void LogFiles::AddNote(std::string_view text) {
-  const std::string shown = ShowControlCharacters(text);
-  AppendTo(kLog, TimeText(clock_.Now(), formats_) + ' ' + shown + "\r\n");
-  ConsoleLine(shown);
+  const std::string shown = ShownLine(text);
+  Write(TimeText(clock_.Now(), formats_) + ' ' + shown + "\r\n", shown, false);
 }
 
 void LogFiles::AddFileNote(std::string_view text) {
@@ -188,16 +225,13 @@ void LogFiles::AddFileNote(std::string_view text) {
 }
 
 void LogFiles::AddLine(std::string_view text) {
-  const std::string shown = ShowControlCharacters(text);
-  AppendTo(kLog, shown + "\r\n");
-  ConsoleLine(shown);
+  const std::string shown = ShownLine(text);
+  Write(shown + "\r\n", shown, false);
 }
 
 void LogFiles::AddError(std::string_view text) {
-  const std::string shown = ShowControlCharacters(text);
-  AppendTo(kLog, shown + "\r\n");
-  AppendTo(kErr, shown + "\r\n");
-  ConsoleLine(shown);
+  const std::string shown = ShownLine(text);
+  Write(shown + "\r\n", shown, true);
 }
 
 void LogFiles::Close() {
@@ -210,6 +244,26 @@ void WriteRunResult(const std::string& text, const std::string& path) {
   if (file.error() != 0) throw CreateError(name, file.error());
   if (const int err = WriteAndCommit(file, text, true); err != 0)
     throw WriteError(AbsolutePath(name), err);
+}
+
+void OverwriteRunResult(const std::string& text, const std::string& path) {
+  const std::string name = NormalizePath(path);
+  const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd < 0) throw CreateError(name, errno);
+  size_t done = 0;
+  while (done < text.size()) {
+    const ssize_t w = ::write(fd, text.data() + done, text.size() - done);
+    if (w < 0 && errno == EINTR) continue;
+    if (w <= 0) {
+      const int err = w < 0 ? errno : ENOSPC;
+      ::close(fd);
+      throw WriteError(AbsolutePath(name), err);
+    }
+    done += size_t(w);
+  }
+  int err = ::fsync(fd) != 0 ? errno : 0;
+  if (::close(fd) != 0 && err == 0) err = errno;
+  if (err != 0) throw WriteError(AbsolutePath(name), err);
 }
 
 }  // namespace ostrevane

@@ -12,13 +12,32 @@ namespace ostrevane::testing {
 
 struct ProgramResult {
   int exit_code = -1;
-  std::string out;  // standard output and standard error, interleaved
+  std::string out;       // standard output and standard error, interleaved
   long peak_rss_kb = 0;  // the process's largest resident set (its rusage)
+};
+
+// The two streams of a run apart.
+struct ProgramStreams {
+  int exit_code = -1;
+  std::string out;  // standard output
+  std::string err;  // standard error
+  long peak_rss_kb = 0;
 };
 
 // Runs `ostrevane args...` in `cwd` with OSTREVANE_HOME=`home` (settings.ini
 // and names.csv live there) plus `env`. No standard input.
 ProgramResult RunProgram(const std::vector<std::string>& args, const std::string& cwd,
+                         const std::string& home,
+                         const std::map<std::string, std::string>& env = {});
+
+// The same with standard output and standard error kept apart.
+ProgramStreams RunProgramStreams(const std::vector<std::string>& args, const std::string& cwd,
+                                 const std::string& home,
+                                 const std::map<std::string, std::string>& env = {});
+
+// Runs any program as RunProgram runs ostrevane: `command` is its path and
+// its arguments.
+ProgramResult RunCommand(const std::vector<std::string>& command, const std::string& cwd,
                          const std::string& home,
                          const std::map<std::string, std::string>& env = {});
 

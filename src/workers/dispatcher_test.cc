@@ -126,7 +126,8 @@ TEST(DispatchTest, AFailingSinkStopsTheRunAndRollsRunningJobsBack) {
   auto db = std::make_shared<MemoryDatabase>();
   WorkerSettings settings;
   settings.backend_factory = MemoryFactory(db);
-  EXPECT_THROW(RunJobsOnPool(ScriptJobs(20, 0), 4, settings, sink), Error);
+  std::vector<JobOutcome> outcomes;
+  EXPECT_THROW(RunJobsOnPool(ScriptJobs(20, 0), 4, settings, sink, &outcomes), Error);
   std::lock_guard<std::mutex> lock(db->mu);
   int commits = 0, begins = 0;
   for (const auto& e : db->events) {
@@ -136,6 +137,48 @@ TEST(DispatchTest, AFailingSinkStopsTheRunAndRollsRunningJobsBack) {
   // Only the jobs whose report was printed (at most one pass) committed.
   EXPECT_LT(commits, 20);
   EXPECT_LE(begins, 8);
+  // Still every job that began has its outcome: the run report tells what
+  // was committed and what was rolled back.
+  int done = 0, failed = 0, not_run = 0;
+  for (const JobOutcome& o : outcomes) {
+    done += o.status == JobOutcome::Status::kDone;
+    failed += o.status == JobOutcome::Status::kFailed;
+    not_run += o.status == JobOutcome::Status::kNotRun;
+  }
+  EXPECT_EQ(done, commits);
+  EXPECT_EQ(done + failed, begins);
+  EXPECT_EQ(not_run, 20 - begins);
+}
+
+// The sink sees the running jobs, by job number, while they run, and once
+// none when the pool has ended.
+TEST(DispatchTest, ProgressListsTheRunningJobsAndEndsWithNone) {
+  struct ProgressSink : RecordingSink {
+    std::vector<std::vector<JobProgress>> shown;
+    std::chrono::milliseconds progress_interval() const override {
+      return std::chrono::milliseconds(1);
+    }
+    void ShowProgress(const std::vector<JobProgress>& running) override {
+      shown.push_back(running);
+    }
+  } sink;
+  auto db = std::make_shared<MemoryDatabase>();
+  WorkerSettings settings;
+  settings.backend_factory = MemoryFactory(db);
+  EXPECT_FALSE(RunJobsOnPool(ScriptJobs(300, 0), 3, settings, sink));
+  ExpectBlocks(sink.lines, 300);
+  ASSERT_FALSE(sink.shown.empty());
+  EXPECT_TRUE(sink.shown.back().empty());
+  for (const std::vector<JobProgress>& running : sink.shown) {
+    EXPECT_LE(running.size(), 3u);
+    for (size_t i = 0; i < running.size(); ++i) {
+      EXPECT_EQ(running[i].line, running[i].job + 2);
+      if (i > 0) {
+        EXPECT_LT(running[i - 1].job, running[i].job);
+      }
+      EXPECT_GE(running[i].elapsed.count(), 0);
+    }
+  }
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 // while it is set. Any thread may Set, Reset or Wait.
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
 
@@ -25,6 +26,12 @@ class ManualResetEvent {
   void Wait() {
     std::unique_lock<std::mutex> lock(mu_);
     cv_.wait(lock, [this] { return signalled_; });
+  }
+  // Waits until the event is set or `deadline` has passed; returns whether
+  // it is set.
+  bool WaitUntil(std::chrono::steady_clock::time_point deadline) {
+    std::unique_lock<std::mutex> lock(mu_);
+    return cv_.wait_until(lock, deadline, [this] { return signalled_; });
   }
   bool IsSet() {
     std::lock_guard<std::mutex> lock(mu_);

@@ -234,7 +234,7 @@ void RunJobSteps(JobResources& run) {
     } else {
       CheckScriptParameters(run.job, run.connection.dialect());
       run.messages.Add("executing SQL", kTagNote);
-      RunSqlScript(run.query, run.job, run.settings.format);
+      RunSqlScript(run.query, run.job, run.settings.format, run.settings.console);
     }
     if (RunEnded(run)) throw Exception(kEndedEarly);
     run.connection.Commit();

@@ -11,8 +11,9 @@
 #include "common/format_settings.h"
 #include "control/job.h"
 #include "data/dataset.h"
-#include "workers/stop_request.h"
+#include "log/console.h"
 #include "settings/settings.h"
+#include "workers/stop_request.h"
 
 namespace ostrevane {
 
@@ -31,6 +32,9 @@ struct WorkerSettings {
   BackendFactory backend_factory = MakeBackend;
   // Shared by the whole pool; outlives it. Null: the run cannot be stopped.
   const StopRequest* stop = nullptr;
+  // Where a script shows its progress dots; shared, outlives the pool.
+  // Null: no dots.
+  Console* console = nullptr;
 };
 
 // One line of a job's report. Whether it is an error is decided by the tag

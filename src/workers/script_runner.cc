@@ -30,13 +30,13 @@ std::vector<ScriptBatch> ScriptBatches(std::string_view sql) {
   return batches;
 }
 
-void RunSqlScript(Query& query, const Job& job, const FormatSettings& formats) {
+void RunSqlScript(Query& query, const Job& job, const FormatSettings& formats, Console* console) {
   // "--param " lines are comments in a script: only -params bind.
   for (const ScriptBatch& batch : ScriptBatches(job.sql)) {
     query.SetSql(batch.text);
     BindJobParameters(query.params(), job, formats, nullptr);
     query.Execute();
-    if (batch.ended_by_go) ConsoleDot();
+    if (batch.ended_by_go && console) console->Dot();
   }
   query.ClearSql();
 }

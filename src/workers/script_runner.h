@@ -6,6 +6,7 @@
 #include "common/format_settings.h"
 #include "control/job.h"
 #include "data/dataset.h"
+#include "log/console.h"
 
 namespace ostrevane {
 
@@ -22,9 +23,9 @@ struct ScriptBatch {
 std::vector<ScriptBatch> ScriptBatches(std::string_view sql);
 
 // Runs job.sql as its batches, each executed on `query` with the job's
-// params bound. Every batch ended by a "go" line prints one "." on the
-// console. The first failing batch raises; earlier batches stay in the
-// transaction.
-void RunSqlScript(Query& query, const Job& job, const FormatSettings& formats);
+// params bound. Every batch ended by a "go" line prints one "." on
+// `console` (when given). The first failing batch raises; earlier batches
+// stay in the transaction.
+void RunSqlScript(Query& query, const Job& job, const FormatSettings& formats, Console* console);
 
 }  // namespace ostrevane

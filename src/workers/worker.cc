@@ -31,6 +31,7 @@ void Worker::Run() {
     connection.set_file_turns(&file_turns_);
     Query query(connection);
     query.set_command_timeout(settings_.command_timeout);
+    query.set_meter(&meter_);
     Query record_query(connection);
     for (;;) {
       job_event_.Reset();
@@ -46,8 +47,9 @@ void Worker::Run() {
       if (stop_requested_.load()) break;
       messages_.Clear();
       outcome_ = JobOutcome{};
-      JobResources resources{connection, query,        record_query,    job_,    settings_,
-                             writer_lock_, messages_,  stop_requested_, outcome_};
+      job_.meter = &meter_;
+      JobResources resources{connection,   query,     record_query, job_,    settings_,
+                             writer_lock_, messages_, cancel_job_,  outcome_};
       RunJob(resources);
     }
   }

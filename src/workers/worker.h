@@ -46,8 +46,18 @@ class Worker {
   // How that job ended; same rule.
   const JobOutcome& outcome() const { return outcome_; }
   ManualResetEvent& job_event() { return job_event_; }
+  // The running job's counters: read by the dispatcher at any time, and
+  // zeroed by it when it hands over a job.
+  ProgressMeter& meter() { return meter_; }
 
-  void RequestStop() { stop_requested_.store(true); }
+  // The running job (if any) is rolled back instead of committed; the
+  // worker goes on reporting and serving.
+  void CancelJob() { cancel_job_.store(true); }
+  // Cancels the running job and ends the thread after it.
+  void RequestStop() {
+    cancel_job_.store(true);
+    stop_requested_.store(true);
+  }
   bool finished() const { return finished_.load(); }
   // Waits until the thread body has returned.
   void WaitFinished();
@@ -68,6 +78,8 @@ class Worker {
   Job job_;
   MessageList messages_;
   JobOutcome outcome_;
+  ProgressMeter meter_;
+  std::atomic<bool> cancel_job_{false};
   std::atomic<bool> stop_requested_{false};
   std::atomic<bool> finished_{false};
   std::thread thread_;  // last: starts after every other member exists

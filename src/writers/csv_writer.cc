@@ -124,6 +124,7 @@ void WriteCsvFiles(Job& job, Query& query, const FormatSettings& formats,
 
   NameTemplate names(job, job.csv_path, query, formats, joiner);
   StagedFiles staged(names.fixed_prefix(), batch);
+  staged.set_meter(job.meter);
   // Declared after `staged`: closed before the temporary files go.
   std::optional<OutputFile> file;
   std::string open_name;

@@ -1,5 +1,7 @@
 #include "writers/expanded_name.h"
 
+#include <climits>
+
 #include "common/error.h"
 #include "common/text.h"
 
@@ -41,6 +43,12 @@ void ExpandedName::Replace(std::string_view macro, std::string_view value,
   size_t size = 0;  // a match can differ in bytes from the macro as written
   size_t hit = IFind(text_, macro, 0, &size);
   if (macro.empty() || hit == std::string::npos) return;
+  // No longer path can be opened: such a value names no file, and its
+  // bytes' origins below would cost many times its size.
+  if (value.size() >= PATH_MAX)
+    throw Exception("The value of " + std::string(source) + " cannot be used in a file name: \"" +
+                    Shown(value) + "\" is " + std::to_string(value.size()) +
+                    " bytes long, longer than any path (" + std::to_string(PATH_MAX - 1) + ")");
   const uint32_t source_index = uint32_t(sources_.size());
   sources_.push_back({std::string(source), std::string(value)});
   std::string text;

@@ -32,8 +32,9 @@ bool FolderExists(const std::string& path) {
 
 // The absolute name for messages; a NUL (which no file name can hold) is
 // shown as "?" so that the message is not cut there.
+// The absolute name, cut for a message (a name made from a huge value).
 std::string DisplayName(const std::string& name) {
-  std::string abs = AbsolutePath(name);
+  std::string abs = CutForMessage(AbsolutePath(name));
   for (char& c : abs)
     if (c == '\0') c = '?';
   return abs;
@@ -176,6 +177,7 @@ void OutputFile::WriteAll(const char* data, size_t size) {
     }
     data += w;
     size -= size_t(w);
+    if (meter_) meter_->AddBytes(w);
   }
 }
 
@@ -246,6 +248,7 @@ void OutputFile::CopyFrom(int fd, int64_t offset, int64_t size) {
     const ssize_t n = ::copy_file_range(fd, &in_off, fd_, nullptr, size_t(size), 0);
     if (n > 0) {
       size -= n;
+      if (meter_) meter_->AddBytes(n);
       continue;
     }
     if (n < 0 && errno == EINTR) continue;

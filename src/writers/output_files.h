@@ -13,6 +13,7 @@
 
 #include "common/error.h"
 #include "common/unique_fd.h"
+#include "common/progress_meter.h"
 #include "writers/content_digest.h"
 
 namespace ostrevane {
@@ -109,6 +110,8 @@ class OutputFile {
   void DigestWholeFile();
 
   const std::string& name() const { return name_; }
+  // Counts every byte written to the file on `meter` too (null: nowhere).
+  void set_meter(ProgressMeter* meter) { meter_ = meter; }
 
  private:
   // Takes the open file `fd_` on (or raises the open error `err`).
@@ -124,6 +127,7 @@ class OutputFile {
   bool failed_ = false;
   ContentDigest* digest_ = nullptr;
   int64_t position_ = 0;  // where the next WriteAll lands (kept only with a digest)
+  ProgressMeter* meter_ = nullptr;
 };
 
 }  // namespace ostrevane

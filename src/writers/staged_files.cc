@@ -111,6 +111,7 @@ void StagedFiles::Open(size_t index, OutputFile::Mode mode, size_t buffer_size,
     folders_.emplace(folder, std::move(opened));
   }
   file.emplace(staged.name, mode, buffer_size, std::move(fd), error, digests_[index].get());
+  file->set_meter(meter_);
 }
 
 void StagedFiles::CommitAll(std::vector<WrittenFile>* written) {

@@ -43,6 +43,10 @@ class StagedFiles {
   StagedFiles(const StagedFiles&) = delete;
   StagedFiles& operator=(const StagedFiles&) = delete;
 
+  // Where the files opened from now on count the bytes written (null:
+  // nowhere); see OutputFile::set_meter.
+  void set_meter(ProgressMeter* meter) { meter_ = meter; }
+
   // The index of the file begun for `name` in this call (every spelling of
   // one path is one file), or kNotFound.
   size_t Find(const std::string& name) const;
@@ -81,6 +85,7 @@ class StagedFiles {
   // At most kOpenFolders.
   static constexpr size_t kOpenFolders = 64;
   mutable std::unordered_map<std::string, UniqueFd> folders_;
+  ProgressMeter* meter_ = nullptr;
   // Hashes for every file's digest; declared last, so it stops before the
   // digests its tasks refer to go.
   HashThread hasher_;

@@ -218,6 +218,7 @@ class XmlWriter {
         names_(job, job.xml_path, query, formats, " "),
         run_(options.run_memory),
         staged_(names_.fixed_prefix(), options.batch) {
+    staged_.set_meter(job.meter);
     Describe();
   }
 
@@ -428,7 +429,7 @@ class XmlWriter {
     staged_.Open(run_index_, OutputFile::Mode::kUpdate, OutputFile::kDefaultBuffer, out_);
     const int64_t size = out_->Size();
     if (out_->ReadTail(kRootEnd.size()) != kRootEnd)
-      throw Exception("Cannot add to file \"" + AbsolutePath(name) +
+      throw Exception("Cannot add to file \"" + CutForMessage(AbsolutePath(name)) +
                       "\": it was changed while it was written");
     run_start_ = size - int64_t(kRootEnd.size());
     out_->Seek(run_start_);

@@ -20,7 +20,7 @@ constexpr unsigned kBinaryCharset = 63;
 [[noreturn]] void ConversionError(const MysqlColumn& col, std::string_view text, const char* what,
                                   const char* advice = "cast it to text in the SQL") {
   throw Error(kEDatabaseError, "Column \"" + col.name + "\" holds " + std::string(what) + " \"" +
-                                   MysqlOneLine(text) + "\"; " + advice);
+                                   CutForMessage(MysqlOneLine(text)) + "\"; " + advice);
 }
 
 template <typename T>

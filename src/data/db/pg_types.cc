@@ -16,7 +16,8 @@ constexpr int64_t kDays1899To1970 = 25569;
 
 [[noreturn]] void ConversionError(const PgColumn& col, std::string_view text, const char* what) {
   throw Error(kEDatabaseError, "Column \"" + col.name + "\" holds " + std::string(what) + " \"" +
-                                   PgOneLine(text) + "\"; cast it to text in the SQL");
+                                   CutForMessage(PgOneLine(text)) +
+                                   "\"; cast it to text in the SQL");
 }
 
 bool ParseInt(std::string_view t, int64_t& v) {

@@ -185,7 +185,7 @@ TEST_F(ListCheckTest, SecretsStayOutOfEveryOutput) {
       {"unclosed quote", "-udl:t.udl -ds:\"x;Password=Hunter2", 2, "x;Password=***", 2,
        "x;Password=***"},
       {"unclosed quote in the value", "-udl:t.udl -ds:x;Password=\"Hunter2 -sql:items.sql", 2,
-       "insulator '\"':\r\n***", 2, "insulator '\"':\\r\\n***"},
+       "insulator '\"':\\r\\n***", 2, "insulator '\"':\\r\\n***"},
       {"server logins", job + "-http\n-clear " + job + "-ftp\n-clear " + job + "-sftp", 0,
        "  ftp            ann:***@ftp.example (folder none)\n", 1,
        "Invalid FTP server \"ann:***@ftp.example\""},

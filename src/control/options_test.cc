@@ -196,7 +196,7 @@ TEST_F(OptionsTest, RefusedValues) {
       {{"-mail:ops@example.com\r\nBcc: x@y"},
        "option -mail: the value \"ops@example.com\\r\\nBcc: x@y\" holds the control character "
        "U+000D" + tab_text},
-      {{"-ftpdir:in\xC2\x85"}, "option -ftpdir: the value \"in\xC2\x85\" holds the control "
+      {{"-ftpdir:in\xC2\x85"}, "option -ftpdir: the value \"in\\u0085\" holds the control "
                                "character U+0085" + tab_text},
       {{"-sftp:\tin"}, "option -sftp: the value \"\\tin\" holds a TAB" + tab_text},
       {{"-sql:q.sql\t"}, "option -sql: the value \"q.sql\\t\" holds a TAB" + tab_text},

@@ -44,8 +44,11 @@ void ExpandedName::Replace(std::string_view macro, std::string_view value,
   size_t hit = IFind(text_, macro, 0, &size);
   if (macro.empty() || hit == std::string::npos) return;
   // No longer path can be opened: such a value names no file, and its
-  // bytes' origins below would cost many times its size.
-  if (value.size() >= PATH_MAX)
+  // bytes' origins below would cost many times its size. Values up to a
+  // few paths long go on, so that CheckLengths names the level or path
+  // they would make too long.
+  constexpr size_t kLongestValue = 16 * PATH_MAX;
+  if (value.size() >= kLongestValue)
     throw Exception("The value of " + std::string(source) + " cannot be used in a file name: \"" +
                     Shown(value) + "\" is " + std::to_string(value.size()) +
                     " bytes long, longer than any path (" + std::to_string(PATH_MAX - 1) + ")");

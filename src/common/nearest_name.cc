@@ -29,18 +29,22 @@ size_t Distance(std::string_view a, std::string_view b, size_t limit) {
 
 }  // namespace
 
-std::string NearestName(std::string_view name, const std::vector<std::string>& candidates) {
+std::string NearestName(std::string_view name, const std::vector<std::string_view>& candidates) {
   const std::string folded = FoldCase(name);
   const size_t n = folded.size();
   const size_t allowed = n < 3 ? 0 : n < 6 ? 1 : n < 10 ? 2 : n / 3;
   if (allowed == 0) return {};
-  const std::string* best = nullptr;
+  const std::string_view* best = nullptr;
   size_t best_distance = allowed + 1;
-  for (const std::string& candidate : candidates) {
+  for (const std::string_view& candidate : candidates) {
     const size_t d = Distance(folded, FoldCase(candidate), allowed);
     if (d < best_distance) best = &candidate, best_distance = d;
   }
-  return best ? *best : std::string();
+  return best ? std::string(*best) : std::string();
+}
+
+std::string NearestName(std::string_view name, const std::vector<std::string>& candidates) {
+  return NearestName(name, std::vector<std::string_view>(candidates.begin(), candidates.end()));
 }
 
 std::string NameList(const std::vector<std::string>& names, size_t limit) {

@@ -13,6 +13,7 @@ namespace ostrevane {
 // for 6 to 9, a third of the length beyond. Shorter names get no
 // suggestion, and neither does a name with no candidate that close: "".
 // Of equally close candidates the first wins.
+std::string NearestName(std::string_view name, const std::vector<std::string_view>& candidates);
 std::string NearestName(std::string_view name, const std::vector<std::string>& candidates);
 
 // "a, b, c": the names joined, at most `limit` of them, then ", ..." when

@@ -26,6 +26,25 @@ TEST(NearestNameTest, SuggestsOnlyLikelySlips) {
   EXPECT_EQ(NearestName("amout", {}), "");
 }
 
+TEST(NearestNameTest, SettingsNames) {
+  const std::vector<std::string_view> known = {"thread_count", "log_encoding", "log_dir",
+                                               "Mail", "SFTP", "SMTPServer", "Port"};
+  struct {
+    const char* name;
+    const char* nearest;
+  } cases[] = {
+      {"thread_cout", "thread_count"},
+      {"log_encodng", "log_encoding"},
+      {"Mial", "Mail"},
+      {"smtpservr", "SMTPServer"},
+      {"LOG_DIR", "log_dir"},
+      {"logdirectory", ""},
+      {"Pt", ""},
+      {"", ""},
+  };
+  for (const auto& c : cases) EXPECT_EQ(NearestName(c.name, known), c.nearest) << c.name;
+}
+
 TEST(NearestNameTest, ListsAreCut) {
   EXPECT_EQ(NameList({"a", "b", "c"}, 3), "a, b, c");
   EXPECT_EQ(NameList({"a", "b", "c", "d"}, 3), "a, b, c, ...");

@@ -3,7 +3,7 @@
 #include <map>
 
 #include "common/case_fold.h"
-#include "common/closest_name.h"
+#include "common/nearest_name.h"
 #include "common/path.h"
 #include "common/text.h"
 
@@ -83,7 +83,7 @@ std::string UnknownKeyHint(std::string_view section, std::string_view key) {
   std::vector<std::string_view> keys;
   for (const KnownKey& k : kKnownKeys)
     if (NamesEqual(k.section, section)) keys.push_back(k.key);
-  const std::string closest = ClosestName(key, keys);
+  const std::string closest = NearestName(key, keys);
   return closest.empty() ? std::string() : " (did you mean " + Quoted(closest) + "?)";
 }
 
@@ -119,7 +119,7 @@ std::vector<std::string> SettingsFileWarnings(const IniFile& ini) {
                                std::to_string(first->second),
                                ") counts, so the keys below this line are ignored"}));
         } else if (known.empty()) {
-          const std::string closest = ClosestName(e.name, KnownSections());
+          const std::string closest = NearestName(e.name, KnownSections());
           warn(e.line, Concat({"unknown section [", ShowControlCharacters(e.name), "]",
                                closest.empty() ? "" : " (did you mean [" + closest + "]?)",
                                "; its keys are ignored"}));

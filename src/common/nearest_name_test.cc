@@ -23,7 +23,7 @@ TEST(NearestNameTest, SuggestsOnlyLikelySlips) {
       {"country", ""},
   };
   for (const auto& c : cases) EXPECT_EQ(NearestName(c.name, names), c.nearest) << c.name;
-  EXPECT_EQ(NearestName("amout", {}), "");
+  EXPECT_EQ(NearestName("amout", std::vector<std::string>{}), "");
 }
 
 TEST(NearestNameTest, SettingsNames) {

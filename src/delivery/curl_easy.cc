@@ -79,6 +79,13 @@ void CurlEasy::Check(CURLoption option, CURLcode rc) {
 }
 
 void CurlEasy::ApplyLimits(const TransferLimits& limits) {
+  SetTimeLimits(limits);
+  if (!limits.ca_file.empty()) Set(CURLOPT_CAINFO, limits.ca_file);
+  // Proxies come from settings.ini only, never from the environment.
+  Set(CURLOPT_PROXY, "");
+}
+
+void CurlEasy::SetTimeLimits(const TransferLimits& limits) {
   Set(CURLOPT_CONNECTTIMEOUT_MS, limits.connect_ms);
   // A stalled peer: no reply to a command (libcurl's own limit), or no
   // traffic at all (the watchdog).
@@ -88,9 +95,6 @@ void CurlEasy::ApplyLimits(const TransferLimits& limits) {
   if (total_ms_ > 0)
     deadline_ = std::chrono::steady_clock::now() +
                 std::chrono::milliseconds(limits.left_ms > 0 ? limits.left_ms : total_ms_);
-  if (!limits.ca_file.empty()) Set(CURLOPT_CAINFO, limits.ca_file);
-  // Proxies come from settings.ini only, never from the environment.
-  Set(CURLOPT_PROXY, "");
 }
 
 CURLcode CurlEasy::Perform() {

@@ -126,6 +126,9 @@ class CurlEasy {
   // Connect and idle time-outs, the CA file, no proxy from the environment
   // unless one is set later. The delivery's deadline starts now.
   void ApplyLimits(const TransferLimits& limits);
+  // Only the time-outs and the deadline of ApplyLimits, every other option
+  // kept: for a short clean-up on the connection of a failed transfer.
+  void SetTimeLimits(const TransferLimits& limits);
 
   // Runs one transfer; the trace and the watchdog start afresh, the
   // deadline goes on.

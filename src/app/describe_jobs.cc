@@ -51,7 +51,8 @@ bool IsMailAddress(const std::string& sender) {
 
 }  // namespace
 
-std::vector<std::string> DescribeJobs(const std::vector<Job>& jobs, const MailSettings& mail) {
+std::vector<std::string> DescribeJobs(const std::vector<Job>& jobs, const MailSettings& mail,
+                                      const S3Settings& s3) {
   bool mails = false;
   std::vector<std::string> out;
   for (size_t i = 0; i < jobs.size(); ++i) {
@@ -99,8 +100,12 @@ std::vector<std::string> DescribeJobs(const std::vector<Job>& jobs, const MailSe
     if (!job.sftp_server.empty())
       b.Add("sftp",
             ShowControlCharacters(job.sftp_server) + " (folder " + Quoted(job.sftp_folder) + ")");
+    if (job.wants_s3)
+      b.Add("s3", "s3://" + ShowControlCharacters(s3.bucket) + "/" +
+                      ShowControlCharacters(job.s3_prefix) + " at " +
+                      ShowControlCharacters(s3.endpoint));
     if (job.mail_to.empty() && job.http_url.empty() && job.ftp_server.empty() &&
-        job.sftp_server.empty())
+        job.sftp_server.empty() && !job.wants_s3)
       b.Add("delivery", "none");
     // The deliveries the run would fail, as it would fail them (only a job
     // that writes files delivers).
@@ -113,6 +118,10 @@ std::vector<std::string> DescribeJobs(const std::vector<Job>& jobs, const MailSe
         b.Add("error", "no FTP server is set in settings.ini");
       if (job.wants_sftp && Trim(job.sftp_server).empty())
         b.Add("error", "no SFTP server is set in settings.ini");
+      if (job.wants_s3 && Trim(s3.endpoint).empty())
+        b.Add("error", "no S3 endpoint is set in settings.ini");
+      if (job.wants_s3 && Trim(s3.bucket).empty())
+        b.Add("error", "no S3 bucket is set in settings.ini");
     }
     mails = mails || !job.mail_to.empty();
     for (const NameValue& f : job.csv_fields)

@@ -77,14 +77,15 @@ bool RunPasswordCommand(RunState& run) {
       {"sethttppwd", "HTTP password was changed"},
       {"sethttpproxypwd", "HTTP Proxy password was changed"},
       {"setftppwd", "FTP password was changed"},
+      {"sets3secret", "S3 secret key was changed"},
   };
   for (size_t i = 0; i < std::size(kCommands); ++i) {
     std::string value;
     if (!FindSwitch(run.args, kCommands[i].name, value)) continue;
-    PasswordChange change[5];
+    PasswordChange change[std::size(kCommands)];
     change[i] = {true, value};
-    run.settings =
-        ReadSettings(HomeFolder(), change[0], change[1], change[2], change[3], change[4]);
+    run.settings = ReadSettings(HomeFolder(), change[0], change[1], change[2], change[3],
+                                change[4], change[5]);
     run.log.emplace(run.settings.log_dir, run.format);
     run.log->set_utf8(run.settings.log_utf8);
     run.log->AddNote(kCommands[i].message);
@@ -135,7 +136,8 @@ int RunListMode(RunState& run, const std::string& list_file, bool check) {
   }
 
   if (check) {
-    for (const std::string& line : DescribeJobs(jobs, run.settings.mail)) ConsoleLine(line);
+    for (const std::string& line : DescribeJobs(jobs, run.settings.mail, run.settings.s3))
+      ConsoleLine(line);
     for (const std::string& problem : problems) ConsoleLine(problem);
     if (problems.empty()) return kExitDone;
     ConsoleLine(std::to_string(problems.size()) +
@@ -160,6 +162,7 @@ int RunListMode(RunState& run, const std::string& list_file, bool check) {
   worker_settings.delivery_retry_delay = run.settings.delivery_retry_delay;
   worker_settings.ftp_tls = run.settings.ftp_tls;
   worker_settings.sftp = run.settings.sftp;
+  worker_settings.s3 = run.settings.s3;
   worker_settings.stop = &run.stop;
   LogFilesSink sink(*run.log);
   const bool error = RunJobsOnPool(jobs, run.settings.thread_count, worker_settings, sink,

@@ -16,7 +16,7 @@ constexpr Command kCommands[] = {
     {"list", true, false},       {"check", false, false},     {"help", false, true},
     {"version", false, true},    {"setmailpwd", true, false}, {"setsftppwd", true, false},
     {"sethttppwd", true, false}, {"sethttpproxypwd", true, false}, {"setftppwd", true, false},
-    {"part", true, false},
+    {"sets3secret", true, false}, {"part", true, false},
 };
 
 // The command a parameter names, or null. After "/" the name must be the

@@ -30,7 +30,10 @@ void WithDataSource(std::string& init_string, std::string_view data_source);
 // The lines that "-list:FILE -check" prints for the expanded jobs. `mail`
 // (from settings.ini) tells which mail deliveries cannot work: an "error"
 // line in the job's block when no SMTP server is set, a warning line before
-// the job count when a job mails and the sender is no mail address.
-std::vector<std::string> DescribeJobs(const std::vector<Job>& jobs, const MailSettings& mail);
+// the job count when a job mails and the sender is no mail address. `s3`
+// names the object store of -s3 (an "error" line without an endpoint or
+// bucket).
+std::vector<std::string> DescribeJobs(const std::vector<Job>& jobs, const MailSettings& mail,
+                                      const S3Settings& s3 = S3Settings());
 
 }  // namespace ostrevane

@@ -224,21 +224,39 @@ FileSource::FileSource(const std::string& path) : path_(NormalizePath(path)) {
   size_ = st.st_size;
 }
 
+FileSource::FileSource(const std::string& path, curl_off_t offset, curl_off_t length)
+    : FileSource(path) {
+  offset_ = std::min(std::max<curl_off_t>(offset, 0), size_);
+  size_ = std::min(std::max<curl_off_t>(length, 0), size_ - offset_);
+  if (!Seek(0))
+    throw Error(kEFOpenError, "Cannot read file \"" + AbsolutePath(path_) + "\". " +
+                                  std::strerror(errno));
+}
+
 FileSource::~FileSource() {
   if (fd_ >= 0) close(fd_);
 }
 
 size_t FileSource::Read(char* buffer, size_t length) {
+  length = size_t(std::min<curl_off_t>(curl_off_t(length), size_ - read_));
   for (;;) {
-    ssize_t n = read(fd_, buffer, length);
-    if (n >= 0) return size_t(n);
+    ssize_t n = length == 0 ? 0 : read(fd_, buffer, length);
+    if (n >= 0) {
+      read_ += n;
+      return size_t(n);
+    }
     if (errno == EINTR) continue;
     read_error_ = "Cannot read file \"" + AbsolutePath(path_) + "\". " + std::strerror(errno);
     return CURL_READFUNC_ABORT;
   }
 }
 
-bool FileSource::Seek(curl_off_t offset) { return lseek(fd_, offset, SEEK_SET) == offset; }
+bool FileSource::Seek(curl_off_t offset) {
+  if (offset < 0 || offset > size_ || lseek(fd_, offset_ + offset, SEEK_SET) != offset_ + offset)
+    return false;
+  read_ = offset;
+  return true;
+}
 
 size_t TextSource::Read(char* buffer, size_t length) {
   const size_t n = std::min(length, text_.size() - pos_);

@@ -195,6 +195,9 @@ class FileSource : public UploadSource {
  public:
   // Throws Error(kEFOpenError) naming the file when it cannot be opened.
   explicit FileSource(const std::string& path);
+  // The `length` bytes from `offset` on: a part of the file (fewer when
+  // the file ends before).
+  FileSource(const std::string& path, curl_off_t offset, curl_off_t length);
   ~FileSource() override;
   curl_off_t size() const override { return size_; }
 
@@ -205,7 +208,9 @@ class FileSource : public UploadSource {
  private:
   std::string path_;
   int fd_ = -1;
+  curl_off_t offset_ = 0;  // where the bytes begin in the file
   curl_off_t size_ = 0;
+  curl_off_t read_ = 0;  // bytes handed out since the start or the last seek
 };
 
 class TextSource : public UploadSource {

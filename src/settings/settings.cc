@@ -49,16 +49,16 @@ constexpr DefaultRow kCreationDefaults[] = {
 // ends the load). With one: store it (an empty password deletes the key),
 // write the file, and use the new password as given.
 void PasswordStep(IniFile& ini, const char* section, const PasswordChange& change,
-                  std::string& password) {
+                  std::string& password, const char* key = "Password") {
   if (!change.set) {
-    const std::string stored = ini.ReadString(section, "Password", "");
+    const std::string stored = ini.ReadString(section, key, "");
     if (!stored.empty()) password = DecryptPassword(stored, kSettingsPassphrase);
     return;
   }
   if (change.password.empty())
-    ini.DeleteKey(section, "Password");
+    ini.DeleteKey(section, key);
   else
-    ini.WriteString(section, "Password", EncryptPassword(change.password, kSettingsPassphrase));
+    ini.WriteString(section, key, EncryptPassword(change.password, kSettingsPassphrase));
   ini.Save();
   password = change.password;
 }
@@ -74,7 +74,8 @@ void ReadServer(const IniFile& ini, const char* section, bool has_port, int32_t 
 
 Settings ReadSettings(const std::string& folder, const PasswordChange& mail,
                       const PasswordChange& sftp, const PasswordChange& http,
-                      const PasswordChange& http_proxy, const PasswordChange& ftp) {
+                      const PasswordChange& http_proxy, const PasswordChange& ftp,
+                      const PasswordChange& s3_secret) {
   const std::string path = folder + "settings.ini";
   IniFile ini(path);
   if (!ini.existed()) {
@@ -136,6 +137,18 @@ Settings ReadSettings(const std::string& folder, const PasswordChange& mail,
   ReadServer(ini, "FTP", true, 8080, s.ftp);
   s.ftp_tls = ini.ReadInteger("FTP", "TLS", 0);
   PasswordStep(ini, "FTP", ftp, s.ftp.password);
+
+  // Read only, like delivery_timeout: a new settings.ini has no S3 section.
+  S3Settings& o = s.s3;
+  o.endpoint = ini.ReadString("S3", "Endpoint", "");
+  o.region = ini.ReadString("S3", "Region", o.region);
+  o.bucket = ini.ReadString("S3", "Bucket", "");
+  o.path_style = ini.ReadBool("S3", "PathStyle", false);
+  o.access_key = ini.ReadString("S3", "AccessKey", "");
+  o.multipart_threshold_mib =
+      ini.ReadInteger("S3", "MultipartThreshold", o.multipart_threshold_mib);
+  o.part_size_mib = ini.ReadInteger("S3", "PartSize", o.part_size_mib);
+  PasswordStep(ini, "S3", s3_secret, o.secret, "Secret");
 
   // One level only, relative to the working directory; a failure shows when
   // the first log line cannot be written.

@@ -38,6 +38,21 @@ struct SftpSettings : ServerSettings {
   std::string known_hosts;  // KnownHosts: empty means ~/.ssh/known_hosts
 };
 
+// Section "S3": an S3-compatible object store that -s3 delivers to.
+struct S3Settings {
+  std::string endpoint;     // Endpoint: "https://host[:port]", no path
+  std::string region = "us-east-1";  // Region: part of every signature
+  std::string bucket;       // Bucket
+  bool path_style = false;  // PathStyle=1: ENDPOINT/BUCKET/KEY, else BUCKET.HOST/KEY
+  // AccessKey and Secret (stored encrypted, set with -sets3secret). An
+  // empty AccessKey takes the key, the secret and a session token from the
+  // environment instead (AWS_ACCESS_KEY_ID, ...).
+  std::string access_key;
+  std::string secret;
+  int32_t multipart_threshold_mib = 64;  // MultipartThreshold: larger files go in parts
+  int32_t part_size_mib = 16;            // PartSize: the size of those parts
+};
+
 struct Settings {
   int32_t connection_timeout = 0;  // seconds
   int32_t command_timeout = 0;     // seconds
@@ -54,6 +69,7 @@ struct Settings {
   ServerSettings http_proxy;
   ServerSettings ftp;
   int32_t ftp_tls = 0;  // key TLS of section FTP: 0 none, 1 AUTH TLS, 2 implicit
+  S3Settings s3;
 };
 
 // One password command's request: set this section's Password to `password`.
@@ -63,11 +79,13 @@ struct PasswordChange {
 };
 
 // Reads (and creates with defaults when missing) settings.ini in `folder`
-// (ends with "/"). The five requests are mail, SFTP, HTTP, HTTP proxy, FTP.
+// (ends with "/"). The six requests are mail, SFTP, HTTP, HTTP proxy, FTP
+// and the S3 secret (key Secret of section S3).
 // Selects the 8-bit code page named by ansi_codepage (SetAnsiCodePage)
 // before any password is decrypted or encrypted, since it fixes their bytes.
 Settings ReadSettings(const std::string& folder, const PasswordChange& mail,
                       const PasswordChange& sftp, const PasswordChange& http,
-                      const PasswordChange& http_proxy, const PasswordChange& ftp);
+                      const PasswordChange& http_proxy, const PasswordChange& ftp,
+                      const PasswordChange& s3_secret = {});
 
 }  // namespace ostrevane

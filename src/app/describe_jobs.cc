@@ -102,8 +102,8 @@ std::vector<std::string> DescribeJobs(const std::vector<Job>& jobs, const MailSe
             ShowControlCharacters(job.sftp_server) + " (folder " + Quoted(job.sftp_folder) + ")");
     if (job.wants_s3)
       b.Add("s3", "s3://" + ShowControlCharacters(s3.bucket) + "/" +
-                      ShowControlCharacters(job.s3_prefix) + " at " +
-                      ShowControlCharacters(s3.endpoint));
+                      ShowControlCharacters(job.s3_prefix) +
+                      (s3.endpoint.empty() ? "" : " at " + ShowControlCharacters(s3.endpoint)));
     if (job.mail_to.empty() && job.http_url.empty() && job.ftp_server.empty() &&
         job.sftp_server.empty() && !job.wants_s3)
       b.Add("delivery", "none");

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "control/list_file.h"
 #include "control/options.h"
 
@@ -86,18 +88,24 @@ TEST(DescribeJobsTest, DeliveriesThatCannotHappen) {
   job.wants_http = true;
   job.wants_ftp = true;
   job.wants_sftp = true;
+  job.wants_s3 = true;
+  job.s3_prefix = "daily";
   MailSettings mail;
   mail.sender = "Ostrevane";
-  const std::vector<std::string> lines = DescribeJobs({job}, mail);
-  const std::vector<std::string> tail(lines.end() - 10, lines.end());
+  S3Settings s3;
+  const std::vector<std::string> lines = DescribeJobs({job}, mail, s3);
+  const std::vector<std::string> tail(lines.end() - 13, lines.end());
   EXPECT_EQ(tail,
             (std::vector<std::string>{
                 "  ?DATE ?TIME    \"YYYYMMDD\" \"HHNNSSZZZ\"",
                 "  mail           ops@example.com",
+                "  s3             s3:///daily",
                 "  error          no SMTP server is set in settings.ini",
                 "  error          no HTTP server is set in settings.ini",
                 "  error          no FTP server is set in settings.ini",
                 "  error          no SFTP server is set in settings.ini",
+                "  error          no S3 endpoint is set in settings.ini",
+                "  error          no S3 bucket is set in settings.ini",
                 "",
                 "warning: Sender \"Ostrevane\" in settings.ini is no mail address; set Sender",
                 "",
@@ -110,9 +118,15 @@ TEST(DescribeJobsTest, DeliveriesThatCannotHappen) {
   job.ftp_server = "ftp.example";
   job.sftp_server = "ssh.example";
   mail.server = "smtp.example";
+  s3.endpoint = "https://s3.example";
+  s3.bucket = "exports";
   for (const char* sender : {"reports@example.com", "Reports <reports@example.com>"}) {
     mail.sender = sender;
-    for (const std::string& line : DescribeJobs({job}, mail))
+    const std::vector<std::string> described = DescribeJobs({job}, mail, s3);
+    EXPECT_NE(std::find(described.begin(), described.end(),
+                        "  s3             s3://exports/daily at https://s3.example"),
+              described.end());
+    for (const std::string& line : described)
       EXPECT_EQ(line.find("error"), std::string::npos) << sender << ": " << line;
   }
   Job script = job;

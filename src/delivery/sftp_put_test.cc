@@ -261,9 +261,10 @@ TEST_F(SftpPutTest, AnUnknownOrChangedHostKeyIsRefusedWithItsFingerprint) {
 
 // A file is whole under its own name or not there. The connection goes
 // through a relay that breaks it off in the middle of the second file;
-// then the server is reachable again at once, never again, or after a
-// retry. An existing file of the same name is replaced (OpenSSH's SFTP
-// does not rename onto it: it is removed first).
+// then the server is reachable again at once, never again, or again for
+// the retry, which removes what the first try left. An existing file of
+// the same name is replaced (OpenSSH's SFTP does not rename onto it: it is
+// removed first).
 TEST_F(SftpPutTest, AFileIsWholeUnderItsNameOrNotThere) {
   std::string big(3 << 20, 'x');
   for (size_t i = 0; i < big.size(); i += 4096) big[i] = char('a' + i % 26);
@@ -271,16 +272,17 @@ TEST_F(SftpPutTest, AFileIsWholeUnderItsNameOrNotThere) {
   struct {
     const char* name;
     long cut_after;  // bytes from the client on the first connection; 0: no relay
-    bool refuse_after_cut;
+    int refuse_after_cut;  // connections refused after the cut
     int retries;
     bool fails;
     const char* b_xml;  // what b.xml holds afterwards
     bool leftover;      // a temporary file is left (and named in the error)
   } cases[] = {
-      {"replaced", 0, false, 0, false, "new", false},
-      {"cut, removed at once", 1 << 20, false, 0, true, "old", false},
-      {"cut, server gone", 1 << 20, true, 0, true, "old", true},
-      {"cut, retried", 1 << 20, false, 1, false, "new", false},
+      {"replaced", 0, 0, 0, false, "new", false},
+      {"cut, removed at once", 1 << 20, 0, 0, true, "old", false},
+      {"cut, server gone", 1 << 20, 1000, 0, true, "old", true},
+      {"cut, retried", 1 << 20, 0, 1, false, "new", false},
+      {"cut, removed by the retry", 1 << 20, 1, 1, false, "new", false},
   };
   const std::string direct_hosts = ReadFile(sftp.known_hosts);
   for (const auto& c : cases) {
@@ -295,7 +297,7 @@ TEST_F(SftpPutTest, AFileIsWholeUnderItsNameOrNotThere) {
       std::filesystem::create_directories(relay_out);
       std::vector<std::string> args = {"--target", std::to_string(server->port()), "--cut-after",
                                        std::to_string(c.cut_after), "--out", relay_out};
-      if (c.refuse_after_cut) args.push_back("--refuse-after-cut");
+      args.insert(args.end(), {"--refuse-after-cut", std::to_string(c.refuse_after_cut)});
       relay = std::make_unique<testing::ServerProcess>("tcp_cutter.py", args);
       sftp.port = relay->port();
       const std::string line = server->known_hosts_line();

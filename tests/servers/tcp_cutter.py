@@ -3,9 +3,8 @@
 connections. Listens on 127.0.0.1 and an ephemeral port (prints
 "PORT <n>"), relays every connection to 127.0.0.1:--target, and cuts the
 first connection once --cut-after bytes from the client have passed (both
-sides reset). With --refuse-after-cut every later connection is closed at
-once, as if the server were gone; otherwise later connections are relayed
-whole. Each connection is noted in OUT/events.log ("relay", "cut",
+sides reset). The next --refuse-after-cut connections after the cut are
+closed at once, as if the server were gone; later ones are relayed whole. Each connection is noted in OUT/events.log ("relay", "cut",
 "refused")."""
 import argparse
 import os
@@ -19,11 +18,11 @@ def main():
     p = argparse.ArgumentParser()
     p.add_argument("--target", type=int, required=True)
     p.add_argument("--cut-after", type=int, required=True)
-    p.add_argument("--refuse-after-cut", action="store_true")
+    p.add_argument("--refuse-after-cut", type=int, default=0)
     p.add_argument("--out", required=True)
     a = p.parse_args()
     lock = threading.Lock()
-    state = {"connections": 0, "cut": False}
+    state = {"connections": 0, "cut": False, "refused": 0}
 
     def log(line):
         with lock, open(os.path.join(a.out, "events.log"), "a") as f:
@@ -63,7 +62,9 @@ def main():
         with lock:
             state["connections"] += 1
             first = state["connections"] == 1
-            refuse = state["cut"] and a.refuse_after_cut
+            refuse = state["cut"] and state["refused"] < a.refuse_after_cut
+            if refuse:
+                state["refused"] += 1
         if refuse:
             log("refused")
             reset(client)

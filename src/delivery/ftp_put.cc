@@ -156,12 +156,8 @@ void PutFilesWithLimits(const Job& job, const ServerSettings& proxy, const Trans
   upload.RemoveLeftovers();
   for (size_t i = done.files_done; i < job.written_files.size(); ++i) {
     const std::string& path = job.written_files[i];
+    const std::string name = RemoteFileName(path, kEFTPError, target);
     FileSource file(path);
-    const std::string name = BaseName(path);
-    if (UnsafeRemoteName(name))
-      throw DeliveryError(Error(kEFTPError, target + "the file name \"" + name +
-                                                "\" holds a control character"),
-                          false);
     const CURLcode rc = upload.Store(file, name);
     if (rc == CURLE_OK) {
       done.files_done = i + 1;

@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <random>
 
+#include "common/path.h"
+#include "common/text.h"
+
 namespace ostrevane::delivery {
 namespace {
 
@@ -36,10 +39,16 @@ std::string TemporaryRemoteName(const std::string& name) {
   return temporary;
 }
 
-bool UnsafeRemoteName(const std::string& name) {
-  return name.empty() || std::any_of(name.begin(), name.end(), [](char c) {
-           return static_cast<unsigned char>(c) < 0x20 || c == 0x7F;
-         });
+std::string RemoteFileName(const std::string& path, const char* error_class,
+                           const std::string& target) {
+  const std::string name = BaseName(path);
+  if (name.empty() || std::any_of(name.begin(), name.end(), [](char c) {
+        return static_cast<unsigned char>(c) < 0x20 || c == 0x7F;
+      }))
+    throw DeliveryError(Error(error_class, target + "the file name \"" + ShowControlCharacters(name) +
+                                               "\" cannot be used on the server"),
+                        false);
+  return name;
 }
 
 StagedUpload::StagedUpload(CurlEasy& easy, const RemoteFolder& folder,

@@ -19,9 +19,12 @@ namespace ostrevane::delivery {
 // character boundary) when the whole would pass 255 bytes.
 std::string TemporaryRemoteName(const std::string& name);
 
-// A name that cannot be put into a rename or remove command: empty, or
+// The name a file of the job gets on the server: its own file name. Throws
+// a permanent DeliveryError of `error_class`, its message after `target`,
+// for a name that cannot go into a rename or remove command: empty, or
 // holding a control character (a line end would start another command).
-bool UnsafeRemoteName(const std::string& name);
+std::string RemoteFileName(const std::string& path, const char* error_class,
+                           const std::string& target);
 
 // How far an FTP or SFTP delivery got over its tries: the files stored
 // (a retry goes on with the next one), and the temporary files that a

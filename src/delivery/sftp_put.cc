@@ -348,12 +348,8 @@ void PutFilesBySftpWithLimits(const Job& job, const SftpSettings& sftp,
   upload.RemoveLeftovers();
   for (size_t i = done.files_done; i < job.written_files.size(); ++i) {
     const std::string& path = job.written_files[i];
+    const std::string name = RemoteFileName(path, kESFTPError, target);
     FileSource file(path);
-    const std::string name = BaseName(path);
-    if (UnsafeRemoteName(name))
-      throw DeliveryError(Error(kESFTPError, target + "the file name \"" + name +
-                                                 "\" holds a control character"),
-                          false);
     check = HostKeyCheck();
     const CURLcode rc = upload.Store(file, name);
     if (rc == CURLE_OK) {

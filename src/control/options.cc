@@ -13,8 +13,8 @@ namespace {
 
 enum class Option {
   kClear, kUdl, kSql, kPostSql, kPostRecSql, kDs, kCsvFormat, kCsvCp, kToCsv, kToXml,
-  kXmlTmpl, kMail, kFrTemplate, kHttp, kFtp, kFtpDir, kSftp, kS3, kFields, kParams, kFdf, kFtf, kIfEmpty,
-  kNone
+  kXmlTmpl, kMail, kFrTemplate, kHttp, kFtp, kFtpDir, kSftp, kS3, kFields, kParams, kFdf, kFtf,
+  kIfEmpty, kNone
 };
 
 struct OptionName {

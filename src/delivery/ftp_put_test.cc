@@ -117,7 +117,8 @@ TEST_F(FtpPutTest, OneLoginOneFolderChangeAndAStorePerFileInBinaryMode) {
   const size_t store_b = commands.find("STOR .b.xml.part-");
   ASSERT_NE(store_a, std::string::npos) << commands;
   ASSERT_NE(store_b, std::string::npos) << commands;
-  const std::string temporary_a = commands.substr(store_a + 5, commands.find('\n', store_a) - store_a - 5);
+  const std::string temporary_a =
+      commands.substr(store_a + 5, commands.find('\n', store_a) - store_a - 5);
   EXPECT_EQ(temporary_a.size(), std::string(".a.csv.part-").size() + 6) << temporary_a;
   EXPECT_LT(store_a, commands.find("RNFR " + temporary_a + "\nRNTO a.csv\n")) << commands;
   EXPECT_LT(commands.find("RNTO a.csv"), store_b) << commands;
@@ -353,23 +354,27 @@ TEST_F(FtpPutTest, AFileIsWholeUnderItsNameOrNotThere) {
     Start(c.server_args);
     const std::string failure = Failure();
     if (c.failure) {
-      EXPECT_EQ(failure.rfind("EFTPError: FTP server " + job.ftp_server + ": ", 0), 0u) << c.name << ": " << failure;
+      EXPECT_EQ(failure.rfind("EFTPError: FTP server " + job.ftp_server + ": ", 0), 0u)
+          << c.name << ": " << failure;
       EXPECT_NE(failure.find(c.failure), std::string::npos) << c.name << ": " << failure;
     } else {
       EXPECT_EQ(failure, "no failure") << c.name;
     }
-    EXPECT_EQ(ReadFile(root + "/b.xml") == big ? "new" : ReadFile(root + "/b.xml"), c.b_xml) << c.name;
+    const std::string b_xml = ReadFile(root + "/b.xml");
+    EXPECT_EQ(b_xml == big ? "new" : b_xml, c.b_xml) << c.name;
     std::vector<std::string> names = Listing(root);
     const auto temporary = std::find_if(names.begin(), names.end(), [](const std::string& n) {
       return n.rfind(".", 0) == 0 && n.find(".part-") != std::string::npos;
     });
     EXPECT_EQ(temporary != names.end(), c.leftover) << c.name << ": " << Commands();
     if (c.leftover && temporary != names.end()) {
-      EXPECT_NE(failure.find("; the partial file " + *temporary + " could not be removed from the server ("),
+      EXPECT_NE(failure.find("; the partial file " + *temporary +
+                             " could not be removed from the server ("),
                 std::string::npos)
           << failure;
     } else {
-      EXPECT_EQ(failure.find("could not be removed"), std::string::npos) << c.name << ": " << failure;
+      EXPECT_EQ(failure.find("could not be removed"), std::string::npos)
+          << c.name << ": " << failure;
     }
     server.reset();
   }
@@ -454,17 +459,21 @@ TEST_F(FtpPutTest, SeveralFilesOverTlsToAServerThatRequiresSessionReuse) {
   for (const auto& c : cases) {
     const std::string vsftpd_out = dir / (std::string("vsftpd-") + c.tls);
     std::filesystem::create_directories(vsftpd_out);
-    ServerProcess vsftpd("vsftpd_server.py", {"--root", anonymous_root, "--out", vsftpd_out, "--tls",
-                                              c.tls, "--cert", cert.cert, "--key", cert.key});
+    ServerProcess vsftpd("vsftpd_server.py", {"--root", anonymous_root, "--out", vsftpd_out,
+                                              "--tls", c.tls, "--cert", cert.cert, "--key",
+                                              cert.key});
     job.ftp_server = "127.0.0.1:" + std::to_string(vsftpd.port());
     for (int run = 1; run <= 3; ++run) {
       for (const std::string& name : Listing(in)) std::filesystem::remove(in + "/" + name);
       ASSERT_EQ(testing::FailureOf([&] { PutFilesWithLimits(job, proxy, limits, c.security); }),
                 "no failure")
-          << c.tls << " run " << run << "\n" << ReadFile(vsftpd_out + "/vsftpd.log");
-      EXPECT_EQ(Listing(in), std::vector<std::string>({"f0.bin", "f1.bin", "f2.bin", "f3.bin", "f4.bin"}));
+          << c.tls << " run " << run << "\n"
+          << ReadFile(vsftpd_out + "/vsftpd.log");
+      EXPECT_EQ(Listing(in),
+                std::vector<std::string>({"f0.bin", "f1.bin", "f2.bin", "f3.bin", "f4.bin"}));
       for (size_t i = 0; i < contents.size(); ++i)
-        EXPECT_TRUE(ReadFile(in + "/f" + std::to_string(i) + ".bin") == contents[i]) << c.tls << " " << i;
+        EXPECT_TRUE(ReadFile(in + "/f" + std::to_string(i) + ".bin") == contents[i])
+            << c.tls << " " << i;
     }
   }
 }

@@ -45,14 +45,15 @@ std::string RemoteFileName(const std::string& path, const char* error_class,
   if (name.empty() || std::any_of(name.begin(), name.end(), [](char c) {
         return static_cast<unsigned char>(c) < 0x20 || c == 0x7F;
       }))
-    throw DeliveryError(Error(error_class, target + "the file name \"" + ShowControlCharacters(name) +
-                                               "\" cannot be used on the server"),
-                        false);
+    throw DeliveryError(
+        Error(error_class, target + "the file name \"" + ShowControlCharacters(name) +
+                               "\" cannot be used on the server"),
+        false);
   return name;
 }
 
-StagedUpload::StagedUpload(CurlEasy& easy, const RemoteFolder& folder,
-                           const TransferLimits& limits, std::vector<std::string>& leftovers)
+StagedUpload::StagedUpload(CurlEasy& easy, const RemoteFolder& folder, const TransferLimits& limits,
+                           std::vector<std::string>& leftovers)
     : easy_(easy), folder_(folder), limits_(limits), leftovers_(leftovers) {
   if (limits.total_ms > 0)
     deadline_ = std::chrono::steady_clock::now() +
@@ -85,7 +86,8 @@ CURLcode StagedUpload::Store(UploadSource& file, const std::string& name) {
   temporary_ = TemporaryRemoteName(name);
   rename_failed_ = false;
   CurlList rename;
-  for (const std::string& command : folder_.RenameCommands(temporary_, name)) rename.Append(command);
+  for (const std::string& command : folder_.RenameCommands(temporary_, name))
+    rename.Append(command);
   file.AttachAsUpload(easy_);
   easy_.Set(CURLOPT_INFILESIZE_LARGE, file.size());
   easy_.Set(CURLOPT_URL, folder_.FileUrl(temporary_));

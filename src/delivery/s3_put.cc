@@ -40,7 +40,8 @@ bool DnsBucket(const std::string& bucket, bool https) {
 }
 
 std::string Unquoted(std::string etag) {
-  if (etag.size() >= 2 && etag.front() == '"' && etag.back() == '"') etag = etag.substr(1, etag.size() - 2);
+  if (etag.size() >= 2 && etag.front() == '"' && etag.back() == '"')
+    etag = etag.substr(1, etag.size() - 2);
   return etag;
 }
 
@@ -71,9 +72,9 @@ std::string TargetText(const S3Location& at) {
 }
 
 [[noreturn]] void Stopped(const std::string& target, const std::string& key) {
-  throw DeliveryError(Error(kES3Error, target + "the run was stopped before object " + key +
-                                           " was complete"),
-                      false);
+  throw DeliveryError(
+      Error(kES3Error, target + "the run was stopped before object " + key + " was complete"),
+      false);
 }
 
 // Aborts the multipart upload of `progress`, on a connection of its own with
@@ -107,7 +108,8 @@ std::string AbortUpload(const S3Location& at, const S3Credentials& credentials,
 std::string S3Location::Authority() const { return port.empty() ? host : host + ":" + port; }
 
 std::string S3Location::ObjectUrl(const std::string& key) const {
-  if (path_style) return scheme + "://" + Authority() + "/" + S3EncodeKey(bucket) + "/" + S3EncodeKey(key);
+  if (path_style)
+    return scheme + "://" + Authority() + "/" + S3EncodeKey(bucket) + "/" + S3EncodeKey(key);
   return scheme + "://" + bucket + "." + Authority() + "/" + S3EncodeKey(key);
 }
 
@@ -214,12 +216,11 @@ int64_t S3PartSize(const S3Settings& s3, int64_t size) {
 
 void PutObjectsWithLimits(const Job& job, const S3Settings& s3, const S3Credentials& credentials,
                           const TransferLimits& limits, S3Progress& progress,
-                          std::vector<StoredObject>& stored,
-                          const std::function<bool()>& stopped) {
+                          std::vector<StoredObject>& stored, const std::function<bool()>& stopped) {
   const S3Location at = S3LocationFor(s3);
   const std::string target = TargetText(at);
-  const int64_t threshold = std::clamp(s3.multipart_threshold_mib, kSmallestPartMib,
-                                       kLargestPartMib) * kMiB;
+  const int64_t threshold =
+      std::clamp(s3.multipart_threshold_mib, kSmallestPartMib, kLargestPartMib) * kMiB;
   // One client for every request: libcurl keeps the connection.
   S3Client client(credentials, s3.region, limits);
   auto send = [&](const S3Request& request, FileSource* file) {

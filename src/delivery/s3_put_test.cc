@@ -10,8 +10,8 @@
 #include "common/error.h"
 #include "common/sha256.h"
 #include "common/text.h"
-#include "testing/fake_retry_clock.h"
 #include "testing/failure.h"
+#include "testing/fake_retry_clock.h"
 #include "testing/server_process.h"
 #include "testing/temp_dir.h"
 
@@ -45,7 +45,8 @@ TEST(S3AddressTest, EndpointBucketAndKeyMakeTheObjectUrl) {
        "https://exports.s3.eu-central-1.amazonaws.com/daily/a%20b.csv"},
       {"s3.example.org/", "exports", false, "/in/day 1/",
        "https://exports.s3.example.org/in/day%201/a%20b.csv"},
-      {"http://minio.local:9000", "my.bucket", false, "", "http://my.bucket.minio.local:9000/a%20b.csv"},
+      {"http://minio.local:9000", "my.bucket", false, "",
+       "http://my.bucket.minio.local:9000/a%20b.csv"},
       {"https://127.0.0.1:9000", "Old_Bucket", true, "x/../y",
        "https://127.0.0.1:9000/Old_Bucket/x/../y/a%20b.csv"},
       {"https://[::1]:9000", "b", true, "ü+=", "https://[::1]:9000/b/%C3%BC%2B%3D/a%20b.csv"},
@@ -84,12 +85,15 @@ TEST(S3AddressTest, PartsAreAtLeastPartSizeAndAtMostTenThousand) {
   EXPECT_EQ(S3PartSize(s3, 160000 * kMiB + 1), 17 * kMiB);
   for (int32_t bad : {4, 0, -1, 5121}) {
     s3.part_size_mib = bad;
-    EXPECT_NE(testing::FailureOf([&] { S3PartSize(s3, 1); }).find("PartSize is " + std::to_string(bad)),
-              std::string::npos);
+    EXPECT_NE(
+        testing::FailureOf([&] { S3PartSize(s3, 1); }).find("PartSize is " + std::to_string(bad)),
+        std::string::npos);
   }
   s3.part_size_mib = 16;
   s3.multipart_threshold_mib = 3;
-  EXPECT_NE(testing::FailureOf([&] { S3PartSize(s3, 1); }).find("MultipartThreshold is 3; it must be from 5 to 5120"),
+  EXPECT_NE(testing::FailureOf([&] {
+              S3PartSize(s3, 1);
+            }).find("MultipartThreshold is 3; it must be from 5 to 5120"),
             std::string::npos);
 }
 
@@ -105,7 +109,8 @@ TEST(S3AddressTest, CredentialsComeFromSettingsOrElseFromTheEnvironment) {
       {"AKSETTINGS", "s1", "AKENV", "s2", "t2", "AKSETTINGS s1 "},
       {"", "", "AKENV", "s2", "t2", "AKENV s2 t2"},
       {"", "", "AKENV", "s2", nullptr, "AKENV s2 "},
-      {"AKSETTINGS", "", "AKENV", "s2", nullptr, "ES3Error: section S3 of settings.ini names AccessKey"},
+      {"AKSETTINGS", "", "AKENV", "s2", nullptr,
+       "ES3Error: section S3 of settings.ini names AccessKey"},
       {"", "", nullptr, "s2", nullptr, "ES3Error: no S3 access key"},
   };
   for (const auto& c : cases) {
@@ -115,8 +120,7 @@ TEST(S3AddressTest, CredentialsComeFromSettingsOrElseFromTheEnvironment) {
     const std::pair<const char*, const char*> env[] = {{"AWS_ACCESS_KEY_ID", c.env_key},
                                                        {"AWS_SECRET_ACCESS_KEY", c.env_secret},
                                                        {"AWS_SESSION_TOKEN", c.env_token}};
-    for (const auto& [name, value] : env)
-      value ? setenv(name, value, 1) : unsetenv(name);
+    for (const auto& [name, value] : env) value ? setenv(name, value, 1) : unsetenv(name);
     std::string result;
     try {
       const S3Credentials got = S3CredentialsFor(s3);
@@ -131,7 +135,8 @@ TEST(S3AddressTest, CredentialsComeFromSettingsOrElseFromTheEnvironment) {
 
 TEST(S3AddressTest, XmlElementsAreFoundAndDecoded) {
   const std::string xml =
-      "<CompleteMultipartUploadResult><Key>a&amp;b</Key><ETag>&quot;3858f62230ac3c915f300c664312c11f-9&quot;"
+      "<CompleteMultipartUploadResult><Key>a&amp;b</"
+      "Key><ETag>&quot;3858f62230ac3c915f300c664312c11f-9&quot;"
       "</ETag></CompleteMultipartUploadResult>";
   EXPECT_EQ(XmlElementText(xml, "ETag"), "\"3858f62230ac3c915f300c664312c11f-9\"");
   EXPECT_EQ(XmlElementText(xml, "Key"), "a&b");
@@ -198,9 +203,10 @@ struct S3PutTest : ::testing::Test {
     limits.ca_file = cert.cert;
   }
   void Start(std::vector<std::string> extra = {}) {
-    std::vector<std::string> args = {"--s3rver", S3rverScript(), "--out", out, "--bucket", "exports",
-                                     "--region", "eu-west-3", "--access-key", "AKIDTEST", "--secret",
-                                     kSecret, "--cert", cert.cert, "--key", cert.key};
+    std::vector<std::string> args = {"--s3rver",     S3rverScript(), "--out",    out,
+                                     "--bucket",     "exports",      "--region", "eu-west-3",
+                                     "--access-key", "AKIDTEST",     "--secret", kSecret,
+                                     "--cert",       cert.cert,      "--key",    cert.key};
     args.insert(args.end(), extra.begin(), extra.end());
     server = std::make_unique<ServerProcess>("s3_server.py", args);
     s3.endpoint = "https://127.0.0.1:" + std::to_string(server->port());
@@ -246,7 +252,8 @@ TEST_F(S3PutTest, EveryFileInOneSignedPutThatNamesItsSha256) {
       {"digests of the writers", {{dir / "local/a.csv", 16, a_sha}}, ""},
       {"no digests: taken now", {}, ""},
       // The file changed after the writer took its digest.
-      {"a stale digest", {{dir / "local/a.csv", 16, std::string(64, '0')}},
+      {"a stale digest",
+       {{dir / "local/a.csv", 16, std::string(64, '0')}},
        "the bytes that arrived do not have the SHA-256 the file had when it was written "
        "(HTTP status 400, XAmzContentSHA256Mismatch"},
   };
@@ -267,7 +274,8 @@ TEST_F(S3PutTest, EveryFileInOneSignedPutThatNamesItsSha256) {
     ASSERT_EQ(requests.size(), 2u) << c.name;
     EXPECT_EQ(requests[0].rfind("PUT /exports/daily/run%201/a.csv 200 verified 16 " + a_sha, 0), 0u)
         << requests[0];
-    EXPECT_EQ(requests[1].rfind("PUT /exports/daily/run%201/b.xml 200 verified ", 0), 0u) << requests[1];
+    EXPECT_EQ(requests[1].rfind("PUT /exports/daily/run%201/b.xml 200 verified ", 0), 0u)
+        << requests[1];
     EXPECT_TRUE(SameBytes(Object("daily/run 1/a.csv"), dir / "local/a.csv")) << c.name;
     EXPECT_TRUE(SameBytes(Object("daily/run 1/b.xml"), dir / "local/b.xml")) << c.name;
     ASSERT_EQ(stored.size(), 2u);
@@ -292,7 +300,7 @@ TEST_F(S3PutTest, ALargeFileGoesInPartsAndAppearsOnlyWhenComplete) {
   EXPECT_EQ(Count("POST /exports/big.bin?uploads= 200 verified"), 1u);
   EXPECT_EQ(Count("PUT /exports/big.bin?partNumber="), 13u);  // 12 of 16 MiB and one of 8
   EXPECT_EQ(Count(" 200 verified 16777216 "), 12u);
-  EXPECT_EQ(Count("PUT /exports/big.bin?partNumber=13&uploadId=") , 1u);
+  EXPECT_EQ(Count("PUT /exports/big.bin?partNumber=13&uploadId="), 1u);
   EXPECT_EQ(Count(" 200 verified 8388608 "), 1u);
   EXPECT_EQ(Count("POST /exports/big.bin?uploadId="), 1u);
   EXPECT_EQ(Count(" verified "), Requests().size()) << "every signature verifies";

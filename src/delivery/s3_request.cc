@@ -114,14 +114,13 @@ std::string XmlElementText(const std::string& xml, const std::string& name) {
     const char* entity;
     const char* text;
   } kEntities[] = {{"&quot;", "\""}, {"&apos;", "'"}, {"&lt;", "<"}, {"&gt;", ">"},
-                   {"&#34;", "\""}, {"&#39;", "'"}, {"&amp;", "&"}};
+                   {"&#34;", "\""},  {"&#39;", "'"},  {"&amp;", "&"}};
   for (const auto& e : kEntities) text = ReplaceAll(text, e.entity, e.text);
   return text;
 }
 
-DeliveryError S3Failure(const S3Response& response, const CurlEasy& easy,
-                        const std::string& target, const S3Credentials& credentials,
-                        const std::string& region) {
+DeliveryError S3Failure(const S3Response& response, const CurlEasy& easy, const std::string& target,
+                        const S3Credentials& credentials, const std::string& region) {
   if (response.rc != CURLE_OK)
     return DeliveryError(Error(kES3Error, target + easy.ErrorText(response.rc)),
                          TransientTransferFailure(response.rc, easy));
@@ -133,11 +132,14 @@ DeliveryError S3Failure(const S3Response& response, const CurlEasy& easy,
   if (!message.empty()) detail += ": " + message;
   std::string text;
   if (code == "SignatureDoesNotMatch")
-    text = "the server did not accept the request's signature: the secret key is not the one "
-           "of access key \"" + credentials.access_key + "\", or the bucket is not in region \"" +
-           region + "\" (" + detail + ")";
+    text =
+        "the server did not accept the request's signature: the secret key is not the one "
+        "of access key \"" +
+        credentials.access_key + "\", or the bucket is not in region \"" + region + "\" (" +
+        detail + ")";
   else if (code == "InvalidAccessKeyId")
-    text = "the server does not know access key \"" + credentials.access_key + "\" (" + detail + ")";
+    text =
+        "the server does not know access key \"" + credentials.access_key + "\" (" + detail + ")";
   else if (code == "RequestTimeTooSkewed")
     text = "the server refused the request's time: this computer's clock is off (" + detail + ")";
   else if (code == "NoSuchBucket")

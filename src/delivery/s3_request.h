@@ -24,10 +24,10 @@ struct S3Credentials {
 };
 
 struct S3Request {
-  const char* method = "PUT";  // "PUT", "POST" or "DELETE"
-  std::string url;             // the whole URL, query included
-  std::string payload_sha256;  // of the body: 64 lower-case hexadecimal digits
-  std::string content_type;    // empty: none sent
+  const char* method = "PUT";      // "PUT", "POST" or "DELETE"
+  std::string url;                 // the whole URL, query included
+  std::string payload_sha256;      // of the body: 64 lower-case hexadecimal digits
+  std::string content_type;        // empty: none sent
   UploadSource* source = nullptr;  // the body of a PUT
   std::string text;                // the body of a POST
 };
@@ -70,8 +70,7 @@ std::string XmlElementText(const std::string& xml, const std::string& name);
 // RequestTimeout, InternalError, SlowDown and ServiceUnavailable are
 // transient; a refused signature or access key is not, and its message
 // says which key to look at.
-DeliveryError S3Failure(const S3Response& response, const CurlEasy& easy,
-                        const std::string& target, const S3Credentials& credentials,
-                        const std::string& region);
+DeliveryError S3Failure(const S3Response& response, const CurlEasy& easy, const std::string& target,
+                        const S3Credentials& credentials, const std::string& region);
 
 }  // namespace ostrevane::delivery

@@ -286,7 +286,8 @@ TEST_F(SftpPutTest, AFileIsWholeUnderItsNameOrNotThere) {
   };
   const std::string direct_hosts = ReadFile(sftp.known_hosts);
   for (const auto& c : cases) {
-    for (const std::string& name : Listing()) std::filesystem::remove(server->upload_folder() + "/" + name);
+    for (const std::string& name : Listing())
+      std::filesystem::remove(server->upload_folder() + "/" + name);
     WriteFile(server->upload_folder() + "/b.xml", "old");
     notes.clear();
     std::unique_ptr<testing::ServerProcess> relay;
@@ -301,11 +302,13 @@ TEST_F(SftpPutTest, AFileIsWholeUnderItsNameOrNotThere) {
       relay = std::make_unique<testing::ServerProcess>("tcp_cutter.py", args);
       sftp.port = relay->port();
       const std::string line = server->known_hosts_line();
-      WriteFile(sftp.known_hosts, "[127.0.0.1]:" + std::to_string(relay->port()) + line.substr(line.find(' ')) + "\n");
+      WriteFile(sftp.known_hosts, "[127.0.0.1]:" + std::to_string(relay->port()) +
+                                      line.substr(line.find(' ')) + "\n");
     }
     const std::string failure = Failure(c.retries);
     if (c.fails) {
-      EXPECT_EQ(failure.rfind("ESFTPError: SFTP server 127.0.0.1:", 0), 0u) << c.name << ": " << failure;
+      EXPECT_EQ(failure.rfind("ESFTPError: SFTP server 127.0.0.1:", 0), 0u)
+          << c.name << ": " << failure;
     } else {
       EXPECT_EQ(failure, "no failure") << c.name << "\n" << server->log();
     }
@@ -319,11 +322,13 @@ TEST_F(SftpPutTest, AFileIsWholeUnderItsNameOrNotThere) {
     EXPECT_EQ(names.size(), c.leftover ? 3u : 2u) << c.name;
     ASSERT_EQ(temporary != names.end(), c.leftover) << c.name;
     if (c.leftover) {
-      EXPECT_NE(failure.find("; the partial file " + *temporary + " could not be removed from the server ("),
+      EXPECT_NE(failure.find("; the partial file " + *temporary +
+                             " could not be removed from the server ("),
                 std::string::npos)
           << failure;
     } else {
-      EXPECT_EQ(failure.find("could not be removed"), std::string::npos) << c.name << ": " << failure;
+      EXPECT_EQ(failure.find("could not be removed"), std::string::npos)
+          << c.name << ": " << failure;
     }
   }
 }

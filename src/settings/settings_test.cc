@@ -224,7 +224,8 @@ TEST_F(SettingsTest, PasswordCommandsWriteOrDeleteExactlyOneKey) {
     // Nothing but that one key was added.
     ini.DeleteKey(name, key);
     std::string without = ini.Serialize();
-    if (section == kFtp || section == kS3) without = ReplaceAll(without, "[" + std::string(name) + "]\n", "");
+    if (section == kFtp || section == kS3)
+      without = ReplaceAll(without, "[" + std::string(name) + "]\n", "");
     EXPECT_EQ(without, kCreatedFile) << name;
 
     // The next start decrypts it; the other sections stay without a password.

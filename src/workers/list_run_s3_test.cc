@@ -32,9 +32,10 @@ class ListRunS3Test : public ::testing::Test {
   void SetUp() override {
     const std::string s3rver = std::filesystem::path(OSTREVANE_EXE).parent_path().string() +
                                "/s3rver/node_modules/s3rver/bin/s3rver.js";
-    ASSERT_TRUE(std::filesystem::exists(s3rver)) << s3rver << " is missing: scripts/setup installs it";
-    server_args = {"--s3rver", s3rver, "--out", dir / "s3", "--bucket", "exports", "--region",
-                   "eu-north-1", "--access-key", "AKIDLIST", "--secret", kSecret};
+    ASSERT_TRUE(std::filesystem::exists(s3rver))
+        << s3rver << " is missing: scripts/setup installs it";
+    server_args = {"--s3rver", s3rver,       "--out",        dir / "s3", "--bucket", "exports",
+                   "--region", "eu-north-1", "--access-key", "AKIDLIST", "--secret", kSecret};
     std::filesystem::create_directories(dir / "s3");
     testing::CreateSqliteDatabase(dir / "t.db", R"(
       CREATE TABLE items (id INTEGER, name VARCHAR(20));
@@ -51,7 +52,8 @@ class ListRunS3Test : public ::testing::Test {
     return testing::RunProgram(args, dir.path(), dir.path(), {{"OSTREVANE_CA_FILE", ca_file}});
   }
   std::string Requests() const {
-    return std::filesystem::exists(dir / "s3/requests.log") ? ReadFile(dir / "s3/requests.log") : "";
+    return std::filesystem::exists(dir / "s3/requests.log") ? ReadFile(dir / "s3/requests.log")
+                                                            : "";
   }
   std::string Object(const std::string& key) const {
     return dir / ("s3/store/exports/" + key + "._S3rver_object");
@@ -83,7 +85,8 @@ TEST_F(ListRunS3Test, ObjectsAreInTheRunReportAndTheSecretIsNowhere) {
     sent += line.find("files sent by S3 to s3://exports/daily") != std::string::npos;
   EXPECT_EQ(sent, 2u) << r.out;
   for (const char* name : {"i.csv", "i.xml", "j.csv"})
-    EXPECT_EQ(ReadFile(Object(std::string("daily/") + name)), ReadFile(dir / ("out/" + std::string(name))));
+    EXPECT_EQ(ReadFile(Object(std::string("daily/") + name)),
+              ReadFile(dir / ("out/" + std::string(name))));
   // The second job writes i.xml again too (-toxml comes from above).
   EXPECT_EQ(SplitLines(Requests()).size(), 4u) << Requests();
 

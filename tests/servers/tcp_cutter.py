@@ -4,8 +4,8 @@ connections. Listens on 127.0.0.1 and an ephemeral port (prints
 "PORT <n>"), relays every connection to 127.0.0.1:--target, and cuts the
 first connection once --cut-after bytes from the client have passed (both
 sides reset). The next --refuse-after-cut connections after the cut are
-closed at once, as if the server were gone; later ones are relayed whole. Each connection is noted in OUT/events.log ("relay", "cut",
-"refused")."""
+closed at once, as if the server were gone; later ones are relayed whole.
+Each connection is noted in OUT/events.log ("relay", "cut", "refused")."""
 import argparse
 import os
 import socket

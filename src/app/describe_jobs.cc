@@ -61,7 +61,8 @@ bool IsMailAddress(const std::string& sender) {
 
 }  // namespace
 
-JobListing DescribeJobs(const std::vector<Job>& jobs, const MailSettings& mail) {
+JobListing DescribeJobs(const std::vector<Job>& jobs, const MailSettings& mail,
+                        const S3Settings& s3) {
   bool mails = false;
   JobListing listing;
   std::vector<std::string>& out = listing.lines;
@@ -110,8 +111,12 @@ JobListing DescribeJobs(const std::vector<Job>& jobs, const MailSettings& mail) 
     if (!job.sftp_server.empty())
       b.Add("sftp", Masked(job.sftp_server, SecretText::kServer) + " (folder " +
                         Quoted(job.sftp_folder) + ")");
+    if (job.wants_s3)
+      b.Add("s3", "s3://" + ShowControlCharacters(s3.bucket) + "/" +
+                      ShowControlCharacters(job.s3_prefix) +
+                      (s3.endpoint.empty() ? "" : " at " + Masked(s3.endpoint, SecretText::kServer)));
     if (job.mail_to.empty() && job.http_url.empty() && job.ftp_server.empty() &&
-        job.sftp_server.empty())
+        job.sftp_server.empty() && !job.wants_s3)
       b.Add("delivery", "none");
     // The deliveries the run would fail, as it would fail them (only a job
     // that writes files delivers).
@@ -125,6 +130,10 @@ JobListing DescribeJobs(const std::vector<Job>& jobs, const MailSettings& mail) 
         b.Add("error", "no FTP server is set in settings.ini");
       if (job.wants_sftp && Trim(job.sftp_server).empty())
         b.Add("error", "no SFTP server is set in settings.ini");
+      if (job.wants_s3 && Trim(s3.endpoint).empty())
+        b.Add("error", "no S3 endpoint is set in settings.ini");
+      if (job.wants_s3 && Trim(s3.bucket).empty())
+        b.Add("error", "no S3 bucket is set in settings.ini");
       if (out.size() > lines_before) ++listing.failing_jobs;
     }
     mails = mails || !job.mail_to.empty();

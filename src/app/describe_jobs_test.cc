@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "control/list_file.h"
 #include "control/options.h"
 
@@ -124,20 +126,26 @@ TEST(DescribeJobsTest, DeliveriesThatCannotHappen) {
   job.wants_http = true;
   job.wants_ftp = true;
   job.wants_sftp = true;
+  job.wants_s3 = true;
+  job.s3_prefix = "daily";
   MailSettings mail;
   mail.sender = "Ostrevane";
-  const JobListing listing = DescribeJobs({job, job}, mail);
+  S3Settings s3;
+  const JobListing listing = DescribeJobs({job, job}, mail, s3);
   EXPECT_EQ(listing.failing_jobs, 2);
   const std::vector<std::string>& lines = listing.lines;
-  const std::vector<std::string> tail(lines.end() - 10, lines.end());
+  const std::vector<std::string> tail(lines.end() - 13, lines.end());
   EXPECT_EQ(tail,
             (std::vector<std::string>{
                 "  ?DATE ?TIME    \"YYYYMMDD\" \"HHNNSSZZZ\"",
                 "  mail           ops@example.com",
+                "  s3             s3:///daily",
                 "  error          no SMTP server is set in settings.ini",
                 "  error          no HTTP server is set in settings.ini",
                 "  error          no FTP server is set in settings.ini",
                 "  error          no SFTP server is set in settings.ini",
+                "  error          no S3 endpoint is set in settings.ini",
+                "  error          no S3 bucket is set in settings.ini",
                 "",
                 "warning: Sender \"Ostrevane\" in settings.ini is no mail address; set Sender",
                 "",
@@ -150,10 +158,15 @@ TEST(DescribeJobsTest, DeliveriesThatCannotHappen) {
   job.ftp_server = "ftp.example";
   job.sftp_server = "ssh.example";
   mail.server = "smtp.example";
+  s3.endpoint = "https://s3.example";
+  s3.bucket = "exports";
   for (const char* sender : {"reports@example.com", "Reports <reports@example.com>"}) {
     mail.sender = sender;
-    const JobListing good = DescribeJobs({job}, mail);
+    const JobListing good = DescribeJobs({job}, mail, s3);
     EXPECT_EQ(good.failing_jobs, 0) << sender;
+    EXPECT_NE(std::find(good.lines.begin(), good.lines.end(),
+                        "  s3             s3://exports/daily at https://s3.example"),
+              good.lines.end());
     for (const std::string& line : good.lines)
       EXPECT_EQ(line.find("error"), std::string::npos) << sender << ": " << line;
   }

@@ -158,14 +158,15 @@ bool RunPasswordCommand(RunState& run) {
       {"sethttppwd", "HTTP password was changed"},
       {"sethttpproxypwd", "HTTP Proxy password was changed"},
       {"setftppwd", "FTP password was changed"},
+      {"sets3secret", "S3 secret key was changed"},
   };
   for (size_t i = 0; i < std::size(kCommands); ++i) {
     std::string value;
     if (!FindSwitch(run.args, kCommands[i].name, value)) continue;
-    PasswordChange change[5];
+    PasswordChange change[std::size(kCommands)];
     change[i] = {true, value};
-    run.settings =
-        ReadSettings(HomeFolder(), change[0], change[1], change[2], change[3], change[4]);
+    run.settings = ReadSettings(HomeFolder(), change[0], change[1], change[2], change[3],
+                                change[4], change[5]);
     run.OpenLog();
     run.log->set_utf8(run.settings.log_utf8);
     run.log->AddNote(kCommands[i].message);
@@ -283,7 +284,7 @@ int RunListMode(RunState& run, const std::string& list_file, bool check) {
   if (check) {
     run.console->Note(FormatLocaleLine(run.format_locale, run.joiner));
     // A verdict: any error line printed makes the exit status 2.
-    const JobListing listing = DescribeJobs(jobs, run.settings.mail);
+    const JobListing listing = DescribeJobs(jobs, run.settings.mail, run.settings.s3);
     for (const std::string& line : listing.lines) run.console->Note(line);
     for (const std::string& problem : problems) run.console->Error(problem);
     if (!problems.empty())
@@ -317,6 +318,7 @@ int RunListMode(RunState& run, const std::string& list_file, bool check) {
   worker_settings.delivery_retry_delay = run.settings.delivery_retry_delay;
   worker_settings.ftp_tls = run.settings.ftp_tls;
   worker_settings.sftp = run.settings.sftp;
+  worker_settings.s3 = run.settings.s3;
   worker_settings.stop = &run.stop;
   worker_settings.console = &*run.console;
   ProgressDisplay progress(run.progress, *run.console, run.format);

@@ -75,6 +75,21 @@ void WriteJob(JsonWriter& json, const Job& job, const JobOutcome& outcome) {
     Text(json, delivery.target);
     json.Key("status");
     json.String(delivery.sent ? "sent" : "failed");
+    if (delivery.kind == "s3") {
+      json.Key("objects");
+      json.BeginArray();
+      for (const StoredObject& object : delivery.objects) {
+        json.BeginObject();
+        json.Key("bucket");
+        json.String(object.bucket);
+        json.Key("key");
+        json.String(object.key);
+        json.Key("etag");
+        json.String(object.etag);
+        json.EndObject();
+      }
+      json.EndArray();
+    }
     json.EndObject();
   }
   json.EndArray();

@@ -42,6 +42,7 @@ void Inherit(Job& job, const Job& above) {
     job.sftp_server = above.sftp_server, job.sftp_login = above.sftp_login,
     job.sftp_password = above.sftp_password, job.sftp_folder = above.sftp_folder,
     job.wants_sftp = above.wants_sftp;
+  if (!job.wants_s3) job.s3_prefix = above.s3_prefix, job.wants_s3 = above.wants_s3;
   if (job.ftp_server.empty())
     job.ftp_server = above.ftp_server, job.ftp_login = above.ftp_login,
     job.ftp_password = above.ftp_password, job.wants_ftp |= above.wants_ftp;

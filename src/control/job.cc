@@ -11,7 +11,7 @@ void ResetOptions(Job& job) {
                             &job.connection_string, &job.csv_path,         &job.xml_path,
                             &job.xml_template,      &job.data_source_name, &job.mail_to,
                             &job.sftp_server,       &job.sftp_login,       &job.sftp_password,
-                            &job.sftp_folder,
+                            &job.sftp_folder,       &job.s3_prefix,
                             &job.date_pattern,      &job.time_pattern,     &job.http_url,
                             &job.http_login,        &job.http_password,    &job.post_sql,
                             &job.per_record_sql,    &job.report_template,  &job.ftp_server,
@@ -26,6 +26,7 @@ void ResetOptions(Job& job) {
   job.wants_http = false;
   job.wants_ftp = false;
   job.wants_sftp = false;
+  job.wants_s3 = false;
   job.csv_code_page = 255;
   job.if_empty = IfEmpty::kNotGiven;
 }

@@ -83,6 +83,10 @@ struct Job {
   bool wants_http = false;
   bool wants_ftp = false;
   bool wants_sftp = false;  // -sftp, as wants_ftp
+  // -s3[:PREFIX]: every file becomes an object of the bucket of section S3
+  // of settings.ini, under PREFIX taken as a folder.
+  bool wants_s3 = false;
+  std::string s3_prefix;
 
   IfEmpty if_empty = IfEmpty::kNotGiven;  // -ifempty
 

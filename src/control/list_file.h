@@ -40,13 +40,15 @@ void WithDataSource(std::string& init_string, std::string_view data_source);
 // number of jobs with an "error" line, which the run would fail. `mail`
 // (from settings.ini) tells which mail deliveries cannot work: an "error"
 // line in the job's block when no SMTP server is set, a warning line before
-// the job count when a job mails and the sender is no mail address.
-// Secrets are masked (MaskSecrets) wherever an option, a data source or a
-// server is shown.
+// the job count when a job mails and the sender is no mail address. `s3`
+// names the object store of -s3 (an "error" line without an endpoint or
+// bucket). Secrets are masked (MaskSecrets) wherever an option, a data
+// source or a server is shown.
 struct JobListing {
   std::vector<std::string> lines;
   int failing_jobs = 0;
 };
-JobListing DescribeJobs(const std::vector<Job>& jobs, const MailSettings& mail);
+JobListing DescribeJobs(const std::vector<Job>& jobs, const MailSettings& mail,
+                        const S3Settings& s3 = S3Settings());
 
 }  // namespace ostrevane

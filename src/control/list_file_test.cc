@@ -62,12 +62,14 @@ std::string FieldText(const Job& r, std::string_view field) {
       {"sftp_login", &Job::sftp_login},
       {"sftp_password", &Job::sftp_password},
       {"sftp_folder", &Job::sftp_folder},
+      {"s3_prefix", &Job::s3_prefix},
       {"csv_separator", &Job::csv_separator},
       {"csv_quote", &Job::csv_quote},
   };
   for (const auto& t : texts)
     if (t.name == field) return r.*t.text;
   if (field == "wants_sftp") return r.wants_sftp ? "yes" : "no";
+  if (field == "wants_s3") return r.wants_s3 ? "yes" : "no";
   if (field == "csv_code_page") return std::to_string(r.csv_code_page);
   if (field == "list_line_number") return std::to_string(r.list_line_number);
   if (field == "csv_fields") return list(r.csv_fields);
@@ -363,6 +365,17 @@ TEST_F(ListFileTest, Expansion) {
         {3, "wants_sftp", "yes"},
         {4, "sftp_server", ""},
         {4, "wants_sftp", "no"}}},
+      {"the S3 target passes down with its prefix, as the SFTP target",
+       "-udl:@/b.udl -s3:daily/in\n-sql:@/r.sql\n-S3\n-sql:@/q.sql\n-clear -udl:@/b.udl",
+       {{0, "s3_prefix", "daily/in"},
+        {0, "wants_s3", "yes"},
+        {1, "s3_prefix", "daily/in"},
+        {1, "wants_s3", "yes"},
+        {2, "s3_prefix", ""},
+        {2, "wants_s3", "yes"},
+        {3, "wants_s3", "yes"},
+        {4, "s3_prefix", ""},
+        {4, "wants_s3", "no"}}},
       {"HTTP target, fields and params pass down; xmlt does not",
        "-udl:@/b.udl -http -fields:A -params:x=1 -toxml:o.xml -xmltmpl:t.xml\n-params:y=2",
        {{1, "http_url", "http://h/up"},

@@ -16,8 +16,8 @@ namespace {
 
 enum class Option {
   kClear, kUdl, kSql, kPostSql, kPostRecSql, kDs, kCsvFormat, kCsvCp, kToCsv, kToXml,
-  kXmlTmpl, kMail, kFrTemplate, kHttp, kFtp, kFtpDir, kSftp, kFields, kParams, kFdf, kFtf, kIfEmpty,
-  kNone
+  kXmlTmpl, kMail, kFrTemplate, kHttp, kFtp, kFtpDir, kSftp, kS3, kFields, kParams, kFdf, kFtf,
+  kIfEmpty, kNone
 };
 
 struct OptionName {
@@ -33,7 +33,7 @@ constexpr OptionName kOptions[] = {
     {"-xmltmpl", Option::kXmlTmpl},   {"-mail", Option::kMail},
     {"-frtemplate", Option::kFrTemplate}, {"-http", Option::kHttp},
     {"-ftp", Option::kFtp},           {"-ftpdir", Option::kFtpDir},
-    {"-sftp", Option::kSftp},
+    {"-sftp", Option::kSftp},         {"-s3", Option::kS3},
     {"-fields", Option::kFields},     {"-params", Option::kParams},
     {"-fdf", Option::kFdf},           {"-ftf", Option::kFtf},
     {"-ifempty", Option::kIfEmpty},
@@ -278,6 +278,11 @@ void ApplyOption(std::string_view token, Job& job, const OptionContext& ctx) {
       CopyServer(settings ? &settings->sftp : nullptr, job.sftp_server, job.sftp_login,
                  job.sftp_password);
       job.sftp_folder = v;
+      break;
+    case Option::kS3:
+      // As -sftp: a line below without -s3 delivers under the same prefix.
+      job.wants_s3 = true;
+      job.s3_prefix = v;
       break;
     case Option::kFields: {
       const std::string default_format = DefaultDateTimeFormat(ctx.format, ctx.joiner);

@@ -79,6 +79,13 @@ void CurlEasy::Check(CURLoption option, CURLcode rc) {
 }
 
 void CurlEasy::ApplyLimits(const TransferLimits& limits) {
+  SetTimeLimits(limits);
+  if (!limits.ca_file.empty()) Set(CURLOPT_CAINFO, limits.ca_file);
+  // Proxies come from settings.ini only, never from the environment.
+  Set(CURLOPT_PROXY, "");
+}
+
+void CurlEasy::SetTimeLimits(const TransferLimits& limits) {
   Set(CURLOPT_CONNECTTIMEOUT_MS, limits.connect_ms);
   // A stalled peer: no reply to a command (libcurl's own limit), or no
   // traffic at all (the watchdog).
@@ -88,9 +95,6 @@ void CurlEasy::ApplyLimits(const TransferLimits& limits) {
   if (total_ms_ > 0)
     deadline_ = std::chrono::steady_clock::now() +
                 std::chrono::milliseconds(limits.left_ms > 0 ? limits.left_ms : total_ms_);
-  if (!limits.ca_file.empty()) Set(CURLOPT_CAINFO, limits.ca_file);
-  // Proxies come from settings.ini only, never from the environment.
-  Set(CURLOPT_PROXY, "");
 }
 
 CURLcode CurlEasy::Perform() {
@@ -220,14 +224,27 @@ FileSource::FileSource(const std::string& path) : path_(NormalizePath(path)) {
   size_ = st.st_size;
 }
 
+FileSource::FileSource(const std::string& path, curl_off_t offset, curl_off_t length)
+    : FileSource(path) {
+  offset_ = std::min(std::max<curl_off_t>(offset, 0), size_);
+  size_ = std::min(std::max<curl_off_t>(length, 0), size_ - offset_);
+  if (!Seek(0))
+    throw Error(kEFOpenError, "Cannot read file \"" + AbsolutePath(path_) + "\". " +
+                                  std::strerror(errno));
+}
+
 FileSource::~FileSource() {
   if (fd_ >= 0) close(fd_);
 }
 
 size_t FileSource::Read(char* buffer, size_t length) {
+  length = size_t(std::min<curl_off_t>(curl_off_t(length), size_ - read_));
   for (;;) {
-    ssize_t n = read(fd_, buffer, length);
-    if (n >= 0) return size_t(n);
+    ssize_t n = length == 0 ? 0 : read(fd_, buffer, length);
+    if (n >= 0) {
+      read_ += n;
+      return size_t(n);
+    }
     if (errno == EINTR) continue;
     read_error_ =
         "Cannot read file \"" + CutForMessage(AbsolutePath(path_)) + "\". " + std::strerror(errno);
@@ -235,7 +252,12 @@ size_t FileSource::Read(char* buffer, size_t length) {
   }
 }
 
-bool FileSource::Seek(curl_off_t offset) { return lseek(fd_, offset, SEEK_SET) == offset; }
+bool FileSource::Seek(curl_off_t offset) {
+  if (offset < 0 || offset > size_ || lseek(fd_, offset_ + offset, SEEK_SET) != offset_ + offset)
+    return false;
+  read_ = offset;
+  return true;
+}
 
 size_t TextSource::Read(char* buffer, size_t length) {
   const size_t n = std::min(length, text_.size() - pos_);

@@ -126,6 +126,9 @@ class CurlEasy {
   // Connect and idle time-outs, the CA file, no proxy from the environment
   // unless one is set later. The delivery's deadline starts now.
   void ApplyLimits(const TransferLimits& limits);
+  // Only the time-outs and the deadline of ApplyLimits, every other option
+  // kept: for a short clean-up on the connection of a failed transfer.
+  void SetTimeLimits(const TransferLimits& limits);
 
   // Runs one transfer; the trace and the watchdog start afresh, the
   // deadline goes on.
@@ -192,6 +195,9 @@ class FileSource : public UploadSource {
  public:
   // Throws Error(kEFOpenError) naming the file when it cannot be opened.
   explicit FileSource(const std::string& path);
+  // The `length` bytes from `offset` on: a part of the file (fewer when
+  // the file ends before).
+  FileSource(const std::string& path, curl_off_t offset, curl_off_t length);
   ~FileSource() override;
   curl_off_t size() const override { return size_; }
 
@@ -202,7 +208,9 @@ class FileSource : public UploadSource {
  private:
   std::string path_;
   int fd_ = -1;
+  curl_off_t offset_ = 0;  // where the bytes begin in the file
   curl_off_t size_ = 0;
+  curl_off_t read_ = 0;  // bytes handed out since the start or the last seek
 };
 
 class TextSource : public UploadSource {

@@ -1,4 +1,5 @@
-// Delivery of a job's files: by mail, by HTTP POST, by FTP and by SFTP.
+// Delivery of a job's files: by mail, by HTTP POST, by FTP, by SFTP and to
+// S3-compatible object storage.
 // Each call is bounded as a whole by the policy's `timeout_seconds` (the
 // delivery_timeout of settings.ini; 0 or less: no such bound), tries and
 // waits between them included, besides the connect and idle time-outs of
@@ -6,6 +7,10 @@
 // the delivery_timeout of N s" when that runs out. A transient failure is
 // tried again as the policy's retry part says (delivery/retry.h).
 #pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
 
 #include "common/format_settings.h"
 #include "control/job.h"
@@ -19,6 +24,17 @@ class Query;
 struct DeliveryPolicy {
   int timeout_seconds = 0;
   delivery::RetryPolicy retry;
+  // Whether the run is being stopped (may be empty). A multipart upload
+  // asks it before every part and before it completes the object, and is
+  // aborted when it says yes.
+  std::function<bool()> stopped;
+};
+
+// An object that the S3 delivery stored.
+struct StoredObject {
+  std::string bucket;
+  std::string key;
+  std::string etag;  // as the server gave it, without its quotes
 };
 
 // Mails job.written_files (or, with job.report_template, an HTML report of the open
@@ -37,5 +53,10 @@ void UploadFilesByFtp(const Job& job, const ServerSettings& proxy, int tls_setti
 // Stores every file of job.written_files on job.sftp_server, in
 // job.sftp_folder, checking the server's host key (delivery/sftp_put.h).
 void UploadFilesBySftp(const Job& job, const SftpSettings& sftp, const DeliveryPolicy& policy);
+// Stores every file of job.written_files as an object of the bucket of `s3`,
+// under job.s3_prefix (delivery/s3_put.h), and appends each object stored
+// to `stored`, also when a later one fails.
+void UploadFilesToS3(const Job& job, const S3Settings& s3, const DeliveryPolicy& policy,
+                     std::vector<StoredObject>& stored);
 
 }  // namespace ostrevane

@@ -8,6 +8,7 @@
 #include "data/connection_string.h"
 #include "delivery/delivery.h"
 #include "delivery/http_post.h"
+#include "delivery/remote_staging.h"
 
 namespace ostrevane {
 namespace delivery {
@@ -16,6 +17,37 @@ namespace {
 [[noreturn]] void BadServer(const std::string& server) {
   throw Exception("Invalid FTP server \"" + MaskSecrets(server, SecretText::kServer) + "\"");
 }
+
+// The target folder of an FTP delivery. Commands run in the folder that
+// libcurl changed to for the transfer, so they name bare file names.
+class FtpFolder : public RemoteFolder {
+ public:
+  FtpFolder(std::string server_url, std::string folder)
+      : server_url_(std::move(server_url)), folder_(std::move(folder)) {}
+  std::string FileUrl(const std::string& name) const override {
+    return FtpFileUrl(server_url_, folder_, name);
+  }
+  std::string FolderUrl() const override {
+    return folder_.empty() ? server_url_ : server_url_ + UrlEncode(folder_) + "/";
+  }
+  std::vector<std::string> RenameCommands(const std::string& from,
+                                          const std::string& to) const override {
+    return {"RNFR " + from, "RNTO " + to};
+  }
+  std::string RemoveCommand(const std::string& name) const override { return "DELE " + name; }
+  // A STOR that the server refused at once ("450 busy") created nothing.
+  bool MayHaveCreated(CURLcode, const CurlEasy& easy) const override {
+    const ProtocolTrace& trace = easy.trace();
+    return trace.Sent("STOR") && (trace.data_sent() || trace.ErrorReply().empty());
+  }
+  bool WasAbsent(const CurlEasy& easy) const override {
+    return easy.trace().ErrorReply().find("No such file") != std::string::npos;
+  }
+
+ private:
+  std::string server_url_;
+  std::string folder_;
+};
 
 }  // namespace
 
@@ -64,8 +96,9 @@ std::string FtpFileUrl(const std::string& server_url, const std::string& folder,
   return server_url + UrlEncode(folder) + "/" + UrlEncode(file_name);
 }
 
+
 void PutFilesWithLimits(const Job& job, const ServerSettings& proxy, const TransferLimits& limits,
-                        FtpSecurity security, size_t* files_done) {
+                        FtpSecurity security, RemoteProgress* progress) {
   if (Trim(job.ftp_server).empty()) throw Error(kEFTPError, "no FTP server is set in settings.ini");
   const std::string server_url = FtpServerUrl(job.ftp_server, security);
   // "FTP server host:port: " before every failure of the transfer.
@@ -77,12 +110,22 @@ void PutFilesWithLimits(const Job& job, const ServerSettings& proxy, const Trans
   CurlEasy easy;
   easy.ApplyLimits(limits);
   easy.Set(CURLOPT_PROTOCOLS_STR, security == FtpSecurity::kImplicit ? "ftps" : "ftp");
-  // Explicit TLS: AUTH TLS must succeed before USER, and the data
-  // connections are protected too (PROT P); the server's certificate is
-  // verified against the system's store or OSTREVANE_CA_FILE.
-  if (security == FtpSecurity::kExplicit) {
-    easy.Set(CURLOPT_USE_SSL, long(CURLUSESSL_ALL));
-    easy.Set(CURLOPT_FTPSSLAUTH, long(CURLFTPAUTH_TLS));  // not the older AUTH SSL first
+  if (security != FtpSecurity::kPlain) {
+    // Explicit TLS: AUTH TLS must succeed before USER, and the data
+    // connections are protected too (PROT P); the server's certificate is
+    // verified against the system's store or OSTREVANE_CA_FILE.
+    if (security == FtpSecurity::kExplicit) {
+      easy.Set(CURLOPT_USE_SSL, long(CURLUSESSL_ALL));
+      easy.Set(CURLOPT_FTPSSLAUTH, long(CURLFTPAUTH_TLS));  // not the older AUTH SSL first
+    }
+    // TLS 1.2, neither older nor newer. Servers that protect data
+    // connections insist that each one resumes the TLS session of the
+    // control connection (vsftpd's default); libcurl does so on the one
+    // connection this handle keeps, but over TLS 1.3 the session tickets
+    // come after the handshake and such servers refuse most data
+    // connections after the first ("522 SSL connection failed: session
+    // reuse required"). Over TLS 1.2 every resumption is accepted.
+    easy.Set(CURLOPT_SSLVERSION, long(CURL_SSLVERSION_TLSv1_2) | long(CURL_SSLVERSION_MAX_TLSv1_2));
   }
   easy.Set(CURLOPT_UPLOAD, 1L);
   easy.Set(CURLOPT_APPEND, 0L);
@@ -107,19 +150,22 @@ void PutFilesWithLimits(const Job& job, const ServerSettings& proxy, const Trans
       easy.Set(CURLOPT_PROXYAUTH, long(CURLAUTH_BASIC));
     }
   }
-  size_t first = files_done ? *files_done : 0;
-  for (size_t i = first; i < job.written_files.size(); ++i) {
+  RemoteProgress local;
+  RemoteProgress& done = progress ? *progress : local;
+  const FtpFolder folder(server_url, job.ftp_folder);
+  StagedUpload upload(easy, folder, limits, done.leftovers);
+  upload.RemoveLeftovers();
+  for (size_t i = done.files_done; i < job.written_files.size(); ++i) {
     const std::string& path = job.written_files[i];
+    const std::string name = RemoteFileName(path, kEFTPError, target);
     FileSource file(path);
-    file.AttachAsUpload(easy);
-    easy.Set(CURLOPT_INFILESIZE_LARGE, file.size());
-    easy.Set(CURLOPT_URL, FtpFileUrl(server_url, job.ftp_folder, BaseName(path)));
-    const CURLcode rc = easy.Perform();
+    const CURLcode rc = upload.Store(file, name);
     if (rc == CURLE_OK) {
-      if (files_done) *files_done = i + 1;
+      done.files_done = i + 1;
       continue;
     }
-    if (!file.read_error().empty()) throw Error(kEFOpenError, file.read_error());
+    if (!file.read_error().empty())
+      throw Error(kEFOpenError, file.read_error() + upload.CleanUp(rc, easy.deadline_expired()));
     // A dropped control connection reads "response reading failed (errno:
     // N)" in libcurl's words, with an errno left from elsewhere: say what
     // happened instead.
@@ -129,19 +175,23 @@ void PutFilesWithLimits(const Job& job, const ServerSettings& proxy, const Trans
     const std::string reply = easy.trace().ErrorReply();
     if (!reply.empty() && message.find(reply) == std::string::npos)
       message += "; server reply: " + reply;
+    if (upload.rename_failed())
+      message = "the file was stored as " + upload.temporary_name() +
+                " but could not be renamed to " + name + ": " + message;
     // The server's answer decides when it gave one (421 and 450 ask to
     // try later, 530 and 550 will not change); else how the transfer broke.
     const bool transient = !easy.deadline_expired() &&
                            (reply.empty() ? TransientTransferFailure(rc, easy) : TransientReply(reply));
+    message += upload.CleanUp(rc, easy.deadline_expired());
     throw DeliveryError(Error(kEFTPError, target + message), transient);
   }
 }
 
 void PutFilesWithRetries(const Job& job, const ServerSettings& proxy, const TransferLimits& limits,
                          FtpSecurity security, const RetryPolicy& policy) {
-  size_t files_done = 0;
+  RemoteProgress progress;
   RetryTransfer("FTP", limits, policy, [&](const TransferLimits& attempt) {
-    PutFilesWithLimits(job, proxy, attempt, security, &files_done);
+    PutFilesWithLimits(job, proxy, attempt, security, &progress);
   });
 }
 

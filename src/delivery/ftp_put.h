@@ -6,6 +6,7 @@
 
 #include "control/job.h"
 #include "delivery/curl_easy.h"
+#include "delivery/remote_staging.h"
 #include "delivery/retry.h"
 #include "settings/settings.h"
 
@@ -34,12 +35,14 @@ std::string FtpFileUrl(const std::string& server_url, const std::string& folder,
                        const std::string& file_name);
 
 // UploadFilesByFtp with other time-outs and CA file than the defaults, one
-// try. Stores the files from number `files_done` on (0 when null) and counts
-// each one stored, so that a retry goes on where the last try stopped.
-// Failures of the transfer are DeliveryErrors that say whether they are
-// transient.
+// try. Every file is stored under a temporary name and renamed once whole
+// (delivery/remote_staging.h). Stores the files from progress->files_done
+// on (all when null) and counts each one stored, so that a retry goes on
+// where the last try stopped. Failures of the transfer are DeliveryErrors
+// that say whether they are transient.
 void PutFilesWithLimits(const Job& job, const ServerSettings& proxy, const TransferLimits& limits,
-                        FtpSecurity security = FtpSecurity::kPlain, size_t* files_done = nullptr);
+                        FtpSecurity security = FtpSecurity::kPlain,
+                        RemoteProgress* progress = nullptr);
 
 // PutFilesWithLimits tried again on transient failures; limits.total_ms
 // bounds all tries and waits together.

@@ -1,7 +1,9 @@
 #include "delivery/ftp_put.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <memory>
@@ -77,6 +79,14 @@ struct FtpPutTest : ::testing::Test {
   std::string Commands() const {
     return std::filesystem::exists(out + "/events.log") ? ReadFile(out + "/events.log") : "";
   }
+  // The names in a folder of the server, sorted.
+  static std::vector<std::string> Listing(const std::string& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+      if (entry.is_regular_file()) names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+  }
   size_t Count(const std::string& prefix) const {
     size_t n = 0;
     for (const std::string& line : SplitLines(Commands()))
@@ -100,13 +110,25 @@ TEST_F(FtpPutTest, OneLoginOneFolderChangeAndAStorePerFileInBinaryMode) {
   EXPECT_EQ(Count("APPE"), 0u) << Commands();
   EXPECT_EQ(Count("PORT"), 0u) << Commands();
   EXPECT_EQ(Count("QUIT"), 1u) << Commands();
-  // Binary type is chosen before the first store and never left.
+  // Each file is stored under a temporary name in the folder and renamed
+  // once it is whole.
   const std::string commands = Commands();
+  const size_t store_a = commands.find("STOR .a.csv.part-");
+  const size_t store_b = commands.find("STOR .b.xml.part-");
+  ASSERT_NE(store_a, std::string::npos) << commands;
+  ASSERT_NE(store_b, std::string::npos) << commands;
+  const std::string temporary_a =
+      commands.substr(store_a + 5, commands.find('\n', store_a) - store_a - 5);
+  EXPECT_EQ(temporary_a.size(), std::string(".a.csv.part-").size() + 6) << temporary_a;
+  EXPECT_LT(store_a, commands.find("RNFR " + temporary_a + "\nRNTO a.csv\n")) << commands;
+  EXPECT_LT(commands.find("RNTO a.csv"), store_b) << commands;
+  EXPECT_EQ(Count("RNTO b.xml"), 1u) << commands;
+  // Binary type is chosen before the first store and never left.
   EXPECT_EQ(Count("TYPE A"), 0u) << commands;
   EXPECT_NE(commands.find("TYPE I"), std::string::npos) << commands;
-  EXPECT_LT(commands.find("TYPE I"), commands.find("STOR a.csv")) << commands;
-  EXPECT_LT(commands.find("STOR a.csv"), commands.find("STOR b.xml")) << commands;
-  EXPECT_LT(commands.find("CWD sub"), commands.find("STOR a.csv")) << commands;
+  EXPECT_LT(commands.find("TYPE I"), store_a) << commands;
+  EXPECT_LT(commands.find("CWD sub"), store_a) << commands;
+  EXPECT_EQ(std::vector<std::string>({"a.csv", "b.xml"}), Listing(root + "/sub"));
   EXPECT_EQ(ReadFile(root + "/sub/a.csv"), "id;name\r\n1;Ann\r\n");
   EXPECT_EQ(ReadFile(root + "/sub/b.xml"), std::string("<b>\nZo\0\r\0\n\0", 11));
   EXPECT_EQ(Commands().find("pw-of-bob"), std::string::npos);
@@ -293,10 +315,69 @@ TEST_F(FtpPutTest, ADroppedConnectionIsRetriedFromTheFileItHappenedTo) {
               PutFilesWithRetries(job, proxy, limits, FtpSecurity::kPlain, FakeRetries(1, clock, notes));
             }),
             "no failure");
-  EXPECT_EQ(Count("STOR a.csv"), 1u) << Commands();
-  EXPECT_EQ(Count("STOR b.xml"), 2u) << Commands();
+  EXPECT_EQ(Count("STOR .a.csv.part-"), 1u) << Commands();
+  EXPECT_EQ(Count("STOR .b.xml.part-"), 2u) << Commands();
   EXPECT_EQ(ReadFile(root + "/b.xml"), std::string("<b>\nZo\0\r\0\n\0", 11));
   EXPECT_EQ(notes.size(), 1u);
+  // The broken upload was removed on a new connection at once.
+  EXPECT_EQ(Count("DELE .b.xml.part-"), 1u) << Commands();
+  EXPECT_EQ(std::vector<std::string>({"a.csv", "b.xml"}), Listing(root));
+}
+
+// A file is whole under its own name or not there: a transfer that breaks
+// off, a rename the server refuses and a server that goes away all leave
+// the earlier name's file as it was, and the temporary file is removed
+// when the server still lets it be, else named in the error.
+TEST_F(FtpPutTest, AFileIsWholeUnderItsNameOrNotThere) {
+  std::string big(3 << 20, 'x');
+  for (size_t i = 0; i < big.size(); i += 4096) big[i] = char('a' + i % 26);
+  struct {
+    const char* name;
+    std::vector<std::string> server_args;
+    const char* failure;  // null: none; "": any that names the server
+    const char* b_xml;    // what b.xml holds afterwards
+    bool leftover;        // a temporary file is left (and named in the error)
+  } cases[] = {
+      {"replaced", {}, nullptr, "new", false},
+      {"replaced where RNTO refuses to overwrite", {"--no-replace"}, nullptr, "new", false},
+      {"connection dropped", {"--close-on-stor", "2"}, "", "old", false},
+      {"rename refused", {"--refuse-rnto"},
+       "the file was stored as .a.csv.part-", "old", false},
+      {"server gone", {"--exit-on-stor", "2"}, "", "old", true},
+  };
+  for (const auto& c : cases) {
+    std::filesystem::remove_all(root);
+    std::filesystem::create_directories(root);
+    std::filesystem::remove(out + "/events.log");
+    WriteFile(root + "/b.xml", "old");
+    WriteFile(dir / "local/b.xml", big);
+    Start(c.server_args);
+    const std::string failure = Failure();
+    if (c.failure) {
+      EXPECT_EQ(failure.rfind("EFTPError: FTP server " + job.ftp_server + ": ", 0), 0u)
+          << c.name << ": " << failure;
+      EXPECT_NE(failure.find(c.failure), std::string::npos) << c.name << ": " << failure;
+    } else {
+      EXPECT_EQ(failure, "no failure") << c.name;
+    }
+    const std::string b_xml = ReadFile(root + "/b.xml");
+    EXPECT_EQ(b_xml == big ? "new" : b_xml, c.b_xml) << c.name;
+    std::vector<std::string> names = Listing(root);
+    const auto temporary = std::find_if(names.begin(), names.end(), [](const std::string& n) {
+      return n.rfind(".", 0) == 0 && n.find(".part-") != std::string::npos;
+    });
+    EXPECT_EQ(temporary != names.end(), c.leftover) << c.name << ": " << Commands();
+    if (c.leftover && temporary != names.end()) {
+      EXPECT_NE(failure.find("; the partial file " + *temporary +
+                             " could not be removed from the server ("),
+                std::string::npos)
+          << failure;
+    } else {
+      EXPECT_EQ(failure.find("could not be removed"), std::string::npos)
+          << c.name << ": " << failure;
+    }
+    server.reset();
+  }
 }
 
 TEST_F(FtpPutTest, ExplicitAndImplicitTlsWithTheServersCertificateChecked) {
@@ -344,6 +425,57 @@ TEST_F(FtpPutTest, TlsThroughTheProxyTunnel) {
             "no failure");
   EXPECT_EQ(ReadFile(root + "/b.xml"), std::string("<b>\nZo\0\r\0\n\0", 11));
   EXPECT_EQ(ReadFile(proxy_out + "/events.log").rfind("CONNECT " + job.ftp_server, 0), 0u);
+}
+
+// A stock vsftpd with its default settings: every data connection must
+// resume the TLS session of the control connection (require_ssl_reuse).
+TEST_F(FtpPutTest, SeveralFilesOverTlsToAServerThatRequiresSessionReuse) {
+  if (geteuid() != 0) GTEST_SKIP() << "vsftpd runs as root only";
+  const testing::TestCertificate cert = testing::MakeTestCertificate(dir.path());
+  limits.ca_file = cert.cert;
+  const std::string anonymous_root = dir / "vsftpd-root";
+  const std::string in = anonymous_root + "/in";
+  std::filesystem::create_directories(in);
+  std::filesystem::permissions(dir.path(), std::filesystem::perms::others_exec,
+                               std::filesystem::perm_options::add);
+  std::filesystem::permissions(anonymous_root, std::filesystem::perms(0755));
+  std::filesystem::permissions(in, std::filesystem::perms::all);
+  job.written_files.clear();
+  std::vector<std::string> contents;
+  for (size_t size : {0, 1, 70000, 1 << 20, 333333}) {
+    std::string bytes(size, '\0');
+    for (size_t i = 0; i < size; ++i) bytes[i] = char((i * 7919 + size) % 251);
+    const std::string path = dir / ("local/f" + std::to_string(contents.size()) + ".bin");
+    WriteFile(path, bytes);
+    job.written_files.push_back(path);
+    contents.push_back(bytes);
+  }
+  job.ftp_login.clear();  // anonymous
+  job.ftp_folder = "in";
+  const struct {
+    const char* tls;
+    FtpSecurity security;
+  } cases[] = {{"explicit", FtpSecurity::kExplicit}, {"implicit", FtpSecurity::kImplicit}};
+  for (const auto& c : cases) {
+    const std::string vsftpd_out = dir / (std::string("vsftpd-") + c.tls);
+    std::filesystem::create_directories(vsftpd_out);
+    ServerProcess vsftpd("vsftpd_server.py", {"--root", anonymous_root, "--out", vsftpd_out,
+                                              "--tls", c.tls, "--cert", cert.cert, "--key",
+                                              cert.key});
+    job.ftp_server = "127.0.0.1:" + std::to_string(vsftpd.port());
+    for (int run = 1; run <= 3; ++run) {
+      for (const std::string& name : Listing(in)) std::filesystem::remove(in + "/" + name);
+      ASSERT_EQ(testing::FailureOf([&] { PutFilesWithLimits(job, proxy, limits, c.security); }),
+                "no failure")
+          << c.tls << " run " << run << "\n"
+          << ReadFile(vsftpd_out + "/vsftpd.log");
+      EXPECT_EQ(Listing(in),
+                std::vector<std::string>({"f0.bin", "f1.bin", "f2.bin", "f3.bin", "f4.bin"}));
+      for (size_t i = 0; i < contents.size(); ++i)
+        EXPECT_TRUE(ReadFile(in + "/f" + std::to_string(i) + ".bin") == contents[i])
+            << c.tls << " " << i;
+    }
+  }
 }
 
 TEST(FtpSecurityTest, TheTlsSettingPicksSchemeAndDefaultPort) {

@@ -20,6 +20,7 @@
 #include "delivery/delivery.h"
 #include "delivery/http_post.h"
 #include "delivery/mime_text.h"
+#include "delivery/remote_staging.h"
 
 namespace ostrevane {
 namespace delivery {
@@ -141,6 +142,66 @@ bool KeyOfAnotherType(const SftpEndpoint& at, const std::string& known_hosts,
   return true;
 }
 
+// A path for a quote command: in double quotes, so that blanks are part
+// of it, with the quote and backslash escaped. A relative path is taken
+// from the login folder by the server.
+std::string QuotedPath(const std::string& folder, const std::string& name) {
+  std::string path = !folder.empty() && folder.front() == '/' ? "/" : "";
+  size_t at = 0;
+  while (at < folder.size()) {
+    const size_t end = std::min(folder.find('/', at), folder.size());
+    if (end > at) path += folder.substr(at, end - at) + "/";
+    at = end + 1;
+  }
+  path += name;
+  std::string quoted = "\"";
+  for (char c : path) {
+    if (c == '"' || c == '\\' || c == '\'') quoted += '\\';
+    quoted += c;
+  }
+  return quoted + "\"";
+}
+
+// The target folder of an SFTP delivery. SFTP has no current folder, so
+// the commands name whole paths.
+class SftpFolder : public RemoteFolder {
+ public:
+  SftpFolder(SftpEndpoint endpoint, std::string folder)
+      : endpoint_(std::move(endpoint)), folder_(std::move(folder)) {}
+  std::string FileUrl(const std::string& name) const override {
+    return endpoint_.Url() + SftpFilePath(folder_, name);
+  }
+  std::string FolderUrl() const override { return FileUrl(""); }
+  std::vector<std::string> RenameCommands(const std::string& from,
+                                          const std::string& to) const override {
+    return {"rename " + QuotedPath(folder_, from) + " " + QuotedPath(folder_, to)};
+  }
+  std::string RemoveCommand(const std::string& name) const override {
+    return "rm " + QuotedPath(folder_, name);
+  }
+  bool MayHaveCreated(CURLcode rc, const CurlEasy&) const override {
+    switch (rc) {
+      case CURLE_COULDNT_RESOLVE_HOST:
+      case CURLE_COULDNT_CONNECT:
+      case CURLE_FAILED_INIT:  // no SSH session
+      case CURLE_PEER_FAILED_VERIFICATION:
+      case CURLE_LOGIN_DENIED:
+      case CURLE_REMOTE_FILE_NOT_FOUND:  // the file could not be opened
+      case CURLE_REMOTE_ACCESS_DENIED:
+        return false;
+      default:
+        return true;
+    }
+  }
+  bool WasAbsent(const CurlEasy& easy) const override {
+    return easy.ErrorText(CURLE_QUOTE_ERROR).find("No such file") != std::string::npos;
+  }
+
+ private:
+  SftpEndpoint endpoint_;
+  std::string folder_;
+};
+
 }  // namespace
 
 std::string SftpEndpoint::Url() const { return "sftp://" + UrlHost(host) + ":" + std::to_string(port); }
@@ -246,7 +307,7 @@ void CheckPrivateKeyFile(const std::string& path) {
 }
 
 void PutFilesBySftpWithLimits(const Job& job, const SftpSettings& sftp,
-                              const TransferLimits& limits, size_t* files_done) {
+                              const TransferLimits& limits, RemoteProgress* progress) {
   if (Trim(job.sftp_server).empty())
     throw Error(kESFTPError, "no SFTP server is set in settings.ini");
   const SftpEndpoint endpoint = SftpEndpointFor(job.sftp_server, sftp.port > 0 ? sftp.port : 22);
@@ -281,19 +342,23 @@ void PutFilesBySftpWithLimits(const Job& job, const SftpSettings& sftp,
   easy.Set(CURLOPT_USERNAME, job.sftp_login);
   if (!job.sftp_password.empty()) easy.Set(CURLOPT_PASSWORD, job.sftp_password);
 
-  for (size_t i = files_done ? *files_done : 0; i < job.written_files.size(); ++i) {
+  RemoteProgress local;
+  RemoteProgress& done = progress ? *progress : local;
+  const SftpFolder folder(endpoint, job.sftp_folder);
+  StagedUpload upload(easy, folder, limits, done.leftovers);
+  upload.RemoveLeftovers();
+  for (size_t i = done.files_done; i < job.written_files.size(); ++i) {
     const std::string& path = job.written_files[i];
+    const std::string name = RemoteFileName(path, kESFTPError, target);
     FileSource file(path);
-    file.AttachAsUpload(easy);
-    easy.Set(CURLOPT_INFILESIZE_LARGE, file.size());
-    easy.Set(CURLOPT_URL, endpoint.Url() + SftpFilePath(job.sftp_folder, BaseName(path)));
     check = HostKeyCheck();
-    const CURLcode rc = easy.Perform();
+    const CURLcode rc = upload.Store(file, name);
     if (rc == CURLE_OK) {
-      if (files_done) *files_done = i + 1;
+      done.files_done = i + 1;
       continue;
     }
-    if (!file.read_error().empty()) throw Error(kEFOpenError, file.read_error());
+    if (!file.read_error().empty())
+      throw Error(kEFOpenError, file.read_error() + upload.CleanUp(rc, easy.deadline_expired()));
     if ((check.called && check.match != CURLKHMATCH_OK) ||
         (!check.called && HandshakeFailed(rc) &&
          KeyOfAnotherType(endpoint, known_hosts, limits, check)))
@@ -302,15 +367,20 @@ void PutFilesBySftpWithLimits(const Job& job, const SftpSettings& sftp,
     std::string message = easy.ErrorText(rc);
     if (rc == CURLE_LOGIN_DENIED)
       message = "the server refused the login of \"" + job.sftp_login + "\" (" + message + ")";
-    throw DeliveryError(Error(kESFTPError, target + message), TransientTransferFailure(rc, easy));
+    if (upload.rename_failed())
+      message = "the file was stored as " + upload.temporary_name() +
+                " but could not be renamed to " + name + ": " + message;
+    const bool transient = TransientTransferFailure(rc, easy);
+    message += upload.CleanUp(rc, easy.deadline_expired());
+    throw DeliveryError(Error(kESFTPError, target + message), transient);
   }
 }
 
 void PutFilesBySftpWithRetries(const Job& job, const SftpSettings& sftp,
                                const TransferLimits& limits, const RetryPolicy& policy) {
-  size_t files_done = 0;
+  RemoteProgress progress;
   RetryTransfer("SFTP", limits, policy, [&](const TransferLimits& attempt) {
-    PutFilesBySftpWithLimits(job, sftp, attempt, &files_done);
+    PutFilesBySftpWithLimits(job, sftp, attempt, &progress);
   });
 }
 

@@ -10,6 +10,7 @@
 
 #include "control/job.h"
 #include "delivery/curl_easy.h"
+#include "delivery/remote_staging.h"
 #include "delivery/retry.h"
 #include "settings/settings.h"
 
@@ -55,13 +56,15 @@ std::string KnownHostsPath(const std::string& setting);
 // user running the program, can read or write (mode 0600 or 0400).
 void CheckPrivateKeyFile(const std::string& path);
 
-// UploadFilesBySftp with other limits than the defaults, one try. Stores
-// the files from number `files_done` on (0 when null) and counts each one
-// stored. Failures of the transfer are DeliveryErrors: transient for a
-// refused, dropped or timed-out connection; permanent for a refused login,
-// a missing folder and an unknown or changed host key.
+// UploadFilesBySftp with other limits than the defaults, one try. Every
+// file is stored under a temporary name and renamed once whole
+// (delivery/remote_staging.h). Stores the files from progress->files_done
+// on (all when null) and counts each one stored. Failures of the transfer
+// are DeliveryErrors: transient for a refused, dropped or timed-out
+// connection; permanent for a refused login, a missing folder and an
+// unknown or changed host key.
 void PutFilesBySftpWithLimits(const Job& job, const SftpSettings& sftp,
-                              const TransferLimits& limits, size_t* files_done = nullptr);
+                              const TransferLimits& limits, RemoteProgress* progress = nullptr);
 
 // PutFilesBySftpWithLimits tried again on transient failures.
 void PutFilesBySftpWithRetries(const Job& job, const SftpSettings& sftp,

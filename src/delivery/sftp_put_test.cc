@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
@@ -181,6 +182,14 @@ struct SftpPutTest : ::testing::Test {
     return std::filesystem::exists(path) ? ReadFile(path) : "(absent)";
   }
   std::string Target() const { return "ESFTPError: SFTP server 127.0.0.1:" + std::to_string(server->port()) + ": "; }
+  // The names in the upload folder, sorted.
+  std::vector<std::string> Listing() const {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(server->upload_folder()))
+      names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+  }
 };
 
 TEST_F(SftpPutTest, PasswordAndKeyLoginsStoreEveryFileByteForByte) {
@@ -248,6 +257,80 @@ TEST_F(SftpPutTest, AnUnknownOrChangedHostKeyIsRefusedWithItsFingerprint) {
   EXPECT_EQ(ReadFile(sftp.known_hosts), cases[2].known_hosts) << "the file is never changed";
   // The key was fetched without a login.
   EXPECT_EQ(server->log().find("Accepted"), std::string::npos) << server->log();
+}
+
+// A file is whole under its own name or not there. The connection goes
+// through a relay that breaks it off in the middle of the second file;
+// then the server is reachable again at once, never again, or again for
+// the retry, which removes what the first try left. An existing file of
+// the same name is replaced (OpenSSH's SFTP does not rename onto it: it is
+// removed first).
+TEST_F(SftpPutTest, AFileIsWholeUnderItsNameOrNotThere) {
+  std::string big(3 << 20, 'x');
+  for (size_t i = 0; i < big.size(); i += 4096) big[i] = char('a' + i % 26);
+  WriteFile(dir / "local/b.xml", big);
+  struct {
+    const char* name;
+    long cut_after;  // bytes from the client on the first connection; 0: no relay
+    int refuse_after_cut;  // connections refused after the cut
+    int retries;
+    bool fails;
+    const char* b_xml;  // what b.xml holds afterwards
+    bool leftover;      // a temporary file is left (and named in the error)
+  } cases[] = {
+      {"replaced", 0, 0, 0, false, "new", false},
+      {"cut, removed at once", 1 << 20, 0, 0, true, "old", false},
+      {"cut, server gone", 1 << 20, 1000, 0, true, "old", true},
+      {"cut, retried", 1 << 20, 0, 1, false, "new", false},
+      {"cut, removed by the retry", 1 << 20, 1, 1, false, "new", false},
+  };
+  const std::string direct_hosts = ReadFile(sftp.known_hosts);
+  for (const auto& c : cases) {
+    for (const std::string& name : Listing())
+      std::filesystem::remove(server->upload_folder() + "/" + name);
+    WriteFile(server->upload_folder() + "/b.xml", "old");
+    notes.clear();
+    std::unique_ptr<testing::ServerProcess> relay;
+    sftp.port = server->port();
+    WriteFile(sftp.known_hosts, direct_hosts);
+    if (c.cut_after > 0) {
+      const std::string relay_out = dir / ("relay-" + std::to_string(&c - cases));
+      std::filesystem::create_directories(relay_out);
+      std::vector<std::string> args = {"--target", std::to_string(server->port()), "--cut-after",
+                                       std::to_string(c.cut_after), "--out", relay_out};
+      args.insert(args.end(), {"--refuse-after-cut", std::to_string(c.refuse_after_cut)});
+      relay = std::make_unique<testing::ServerProcess>("tcp_cutter.py", args);
+      sftp.port = relay->port();
+      const std::string line = server->known_hosts_line();
+      WriteFile(sftp.known_hosts, "[127.0.0.1]:" + std::to_string(relay->port()) +
+                                      line.substr(line.find(' ')) + "\n");
+    }
+    const std::string failure = Failure(c.retries);
+    if (c.fails) {
+      EXPECT_EQ(failure.rfind("ESFTPError: SFTP server 127.0.0.1:", 0), 0u)
+          << c.name << ": " << failure;
+    } else {
+      EXPECT_EQ(failure, "no failure") << c.name << "\n" << server->log();
+    }
+    EXPECT_EQ(notes.size(), size_t(c.retries)) << c.name;
+    EXPECT_EQ(Uploaded("a.csv"), "id;name\r\n1;Ann\r\n") << c.name;
+    EXPECT_EQ(Uploaded("b.xml") == big ? "new" : Uploaded("b.xml"), c.b_xml) << c.name;
+    std::vector<std::string> names = Listing();
+    const auto temporary = std::find_if(names.begin(), names.end(), [](const std::string& n) {
+      return n.rfind(".b.xml.part-", 0) == 0;
+    });
+    EXPECT_EQ(names.size(), c.leftover ? 3u : 2u) << c.name;
+    ASSERT_EQ(temporary != names.end(), c.leftover) << c.name;
+    if (c.leftover) {
+      EXPECT_NE(failure.find("; the partial file " + *temporary +
+                             " could not be removed from the server ("),
+                std::string::npos)
+          << failure;
+    } else {
+      EXPECT_EQ(failure.find("could not be removed"), std::string::npos)
+          << c.name << ": " << failure;
+    }
+  }
 }
 
 TEST_F(SftpPutTest, PermanentFailuresAreNotRetriedTransientOnesAre) {

@@ -95,16 +95,16 @@ class KeyReader {
 // ends the load). With one: store it (an empty password deletes the key),
 // write the file, and use the new password as given.
 void PasswordStep(IniFile& ini, const char* section, const PasswordChange& change,
-                  std::string& password) {
+                  std::string& password, const char* key = "Password") {
   if (!change.set) {
-    const std::string stored = KeyReader(ini).Text(section, "Password", "");
+    const std::string stored = KeyReader(ini).Text(section, key, "");
     if (!stored.empty()) password = DecryptPassword(stored, kSettingsPassphrase);
     return;
   }
   if (change.password.empty())
-    ini.DeleteKey(section, "Password");
+    ini.DeleteKey(section, key);
   else
-    ini.WriteString(section, "Password", EncryptPassword(change.password, kSettingsPassphrase));
+    ini.WriteString(section, key, EncryptPassword(change.password, kSettingsPassphrase));
   ini.Save();
   password = change.password;
 }
@@ -122,7 +122,8 @@ void ReadServer(const KeyReader& keys, const char* section, bool has_port, int32
 
 Settings ReadSettings(const std::string& folder, const PasswordChange& mail,
                       const PasswordChange& sftp, const PasswordChange& http,
-                      const PasswordChange& http_proxy, const PasswordChange& ftp) {
+                      const PasswordChange& http_proxy, const PasswordChange& ftp,
+                      const PasswordChange& s3_secret) {
   const std::string path = folder + "settings.ini";
   IniFile ini(path);
   if (!ini.existed()) {
@@ -222,6 +223,18 @@ Settings ReadSettings(const std::string& folder, const PasswordChange& mail,
   s.ftp_tls = keys.Integer("FTP", "TLS", 0,
                            "a number: 0 no TLS, 1 AUTH TLS required, 2 implicit TLS");
   PasswordStep(ini, "FTP", ftp, s.ftp.password);
+
+  // Read only, like delivery_timeout: a new settings.ini has no S3 section.
+  S3Settings& o = s.s3;
+  o.endpoint = keys.Text("S3", "Endpoint", "");
+  o.region = keys.Text("S3", "Region", o.region.c_str());
+  o.bucket = keys.Text("S3", "Bucket", "");
+  o.path_style = keys.Flag("S3", "PathStyle", false);
+  o.access_key = keys.Text("S3", "AccessKey", "");
+  o.multipart_threshold_mib = keys.Integer("S3", "MultipartThreshold", o.multipart_threshold_mib,
+                                           "a size in MiB, such as 64");
+  o.part_size_mib = keys.Integer("S3", "PartSize", o.part_size_mib, "a size in MiB, such as 16");
+  PasswordStep(ini, "S3", s3_secret, o.secret, "Secret");
 
   // One level only, relative to the working directory; a failure shows when
   // the first file in the folder cannot be created.

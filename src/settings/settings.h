@@ -39,6 +39,21 @@ struct SftpSettings : ServerSettings {
   std::string known_hosts;  // KnownHosts: empty means ~/.ssh/known_hosts
 };
 
+// Section "S3": an S3-compatible object store that -s3 delivers to.
+struct S3Settings {
+  std::string endpoint;     // Endpoint: "https://host[:port]", no path
+  std::string region = "us-east-1";  // Region: part of every signature
+  std::string bucket;       // Bucket
+  bool path_style = false;  // PathStyle=1: ENDPOINT/BUCKET/KEY, else BUCKET.HOST/KEY
+  // AccessKey and Secret (stored encrypted, set with -sets3secret). An
+  // empty AccessKey takes the key, the secret and a session token from the
+  // environment instead (AWS_ACCESS_KEY_ID, ...).
+  std::string access_key;
+  std::string secret;
+  int32_t multipart_threshold_mib = 64;  // MultipartThreshold: larger files go in parts
+  int32_t part_size_mib = 16;            // PartSize: the size of those parts
+};
+
 struct Settings {
   std::string path;  // settings.ini, absolute
   // Lines of settings.ini that are ignored although they look meant (an
@@ -63,6 +78,7 @@ struct Settings {
   ServerSettings http_proxy;
   ServerSettings ftp;
   int32_t ftp_tls = 0;  // key TLS of section FTP: 0 none, 1 AUTH TLS, 2 implicit
+  S3Settings s3;
 };
 
 // One password command's request: set this section's Password to `password`.
@@ -72,7 +88,8 @@ struct PasswordChange {
 };
 
 // Reads (and creates with defaults when missing) settings.ini in `folder`
-// (ends with "/"). The five requests are mail, SFTP, HTTP, HTTP proxy, FTP.
+// (ends with "/"). The six requests are mail, SFTP, HTTP, HTTP proxy, FTP
+// and the S3 secret (key Secret of section S3).
 // Selects the 8-bit code page named by ansi_codepage (SetAnsiCodePage)
 // before any password is decrypted or encrypted, since it fixes their bytes.
 // A value that is given but does not parse (a number, log_encoding,
@@ -81,6 +98,7 @@ struct PasswordChange {
 // `warnings`.
 Settings ReadSettings(const std::string& folder, const PasswordChange& mail,
                       const PasswordChange& sftp, const PasswordChange& http,
-                      const PasswordChange& http_proxy, const PasswordChange& ftp);
+                      const PasswordChange& http_proxy, const PasswordChange& ftp,
+                      const PasswordChange& s3_secret = {});
 
 }  // namespace ostrevane

@@ -53,6 +53,14 @@ constexpr KnownKey kKnownKeys[] = {
     {"FTP", "Login"},
     {"FTP", "TLS"},
     {"FTP", "Password"},
+    {"S3", "Endpoint"},
+    {"S3", "Region"},
+    {"S3", "Bucket"},
+    {"S3", "PathStyle"},
+    {"S3", "AccessKey"},
+    {"S3", "MultipartThreshold"},
+    {"S3", "PartSize"},
+    {"S3", "Secret"},
 };
 
 std::vector<std::string_view> KnownSections() {

@@ -48,8 +48,10 @@ constexpr char kCreatedFile[] =
     "Login=\n"
     "Auth=0\n";
 
-enum Section { kMail, kSftp, kHttp, kHttpProxy, kFtp };
-const char* const kSectionNames[] = {"Mail", "SFTP", "HTTP", "HTTPProxy", "FTP"};
+enum Section { kMail, kSftp, kHttp, kHttpProxy, kFtp, kS3 };
+const char* const kSectionNames[] = {"Mail", "SFTP", "HTTP", "HTTPProxy", "FTP", "S3"};
+// The key that holds a section's stored password.
+const char* KeyOf(Section section) { return section == kS3 ? "Secret" : "Password"; }
 
 std::string& PasswordOf(Settings& s, Section section) {
   switch (section) {
@@ -58,6 +60,7 @@ std::string& PasswordOf(Settings& s, Section section) {
     case kHttp: return s.http.password;
     case kHttpProxy: return s.http_proxy.password;
     case kFtp: return s.ftp.password;
+    case kS3: return s.s3.secret;
   }
   return s.mail.password;
 }
@@ -80,9 +83,9 @@ class SettingsTest : public ::testing::Test {
   std::string ini_path() const { return dir_ / "home/settings.ini"; }
 
   Settings Load(std::optional<Section> section = std::nullopt, const std::string& pw = "") {
-    PasswordChange c[5];
+    PasswordChange c[6];
     if (section) c[*section] = {true, pw};
-    return ReadSettings(home() + "/", c[0], c[1], c[2], c[3], c[4]);
+    return ReadSettings(home() + "/", c[0], c[1], c[2], c[3], c[4], c[5]);
   }
   // "Class: message" of the error a load throws, "" when it succeeds.
   std::string LoadError(std::optional<Section> section = std::nullopt,
@@ -166,6 +169,22 @@ TEST_F(SettingsTest, ValueConversions) {
        [](auto& s) { return s.delivery_retries == 0 && s.delivery_retry_delay == 30; },
        "retry defaults"},
       {"[FTP]\ntls=2\n", [](auto& s) { return s.ftp_tls == 2; }, "FTP TLS"},
+      {"[S3]\nEndpoint=https://h\nregion=eu-west-3\nBucket=b\nPathStyle=1\nAccessKey=AK\n"
+       "MultipartThreshold=100\nPartSize=8\n",
+       [](auto& s) {
+         const S3Settings& o = s.s3;
+         return o.endpoint == "https://h" && o.region == "eu-west-3" && o.bucket == "b" &&
+                o.path_style && o.access_key == "AK" && o.multipart_threshold_mib == 100 &&
+                o.part_size_mib == 8 && o.secret.empty();
+       },
+       "S3"},
+      {"[S3]\nBucket=b\n",
+       [](auto& s) {
+         const S3Settings& o = s.s3;
+         return o.region == "us-east-1" && !o.path_style && o.multipart_threshold_mib == 64 &&
+                o.part_size_mib == 16;
+       },
+       "S3 defaults"},
       {"[SFTP]\nKeyFile=/k\nknownhosts=~/kh\n",
        [](auto& s) { return s.sftp.key_file == "/k" && s.sftp.known_hosts == "~/kh"; }, "SFTP keys"},
       {"[Mail]\nTLS=257\n", [](auto& s) { return s.mail.tls_mode == 1; }, "TLS low 8 bits"},
@@ -241,37 +260,39 @@ TEST_F(SettingsTest, UnknownNamesAreWarningsAndTheRestIsRead) {
 }
 
 TEST_F(SettingsTest, PasswordCommandsWriteOrDeleteExactlyOneKey) {
-  for (Section section : {kMail, kSftp, kHttp, kHttpProxy, kFtp}) {
+  for (Section section : {kMail, kSftp, kHttp, kHttpProxy, kFtp, kS3}) {
     const char* name = kSectionNames[section];
+    const char* key = KeyOf(section);
     std::filesystem::remove(ini_path());
     // On a machine without settings.ini the command first creates it.
     Settings set = Load(section, "pa ss\xC3\xA9");
     EXPECT_EQ(PasswordOf(set, section), "pa ss\xC3\xA9") << name;
 
     IniFile ini(ini_path());
-    const std::string stored = ini.ReadString(name, "Password", "");
+    const std::string stored = ini.ReadString(name, key, "");
     EXPECT_EQ(stored, EncryptPassword("pa ss\xC3\xA9", kSettingsPassphrase)) << name;
-    for (const char* other : kSectionNames) {
-      if (other != name) {
-        EXPECT_EQ(ini.ReadString(other, "Password", "-"), "-") << name << other;
+    for (Section other : {kMail, kSftp, kHttp, kHttpProxy, kFtp, kS3}) {
+      if (other != section) {
+        EXPECT_EQ(ini.ReadString(kSectionNames[other], KeyOf(other), "-"), "-") << name << other;
       }
     }
     // Nothing but that one key was added.
-    ini.DeleteKey(name, "Password");
+    ini.DeleteKey(name, key);
     std::string without = ini.Serialize();
-    if (section == kFtp) without = ReplaceAll(without, "[FTP]\n", "");
+    if (section == kFtp || section == kS3)
+      without = ReplaceAll(without, "[" + std::string(name) + "]\n", "");
     EXPECT_EQ(without, kCreatedFile) << name;
 
     // The next start decrypts it; the other sections stay without a password.
     Settings next = Load();
-    for (Section s : {kMail, kSftp, kHttp, kHttpProxy, kFtp})
+    for (Section s : {kMail, kSftp, kHttp, kHttpProxy, kFtp, kS3})
       EXPECT_EQ(PasswordOf(next, s), s == section ? "pa ss\xC3\xA9" : "") << name;
 
     // An empty password deletes the key and changes nothing else.
     const std::string with_key = ReadFile(ini_path());
     Settings cleared = Load(section, "");
     EXPECT_EQ(PasswordOf(cleared, section), "") << name;
-    EXPECT_EQ(ReadFile(ini_path()), ReplaceAll(with_key, "Password=" + stored + "\n", ""))
+    EXPECT_EQ(ReadFile(ini_path()), ReplaceAll(with_key, key + ("=" + stored) + "\n", ""))
         << name;
   }
 }

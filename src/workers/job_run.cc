@@ -94,7 +94,7 @@ void RunWriters(JobResources& run) {
 template <typename Deliver>
 void RunDelivery(JobResources& run, const char* kind, std::string target,
                  const std::string& sent_note, Deliver deliver) {
-  run.outcome.deliveries.push_back({kind, std::move(target), false});
+  run.outcome.deliveries.push_back({kind, std::move(target), false, {}});
   const size_t index = run.outcome.deliveries.size() - 1;
   deliver();
   run.outcome.deliveries[index].sent = true;
@@ -131,6 +131,7 @@ void WriteAndDeliver(JobResources& run) {
     policy.retry.first_delay = std::chrono::seconds(run.settings.delivery_retry_delay);
     policy.retry.clock = &clock;
     policy.retry.note = [&run](const std::string& note) { run.messages.Add(note, kTagNote); };
+    policy.stopped = [&run] { return RunEnded(run); };
     if (!job.mail_to.empty())
       RunDelivery(run, "mail", job.mail_to, "files sent by MAIL to " + job.mail_to,
                   [&] { MailFiles(job, run.settings.mail, query, formats, policy); });
@@ -157,6 +158,12 @@ void WriteAndDeliver(JobResources& run) {
                   delivery::UrlWithoutCredentials(job.sftp_server) + "(" + job.sftp_folder + ")",
                   "files sent by SFTP to " + where,
                   [&] { UploadFilesBySftp(job, run.settings.sftp, policy); });
+    }
+    if (job.wants_s3) {
+      const std::string where = "s3://" + run.settings.s3.bucket + "/" + job.s3_prefix;
+      RunDelivery(run, "s3", where, "files sent by S3 to " + where, [&] {
+        UploadFilesToS3(job, run.settings.s3, policy, run.outcome.deliveries.back().objects);
+      });
     }
   }
 

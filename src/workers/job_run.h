@@ -11,6 +11,7 @@
 #include "common/format_settings.h"
 #include "control/job.h"
 #include "data/dataset.h"
+#include "delivery/delivery.h"
 #include "log/console.h"
 #include "settings/settings.h"
 #include "workers/stop_request.h"
@@ -29,6 +30,7 @@ struct WorkerSettings {
   int delivery_retry_delay = 30;  // seconds before the first retry, doubled for each next
   int ftp_tls = 0;             // key TLS of section FTP
   SftpSettings sftp;           // port, key file and known hosts of the SFTP delivery
+  S3Settings s3;               // the object store of the S3 delivery
   BackendFactory backend_factory = MakeBackend;
   // Shared by the whole pool; outlives it. Null: the run cannot be stopped.
   const StopRequest* stop = nullptr;
@@ -66,9 +68,10 @@ class MessageList {
 
 // One delivery a job attempted, for the run report.
 struct DeliveryRecord {
-  std::string kind;    // "mail", "http", "ftp"
+  std::string kind;    // "mail", "http", "ftp", "sftp", "s3"
   std::string target;  // recipients, URL or server and folder; never a login or password
   bool sent = false;
+  std::vector<StoredObject> objects;  // S3: the objects stored, also before a failure
 };
 
 // How a job ended, for the run report. Filled by RunJob.

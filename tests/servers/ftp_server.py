@@ -8,8 +8,12 @@ verb and argument ("STOR a.csv", "CWD sub"); a PASS line is written as
 admits anonymous logins with write rights. --close-on-stor N closes the
 connection while the N-th STOR's data is coming in. --refuse-stor N:REPLY
 answers the first N STOR commands with REPLY ("450 busy") instead of
-storing. --tls explicit|implicit with --cert and --key speaks TLS (AUTH
-TLS required, or TLS from the first byte), data connections included."""
+storing. --exit-on-stor N ends the whole server while the N-th STOR's
+data is coming in, as a crash would. --refuse-rnto answers every RNTO with
+553; --no-replace answers an RNTO onto an existing file with 550, as
+servers do that never overwrite. --tls explicit|implicit with --cert and
+--key speaks TLS (AUTH TLS required, or TLS from the first byte), data
+connections included."""
 import argparse
 import logging
 import os
@@ -28,6 +32,9 @@ def main():
     p.add_argument("--anonymous", action="store_true")
     p.add_argument("--close-on-stor", type=int, default=0)
     p.add_argument("--refuse-stor", default="")
+    p.add_argument("--exit-on-stor", type=int, default=0)
+    p.add_argument("--refuse-rnto", action="store_true")
+    p.add_argument("--no-replace", action="store_true")
     p.add_argument("--tls", choices=["none", "explicit", "implicit"], default="none")
     p.add_argument("--cert")
     p.add_argument("--key")
@@ -56,6 +63,8 @@ def main():
     class ClosingDTP(DTPHandler):
         def handle_read(self):
             DTPHandler.handle_read(self)
+            if self.receive and state["exiting"]:
+                os._exit(0)
             if self.receive and state["closing"]:
                 self.cmd_channel.close()
                 self.close()
@@ -79,12 +88,20 @@ def main():
             if cmd == "STOR":
                 state["stor"] += 1
                 state["closing"] = state["stor"] == a.close_on_stor
+                state["exiting"] = state["stor"] == a.exit_on_stor
                 if state["stor"] <= refuse_count:
                     self.respond(refuse_reply)
                     return
+            if cmd == "RNTO":
+                if a.refuse_rnto:
+                    self.respond("553 Renaming is not allowed here.")
+                    return
+                if a.no_replace and os.path.exists(self.fs.ftp2fs(self.fs.ftpnorm(arg))):
+                    self.respond("550 File exists.")
+                    return
             return base_handler.pre_process_command(self, line, cmd, arg)
 
-    state["closing"] = False
+    state["closing"] = state["exiting"] = False
     # A handler of our own keeps the library from logging every session.
     logging.getLogger("pyftpdlib").addHandler(logging.NullHandler())
     Handler.authorizer = authorizer

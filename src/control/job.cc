@@ -25,6 +25,7 @@ void ResetOptions(Job& job) {
   job.wants_sftp = false;
   job.csv_code_page = 255;
   job.if_empty = IfEmpty::kNotGiven;
+  job.job_timeout = -1;
 }
 
 }  // namespace ostrevane

@@ -77,6 +77,9 @@ struct Job {
   bool wants_sftp = false;  // -sftp, as wants_ftp
 
   IfEmpty if_empty = IfEmpty::kNotGiven;  // -ifempty
+  // -jobtimeout: seconds the whole job may take, 0 for no limit; -1 when
+  // not given (taken from the line above, else settings.ini's job_timeout).
+  int32_t job_timeout = -1;
 
   std::vector<std::string> written_files;  // files written for this job, in order
   // The size and checksum of each file of written_files, in the order the

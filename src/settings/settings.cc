@@ -88,6 +88,7 @@ Settings ReadSettings(const std::string& folder, const PasswordChange& mail,
   // Not written to a new file, like ansi_codepage: a new settings.ini keeps
   // the keys it always had.
   s.delivery_timeout = ini.ReadInteger("Ostrevane", "delivery_timeout", 600);
+  s.job_timeout = std::max(0, ini.ReadInteger("Ostrevane", "job_timeout", 0));
   s.delivery_retries = std::max(0, ini.ReadInteger("Ostrevane", "delivery_retries", 0));
   s.delivery_retry_delay = std::max(0, ini.ReadInteger("Ostrevane", "delivery_retry_delay", 30));
   s.log_dir = ini.ReadString("Ostrevane", "log_dir", "log");

@@ -2,6 +2,7 @@
 
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <unordered_map>
 
 #include "workers/event.h"
@@ -15,10 +16,14 @@ bool RunJobsOnPool(const std::vector<Job>& jobs, int thread_count, const WorkerS
   // The job each busy worker was given, by its place in `jobs`.
   std::unordered_map<const Worker*, size_t> running;
   ReadyList ready;
-  std::mutex writer_lock;
+  std::timed_mutex writer_lock;
   FileTurns file_turns;
   ManualResetEvent response;
   bool error_flag = false;
+  // A stop request wakes the loop below, which then stops the running jobs.
+  std::optional<StopRequest::WakeUp> wake_on_stop;
+  if (settings.stop) wake_on_stop.emplace(*settings.stop, [&response] { response.Set(); });
+  bool jobs_stopped = false;
 
   // Declared after the shared objects, so on every way out the workers are
   // stopped and joined before those objects go away.
@@ -61,6 +66,12 @@ bool RunJobsOnPool(const std::vector<Job>& jobs, int thread_count, const WorkerS
     }
     ready.workers.clear();
     response.Reset();
+    // After the reset: a request that set the event before it is seen here.
+    if (!jobs_stopped && settings.stop && settings.stop->requested()) {
+      jobs_stopped = true;
+      for (auto& worker : pool)
+        if (worker) worker->StopJob();
+    }
   }
   return error_flag;
 }

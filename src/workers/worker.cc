@@ -2,7 +2,7 @@
 
 namespace ostrevane {
 
-Worker::Worker(ReadyList& ready_list, ManualResetEvent& response_event, std::mutex& writer_lock,
+Worker::Worker(ReadyList& ready_list, ManualResetEvent& response_event, std::timed_mutex& writer_lock,
                FileTurns& file_turns, WorkerSettings settings)
     : ready_list_(ready_list),
       response_event_(response_event),
@@ -29,6 +29,7 @@ void Worker::Run() {
     connection.set_connection_timeout(settings_.connection_timeout);
     connection.set_command_timeout(settings_.command_timeout);
     connection.set_file_turns(&file_turns_);
+    connection.set_stop_flag(&stop_flag_);
     Query query(connection);
     query.set_command_timeout(settings_.command_timeout);
     Query record_query(connection);
@@ -46,9 +47,11 @@ void Worker::Run() {
       if (stop_requested_.load()) break;
       messages_.Clear();
       outcome_ = JobOutcome{};
-      JobResources resources{connection, query,        record_query,    job_,    settings_,
-                             writer_lock_, messages_,  stop_requested_, outcome_};
+      JobResources resources{connection,   query,     record_query,    job_,        settings_,
+                             writer_lock_, messages_, stop_requested_, stop_flag_, outcome_};
+      watch_.Begin(connection, JobTimeLimit(job_, settings_));
       RunJob(resources);
+      watch_.End();
     }
   }
   finished_.store(true);

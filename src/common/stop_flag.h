@@ -27,7 +27,9 @@ class StopFlag {
   // The owner, between two jobs, while nothing can raise it.
   void Clear() { reason_.store(uint8_t(StopReason::kNone)); }
 
-  bool raised() const { return reason_.load(std::memory_order_relaxed) != uint8_t(StopReason::kNone); }
+  bool raised() const {
+    return reason_.load(std::memory_order_relaxed) != uint8_t(StopReason::kNone);
+  }
   StopReason reason() const { return StopReason(reason_.load()); }
 
  private:

@@ -12,7 +12,6 @@
 #include <vector>
 
 #include "common/stop_flag.h"
-#include "common/thread_annotations.h"
 #include "data/connection_string.h"
 #include "data/db/backend.h"
 #include "data/file_turns.h"

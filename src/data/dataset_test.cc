@@ -110,7 +110,6 @@ TEST_F(QueryFixture, ClosingTheConnectionRollsBackAnOpenTransaction) {
   EXPECT_EQ(db->events, (std::vector<std::string>{"open", "begin", "rollback", "close"}));
 }
 
-
 // Cancel, from another thread, ends the running statement on every backend
 // the test run has, and the connection then rolls back cleanly. (KILL QUERY
 // ends MariaDB's SLEEP without an error, hence BENCHMARK.)

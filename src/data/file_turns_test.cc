@@ -67,7 +67,6 @@ TEST(FileTurnsTest, TurnsComeInArrivalOrderAndReadersInARowShareOne) {
                                               "-W4", "+R5", "-R5"}));
 }
 
-
 // A stopped job gives its place up: a writer that waits behind the holder
 // leaves the queue when its stop flag is raised and the waiters are woken,
 // and the reader that queued behind it goes ahead.

@@ -145,8 +145,6 @@ class CurlEasy {
   bool idle_expired() const { return idle_expired_; }
   // The last transfer was ended by the delivery's deadline.
   bool deadline_expired() const { return deadline_expired_; }
-  // The last transfer was ended because its job was stopped.
-  bool stopped() const { return stopped_; }
 
  private:
   void Check(CURLoption option, CURLcode rc);
@@ -163,7 +161,7 @@ class CurlEasy {
   std::chrono::steady_clock::time_point deadline_;  // with total_ms_ > 0
   bool deadline_expired_ = false;
   const StopFlag* stop_ = nullptr;
-  bool stopped_ = false;
+  bool stopped_ = false;  // the last transfer ended because its job was stopped
   std::chrono::steady_clock::time_point last_traffic_;
 };
 

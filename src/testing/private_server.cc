@@ -102,8 +102,8 @@ PrivatePgServer::PrivatePgServer() {
   const int port = UnusedPort();
   const std::string as = AsRoot() ? "su postgres -s /bin/sh -c " : "sh -c ";
   const std::string data = folder_ + "/data";
-  if (!Shell(as + "'" + bindir_ + "/initdb -D " + data +
-             " -U postgres -A trust --no-sync >" + folder_ + "/initdb.log 2>&1'") ||
+  if (!Shell(as + "'" + bindir_ + "/initdb -D " + data + " -U postgres -A trust --no-sync >" +
+             folder_ + "/initdb.log 2>&1'") ||
       !Shell(as + "\"" + bindir_ + "/pg_ctl -D " + data + " -l " + folder_ +
              "/server.log -w -o '-h 127.0.0.1 -p " + std::to_string(port) + " -k " + folder_ +
              " -c fsync=off' start >/dev/null 2>&1\"")) {
@@ -121,7 +121,8 @@ PrivatePgServer::~PrivatePgServer() {
   if (frozen_) Thaw();
   if (!folder_.empty() && !bindir_.empty()) {
     const std::string as = AsRoot() ? "su postgres -s /bin/sh -c " : "sh -c ";
-    Shell(as + "'" + bindir_ + "/pg_ctl -D " + folder_ + "/data -m immediate stop >/dev/null 2>&1'");
+    Shell(as + "'" + bindir_ + "/pg_ctl -D " + folder_ +
+          "/data -m immediate stop >/dev/null 2>&1'");
   }
   std::error_code ec;
   if (!folder_.empty()) std::filesystem::remove_all(folder_, ec);
@@ -153,12 +154,20 @@ PrivateMariadbServer::PrivateMariadbServer() {
   if (AsRoot()) Shell("chown mysql " + data);
   const int port = UnusedPort();
   // Without grant tables an empty data folder is enough: no install step.
-  std::vector<std::string> args = {
-      server, "--no-defaults", "--datadir=" + data, "--bind-address=127.0.0.1",
-      "--port=" + std::to_string(port), "--socket=" + folder_ + "/mysqld.sock",
-      "--pid-file=" + folder_ + "/mysqld.pid", "--log-error=" + folder_ + "/server.log",
-      "--skip-grant-tables", "--skip-name-resolve", "--innodb-buffer-pool-size=16M",
-      "--innodb-log-file-size=4M", "--innodb-flush-log-at-trx-commit=0", "--innodb-doublewrite=0"};
+  std::vector<std::string> args = {server,
+                                   "--no-defaults",
+                                   "--datadir=" + data,
+                                   "--bind-address=127.0.0.1",
+                                   "--port=" + std::to_string(port),
+                                   "--socket=" + folder_ + "/mysqld.sock",
+                                   "--pid-file=" + folder_ + "/mysqld.pid",
+                                   "--log-error=" + folder_ + "/server.log",
+                                   "--skip-grant-tables",
+                                   "--skip-name-resolve",
+                                   "--innodb-buffer-pool-size=16M",
+                                   "--innodb-log-file-size=4M",
+                                   "--innodb-flush-log-at-trx-commit=0",
+                                   "--innodb-doublewrite=0"};
   if (AsRoot()) args.push_back("--user=mysql");
   std::vector<char*> argv;
   for (std::string& a : args) argv.push_back(a.data());

@@ -20,8 +20,7 @@ void JobWatch::Begin(Connection& connection, int time_limit_seconds) {
     std::lock_guard lock(mu_);
     connection_ = &connection;
     deadline_.reset();
-    if (time_limit_seconds > 0)
-      deadline_ = Clock::now() + std::chrono::seconds(time_limit_seconds);
+    if (time_limit_seconds > 0) deadline_ = Clock::now() + std::chrono::seconds(time_limit_seconds);
     canceled_at_.reset();
     severed_ = false;
     flag_.Clear();
@@ -54,7 +53,7 @@ void JobWatch::Watch() {
     const Clock::time_point now = Clock::now();
     void (Connection::*action)() = nullptr;
     if (!canceled_at_) {
-      const StopReason reason = run_stopped_                       ? StopReason::kRunStopped
+      const StopReason reason = run_stopped_                     ? StopReason::kRunStopped
                                 : deadline_ && now >= *deadline_ ? StopReason::kTimeLimit
                                                                  : StopReason::kNone;
       if (reason != StopReason::kNone) {

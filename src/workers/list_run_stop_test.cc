@@ -127,7 +127,8 @@ class StopTest : public ::testing::Test {
   // out/, and returns the run's process.
   pid_t StartExport(const std::string& list) {
     const pid_t pid = Start(list);
-    const bool growing = WaitUntil([&] { return FileGrew(dir / "out", 1 << 20); }, milliseconds(60000));
+    const bool growing =
+        WaitUntil([&] { return FileGrew(dir / "out", 1 << 20); }, milliseconds(60000));
     if (!growing) {
       kill(pid, SIGKILL);
       waitpid(pid, nullptr, 0);
@@ -267,7 +268,8 @@ TEST_F(StopTest, TwoProcessesShareOneSqliteFile) {
             "INSERT INTO runs VALUES (1)\ngo\n"
             "SELECT COUNT(*) FROM (WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM c "
             "WHERE x < 2000000) SELECT x FROM c)\n");
-  WriteFile(dir / "jobs.txt", "-udl:t.udl -sql:slow.sql\n-sql:slow.sql\n-sql:slow.sql\n-sql:slow.sql\n");
+  WriteFile(dir / "jobs.txt",
+            "-udl:t.udl -sql:slow.sql\n-sql:slow.sql\n-sql:slow.sql\n-sql:slow.sql\n");
   const pid_t one = testing::StartProgram({"-list:jobs.txt", "-part:1/2"}, dir.path(), dir.path());
   const pid_t two = testing::StartProgram({"-list:jobs.txt", "-part:2/2"}, dir.path(), dir.path());
   const Clock::time_point start = Clock::now();

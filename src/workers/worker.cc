@@ -2,8 +2,8 @@
 
 namespace ostrevane {
 
-Worker::Worker(ReadyList& ready_list, ManualResetEvent& response_event, std::timed_mutex& writer_lock,
-               FileTurns& file_turns, WorkerSettings settings)
+Worker::Worker(ReadyList& ready_list, ManualResetEvent& response_event,
+               std::timed_mutex& writer_lock, FileTurns& file_turns, WorkerSettings settings)
     : ready_list_(ready_list),
       response_event_(response_event),
       writer_lock_(writer_lock),
@@ -14,6 +14,7 @@ Worker::Worker(ReadyList& ready_list, ManualResetEvent& response_event, std::tim
 
 Worker::~Worker() {
   RequestStop();
+  watch_.StopRun();  // a job still running ends now, not at its end
   job_event_.Set();
   WaitFinished();
 }
@@ -47,7 +48,7 @@ void Worker::Run() {
       if (stop_requested_.load()) break;
       messages_.Clear();
       outcome_ = JobOutcome{};
-      JobResources resources{connection,   query,     record_query,    job_,        settings_,
+      JobResources resources{connection,   query,     record_query,    job_,       settings_,
                              writer_lock_, messages_, stop_requested_, stop_flag_, outcome_};
       watch_.Begin(connection, JobTimeLimit(job_, settings_));
       RunJob(resources);

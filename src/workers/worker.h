@@ -33,7 +33,8 @@ class Worker {
   // objects must outlive the worker.
   Worker(ReadyList& ready_list, ManualResetEvent& response_event, std::timed_mutex& writer_lock,
          FileTurns& file_turns, WorkerSettings settings);
-  // Requests termination, wakes the thread and joins it.
+  // Requests termination, stops a job still running, wakes the thread and
+  // joins it.
   ~Worker();
   Worker(const Worker&) = delete;
   Worker& operator=(const Worker&) = delete;

@@ -8,6 +8,7 @@
 
 #include "common/error.h"
 #include "common/text.h"
+#include "data/db/keepalive.h"
 #include "data/db/mysql_types.h"
 
 namespace ostrevane {
@@ -162,7 +163,8 @@ void KeepMysqlAlive(MYSQL* m) {
   if (fd < 0 || getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0 ||
       (address.ss_family != AF_INET && address.ss_family != AF_INET6))
     return;
-  const int on = 1, idle = 60, interval = 10, count = 6;
+  const int on = 1, idle = kKeepaliveIdleSeconds, interval = kKeepaliveIntervalSeconds,
+            count = kKeepaliveCount;
   setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
   setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle);
   setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval);

@@ -52,9 +52,8 @@ MysqlHandle ConnectMysql(const MysqlConnectParams& p);
 // not waited for longer: it would not carry out the cancel either.
 bool KillMysqlQuery(const MysqlConnectParams& p, unsigned long thread_id) noexcept;
 
-// Turns TCP keepalive probes on for the connection's socket, so that a
-// server whose machine or network went away is noticed: after a minute of
-// silence, every 10 s, 6 unanswered probes. Nothing for a local socket.
+// Turns TCP keepalive probes (keepalive.h) on for the connection's socket.
+// Nothing for a local socket.
 void KeepMysqlAlive(MYSQL* m);
 
 // Cancels the running statement of one connection when its command

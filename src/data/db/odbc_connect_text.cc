@@ -52,8 +52,8 @@ constexpr DriverRule kDriverRules[] = {
     // needs the transaction of manual-commit mode anyway. The cursor is
     // fetched 1000 rows a round trip (the driver's default is 100): a
     // quarter less wall time at 1M rows, memory bounded by the batch.
-    // TCP keepalive probes after a minute of silence, every 10 s, as the
-    // native PostgreSQL provider sends them.
+    // TCP keepalive probes as the native providers send them (keepalive.h;
+    // the driver has no key for their count).
     {"psql",
      {{{"UseDeclareFetch", "1"}, {"Fetch", "1000"}, {"KeepaliveTime", "60"},
        {"KeepaliveInterval", "10"}}},

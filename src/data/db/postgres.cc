@@ -19,6 +19,7 @@
 #include "common/error.h"
 #include "common/text.h"
 #include "data/db/backend.h"
+#include "data/db/keepalive.h"
 #include "data/db/pg_copy_cursor.h"
 #include "data/db/pg_row_cursor.h"
 #include "data/db/pg_session.h"
@@ -68,12 +69,11 @@ class PostgresBackend : public Backend {
     if (db.empty()) db = cs.Get("Location");
     const std::string timeout = std::to_string(connect_timeout < 0 ? 0 : connect_timeout);
 
-    // TCP keepalive probes notice a server whose machine or network went
-    // away while a job waits for it: after a minute of silence, every 10 s,
-    // 6 unanswered probes (about two minutes). The connection string may
-    // set these keys itself.
-    auto keep = [&cs](const char* key, const char* value) {
-      return std::pair<std::string, std::string>(key, cs.Has(key) ? cs.Get(key) : value);
+    // TCP keepalive probes (keepalive.h), unless the connection string sets
+    // these keys itself.
+    auto keep = [&cs](const char* key, int value) {
+      return std::pair<std::string, std::string>(
+          key, cs.Has(key) ? cs.Get(key) : std::to_string(value));
     };
     std::vector<std::pair<std::string, std::string>> params = {
         {"host", host},
@@ -84,10 +84,10 @@ class PostgresBackend : public Backend {
         {"connect_timeout", timeout},
         {"client_encoding", "UTF8"},
         {"application_name", "ostrevane"},
-        keep("keepalives", "1"),
-        keep("keepalives_idle", "60"),
-        keep("keepalives_interval", "10"),
-        keep("keepalives_count", "6"),
+        keep("keepalives", 1),
+        keep("keepalives_idle", kKeepaliveIdleSeconds),
+        keep("keepalives_interval", kKeepaliveIntervalSeconds),
+        keep("keepalives_count", kKeepaliveCount),
     };
     // Other libpq keywords (sslmode, sslrootcert, ...) pass through.
     if (PQconninfoOption* defaults = PQconndefaults()) {

@@ -225,7 +225,10 @@ int main(int argc, char** argv) {
       [&](const ConnectionString& connection_string) -> std::unique_ptr<Backend> {
     return std::make_unique<CountingBackend>(source.factory(connection_string), delivered);
   };
+  // As a worker's connection has it: the writers read it at every row.
+  StopFlag stop;
   auto open = [&](Connection& conn, Query& q) {
+    conn.set_stop_flag(&stop);
     conn.set_connection_string(source.connection);
     conn.Open();
     q.SetSql(source.sql);

@@ -98,6 +98,10 @@ JobListing DescribeJobs(const std::vector<Job>& jobs, const MailSettings& mail,
                             (job.csv_code_page == 1 ? " (UTF-16LE)" : " (8-bit)"));
     if (result_job && job.if_empty == IfEmpty::kSkip)
       b.Add("if empty", "skip (done, nothing written or delivered)");
+    if (job.job_timeout > 0)
+      b.Add("job timeout", std::to_string(job.job_timeout) + " s");
+    else if (job.job_timeout == 0)
+      b.Add("job timeout", "none");
     b.Add("?DATE ?TIME", Quoted(job.date_pattern) + " " + Quoted(job.time_pattern));
     if (!job.mail_to.empty())
       b.Add("mail", Masked(job.mail_to) +

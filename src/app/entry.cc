@@ -261,8 +261,6 @@ bool AnyJobRan(const std::vector<JobOutcome>& outcomes) {
 // every job has ended without an error, the run was not stopped and its log
 // and report are complete. `list_file` empty: the job of the command line.
 int RunListMode(RunState& run, const std::string& list_file, bool check) {
-  std::optional<SignalWatch> signals;
-  if (!check) signals.emplace(run.stop);
   const OptionContext ctx = run.Options();
   // A check lists every mistake of the list at once; a run stops at the
   // first, before any job runs.
@@ -314,6 +312,7 @@ int RunListMode(RunState& run, const std::string& list_file, bool check) {
   worker_settings.connection_timeout = run.settings.connection_timeout;
   worker_settings.command_timeout = run.settings.command_timeout;
   worker_settings.delivery_timeout = run.settings.delivery_timeout;
+  worker_settings.job_timeout = run.settings.job_timeout;
   worker_settings.delivery_retries = run.settings.delivery_retries;
   worker_settings.delivery_retry_delay = run.settings.delivery_retry_delay;
   worker_settings.ftp_tls = run.settings.ftp_tls;
@@ -436,6 +435,7 @@ int Run(RunState& run) {
   // From here on a list run that ends any other way than by finishing every
   // job without an error (a start error, a signal, a crash) leaves "ERROR".
   // A check runs nothing and leaves the last run's result alone.
+  std::optional<SignalWatch> signals;
   if ((list_mode || run_mode) && !check) {
     MarkRunStarted(run);
     run.report_path = ResultFilePath(run, ".json");
@@ -444,6 +444,10 @@ int Run(RunState& run) {
     run.report.list_file = list_file;
     if (run.part.given) run.report.part_k = run.part.k, run.report.part_n = run.part.n;
     WriteReport(run, std::nullopt, {});
+    // Now a signal can be taken: RESULT.TXT no longer says "OK".
+    signals.emplace(run.stop);
+  } else {
+    ReleaseStopSignals();  // nothing here to stop cleanly
   }
   run.names = LoadNamesTable(HomeFolder());
   if (list_mode) {
@@ -457,6 +461,9 @@ int Run(RunState& run) {
 }  // namespace
 
 int Main(int argc, char** argv) {
+  // Before anything else: no signal may end the process before a list
+  // run's RESULT.TXT says "ERROR".
+  HoldStopSignals();
   if (argc <= 1) {
     ConsoleLine("Use -help");
     return kExitDone;

@@ -7,8 +7,9 @@
 namespace ostrevane {
 namespace {
 
-// Formats and -ifempty that are still not given take the program defaults
-// (first job, or a job with -clear) or the previous job's values.
+// Formats, -ifempty and -jobtimeout that are still not given take the
+// program defaults (first job, or a job with -clear) or the previous job's
+// values.
 void FillFormats(Job& job, const Job& from) {
   if (job.date_pattern.empty()) job.date_pattern = from.date_pattern;
   if (job.time_pattern.empty()) job.time_pattern = from.time_pattern;
@@ -16,6 +17,7 @@ void FillFormats(Job& job, const Job& from) {
   if (job.csv_quote.empty()) job.csv_quote = from.csv_quote;
   if (job.csv_code_page == 255) job.csv_code_page = from.csv_code_page;
   if (job.if_empty == IfEmpty::kNotGiven) job.if_empty = from.if_empty;
+  if (job.job_timeout < 0) job.job_timeout = from.job_timeout;
 }
 
 // What a line leaves empty it takes from the line above, field group by

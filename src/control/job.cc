@@ -29,6 +29,7 @@ void ResetOptions(Job& job) {
   job.wants_s3 = false;
   job.csv_code_page = 255;
   job.if_empty = IfEmpty::kNotGiven;
+  job.job_timeout = -1;
 }
 
 }  // namespace ostrevane

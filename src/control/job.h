@@ -89,6 +89,9 @@ struct Job {
   std::string s3_prefix;
 
   IfEmpty if_empty = IfEmpty::kNotGiven;  // -ifempty
+  // -jobtimeout: seconds the whole job may take, 0 for no limit; -1 when
+  // not given (taken from the line above, else settings.ini's job_timeout).
+  int32_t job_timeout = -1;
 
   std::vector<std::string> written_files;  // files written for this job, in order
   // The size and checksum of each file of written_files, in the order the

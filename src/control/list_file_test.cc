@@ -71,6 +71,7 @@ std::string FieldText(const Job& r, std::string_view field) {
   if (field == "wants_sftp") return r.wants_sftp ? "yes" : "no";
   if (field == "wants_s3") return r.wants_s3 ? "yes" : "no";
   if (field == "csv_code_page") return std::to_string(r.csv_code_page);
+  if (field == "job_timeout") return std::to_string(r.job_timeout);
   if (field == "list_line_number") return std::to_string(r.list_line_number);
   if (field == "csv_fields") return list(r.csv_fields);
   if (field == "sql_parameters") return list(r.sql_parameters);
@@ -391,6 +392,14 @@ TEST_F(ListFileTest, Expansion) {
         {1, "connection_string", b},
         {1, "sql", "select q"},
         {1, "csv_path", "p.csv"}}},
+      {"-jobtimeout passes down until -clear; not given, the settings' value counts",
+       "-udl:@/b.udl -jobtimeout:30\n-sql:@/q.sql\n-jobtimeout:0\n-clear -udl:@/b.udl\n"
+       "-sql:@/q.sql",
+       {{0, "job_timeout", "30"},
+        {1, "job_timeout", "30"},
+        {2, "job_timeout", "0"},
+        {3, "job_timeout", "-1"},
+        {4, "job_timeout", "-1"}}},
       {"values pass down a run of lines until -clear",
        "-udl:@/b.udl -tocsv:o.csv\n-sql:@/q.sql\n-sql:@/r.sql\n-clear -udl:@/a.udl\n-sql:@/q.sql",
        {{2, "csv_path", "o.csv"},

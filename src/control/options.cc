@@ -17,7 +17,7 @@ namespace {
 enum class Option {
   kClear, kUdl, kSql, kPostSql, kPostRecSql, kDs, kCsvFormat, kCsvCp, kToCsv, kToXml,
   kXmlTmpl, kMail, kFrTemplate, kHttp, kFtp, kFtpDir, kSftp, kS3, kFields, kParams, kFdf, kFtf,
-  kIfEmpty, kNone
+  kIfEmpty, kJobTimeout, kNone
 };
 
 struct OptionName {
@@ -36,7 +36,7 @@ constexpr OptionName kOptions[] = {
     {"-sftp", Option::kSftp},         {"-s3", Option::kS3},
     {"-fields", Option::kFields},     {"-params", Option::kParams},
     {"-fdf", Option::kFdf},           {"-ftf", Option::kFtf},
-    {"-ifempty", Option::kIfEmpty},
+    {"-ifempty", Option::kIfEmpty},   {"-jobtimeout", Option::kJobTimeout},
 };
 
 Option Lookup(std::string_view name) {
@@ -306,6 +306,18 @@ void ApplyOption(std::string_view token, Job& job, const OptionContext& ctx) {
       else
         throw OptionError(option, Shown(v) + " is neither error nor skip");
       break;
+    case Option::kJobTimeout: {
+      int32_t seconds = -1;
+      try {
+        seconds = StrToInt(v);
+      } catch (const Error&) {
+      }
+      if (seconds < 0)
+        throw Exception("option -jobtimeout: \"" + v +
+                        "\" is no number of seconds (0 for no limit)");
+      job.job_timeout = seconds;
+      break;
+    }
     case Option::kNone:
       // Two spaces in a line give an empty token: nothing. Anything else
       // that is no option is a mistake that must not pass unnoticed.

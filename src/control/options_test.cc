@@ -115,6 +115,27 @@ TEST_F(OptionsTest, CsvCodePageKeepsLowEightBits) {
               std::string(kEConvertError) + ": '" + bad + "' is not a valid integer value");
 }
 
+TEST_F(OptionsTest, JobTimeoutTakesWholeSeconds) {
+  struct {
+    std::string value;
+    int expected;  // -1: refused
+  } cases[] = {{"30", 30}, {"0", 0}, {"0x10", 16}, {"-1", -1}, {"", -1}, {"1.5", -1}, {"x", -1}};
+  for (const auto& c : cases) {
+    if (c.expected >= 0) {
+      EXPECT_EQ(Parse({"-jobtimeout:" + c.value}).job_timeout, c.expected) << c.value;
+      continue;
+    }
+    try {
+      Parse({"-jobtimeout:" + c.value});
+      ADD_FAILURE() << c.value;
+    } catch (const Error& e) {
+      EXPECT_EQ(e.message(),
+                "option -jobtimeout: \"" + c.value + "\" is no number of seconds (0 for no limit)");
+    }
+  }
+  EXPECT_EQ(Parse({}).job_timeout, -1);  // not given
+}
+
 TEST_F(OptionsTest, FieldAndParamLists) {
   using Pairs = std::vector<std::pair<std::string, std::string>>;
   auto pairs = [](const std::vector<NameValue>& list) {

@@ -30,15 +30,22 @@ Connection::~Connection() {
 
 void Connection::Open() {
   Close();
+  ThrowIfStopped();
   ConnectionString cs(connection_string_);
   std::unique_ptr<Backend> backend = factory_(cs);
+  backend->set_command_timeout(command_timeout_);
   backend->Open(cs, connection_timeout_);
+  std::lock_guard lock(cancel_mu_);
   backend_ = std::move(backend);
 }
 
 void Connection::Close() {
   if (!backend_) return;
-  std::unique_ptr<Backend> backend = std::move(backend_);
+  std::unique_ptr<Backend> backend;
+  {
+    std::lock_guard lock(cancel_mu_);
+    backend = std::move(backend_);
+  }
   // Given back after the rollback, however that ends.
   FileTurn turn = std::move(turn_);
   if (in_transaction_) {
@@ -47,6 +54,21 @@ void Connection::Close() {
   }
   backend->Close();
 }
+
+void Connection::Cancel() {
+  {
+    std::lock_guard lock(cancel_mu_);
+    if (backend_) backend_->Cancel();
+  }
+  if (turns_) turns_->WakeWaiters();
+}
+
+void Connection::Sever() {
+  std::lock_guard lock(cancel_mu_);
+  if (backend_) backend_->Sever();
+}
+
+void Connection::ThrowStopped() { throw Exception("The job was stopped"); }
 
 Backend& Connection::backend() {
   if (!backend_) throw Error(kEDatabaseError, "Connection is not open");
@@ -66,8 +88,10 @@ void Connection::BeginTransaction(TransactionAccess access) {
     const std::string key = b.FileKey(access);
     if (!key.empty())
       turn = turns_->Wait(
-          key, access == TransactionAccess::kRead ? TurnKind::kShared : TurnKind::kExclusive);
+          key, access == TransactionAccess::kRead ? TurnKind::kShared : TurnKind::kExclusive,
+          stop_);
   }
+  ThrowIfStopped();  // the turn may have come after the job was stopped
   if (access == TransactionAccess::kRead)
     b.BeginReading();
   else
@@ -176,6 +200,7 @@ const std::string& Query::PositionalSql(std::vector<BoundParam>& bound, std::str
 
 void Query::Open() {
   Close();
+  connection_.ThrowIfStopped();
   std::vector<BoundParam> bound;
   std::string buffer;
   const std::string& sql = PositionalSql(bound, buffer);
@@ -218,6 +243,7 @@ void Query::Close() {
 
 void Query::Execute() {
   Close();
+  connection_.ThrowIfStopped();
   std::vector<BoundParam> bound;
   std::string buffer;
   const std::string& sql = PositionalSql(bound, buffer);
@@ -245,6 +271,8 @@ void Query::First() {
 
 void Query::Next() {
   if (!cursor_ || eof_) return;
+  // At every row: a stopped job's writers end here, at the next row.
+  connection_.ThrowIfStopped();
   moved_ = true;
   if (rewindable_ && pos_ + 1 < kept_.size()) {
     kept_.Read(++pos_, row_);

@@ -1,15 +1,18 @@
 // The data-access interface the jobs use: a connection, queries on it, the
 // fields of an open result set and the parameters of a statement. One
-// worker owns its connection and queries and uses them on its own thread.
+// worker owns its connection and queries and uses them on its own thread;
+// only Connection::Cancel and Connection::Sever come from another one.
 #pragma once
 
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "common/progress_meter.h"
+#include "common/stop_flag.h"
 #include "data/connection_string.h"
 #include "data/db/backend.h"
 #include "data/file_turns.h"
@@ -70,6 +73,11 @@ using BackendFactory = std::function<std::unique_ptr<Backend>(const ConnectionSt
 // A connection and its one transaction. On a database file that the
 // connections of a run share, a transaction first waits for its turn on the
 // file (set_file_turns) and holds it until it commits or rolls back.
+//
+// A job that must end early (its stop flag is raised) is ended through
+// Cancel(), which interrupts the running statement or the wait for a turn,
+// and, should that not free the connection's thread, Sever(). Once the flag
+// is up no statement starts and reading a result fails at its next row.
 class Connection {
  public:
   explicit Connection(BackendFactory factory = MakeBackend);
@@ -85,6 +93,20 @@ class Connection {
   // The turns of the run this connection works for; null (the default):
   // transactions take no turns. `turns` must outlive the connection.
   void set_file_turns(FileTurns* turns) { turns_ = turns; }
+  // The flag of the job this connection works for; null (the default): it
+  // is never stopped. `flag` must outlive the connection.
+  void set_stop_flag(const StopFlag* flag) { stop_ = flag; }
+  const StopFlag* stop_flag() const { return stop_; }
+  // Raises the error of a stopped job when the flag is up.
+  void ThrowIfStopped() const {
+    if (stop_ && stop_->raised()) ThrowStopped();
+  }
+
+  // Any thread: interrupts the running statement (Backend::Cancel) and a
+  // wait for a turn on a file. Call it after raising the stop flag.
+  void Cancel();
+  // Any thread: breaks the link to the server off (Backend::Sever).
+  void Sever();
 
   void Open();
   void Close();
@@ -104,14 +126,20 @@ class Connection {
   Backend& backend();  // only while connected
 
  private:
+  [[noreturn]] static void ThrowStopped();
+
   BackendFactory factory_;
   std::string connection_string_;
   int connection_timeout_ = 15;
   int command_timeout_ = 30;
+  // Written on the connection's thread under cancel_mu_, so Cancel and
+  // Sever never meet a backend that is being closed.
   std::unique_ptr<Backend> backend_;
+  std::mutex cancel_mu_;
   bool in_transaction_ = false;
   FileTurns* turns_ = nullptr;
   FileTurn turn_;  // held from the begin to the end of a transaction
+  const StopFlag* stop_ = nullptr;
 };
 
 // A statement with its SQL text, its parameters and, once open, its result

@@ -2,7 +2,16 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <thread>
+
+#include "testing/database.h"
+#include "testing/failure.h"
 #include "testing/memory_backend.h"
+#include "testing/mysql_server.h"
+#include "testing/pg_server.h"
+#include "testing/sqlite_db.h"
+#include "testing/temp_dir.h"
 
 namespace ostrevane {
 namespace {
@@ -85,6 +94,64 @@ TEST_F(QueryFixture, ClosingTheConnectionRollsBackAnOpenTransaction) {
   conn.BeginTransaction();
   conn.Close();
   EXPECT_EQ(db->events, (std::vector<std::string>{"open", "begin", "rollback", "close"}));
+}
+
+// Cancel, from another thread, ends the running statement on every backend
+// the test run has, and the connection then rolls back cleanly. (KILL QUERY
+// ends MariaDB's SLEEP without an error, hence BENCHMARK.)
+TEST(ConnectionCancel, EndsTheRunningStatementOfEveryBackend) {
+  testing::TempDir dir;
+  const std::string file = dir / "t.db";
+  testing::CreateSqliteDatabase(file, "CREATE TABLE t (x INTEGER)");
+  const char* endless =
+      "WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM c) SELECT count(*) FROM c";
+  const char* mariadb_busy = "SELECT BENCHMARK(1000000000000, MD5('x'))";
+  const std::string mysql = testing::MysqlPort();
+  struct {
+    const char* name;
+    std::string connection;  // empty: not in this test run
+    const char* sql;
+  } cases[] = {
+      {"sqlite", "Provider=SQLite;Data Source=" + file, endless},
+      {"postgres", testing::PgPort().empty() ? "" : testing::PgConnectionString("postgres"),
+       "SELECT pg_sleep(60)"},
+      {"mariadb", mysql.empty() ? "" : testing::MysqlConnectionString("mysql"), mariadb_busy},
+      {"odbc sqlite",
+       testing::OdbcDriverRegistered("SQLite3") ? "Provider=ODBC;Driver=SQLite3;Database=" + file
+                                                : "",
+       endless},
+      {"odbc mariadb",
+       mysql.empty() || !testing::OdbcDriverRegistered("MariaDB Unicode")
+           ? ""
+           : "Provider=MSDASQL;Driver={MariaDB Unicode};Server=127.0.0.1;Port=" + mysql +
+                 ";UID=root;Database=mysql",
+       mariadb_busy},
+  };
+  for (const auto& c : cases) {
+    if (c.connection.empty()) continue;
+    SCOPED_TRACE(c.name);
+    StopFlag stop;
+    Connection conn;
+    conn.set_command_timeout(0);
+    conn.set_stop_flag(&stop);
+    conn.set_connection_string(c.connection);
+    conn.Open();
+    conn.BeginTransaction();
+    Query q(conn);
+    q.SetSql(c.sql);
+    std::thread watch([&] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(300));
+      stop.Raise(StopReason::kRunStopped);
+      conn.Cancel();
+    });
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_NE(testing::FailureOf([&] { q.Open(); }), "");
+    watch.join();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+    EXPECT_NO_THROW(conn.Rollback());
+    // Once stopped, nothing more starts on the connection.
+    EXPECT_NE(testing::FailureOf([&] { q.Execute(); }), "");
+  }
 }
 
 }  // namespace

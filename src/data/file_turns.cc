@@ -4,12 +4,22 @@
 
 namespace ostrevane {
 
-void FileQueue::Enter(TurnKind kind) {
+bool FileQueue::Enter(TurnKind kind, const StopFlag* stop) {
   std::unique_lock<std::mutex> lock(mu_);
   Request request{kind};
   waiting_.push_back(&request);
   GrantFromFront();
-  granted_.wait(lock, [&request] { return request.granted; });
+  granted_.wait(lock, [&] { return request.granted || (stop && stop->raised()); });
+  if (request.granted) return true;
+  // Given up: those behind may now go ahead (readers behind a writer).
+  std::erase(waiting_, &request);
+  GrantFromFront();
+  return false;
+}
+
+void FileQueue::Wake() {
+  std::lock_guard<std::mutex> lock(mu_);
+  granted_.notify_all();
 }
 
 void FileQueue::Leave(TurnKind kind) {
@@ -54,7 +64,7 @@ void FileTurn::Release() {
   if (queue_) std::exchange(queue_, nullptr)->Leave(kind_);
 }
 
-FileTurn FileTurns::Wait(const std::string& key, TurnKind kind) {
+FileTurn FileTurns::Wait(const std::string& key, TurnKind kind, const StopFlag* stop) {
   FileQueue* queue = nullptr;
   {
     std::lock_guard<std::mutex> lock(mu_);
@@ -62,8 +72,13 @@ FileTurn FileTurns::Wait(const std::string& key, TurnKind kind) {
     if (!slot) slot = std::make_unique<FileQueue>();
     queue = slot.get();
   }
-  queue->Enter(kind);
+  if (!queue->Enter(kind, stop)) return FileTurn();
   return FileTurn(queue, kind);
+}
+
+void FileTurns::WakeWaiters() {
+  std::lock_guard<std::mutex> lock(mu_);
+  for (auto& [key, queue] : queues_) queue->Wake();
 }
 
 }  // namespace ostrevane

@@ -17,6 +17,7 @@
 #include <mutex>
 #include <string>
 
+#include "common/stop_flag.h"
 #include "common/thread_annotations.h"
 
 namespace ostrevane {
@@ -33,9 +34,13 @@ enum class TurnKind {
 // a stream of readers never starves a writer.
 class FileQueue {
  public:
-  // Blocks, without a time limit, until the caller's turn comes.
-  void Enter(TurnKind kind);
+  // Blocks, without a time limit, until the caller's turn comes (true), or
+  // until `stop` (may be null) is raised and Wake() called (false: the
+  // request is withdrawn).
+  bool Enter(TurnKind kind, const StopFlag* stop = nullptr);
   void Leave(TurnKind kind);
+  // Wakes the waiters, so that those whose stop flag is raised give up.
+  void Wake();
 
  private:
   struct Request {
@@ -77,8 +82,12 @@ class FileTurn {
 // stay until the registry goes: a run touches few files.
 class FileTurns {
  public:
-  // Blocks until the caller's turn on `key` comes.
-  FileTurn Wait(const std::string& key, TurnKind kind);
+  // Blocks until the caller's turn on `key` comes. Returns a turn that is
+  // not held when `stop` (may be null) was raised meanwhile and
+  // WakeWaiters() called.
+  FileTurn Wait(const std::string& key, TurnKind kind, const StopFlag* stop = nullptr);
+  // Any thread: wakes every waiter, after a stop flag was raised.
+  void WakeWaiters();
 
  private:
   std::mutex mu_;

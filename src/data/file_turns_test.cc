@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <mutex>
 #include <string>
@@ -64,6 +65,34 @@ TEST(FileTurnsTest, TurnsComeInArrivalOrderAndReadersInARowShareOne) {
   if (events[4] == "-R3") std::swap(events[4], events[5]);
   EXPECT_EQ(events, (std::vector<std::string>{"+W1", "-W1", "+R2", "+R3", "-R2", "-R3", "+W4",
                                               "-W4", "+R5", "-R5"}));
+}
+
+// A stopped job gives its place up: a writer that waits behind the holder
+// leaves the queue when its stop flag is raised and the waiters are woken,
+// and the reader that queued behind it goes ahead.
+TEST(FileTurnsTest, AStoppedWaiterLeavesAndThoseBehindGoAhead) {
+  FileTurns turns;
+  FileTurn holder = turns.Wait("db", TurnKind::kShared);
+  StopFlag stop;
+  std::atomic<int> writer_held = -1;  // 1 held, 0 gave up
+  std::thread writer([&] {
+    writer_held = turns.Wait("db", TurnKind::kExclusive, &stop).held() ? 1 : 0;
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  std::atomic<bool> reader_in = false;
+  std::thread reader([&] {
+    FileTurn turn = turns.Wait("db", TurnKind::kShared);
+    reader_in = true;
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_FALSE(reader_in);  // behind the waiting writer
+  stop.Raise(StopReason::kRunStopped);
+  turns.WakeWaiters();
+  writer.join();
+  reader.join();
+  EXPECT_EQ(writer_held, 0);
+  EXPECT_TRUE(reader_in);
+  EXPECT_TRUE(holder.held());
 }
 
 }  // namespace

@@ -92,6 +92,7 @@ void CurlEasy::SetTimeLimits(const TransferLimits& limits) {
   Set(CURLOPT_SERVER_RESPONSE_TIMEOUT, Seconds(limits.idle_ms));
   idle_ms_ = limits.idle_ms;
   total_ms_ = limits.total_ms;
+  stop_ = limits.stop;
   if (total_ms_ > 0)
     deadline_ = std::chrono::steady_clock::now() +
                 std::chrono::milliseconds(limits.left_ms > 0 ? limits.left_ms : total_ms_);
@@ -101,7 +102,7 @@ CURLcode CurlEasy::Perform() {
   using std::chrono::milliseconds;
   error_[0] = '\0';
   trace_.Reset();
-  active_ = idle_expired_ = deadline_expired_ = false;
+  active_ = idle_expired_ = deadline_expired_ = stopped_ = false;
   if (total_ms_ <= 0) return curl_easy_perform(handle_);
   // Each transfer gets what is left of the delivery's time; libcurl ends
   // it then, in whatever phase it is.
@@ -146,6 +147,10 @@ int CurlEasy::DebugCallback(CURL*, curl_infotype type, char* data, size_t size, 
 
 int CurlEasy::ProgressCallback(void* self, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
   auto* easy = static_cast<CurlEasy*>(self);
+  if (easy->stop_ && easy->stop_->raised()) {
+    easy->stopped_ = true;
+    return 1;  // ends the transfer with CURLE_ABORTED_BY_CALLBACK
+  }
   // Before the first byte moves, the connect time-out is in charge.
   if (!easy->active_ || easy->idle_ms_ <= 0) return 0;
   const auto silent = std::chrono::steady_clock::now() - easy->last_traffic_;
@@ -155,6 +160,7 @@ int CurlEasy::ProgressCallback(void* self, curl_off_t, curl_off_t, curl_off_t, c
 }
 
 std::string CurlEasy::ErrorText(CURLcode code) const {
+  if (stopped_) return "The transfer was aborted: the job was stopped";
   if (deadline_expired_)
     return "Timed out: the delivery took longer than the delivery_timeout of " +
            DurationText(total_ms_);

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "common/error.h"
+#include "common/stop_flag.h"
 #include "delivery/retry.h"
 
 namespace ostrevane::delivery {
@@ -36,6 +37,8 @@ struct TransferLimits {
   // PEM file of the certificate authorities to trust instead of the
   // system's store; empty: the system's store.
   std::string ca_file;
+  // The job's stop flag (null: none); a transfer ends once it is raised.
+  const StopFlag* stop = nullptr;
 };
 
 // Runs `transfer(const TransferLimits&)` under `policy` (RunWithRetries):
@@ -46,6 +49,7 @@ void RetryTransfer(const std::string& transport, const TransferLimits& limits,
   RunWithRetries(transport, limits.total_ms, policy, [&](long ms_left) {
     TransferLimits attempt = limits;
     attempt.left_ms = ms_left;
+    attempt.stop = policy.stop;
     transfer(attempt);
   });
 }
@@ -108,6 +112,8 @@ class ProtocolTrace {
 // watchdog that ends a transfer once its connection has been silent in both
 // directions for the idle time (libcurl's own low-speed check lags by
 // several seconds, and it has no limit for the wait for an HTTP answer).
+// The same progress callback ends a transfer whose job was stopped: libcurl
+// calls it at least once a second, however stalled the peer.
 class CurlEasy {
  public:
   CurlEasy();
@@ -157,6 +163,8 @@ class CurlEasy {
   long total_ms_ = 0;
   std::chrono::steady_clock::time_point deadline_;  // with total_ms_ > 0
   bool deadline_expired_ = false;
+  const StopFlag* stop_ = nullptr;
+  bool stopped_ = false;  // the last transfer ended because its job was stopped
   std::chrono::steady_clock::time_point last_traffic_;
 };
 

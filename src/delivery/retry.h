@@ -10,6 +10,7 @@
 #include <string>
 
 #include "common/error.h"
+#include "common/stop_flag.h"
 
 namespace ostrevane::delivery {
 
@@ -56,6 +57,9 @@ struct RetryPolicy {
   RetryClock* clock = nullptr;  // null: a SteadyRetryClock without stop
   // Receives one note per retry: what failed and how long the wait is.
   std::function<void(const std::string&)> note;
+  // The job's stop flag (null: none): a transfer under way is aborted as
+  // soon as it is raised (delivery/curl_easy.h).
+  const StopFlag* stop = nullptr;
 };
 
 // The wait before retry number `retry` (1 for the first retry).

@@ -167,6 +167,8 @@ Settings ReadSettings(const std::string& folder, const PasswordChange& mail,
   // the keys it always had.
   s.delivery_timeout = keys.Integer("Ostrevane", "delivery_timeout", 600,
                                     "a whole number of seconds, such as 600 (0: no limit)");
+  s.job_timeout = std::max(0, keys.Integer("Ostrevane", "job_timeout", 0,
+                                           "a whole number of seconds, such as 3600 (0: no limit)"));
   s.delivery_retries = std::max(0, keys.Integer("Ostrevane", "delivery_retries", 0,
                                                 "a whole number of tries, such as 3"));
   s.delivery_retry_delay =

@@ -63,6 +63,7 @@ struct Settings {
   int32_t connection_timeout = 0;  // seconds
   int32_t command_timeout = 0;     // seconds
   int32_t delivery_timeout = 0;    // seconds for each delivery as a whole; 0 or less: none
+  int32_t job_timeout = 0;         // seconds for each job as a whole; 0 or less: none
   int32_t delivery_retries = 0;    // tries after a transient failure of a delivery
   int32_t delivery_retry_delay = 30;  // seconds before the first retry, doubled for each next
   std::string log_dir;

@@ -19,6 +19,7 @@ constexpr KnownKey kKnownKeys[] = {
     {"Ostrevane", "connection_timeout"},
     {"Ostrevane", "command_timeout"},
     {"Ostrevane", "delivery_timeout"},
+    {"Ostrevane", "job_timeout"},
     {"Ostrevane", "delivery_retries"},
     {"Ostrevane", "delivery_retry_delay"},
     {"Ostrevane", "log_dir"},

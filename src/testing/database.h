@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -40,6 +41,15 @@ inline std::vector<std::vector<Value>> QueryRows(Connection& c, const std::strin
   std::vector<std::vector<Value>> rows;
   for (; !q.Eof(); q.Next()) rows.push_back(q.current_row());
   return rows;
+}
+
+// Whether the ODBC driver `name` is registered in /etc/odbcinst.ini (the
+// ODBC tests skip without it).
+inline bool OdbcDriverRegistered(const std::string& name) {
+  std::ifstream ini("/etc/odbcinst.ini");
+  for (std::string line; std::getline(ini, line);)
+    if (line.rfind("[" + name + "]", 0) == 0) return true;
+  return false;
 }
 
 }  // namespace ostrevane::testing

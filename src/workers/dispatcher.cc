@@ -5,6 +5,7 @@
 #include <exception>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <unordered_map>
 
 #include "workers/event.h"
@@ -48,7 +49,7 @@ bool RunJobsOnPool(const std::vector<Job>& jobs, int thread_count, const WorkerS
   // The jobs the busy workers were given.
   std::unordered_map<Worker*, RunningJob> running;
   ReadyList ready;
-  std::mutex writer_lock;
+  std::timed_mutex writer_lock;
   FileTurns file_turns;
   ManualResetEvent response;
   bool error_flag = false;
@@ -64,6 +65,10 @@ bool RunJobsOnPool(const std::vector<Job>& jobs, int thread_count, const WorkerS
       for (auto& [worker, job] : running) worker->CancelJob();
     }
   };
+  // A stop request wakes the loop below, which then stops the running jobs.
+  std::optional<StopRequest::WakeUp> wake_on_stop;
+  if (settings.stop) wake_on_stop.emplace(*settings.stop, [&response] { response.Set(); });
+  bool jobs_stopped = false;
 
   // Declared after the shared objects, so on every way out the workers are
   // stopped and joined before those objects go away.
@@ -116,6 +121,12 @@ bool RunJobsOnPool(const std::vector<Job>& jobs, int thread_count, const WorkerS
     }
     ready.workers.clear();
     response.Reset();
+    // After the reset: a request that set the event before it is seen here.
+    if (!jobs_stopped && settings.stop && settings.stop->requested()) {
+      jobs_stopped = true;
+      for (auto& worker : pool)
+        if (worker) worker->StopJob();
+    }
   }
   print([&] { sink.ShowProgress({}); });  // the last status lines go
   if (print_failure) std::rethrow_exception(print_failure);

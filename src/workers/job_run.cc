@@ -22,10 +22,30 @@ namespace {
 const char kJoiner[] = " ";
 const char kEndedEarly[] = "The run ended before this job could be committed";
 
-// Whether the run is being ended: the pool is shutting down, or a signal
-// asked for a stop. Such a job is rolled back instead of committed.
+// Whether the job must end now: the pool is shutting down, a signal asked
+// for a stop, or the job's time limit passed. Such a job is rolled back
+// instead of committed.
 bool RunEnded(const JobResources& run) {
-  return run.cancelled.load() || (run.settings.stop && run.settings.stop->requested());
+  return run.cancelled.load() || run.stop.raised() ||
+         (run.settings.stop && run.settings.stop->requested());
+}
+
+// The error of a job that was stopped: why it was, rather than what broke
+// off (an interrupted statement, a dropped connection, an aborted transfer).
+std::string StopMessage(const JobResources& run) {
+  if (run.stop.reason() == StopReason::kTimeLimit)
+    return "Timed out: the job took longer than the job_timeout of " +
+           std::to_string(JobTimeLimit(run.job, run.settings)) + " s";
+  return kEndedEarly;
+}
+
+// Waits for the writer lock, however long another job writes, unless this
+// one is stopped meanwhile.
+std::unique_lock<std::timed_mutex> TakeWriterLock(JobResources& run) {
+  std::unique_lock<std::timed_mutex> lock(run.writer_lock, std::defer_lock);
+  while (!lock.try_lock_for(std::chrono::milliseconds(100)))
+    if (run.stop.raised()) throw Exception(kEndedEarly);
+  return lock;
 }
 
 // Closes the main query on every way out of the result steps, counting the
@@ -71,7 +91,7 @@ void RunWriters(JobResources& run) {
   const FormatSettings& formats = run.settings.format;
   Query& query = run.query;
   try {
-    std::lock_guard<std::mutex> lock(run.writer_lock);
+    const auto lock = TakeWriterLock(run);
     FileBatch batch;
     if (!job.csv_path.empty()) WriteCsvFiles(job, query, formats, kJoiner, &batch);
     if (!job.xml_path.empty()) {
@@ -132,6 +152,7 @@ void WriteAndDeliver(JobResources& run) {
     policy.retry.clock = &clock;
     policy.retry.note = [&run](const std::string& note) { run.messages.Add(note, kTagNote); };
     policy.stopped = [&run] { return RunEnded(run); };
+    policy.retry.stop = &run.stop;
     if (!job.mail_to.empty())
       RunDelivery(run, "mail", job.mail_to, "files sent by MAIL to " + job.mail_to,
                   [&] { MailFiles(job, run.settings.mail, query, formats, policy); });
@@ -212,6 +233,10 @@ void MessageList::Add(const std::string& text, int tag) {
   lines_.push_back({WorkerLine(NowLocal(), tag, job_label_ + text, formats_), tag == kTagError});
 }
 
+int JobTimeLimit(const Job& job, const WorkerSettings& settings) {
+  return job.job_timeout >= 0 ? job.job_timeout : settings.job_timeout;
+}
+
 bool NeedsSecondPass(const Job& job) {
   return (!job.csv_path.empty() && !job.xml_path.empty() && job.xml_template.empty()) ||
          !job.per_record_sql.empty() || (!job.mail_to.empty() && !job.report_template.empty());
@@ -226,9 +251,10 @@ void RunJobSteps(JobResources& run) {
     run.connection.set_connection_string(run.job.connection_string);
     run.connection.Open();
   } catch (const std::exception& e) {
-    run.messages.Add(MessageOf(e), kTagError);
+    const std::string failure = run.stop.raised() ? StopMessage(run) : MessageOf(e);
+    run.messages.Add(failure, kTagError);
     run.outcome.status = JobOutcome::Status::kFailed;
-    run.outcome.error = MessageOf(e);
+    run.outcome.error = failure;
     return;
   }
 
@@ -247,11 +273,14 @@ void RunJobSteps(JobResources& run) {
     run.connection.Commit();
   } catch (const std::exception& e) {
     failed = true;
-    failure = MessageOf(e);
+    // A stopped job's statement, transfer or connection broke off because
+    // it was stopped: the error says so, whatever the rollback adds.
+    const bool stopped = run.stop.raised();
+    failure = stopped ? StopMessage(run) : MessageOf(e);
     try {
       run.connection.Rollback();
     } catch (const std::exception& rollback_error) {
-      failure = MessageOf(rollback_error);
+      if (!stopped) failure = MessageOf(rollback_error);
     }
   }
 

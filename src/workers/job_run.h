@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "common/format_settings.h"
+#include "common/stop_flag.h"
 #include "control/job.h"
 #include "data/dataset.h"
 #include "delivery/delivery.h"
@@ -26,6 +27,7 @@ struct WorkerSettings {
   int connection_timeout = 5;  // seconds
   int command_timeout = 30;    // seconds
   int delivery_timeout = 600;  // seconds for each delivery as a whole; 0: none
+  int job_timeout = 0;         // seconds for each job as a whole, unless it sets its own; 0: none
   int delivery_retries = 0;    // tries after a transient delivery failure
   int delivery_retry_delay = 30;  // seconds before the first retry, doubled for each next
   int ftp_tls = 0;             // key TLS of section FTP
@@ -97,13 +99,21 @@ struct JobResources {
   Query& record_query;
   Job& job;
   const WorkerSettings& settings;
-  std::mutex& writer_lock;
+  std::timed_mutex& writer_lock;
   MessageList& messages;
-  // Set when the run is being ended early: the job is rolled back instead
+  // Set when the pool is being shut down: the job is rolled back instead
   // of committed.
   const std::atomic<bool>& cancelled;
+  // Raised by the worker's JobWatch when the run is stopped or the job's
+  // time limit passed: the job ends as soon as it can, rolls back and says
+  // why.
+  const StopFlag& stop;
   JobOutcome& outcome;
 };
+
+// The job's time limit in seconds: its -jobtimeout, else the settings'
+// job_timeout; 0 or less: none.
+int JobTimeLimit(const Job& job, const WorkerSettings& settings);
 
 // Runs job. Never throws: every outcome ends in the message list, with
 // either "Done" or one error line last, and in run.outcome.

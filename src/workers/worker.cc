@@ -2,8 +2,8 @@
 
 namespace ostrevane {
 
-Worker::Worker(ReadyList& ready_list, ManualResetEvent& response_event, std::mutex& writer_lock,
-               FileTurns& file_turns, WorkerSettings settings)
+Worker::Worker(ReadyList& ready_list, ManualResetEvent& response_event,
+               std::timed_mutex& writer_lock, FileTurns& file_turns, WorkerSettings settings)
     : ready_list_(ready_list),
       response_event_(response_event),
       writer_lock_(writer_lock),
@@ -14,6 +14,7 @@ Worker::Worker(ReadyList& ready_list, ManualResetEvent& response_event, std::mut
 
 Worker::~Worker() {
   RequestStop();
+  watch_.StopRun();  // a job still running ends now, not at its end
   job_event_.Set();
   WaitFinished();
 }
@@ -29,6 +30,7 @@ void Worker::Run() {
     connection.set_connection_timeout(settings_.connection_timeout);
     connection.set_command_timeout(settings_.command_timeout);
     connection.set_file_turns(&file_turns_);
+    connection.set_stop_flag(&stop_flag_);
     Query query(connection);
     query.set_command_timeout(settings_.command_timeout);
     query.set_meter(&meter_);
@@ -48,9 +50,11 @@ void Worker::Run() {
       messages_.Clear();
       outcome_ = JobOutcome{};
       job_.meter = &meter_;
-      JobResources resources{connection,   query,     record_query, job_,    settings_,
-                             writer_lock_, messages_, cancel_job_,  outcome_};
+      JobResources resources{connection,   query,     record_query, job_,       settings_,
+                             writer_lock_, messages_, cancel_job_,  stop_flag_, outcome_};
+      watch_.Begin(connection, JobTimeLimit(job_, settings_));
       RunJob(resources);
+      watch_.End();
     }
   }
   finished_.store(true);

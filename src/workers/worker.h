@@ -15,6 +15,7 @@
 #include "data/file_turns.h"
 #include "workers/event.h"
 #include "workers/job_run.h"
+#include "workers/job_watch.h"
 
 namespace ostrevane {
 
@@ -30,9 +31,10 @@ class Worker {
  public:
   // The thread starts at once, with its own copy of `settings`. The shared
   // objects must outlive the worker.
-  Worker(ReadyList& ready_list, ManualResetEvent& response_event, std::mutex& writer_lock,
+  Worker(ReadyList& ready_list, ManualResetEvent& response_event, std::timed_mutex& writer_lock,
          FileTurns& file_turns, WorkerSettings settings);
-  // Requests termination, wakes the thread and joins it.
+  // Requests termination, stops a job still running, wakes the thread and
+  // joins it.
   ~Worker();
   Worker(const Worker&) = delete;
   Worker& operator=(const Worker&) = delete;
@@ -58,6 +60,9 @@ class Worker {
     cancel_job_.store(true);
     stop_requested_.store(true);
   }
+  // Any thread: the run is being stopped; the running job, if any, is
+  // stopped at once (see JobWatch).
+  void StopJob() { watch_.StopRun(); }
   bool finished() const { return finished_.load(); }
   // Waits until the thread body has returned.
   void WaitFinished();
@@ -67,7 +72,7 @@ class Worker {
 
   ReadyList& ready_list_;
   ManualResetEvent& response_event_;
-  std::mutex& writer_lock_;  // the writer lock, shared by the pool
+  std::timed_mutex& writer_lock_;  // the writer lock, shared by the pool
   // Turns on database files, shared by the pool. A job takes its turn when
   // its transaction begins and keeps it until the commit or rollback; it
   // takes the writer lock only inside that, so the two never wait on each
@@ -82,6 +87,8 @@ class Worker {
   std::atomic<bool> cancel_job_{false};
   std::atomic<bool> stop_requested_{false};
   std::atomic<bool> finished_{false};
+  StopFlag stop_flag_;  // of the job being run; read by its connection and writers
+  JobWatch watch_{stop_flag_};
   std::thread thread_;  // last: starts after every other member exists
 };
 

@@ -56,8 +56,12 @@ enum class TransactionAccess { kRead, kWrite };
 class Backend {
  public:
   virtual ~Backend() = default;
-  // connect_timeout in seconds (SQLite: busy time-out).
+  // connect_timeout in seconds.
   virtual void Open(const ConnectionString& cs, int connect_timeout) = 0;
+  // The command time-out of the connection, given before Open: SQLite
+  // waits so long (0: without limit) for a lock that another program
+  // holds on its file, whichever statement asks for it.
+  virtual void set_command_timeout(int seconds) { (void)seconds; }
   virtual void Close() = 0;
   // Begins a transaction that may write.
   virtual void Begin() = 0;
@@ -83,6 +87,20 @@ class Backend {
     (void)sql;
     return false;
   }
+  // Asks the running statement to end, from another thread (the job's
+  // watch) while the connection's own thread may be inside any other call
+  // of this backend, but never in Open, Close or the destructor. Returns at
+  // once: whatever has to wait for the server runs on a thread of the
+  // backend's own. The interrupted call then fails with the database's
+  // error. A statement that starts afterwards is not affected: the caller
+  // starts none once it asked for the cancel.
+  virtual void Cancel() {}
+  // Breaks the connection's link to its server off, from another thread
+  // as Cancel, when a cancel did not free the connection's thread soon:
+  // a call blocked on a server that stopped answering then fails at once.
+  // The server rolls back what the connection left open. Backends without
+  // a network link of their own do nothing.
+  virtual void Sever() {}
   // For a database in a local file that the connections of a run must take
   // turns on (see data/file_turns.h): the file's identity, equal for every
   // path that reaches the same file. "" when a transaction of that access

@@ -10,11 +10,16 @@
 // The command time-out bounds the wait for a statement to execute and
 // deliver its first row (or, without rows, to finish); when it expires the
 // watchdog cancels the statement with KILL QUERY from a connection of its
-// own. Reading a long result afterwards is never cut off.
+// own. Reading a long result afterwards is never cut off. A stopped job's
+// statement is canceled the same way, at once (Cancel), and its connection
+// broken off (Sever) when the server does not answer.
 #include <mysql.h>
 #include <mysqld_error.h>
 #include <errmsg.h>
 
+#include <sys/socket.h>
+
+#include <atomic>
 #include <cstring>
 #include <deque>
 
@@ -35,6 +40,11 @@ struct Session {
   MysqlHandle handle;
   MysqlConnectParams params;
   std::unique_ptr<MysqlWatchdog> watchdog;
+  // What other threads use (Backend::Cancel, Backend::Sever): the socket,
+  // valid while the handle is, and whether the job canceled the statement
+  // already (then nobody kills it again).
+  my_socket socket = -1;
+  std::atomic<bool> canceled{false};
   MysqlCursor* active = nullptr;  // the cursor still receiving rows
   int timeout = 0;                // of the statement being waited for
 
@@ -168,7 +178,8 @@ class MysqlCursor : public Cursor {
       session_->Disarm();
     }
     if (StreamOpen() && session_->handle) {
-      if (kill) KillMysqlQuery(session_->params, mysql_thread_id(session_->handle.get()));
+      if (kill && !session_->canceled.load())
+        KillMysqlQuery(session_->params, mysql_thread_id(session_->handle.get()));
       try {
         Discard();
       } catch (...) {
@@ -369,7 +380,21 @@ class MysqlBackend : public Backend {
     auto session = std::make_shared<Session>();
     session->params = ReadMysqlConnectParams(cs, connect_timeout);
     session->handle = ConnectMysql(session->params);
+    MYSQL* m = session->handle.get();
+    KeepMysqlAlive(m);
+    session->socket = mysql_get_socket(m);
+    session->watchdog = std::make_unique<MysqlWatchdog>(session->params, mysql_thread_id(m));
     session_ = std::move(session);
+  }
+
+  void Cancel() override {
+    if (!session_) return;
+    session_->canceled.store(true);
+    session_->watchdog->CancelNow();
+  }
+
+  void Sever() override {
+    if (session_ && session_->socket >= 0) ::shutdown(session_->socket, SHUT_RDWR);
   }
 
   void Close() override {

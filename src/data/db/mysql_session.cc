@@ -1,9 +1,14 @@
 #include "data/db/mysql_session.h"
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+
 #include <charconv>
 
 #include "common/error.h"
 #include "common/text.h"
+#include "data/db/keepalive.h"
 #include "data/db/mysql_types.h"
 
 namespace ostrevane {
@@ -98,6 +103,10 @@ MysqlHandle ConnectMysql(const MysqlConnectParams& p) {
     // Sending waits for the server to take the data; it never waits long.
     mysql_options(h, MYSQL_OPT_WRITE_TIMEOUT, &t);
   }
+  if (p.read_timeout > 0) {
+    const unsigned t = unsigned(p.read_timeout);
+    mysql_options(h, MYSQL_OPT_READ_TIMEOUT, &t);
+  }
   mysql_options(h, MYSQL_SET_CHARSET_NAME, "utf8mb4");
   const my_bool no = 0;
   mysql_options(h, MYSQL_OPT_RECONNECT, &no);  // a silent reconnect would lose the transaction
@@ -137,12 +146,29 @@ MysqlHandle ConnectMysql(const MysqlConnectParams& p) {
 
 bool KillMysqlQuery(const MysqlConnectParams& p, unsigned long thread_id) noexcept {
   try {
-    MysqlHandle m = ConnectMysql(p);
+    MysqlConnectParams quick = p;
+    quick.connect_timeout = quick.read_timeout = 1;
+    MysqlHandle m = ConnectMysql(quick);
     const std::string sql = "KILL QUERY " + std::to_string(thread_id);
     return mysql_real_query(m.get(), sql.c_str(), sql.size()) == 0;
   } catch (...) {
     return false;
   }
+}
+
+void KeepMysqlAlive(MYSQL* m) {
+  const my_socket fd = mysql_get_socket(m);
+  sockaddr_storage address{};
+  socklen_t length = sizeof address;
+  if (fd < 0 || getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0 ||
+      (address.ss_family != AF_INET && address.ss_family != AF_INET6))
+    return;
+  const int on = 1, idle = kKeepaliveIdleSeconds, interval = kKeepaliveIntervalSeconds,
+            count = kKeepaliveCount;
+  setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
+  setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle);
+  setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval);
+  setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &count, sizeof count);
 }
 
 MysqlWatchdog::~MysqlWatchdog() {
@@ -162,9 +188,22 @@ void MysqlWatchdog::Arm(int seconds) {
     armed_ = true;
     fired_ = false;
     deadline_ = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-    if (!thread_.joinable()) thread_ = std::thread([this] { Loop(); });
+    StartThread();
   }
   wake_.notify_one();
+}
+
+void MysqlWatchdog::CancelNow() {
+  {
+    std::lock_guard lock(mutex_);
+    cancel_now_ = true;
+    StartThread();
+  }
+  wake_.notify_one();
+}
+
+void MysqlWatchdog::StartThread() {
+  if (!thread_.joinable()) thread_ = std::thread([this] { Loop(); });
 }
 
 bool MysqlWatchdog::Disarm() {
@@ -178,6 +217,11 @@ bool MysqlWatchdog::Disarm() {
 void MysqlWatchdog::Loop() {
   std::unique_lock lock(mutex_);
   while (!stopping_) {
+    if (cancel_now_) {
+      cancel_now_ = armed_ = false;
+      KillMysqlQuery(params_, thread_id_);
+      continue;
+    }
     if (!armed_) {
       wake_.wait(lock);
       continue;

@@ -22,6 +22,7 @@ struct MysqlConnectParams {
   std::string socket;  // a Data Source that is a path
   std::string database, user, password;
   int connect_timeout = 0;  // seconds; 0: none
+  int read_timeout = 0;     // seconds for every wait for the server; 0: none
   // TLS keys passed through (empty: not set).
   std::string ssl_mode, ssl_ca, ssl_ca_path, ssl_cert, ssl_key, ssl_cipher, ssl_crl,
       ssl_crl_path, ssl_password, tls_version;
@@ -46,13 +47,20 @@ MysqlHandle ConnectMysql(const MysqlConnectParams& p);
 [[noreturn]] void FailMysql(MYSQL* m);
 
 // Cancels the statement that connection `thread_id` runs, over a
-// connection of its own. Returns false when that could not be done.
+// connection of its own. Returns false when that could not be done. A
+// server that does not take that connection and answer within a second is
+// not waited for longer: it would not carry out the cancel either.
 bool KillMysqlQuery(const MysqlConnectParams& p, unsigned long thread_id) noexcept;
 
+// Turns TCP keepalive probes (keepalive.h) on for the connection's socket.
+// Nothing for a local socket.
+void KeepMysqlAlive(MYSQL* m);
+
 // Cancels the running statement of one connection when its command
-// time-out expires. One thread per backend, started on the first armed
-// statement and kept until the backend ends; Arm and Disarm come from the
-// connection's thread.
+// time-out expires, or at once when the job is stopped (CancelNow). One
+// thread per backend, started on the first use and kept until the backend
+// ends; Arm and Disarm come from the connection's thread, CancelNow from
+// any.
 class MysqlWatchdog {
  public:
   MysqlWatchdog(const MysqlConnectParams& params, unsigned long thread_id)
@@ -67,16 +75,21 @@ class MysqlWatchdog {
   // for a cancel under way to end, so that it never meets a later
   // statement.
   bool Disarm();
+  // Cancels the running statement now, on the watchdog's thread; returns
+  // at once. Disarm then reports no time-out: the statement fails with the
+  // server's own error.
+  void CancelNow();
 
  private:
   void Loop();
+  void StartThread();  // under mutex_
 
   const MysqlConnectParams params_;
   const unsigned long thread_id_;
   std::mutex mutex_;
   std::condition_variable wake_;
   std::thread thread_;
-  bool armed_ = false, fired_ = false, stopping_ = false;
+  bool armed_ = false, fired_ = false, stopping_ = false, cancel_now_ = false;
   std::chrono::steady_clock::time_point deadline_;
 };
 

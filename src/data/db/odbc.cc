@@ -142,7 +142,7 @@ class OdbcCursor : public Cursor {
     if (!stmt_) return;
     if (watchdog_) watchdog_->Stop();
     SQLFreeStmt(stmt_.get(), SQL_CLOSE);
-    stmt_.Reset();
+    session_->Free(stmt_);
     session_->cursors.erase(this);
   }
 
@@ -202,6 +202,12 @@ class OdbcBackend : public Backend {
     s->connected = false;
   }
 
+  // The program's own statements (begin, commit, rollback) are never
+  // among those canceled: a stopped job still rolls back.
+  void Cancel() override {
+    if (session_) session_->CancelAll();
+  }
+
   void Begin() override {
     if (session_ && session_->transaction == OdbcTransaction::kSqlStatements) {
       Statement("BEGIN");
@@ -232,6 +238,15 @@ class OdbcBackend : public Backend {
     SQLHANDLE h;
     if (!Ok(SQLAllocHandle(SQL_HANDLE_STMT, Dbc(), &h))) session_->Fail(SQL_HANDLE_DBC, Dbc());
     Handle stmt(SQL_HANDLE_STMT, h);
+    // Reachable by Cancel until freed: here, or by the cursor that takes it.
+    session_->Enter(h);
+    struct FreeUnlessTaken {
+      Session& session;
+      Handle& stmt;
+      ~FreeUnlessTaken() {
+        if (stmt) session.Free(stmt);
+      }
+    } free_unless_taken{*session_, stmt};
     const int timeout = command_timeout < 0 ? 0 : command_timeout;
     // A driver that refuses the time-out or changes it (01S02; MariaDB's
     // accepts it that way and ignores it) is timed by the program itself.

@@ -6,6 +6,7 @@
 #include <sql.h>
 #include <sqlext.h>
 
+#include <mutex>
 #include <set>
 #include <string>
 #include <string_view>
@@ -13,6 +14,7 @@
 
 #include "common/error.h"
 #include "common/text.h"
+#include "common/thread_annotations.h"
 #include "data/connection_string.h"
 #include "data/db/odbc_connect_text.h"
 
@@ -80,6 +82,25 @@ struct Session {
   bool in_transaction = false;       // BEGIN sent (kSqlStatements), not yet ended
   std::set<OdbcCursor*> cursors;     // alive, holding statement handles
 
+  // The statement handles that Cancel, from another thread, may reach: a
+  // handle is entered once allocated and leaves, under the same lock, as
+  // it is freed (Free), so a cancel never meets a freed handle.
+  void Enter(SQLHSTMT h) {
+    std::lock_guard lock(statements_mu_);
+    statements_.insert(h);
+  }
+  void Free(Handle& stmt) {
+    std::lock_guard lock(statements_mu_);
+    statements_.erase(stmt.get());
+    stmt.Reset();
+  }
+  // Any thread: SQLCancel on every live statement, which ODBC allows while
+  // another thread works with it. Waits as long as the driver does.
+  void CancelAll() {
+    std::lock_guard lock(statements_mu_);
+    for (SQLHSTMT h : statements_) SQLCancel(h);
+  }
+
   [[noreturn]] void Fail(SQLSMALLINT type, SQLHANDLE h) const { Fail(Diagnostics(type, h, wide)); }
   // A driver may echo the connection text in its message: its password
   // entries are masked.
@@ -90,6 +111,10 @@ struct Session {
     if (!connected) throw Error(kEDatabaseError, "The connection is closed");
     return dbc.get();
   }
+
+ private:
+  std::mutex statements_mu_;
+  std::set<SQLHSTMT> statements_ GUARDED_BY(statements_mu_);
 };
 
 }  // namespace ostrevane::odbc

@@ -43,10 +43,12 @@ TEST(OdbcConnectTextTest, KeysAndStreamingOptions) {
        OdbcTransaction::kSqlStatements},
       {"Provider=ODBC;Driver={PostgreSQL Unicode};Server=h;PWD=s3",
        {"PostgreSQL Unicode", "psqlodbcw.so"},
-       "Driver={PostgreSQL Unicode};Server=h;PWD=s3;UseDeclareFetch=1;Fetch=1000;"},
-      {"Provider=MSDASQL;Extended Properties=\"DSN=pg;UID=u;PWD=x1;UseDeclareFetch=0;fetch=5\"",
+       "Driver={PostgreSQL Unicode};Server=h;PWD=s3;UseDeclareFetch=1;Fetch=1000;"
+       "KeepaliveTime=60;KeepaliveInterval=10;"},
+      {"Provider=MSDASQL;Extended Properties=\"DSN=pg;UID=u;PWD=x1;UseDeclareFetch=0;fetch=5;"
+       "keepalivetime=5\"",
        {"psqlodbca.so"},
-       "DSN=pg;UID=u;PWD=x1;UseDeclareFetch=0;fetch=5;"},
+       "DSN=pg;UID=u;PWD=x1;UseDeclareFetch=0;fetch=5;keepalivetime=5;KeepaliveInterval=10;"},
       {"Provider=ODBC;Driver=Other;Opt=1", {"Other", "libother.so"}, "Driver=Other;Opt=1;"},
       // Braced values pass whole; values that need braces get them.
       {"Provider=MSDASQL;Driver={MariaDB Unicode};PWD={Pw!x9;q}}z};User ID= u ",

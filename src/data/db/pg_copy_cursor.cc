@@ -103,7 +103,7 @@ class PgCopyCursor : public Cursor, public PgStream {
   // its remaining rows are worthless, so the statement is canceled and what
   // was already sent is read and thrown away.
   void Abandon() override {
-    SendCancel(session_->Conn());
+    SendCancelAndSettle(*session_);
     try {
       ReadRest(/*keep=*/false);
     } catch (const Error&) {

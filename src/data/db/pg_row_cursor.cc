@@ -104,7 +104,7 @@ class PgRowCursor : public Cursor, public PgStream {
   // nor waited for.
   void Abandon() override {
     session_->active = nullptr;
-    SendCancel(session_->Conn());
+    SendCancelAndSettle(*session_);
     try {
       Drain(*session_, nullptr);
     } catch (const Error&) {

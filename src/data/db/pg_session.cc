@@ -38,12 +38,12 @@ int PgDeadline::RemainingMs() const {
   return ms < 0 ? 0 : int(std::min<int64_t>(ms, 1 << 30));
 }
 
-void SendCancel(PGconn* conn) {
-  PGcancel* c = PQgetCancel(conn);
-  if (!c) return;
-  char err[256];
-  PQcancel(c, err, sizeof err);
-  PQfreeCancel(c);
+void SendCancel(const PgSession& s) {
+  if (s.canceller) s.canceller->Send();
+}
+
+void SendCancelAndSettle(const PgSession& s) {
+  if (s.canceller && s.canceller->Send()) s.canceller->WaitAnswered(std::chrono::seconds(1));
 }
 
 bool AwaitInput(const PgSession& s, PgDeadline* deadline) {
@@ -52,7 +52,7 @@ bool AwaitInput(const PgSession& s, PgDeadline* deadline) {
     const bool limited = deadline && !deadline->none() && !deadline->expired;
     const int wait = limited ? deadline->RemainingMs() : -1;
     if (limited && wait == 0) {
-      SendCancel(conn);
+      SendCancel(s);
       deadline->expired = true;
       continue;
     }

@@ -10,6 +10,8 @@
 #include <memory>
 #include <string>
 
+#include "data/db/pg_cancel.h"
+
 namespace ostrevane {
 
 struct PgResultDeleter {
@@ -36,6 +38,9 @@ class PgStream {
 // Used from the job's thread only.
 struct PgSession {
   PGconn* conn = nullptr;
+  // Made once connected, gone with the connection; the one part that other
+  // threads use (Backend::Cancel, Backend::Sever).
+  std::unique_ptr<PgCanceller> canceller;
   bool sql_ascii = false;
   PgStream* active = nullptr;             // the cursor still receiving rows
   mutable bool copy_out_refused = false;  // a COPY TO STDOUT's data was thrown away
@@ -62,8 +67,13 @@ class PgDeadline {
   std::chrono::steady_clock::time_point end_{};
 };
 
-// Asks the server to cancel the connection's running statement.
-void SendCancel(PGconn* conn);
+// Asks the server to cancel the connection's running statement; returns at
+// once (see PgCanceller).
+void SendCancel(const PgSession& s);
+// As SendCancel, then waits a moment for the server to take the request, so
+// that it cannot meet the statement sent next (a rollback); a server that
+// does not answer is not waited for longer.
+void SendCancelAndSettle(const PgSession& s);
 
 // Waits until the connection has input, then consumes it. With a deadline
 // that has run out, cancels the statement first and from then on waits

@@ -19,6 +19,7 @@
 #include "common/error.h"
 #include "common/text.h"
 #include "data/db/backend.h"
+#include "data/db/keepalive.h"
 #include "data/db/pg_copy_cursor.h"
 #include "data/db/pg_row_cursor.h"
 #include "data/db/pg_session.h"
@@ -68,6 +69,12 @@ class PostgresBackend : public Backend {
     if (db.empty()) db = cs.Get("Location");
     const std::string timeout = std::to_string(connect_timeout < 0 ? 0 : connect_timeout);
 
+    // TCP keepalive probes (keepalive.h), unless the connection string sets
+    // these keys itself.
+    auto keep = [&cs](const char* key, int value) {
+      return std::pair<std::string, std::string>(
+          key, cs.Has(key) ? cs.Get(key) : std::to_string(value));
+    };
     std::vector<std::pair<std::string, std::string>> params = {
         {"host", host},
         {"port", port},
@@ -77,6 +84,10 @@ class PostgresBackend : public Backend {
         {"connect_timeout", timeout},
         {"client_encoding", "UTF8"},
         {"application_name", "ostrevane"},
+        keep("keepalives", 1),
+        keep("keepalives_idle", kKeepaliveIdleSeconds),
+        keep("keepalives_interval", kKeepaliveIntervalSeconds),
+        keep("keepalives_count", kKeepaliveCount),
     };
     // Other libpq keywords (sslmode, sslrootcert, ...) pass through.
     if (PQconninfoOption* defaults = PQconndefaults()) {
@@ -107,6 +118,7 @@ class PostgresBackend : public Backend {
     }
     PQsetNoticeProcessor(
         session->conn, [](void*, const char*) {}, nullptr);
+    session->canceller = std::make_unique<PgCanceller>(session->conn);
     const char* enc = PQparameterStatus(session->conn, "server_encoding");
     session->sql_ascii = enc && std::strcmp(enc, "SQL_ASCII") == 0;
     session_ = std::move(session);
@@ -124,10 +136,19 @@ class PostgresBackend : public Backend {
 
   void Close() override {
     if (!session_) return;
+    session_->canceller.reset();  // before its socket goes
     if (session_->conn) PQfinish(session_->conn);
     session_->conn = nullptr;
     session_->active = nullptr;
     session_.reset();
+  }
+
+  void Cancel() override {
+    if (session_ && session_->canceller) session_->canceller->Send();
+  }
+
+  void Sever() override {
+    if (session_ && session_->canceller) session_->canceller->Sever();
   }
 
   void Begin() override { Exec("BEGIN"); }

@@ -4,9 +4,11 @@
 #include <sqlite3.h>
 #include <sys/stat.h>
 
+#include <atomic>
 #include <chrono>
 #include <climits>
 #include <limits>
+#include <thread>
 
 #include "common/error.h"
 #include "common/path.h"
@@ -23,33 +25,46 @@ using Clock = std::chrono::steady_clock;
 // How many virtual-machine steps pass between two looks at the clock.
 constexpr int kProgressSteps = 10000;
 
-// The open database handle and the time-out state its progress handler
-// reads. Shared by the backend and its cursors, so a cursor that outlives
+// The open database handle and the state its progress and busy handlers
+// read. Shared by the backend and its cursors, so a cursor that outlives
 // the backend (or its Close) still finalizes its statement safely; the
 // handle is closed when the last owner lets go.
 class Database {
  public:
-  explicit Database(sqlite3* db) : db_(db) {
+  // `busy_seconds`: how long a statement waits for a lock that another
+  // program holds; 0 or less: without limit.
+  Database(sqlite3* db, int busy_seconds) : db_(db), busy_seconds_(busy_seconds) {
     sqlite3_progress_handler(db_, kProgressSteps, &Database::Progress, this);
+    sqlite3_busy_handler(db_, &Database::Busy, this);
   }
   ~Database() { sqlite3_close_v2(db_); }
   Database(const Database&) = delete;
   Database& operator=(const Database&) = delete;
 
   sqlite3* get() const { return db_; }
-  int busy_seconds = 0;
 
   // Arms the command time-out for the work until the matching Disarm. The
   // clock is first read by the progress handler, a few thousand steps into
   // the work, so a quick fetch of one row (armed once per row) costs no
-  // clock read at all.
-  void Arm(int seconds) {
+  // clock read at all. The job's own statements are `cancellable`; the
+  // program's (begin, commit, rollback) are not, so a canceled job still
+  // rolls back.
+  void Arm(int seconds, bool cancellable) {
     timeout_seconds_ = seconds;
     timed_out_ = false;
     armed_ = seconds > 0;
+    cancellable_ = cancellable;
     deadline_set_ = false;
   }
-  void Disarm() { armed_ = false; }
+  void Disarm() { armed_ = cancellable_ = false; }
+
+  // Any thread (Backend::Cancel): ends the running statement and every
+  // wait for a lock; a job statement that slipped past the interrupt ends
+  // at its progress handler's next look.
+  void Cancel() {
+    cancelled_.store(true);
+    sqlite3_interrupt(db_);
+  }
   bool timed_out() const { return timed_out_; }
   int timeout_seconds() const { return timeout_seconds_; }
 
@@ -61,7 +76,8 @@ class Database {
     std::string msg = sqlite3_errmsg(db_);
     if ((rc & 0xFF) == SQLITE_BUSY || (rc & 0xFF) == SQLITE_LOCKED) {
       msg += " (another connection holds a lock";
-      if (busy_seconds > 0) msg += "; gave up after waiting " + std::to_string(busy_seconds) + " s";
+      if (busy_seconds_ > 0)
+        msg += "; gave up after waiting " + std::to_string(busy_seconds_) + " s";
       msg += ")";
     }
     throw Error(kEDatabaseError, msg);
@@ -70,6 +86,7 @@ class Database {
  private:
   static int Progress(void* self) {
     auto* db = static_cast<Database*>(self);
+    if (db->cancellable_ && db->cancelled_.load(std::memory_order_relaxed)) return 1;
     if (!db->armed_) return 0;
     const Clock::time_point now = Clock::now();
     if (!db->deadline_set_) {
@@ -82,7 +99,31 @@ class Database {
     return 1;  // interrupts the running statement
   }
 
+  // Waits for a lock that another program holds: short naps first (locks
+  // are mostly held briefly), then a tenth of a second at a time, so that
+  // a cancel is seen soon. Returns 0 to give up: the statement then fails
+  // with SQLITE_BUSY.
+  static int Busy(void* self, int tries) {
+    auto* db = static_cast<Database*>(self);
+    if (db->cancelled_.load()) return 0;
+    const Clock::time_point now = Clock::now();
+    if (tries == 0) db->busy_since_ = now;
+    const auto waited = now - db->busy_since_;
+    if (db->busy_seconds_ > 0 && waited >= std::chrono::seconds(db->busy_seconds_)) return 0;
+    static constexpr int kNapsMs[] = {1, 2, 5, 10, 15, 20, 25, 25, 25, 50, 50};
+    auto nap = std::chrono::milliseconds(tries < int(std::size(kNapsMs)) ? kNapsMs[tries] : 100);
+    if (db->busy_seconds_ > 0)
+      nap = std::min(nap, std::chrono::ceil<std::chrono::milliseconds>(
+                              std::chrono::seconds(db->busy_seconds_) - waited));
+    std::this_thread::sleep_for(nap);
+    return 1;
+  }
+
   sqlite3* db_;
+  const int busy_seconds_;
+  Clock::time_point busy_since_;
+  std::atomic<bool> cancelled_{false};
+  bool cancellable_ = false;
   bool armed_ = false;
   bool timed_out_ = false;
   int timeout_seconds_ = 0;
@@ -93,7 +134,9 @@ class Database {
 // Arms the command time-out for one scope.
 class TimeoutScope {
  public:
-  TimeoutScope(Database& db, int seconds) : db_(db) { db_.Arm(seconds); }
+  TimeoutScope(Database& db, int seconds, bool cancellable) : db_(db) {
+    db_.Arm(seconds, cancellable);
+  }
   ~TimeoutScope() { db_.Disarm(); }
   TimeoutScope(const TimeoutScope&) = delete;
   TimeoutScope& operator=(const TimeoutScope&) = delete;
@@ -276,7 +319,7 @@ class SqliteCursor : public Cursor {
     }
     if (!pending_) {
       if (!stmt_) return false;
-      TimeoutScope scope(*db_, timeout_);
+      TimeoutScope scope(*db_, timeout_, /*cancellable=*/true);
       if (!Step()) return false;
     }
     pending_ = false;
@@ -330,7 +373,9 @@ class SqliteBackend : public Backend {
  public:
   ~SqliteBackend() override = default;  // the Database closes when its last owner goes
 
-  void Open(const ConnectionString& cs, int connect_timeout) override {
+  // A local file: there is nothing to connect to, so the connection
+  // time-out has no use here.
+  void Open(const ConnectionString& cs, int /*connect_timeout*/) override {
     Close();
     std::string file = cs.Get("Data Source");
     if (file.empty())
@@ -352,15 +397,13 @@ class SqliteBackend : public Backend {
       sqlite3_close_v2(raw);
       throw Error(kEDatabaseError, "Cannot open the SQLite database \"" + file + "\": " + msg);
     }
-    const auto db = std::make_shared<Database>(raw);
-    // Time-outs of 0 or less wait without limit, as a time-out of 0 does
-    // everywhere else in the data-access layer.
-    db->busy_seconds = connect_timeout;
-    sqlite3_busy_timeout(raw, connect_timeout > 0
-                                  ? int(std::min<int64_t>(int64_t(connect_timeout) * 1000, INT_MAX))
-                                  : INT_MAX);
+    // Another program's lock (another process of a -part run, say) is
+    // waited for as long as a statement may run: the command time-out,
+    // which 0 or less makes unlimited, as everywhere else in the
+    // data-access layer.
+    const auto db = std::make_shared<Database>(raw, command_timeout_);
     // Reading the schema proves that the file is a database.
-    Run(db, "SELECT count(*) FROM sqlite_schema", {}, 0, false);
+    Run(db, "SELECT count(*) FROM sqlite_schema", {}, 0, false, false);
     file_key_.clear();
     struct stat st {};
     if (file != ":memory:" && ::stat(file.c_str(), &st) == 0)
@@ -368,8 +411,14 @@ class SqliteBackend : public Backend {
     // The journal mode is kept in the file: "wal" when it was set once.
     std::vector<Value> row;
     write_ahead_log_ =
-        Run(db, "PRAGMA journal_mode", {}, 0, true)->Fetch(row) && IEquals(row[0].s, "wal");
+        Run(db, "PRAGMA journal_mode", {}, 0, true, false)->Fetch(row) && IEquals(row[0].s, "wal");
     db_ = db;
+  }
+
+  void set_command_timeout(int seconds) override { command_timeout_ = seconds; }
+
+  void Cancel() override {
+    if (db_) db_->Cancel();
   }
 
   void Close() override {
@@ -437,7 +486,7 @@ class SqliteBackend : public Backend {
 
   std::unique_ptr<Cursor> Run(const std::string& sql, const std::vector<BoundParam>& params,
                               int command_timeout, bool want_rows) override {
-    return Run(db(), sql, params, command_timeout, want_rows);
+    return Run(db(), sql, params, command_timeout, want_rows, /*cancellable=*/true);
   }
 
  private:
@@ -446,7 +495,7 @@ class SqliteBackend : public Backend {
     return db_;
   }
 
-  void Exec(const char* sql) { Run(db(), sql, {}, 0, false); }
+  void Exec(const char* sql) { Run(db(), sql, {}, 0, false, false); }
 
   // Runs every statement of the text in order. With want_rows the result
   // is that of the last statement that has result columns: streamed when
@@ -454,9 +503,9 @@ class SqliteBackend : public Backend {
   // statements without results follow it.
   static std::unique_ptr<Cursor> Run(const std::shared_ptr<Database>& shared,
                                      const std::string& sql, const std::vector<BoundParam>& params,
-                                     int timeout, bool want_rows) {
+                                     int timeout, bool want_rows, bool cancellable) {
     Database& database = *shared;
-    TimeoutScope scope(database, timeout);
+    TimeoutScope scope(database, timeout, cancellable);
     const char* const end = sql.data() + sql.size();
     std::unique_ptr<SqliteCursor> result;
     for (const char* p = SkipToStatement(sql.data(), end); p < end; p = SkipToStatement(p, end)) {
@@ -488,6 +537,7 @@ class SqliteBackend : public Backend {
   std::shared_ptr<Database> db_;
   std::string file_key_;  // device and inode of the open file; "" in memory
   bool write_ahead_log_ = false;
+  int command_timeout_ = 0;
 };
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cmath>
 #include <filesystem>
+#include <thread>
 
 #include "common/datetime.h"
 #include "common/error.h"
@@ -513,7 +514,10 @@ TEST_F(SqliteFile, EveryPathToTheFileGivesOneFileKey) {
   EXPECT_EQ(wal.backend().FileKey(read), "");
 }
 
-TEST_F(SqliteFile, LockedDatabaseFailsAfterTheBusyTimeout) {
+// Another program's lock is waited for as long as a statement may run
+// (the command time-out, not the connection time-out), and a cancel ends
+// the wait at once.
+TEST_F(SqliteFile, LockedDatabaseFailsAfterTheCommandTimeoutOrOnCancel) {
   Connection holder;
   holder.set_connection_string(Cs(file));
   holder.Open();
@@ -525,7 +529,8 @@ TEST_F(SqliteFile, LockedDatabaseFailsAfterTheBusyTimeout) {
   FileTurns turns;
   Connection waiter;
   waiter.set_file_turns(&turns);
-  waiter.set_connection_timeout(1);
+  waiter.set_connection_timeout(30);
+  waiter.set_command_timeout(1);
   waiter.set_connection_string(Cs(file));
   waiter.Open();
   // A job's transaction asks for the write lock when it begins.
@@ -537,6 +542,25 @@ TEST_F(SqliteFile, LockedDatabaseFailsAfterTheBusyTimeout) {
   EXPECT_NE(err.find("waiting 1 s"), std::string::npos) << err;
   EXPECT_GE(waited, 0.9);
   EXPECT_NO_THROW(waiter.Rollback());
+
+  // Without a limit the wait lasts until the job is stopped.
+  StopFlag stop;
+  Connection stopped;
+  stopped.set_command_timeout(0);
+  stopped.set_stop_flag(&stop);
+  stopped.set_connection_string(Cs(file));
+  stopped.Open();
+  std::thread watch([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    stop.Raise(StopReason::kTimeLimit);
+    stopped.Cancel();
+  });
+  const auto begun = std::chrono::steady_clock::now();
+  EXPECT_NE(testing::FailureOf([&] { stopped.BeginTransaction(); }), "");
+  watch.join();
+  EXPECT_LT(std::chrono::steady_clock::now() - begun, std::chrono::seconds(2));
+  stopped.Close();
+
   holder.Commit();
   EXPECT_EQ(CountFromOutside(), 1);
   // The failed begin gave its turn back: the next one gets it at once.

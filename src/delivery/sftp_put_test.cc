@@ -247,7 +247,7 @@ TEST_F(SftpPutTest, AnUnknownOrChangedHostKeyIsRefusedWithItsFingerprint) {
     WriteFile(sftp.known_hosts, c.known_hosts);
     const std::string failure = Failure(3);
     EXPECT_EQ(failure.rfind(Target(), 0), 0u) << failure;
-    EXPECT_NE(failure.find(c.says), std::string::npos) << failure;
+    EXPECT_NE(failure.find(c.says), std::string::npos) << failure << "\n" << server->log();
     EXPECT_NE(failure.find("ssh-ed25519 key " + fingerprint), std::string::npos) << failure;
     // The line that accepts the key, exactly as it would go into the file.
     EXPECT_NE(failure.find(server->known_hosts_line()), std::string::npos) << failure;

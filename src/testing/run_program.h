@@ -10,6 +10,16 @@
 
 namespace ostrevane::testing {
 
+// Whether this build runs under a sanitizer, whose shadow memory and
+// quarantine are in every memory figure: tests that bound the program's
+// memory leave that check out there.
+inline constexpr bool kSanitizedBuild =
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    true;
+#else
+    false;
+#endif
+
 struct ProgramResult {
   int exit_code = -1;
   std::string out;       // standard output and standard error, interleaved

@@ -94,6 +94,11 @@ SshServer::SshServer(const std::string& folder) {
   if (chown(upload_folder_.c_str(), uid, gid) != 0) throw std::runtime_error("chown failed");
   mkdir("/run/sshd", 0755);  // sshd's privilege separation folder
 
+  // One server at a time on this machine (they share the test account);
+  // the port is picked once this one holds the lock, so that a server of
+  // another test process cannot be listening on it by then.
+  lock_fd_ = open(kLockFile, O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  if (lock_fd_ < 0 || flock(lock_fd_, LOCK_EX) != 0) throw std::runtime_error("no lock file");
   port_ = UnusedPort();
   std::ofstream(folder + "/sshd_config")
       << "Port " << port_ << "\nListenAddress 127.0.0.1\nHostKey " << folder << "/host_key\n"
@@ -106,8 +111,6 @@ SshServer::SshServer(const std::string& folder) {
   known_hosts_line_ = "[127.0.0.1]:" + std::to_string(port_) + " " +
                       host_public.substr(0, host_public.find(" host"));
 
-  lock_fd_ = open(kLockFile, O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-  if (lock_fd_ < 0 || flock(lock_fd_, LOCK_EX) != 0) throw std::runtime_error("no lock file");
   password_ = RandomPassword();
   Run("echo '" + std::string(kSftpTestUser) + ":" + password_ + "' | chpasswd");
 

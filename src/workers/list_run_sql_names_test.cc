@@ -309,7 +309,9 @@ TEST(ListRunSqlNamesTest, BigSqlFileWithColonsInCommentsStaysSmall) {
   // The list's job, the worker's copy and the statement hold the text: 3x,
   // plus the program itself. Before, a placeholder cost over 100 bytes.
   const long peak_mib = usage.ru_maxrss / 1024;  // ru_maxrss is in KiB
-  EXPECT_LT(peak_mib, 5 * 40 + 60) << "peak RSS " << peak_mib << " MiB for a 40 MiB SQL file";
+  if (!testing::kSanitizedBuild) {
+    EXPECT_LT(peak_mib, 5 * 40 + 60) << "peak RSS " << peak_mib << " MiB for a 40 MiB SQL file";
+  }
 }
 
 }  // namespace

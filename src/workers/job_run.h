@@ -106,7 +106,7 @@ struct JobResources {
 // either "Done" or one error line last, and in run.outcome.
 void RunJob(JobResources& run);
 
-// Whether a job needs to read its result set twice (both writers, the
+// Whether a job needs to read its result set twice (two writers or more, the
 // per-record post-SQL, or an HTML mail body).
 bool NeedsSecondPass(const Job& job);
 

@@ -12,6 +12,10 @@
 #   SQLite ODBC driver vs  the native SQLite provider
 #   PostgreSQL ODBC    vs  the native PostgreSQL provider
 #   XML                vs  CSV of the same rows
+#   CSV with a header line (-csvheader) vs CSV without
+#   JSON Lines (-tojson) vs CSV of the same rows
+#   CSV -compress:zstd (level 3) vs uncompressed CSV
+#   CSV -compress:gzip (level 6) vs sqlite3 -csv | gzip -6
 #
 # The data (bench/out/) is made on the first run for each row count;
 # PostgreSQL runs in a throwaway cluster (scripts/pg_cluster.sh) that is
@@ -88,25 +92,38 @@ command() {  # command NAME OUTPUT-FILE COMMAND...
   printf '>"%s" 2>&1 && test -f %q\n' "$scratch/$name.log" "$scratch/$file" >> "$scratch/$name.sh"
   echo "$file" > "$scratch/$name.out"
 }
-program() {  # program NAME UDL -tocsv|-toxml
+program() {  # program NAME UDL -tocsv|-toxml|-tojson [MORE-OPTIONS [FILE-SUFFIX]]
   local name=$1 file=$1.${3#-to}
-  echo "-udl:$2 -sql:export.sql $3:$scratch/$file -csvcp:0 -csvformat:," > "$scratch/$name.txt"
-  command "$name" "$file" "$exe" -list:"$scratch/$name.txt"
+  echo "-udl:$2 -sql:export.sql $3:$scratch/$file -csvcp:0 -csvformat:, ${4:-}" > "$scratch/$name.txt"
+  command "$name" "$file${5:-}" "$exe" -list:"$scratch/$name.txt"
 }
 program sqlite_csv sqlite.udl -tocsv
 program sqlite_xml sqlite.udl -toxml
+program sqlite_csv_header sqlite.udl -tocsv -csvheader
+program sqlite_json sqlite.udl -tojson
+program sqlite_zstd sqlite.udl -tocsv -compress:zstd .zst
+program sqlite_gzip sqlite.udl -tocsv -compress:gzip .gz
 program pg_csv pg.udl -tocsv
 program sqlite_odbc_csv sqlite_odbc.udl -tocsv
 program pg_odbc_csv pg_odbc.udl -tocsv
 command sqlite3_csv sqlite3.csv sh -c "sqlite3 -csv '$db' '$query' > '$scratch/sqlite3.csv'"
 command bare_loop loop.csv "$loop" "$db" "$query" "$scratch/loop.csv"
+command sqlite3_gzip sqlite3.csv.gz sh -c "sqlite3 -csv '$db' '$query' | gzip -6 > '$scratch/sqlite3.csv.gz'"
 command psql_copy psql.csv "${pg[@]}" -d bench -c "\\copy ($query) TO '$scratch/psql.csv' CSV"
 
-# The rows of an output as "count md5-of-the-first-column".
+# The rows of an output as "count md5-of-the-first-column" (a header line
+# left out, a compressed file decompressed).
 rows_of() {
+  local text=cat
   case $1 in
-    *.xml) grep -o -i '<RECORD ID="[^"]*"' "$1" | cut -d'"' -f2 ;;
-    *) tr -d '\r' < "$1" | cut -d, -f1 ;;
+    *.gz) text="gzip -dc" ;;
+    *.zst) text="zstd -q -dc" ;;
+  esac
+  case $1 in
+    *.xml*) $text "$1" | grep -o -i '<RECORD ID="[^"]*"' | cut -d'"' -f2 ;;
+    *.json*) $text "$1" | sed 's/^{"id":\([0-9]*\),.*/\1/' ;;
+    *header*) $text "$1" | tr -d '\r' | tail -n +2 | cut -d, -f1 ;;
+    *) $text "$1" | tr -d '\r' | cut -d, -f1 ;;
   esac > "$scratch/keys"
   echo "$(wc -l < "$scratch/keys") $(md5sum < "$scratch/keys" | cut -c1-32)"
 }
@@ -158,3 +175,7 @@ pair "PostgreSQL -> CSV vs psql \\copy" pg_csv psql_copy
 pair "SQLite ODBC vs native SQLite" sqlite_odbc_csv sqlite_csv
 pair "PostgreSQL ODBC vs native PG" pg_odbc_csv pg_csv
 pair "XML vs CSV (SQLite)" sqlite_xml sqlite_csv
+pair "CSV header vs CSV (SQLite)" sqlite_csv_header sqlite_csv
+pair "JSON Lines vs CSV (SQLite)" sqlite_json sqlite_csv
+pair "CSV zstd-3 vs CSV (SQLite)" sqlite_zstd sqlite_csv
+pair "CSV gzip-6 vs sqlite3 | gzip -6" sqlite_gzip sqlite3_gzip

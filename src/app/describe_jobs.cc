@@ -72,7 +72,7 @@ JobListing DescribeJobs(const std::vector<Job>& jobs, const MailSettings& mail,
     out.push_back("job " + std::to_string(i + 1) + ", list line " +
                   std::to_string(job.list_line_number));
     Block b(out);
-    const bool result_job = !job.csv_path.empty() || !job.xml_path.empty();
+    const bool result_job = IsResultJob(job);
     b.Add("kind", result_job ? "result (writes files)"
                              : "script (no result file: the SQL runs as batches)");
     b.Add("connection", job.connection_string.empty() ? "none" : Masked(job.connection_string));
@@ -90,12 +90,19 @@ JobListing DescribeJobs(const std::vector<Job>& jobs, const MailSettings& mail,
       b.Add("post-rec sql", SqlFile(job.per_record_sql_file, job.per_record_sql));
     if (!job.csv_path.empty()) b.Add("csv", Masked(job.csv_path));
     if (!job.xml_path.empty()) b.Add("xml", Masked(job.xml_path));
+    if (!job.json_path.empty()) b.Add("json", Masked(job.json_path));
     if (!job.xml_template.empty())
       b.Add("xml template", Masked(job.xml_template) + " (no XML output)");
     b.Add("csv format", "separator " + Quoted(job.csv_separator) + ", quote " +
                             Quoted(job.csv_quote) + ", code page " +
                             std::to_string(job.csv_code_page) +
-                            (job.csv_code_page == 1 ? " (UTF-16LE)" : " (8-bit)"));
+                            (job.csv_code_page == 1 ? " (UTF-16LE)" : " (8-bit)") +
+                            (job.csv_header == Switch::kOn ? ", header line" : ""));
+    if (job.compression.method == CompressionMethod::kGzip ||
+        job.compression.method == CompressionMethod::kZstd)
+      b.Add("compression",
+            std::string(job.compression.method == CompressionMethod::kGzip ? "gzip" : "zstd") +
+                " level " + std::to_string(job.compression.level));
     if (result_job && job.if_empty == IfEmpty::kSkip)
       b.Add("if empty", "skip (done, nothing written or delivered)");
     if (job.job_timeout > 0)

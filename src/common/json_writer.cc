@@ -33,25 +33,40 @@ size_t ValidSequence(std::string_view s) {
 
 }  // namespace
 
-std::string JsonString(std::string_view text) {
+void AppendJsonString(std::string& out, std::string_view text) {
   static const char kHex[] = "0123456789abcdef";
-  std::string out;
-  out.reserve(text.size() + 2);
+  auto escape = [&out](unsigned code) {
+    out += "\\u00";
+    out += kHex[code >> 4];
+    out += kHex[code & 15];
+  };
   out += '"';
-  while (!text.empty()) {
-    const unsigned char c = static_cast<unsigned char>(text[0]);
-    if (c >= 0x80) {
-      const size_t n = ValidSequence(text);
-      if (n == 0) {
-        out += kReplacement;
-        text.remove_prefix(1);
-      } else {
-        out.append(text.substr(0, n));
-        text.remove_prefix(n);
-      }
+  size_t plain = 0;  // start of the bytes not yet appended that need nothing
+  for (size_t i = 0; i < text.size();) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    if (c >= 0x20 && c != '"' && c != '\\' && c < 0x7F) {
+      ++i;
       continue;
     }
-    text.remove_prefix(1);
+    if (c >= 0x80) {
+      const size_t n = ValidSequence(text.substr(i));
+      const bool c1 = n == 2 && c == 0xC2 && static_cast<unsigned char>(text[i + 1]) < 0xA0;
+      if (n != 0 && !c1) {
+        i += n;  // valid UTF-8 stays in the plain run
+        continue;
+      }
+      out.append(text.substr(plain, i - plain));
+      if (c1) {
+        escape(static_cast<unsigned char>(text[i + 1]));  // U+0080..U+009F
+        i += 2;
+      } else {
+        out += kReplacement;
+        i += 1;
+      }
+      plain = i;
+      continue;
+    }
+    out.append(text.substr(plain, i - plain));
     switch (c) {
       case '"': out += "\\\""; break;
       case '\\': out += "\\\\"; break;
@@ -60,17 +75,18 @@ std::string JsonString(std::string_view text) {
       case '\t': out += "\\t"; break;
       case '\b': out += "\\b"; break;
       case '\f': out += "\\f"; break;
-      default:
-        if (c < 0x20 || c == 0x7F) {
-          out += "\\u00";
-          out += kHex[c >> 4];
-          out += kHex[c & 15];
-        } else {
-          out += static_cast<char>(c);
-        }
+      default: escape(c);
     }
+    plain = ++i;
   }
+  out.append(text.substr(plain));
   out += '"';
+}
+
+std::string JsonString(std::string_view text) {
+  std::string out;
+  out.reserve(text.size() + 2);
+  AppendJsonString(out, text);
   return out;
 }
 

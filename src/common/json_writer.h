@@ -2,8 +2,9 @@
 // commas and the nesting; the caller keeps the structure sensible (a key
 // before every value inside an object, none inside an array).
 //
-// Strings: '"', '\' and the control characters U+0000..U+001F and U+007F
-// are escaped ("\n", "\t", ... or "\u00XX"); valid UTF-8 passes unchanged.
+// Strings: '"', '\' and the control characters U+0000..U+001F, U+007F and
+// U+0080..U+009F are escaped ("\n", "\t", ... or "\u00XX"); other valid
+// UTF-8 passes unchanged.
 // A byte that is not part of valid UTF-8 (a stray byte, an overlong form,
 // a surrogate, a value above U+10FFFF, a cut-off sequence) becomes U+FFFD,
 // one for each such byte, so the text is always valid JSON in UTF-8.
@@ -18,6 +19,8 @@ namespace ostrevane {
 
 // `text` as a JSON string literal, quotes included (rules above).
 std::string JsonString(std::string_view text);
+// The same appended to `out`.
+void AppendJsonString(std::string& out, std::string_view text);
 
 class JsonWriter {
  public:

@@ -16,6 +16,7 @@ TEST(JsonStringTest, EscapesWhatJsonForbidsAndReplacesInvalidUtf8) {
       {"a\nb\rc\td\be\ff", "\"a\\nb\\rc\\td\\be\\ff\""},
       {std::string("nul\0x", 5), "\"nul\\u0000x\""},
       {"\x01\x1f\x7f", "\"\\u0001\\u001f\\u007f\""},
+      {"a\xC2\x80\xC2\x9F\xC2\xA0", "\"a\\u0080\\u009f\xC2\xA0\""},  // C1 controls, then NBSP
       // Valid UTF-8 of every length passes unchanged.
       {"\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80", "\"\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80\""},
       // One U+FFFD per byte that is not part of valid UTF-8.

@@ -2,6 +2,7 @@
 
 #include "common/error.h"
 #include "common/guid.h"
+#include "common/path.h"
 #include "control/list_file.h"
 
 namespace ostrevane {
@@ -18,6 +19,8 @@ void FillFormats(Job& job, const Job& from) {
   if (job.csv_code_page == 255) job.csv_code_page = from.csv_code_page;
   if (job.if_empty == IfEmpty::kNotGiven) job.if_empty = from.if_empty;
   if (job.job_timeout < 0) job.job_timeout = from.job_timeout;
+  if (job.csv_header == Switch::kNotGiven) job.csv_header = from.csv_header;
+  if (job.compression.method == CompressionMethod::kNotGiven) job.compression = from.compression;
 }
 
 // What a line leaves empty it takes from the line above, field group by
@@ -29,7 +32,7 @@ void Inherit(Job& job, const Job& above) {
                             std::pair{&Job::post_sql, &Job::post_sql_file},
                             std::pair{&Job::per_record_sql, &Job::per_record_sql_file}})
     if ((job.*text).empty()) job.*text = above.*text, job.*file = above.*file;
-  for (auto field : {&Job::csv_path, &Job::xml_path})
+  for (auto field : {&Job::csv_path, &Job::xml_path, &Job::json_path})
     if ((job.*field).empty()) job.*field = above.*field;
   if (job.mail_to.empty()) {
     // The template belongs to the recipients (a line that gives its own
@@ -68,6 +71,24 @@ void RefuseTemplateWithoutMail(const Job& job, const Job* above) {
                   "line: -mail:RECIPIENTS -frtemplate:FILE");
 }
 
+// Mistakes that only the completed job shows: compression for a job that
+// writes no file, and a JSON Lines template that names the job's CSV or
+// XML file (the writers would refuse the second file of that name only
+// once the query ran).
+void RefuseOutputClashes(const Job& job) {
+  if (job.compression.method != CompressionMethod::kNone && !IsResultJob(job))
+    throw Exception("-compress on a job that writes no file: without -tocsv, -toxml or -tojson "
+                    "the SQL runs as a script");
+  if (job.json_path.empty()) return;
+  const std::string json = CleanPath(job.json_path);
+  const std::string no_xml;  // -xmltmpl: the job writes no XML file
+  for (auto [option, path] : {std::pair{"-tocsv", &job.csv_path},
+                              std::pair{"-toxml", job.xml_template.empty() ? &job.xml_path : &no_xml}})
+    if (!path->empty() && CleanPath(*path) == json)
+      throw Exception(std::string("-tojson names the same file as ") + option + ": \"" +
+                      job.json_path + "\"; give the JSON Lines file a name of its own");
+}
+
 void ExpandJob(Job& job, const Job* above, const Job& defaults, const OptionContext& ctx) {
   RefuseTemplateWithoutMail(job, above);
   std::string c = job.data_link_text;
@@ -103,6 +124,7 @@ void ExpandJob(Job& job, const Job* above, const Job& defaults, const OptionCont
   const bool fresh = job.starts_afresh || !above;
   FillFormats(job, fresh ? defaults : *above);
   if (!fresh) Inherit(job, *above);
+  RefuseOutputClashes(job);
 }
 
 }  // namespace

@@ -6,9 +6,14 @@ std::string JobLabel(const Job& job) {
   return "job " + std::to_string(job.run_number) + ", line " + std::to_string(job.list_line_number);
 }
 
+bool IsResultJob(const Job& job) {
+  return !job.csv_path.empty() || !job.xml_path.empty() || !job.json_path.empty();
+}
+
 void ResetOptions(Job& job) {
   for (std::string* text : {&job.list_line,         &job.data_link_text,   &job.sql,
                             &job.connection_string, &job.csv_path,         &job.xml_path,
+                            &job.json_path,
                             &job.xml_template,      &job.data_source_name, &job.mail_to,
                             &job.sftp_server,       &job.sftp_login,       &job.sftp_password,
                             &job.sftp_folder,       &job.s3_prefix,
@@ -28,6 +33,8 @@ void ResetOptions(Job& job) {
   job.wants_sftp = false;
   job.wants_s3 = false;
   job.csv_code_page = 255;
+  job.csv_header = Switch::kNotGiven;
+  job.compression = Compression{};
   job.if_empty = IfEmpty::kNotGiven;
   job.job_timeout = -1;
 }

@@ -33,6 +33,21 @@ enum class IfEmpty : uint8_t {
   kSkip,      // the job ends as done, writing and delivering nothing
 };
 
+// -compress: how the job's files are compressed.
+enum class CompressionMethod : uint8_t {
+  kNotGiven,  // taken from the line above (or kNone)
+  kNone,
+  kGzip,
+  kZstd,
+};
+struct Compression {
+  CompressionMethod method = CompressionMethod::kNotGiven;
+  int level = 0;  // within the method's range once the method is kGzip or kZstd
+};
+
+// A yes-or-no option that lines below take over unless they give it.
+enum class Switch : uint8_t { kNotGiven, kOff, kOn };
+
 // One job of a run. Each field that an option sets names the option; the
 // options are described in the manual.
 struct Job {
@@ -55,12 +70,15 @@ struct Job {
 
   std::string csv_path;       // -tocsv: CSV file name template
   std::string xml_path;       // -toxml: XML file name template
+  std::string json_path;      // -tojson: JSON Lines file name template
   std::string xml_template;   // -xmltmpl: a job that has one writes no XML
   std::string csv_separator;  // -csvformat: field separator (one character)
   std::string csv_quote;      // -csvformat: quote character (empty or one character)
   // -csvcp: 1 writes UTF-16LE with a byte-order mark, other values an
   // 8-bit code page; 255 means not given.
   uint8_t csv_code_page = 0;
+  Switch csv_header = Switch::kNotGiven;  // -csvheader: the field names as the first line
+  Compression compression;                // -compress
   std::vector<NameValue> csv_fields;      // -fields: CSV columns and their date-time formats
   std::vector<NameValue> sql_parameters;  // -params: SQL parameters and their values
   // The lists above were taken from the line above. Messages say so, and a
@@ -94,6 +112,9 @@ struct Job {
   int32_t job_timeout = -1;
 
   std::vector<std::string> written_files;  // files written for this job, in order
+  // Those of written_files that the JSON Lines writer wrote (they are sent
+  // as JSON Lines, the others as CSV or XML).
+  std::vector<std::string> json_files;
   // The size and checksum of each file of written_files, in the order the
   // writers finished them.
   std::vector<WrittenFile> written_digests;
@@ -106,6 +127,10 @@ struct Job {
 // "job N, line M": which job of the run a line is about, by its run number
 // and its list line number.
 std::string JobLabel(const Job& job);
+
+// Whether the job writes result files (-tocsv, -toxml or -tojson); a job
+// that writes none runs its SQL as a script.
+bool IsResultJob(const Job& job);
 
 // Resets a job to the state in which no option is given. Leaves id,
 // timestamp, run_number, data_source, ftp_folder, csv_separator, csv_quote and

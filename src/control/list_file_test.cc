@@ -46,6 +46,7 @@ std::string FieldText(const Job& r, std::string_view field) {
       {"data_source_name", &Job::data_source_name},
       {"csv_path", &Job::csv_path},
       {"xml_path", &Job::xml_path},
+      {"json_path", &Job::json_path},
       {"xml_template", &Job::xml_template},
       {"mail_to", &Job::mail_to},
       {"date_pattern", &Job::date_pattern},
@@ -70,6 +71,15 @@ std::string FieldText(const Job& r, std::string_view field) {
     if (t.name == field) return r.*t.text;
   if (field == "wants_sftp") return r.wants_sftp ? "yes" : "no";
   if (field == "wants_s3") return r.wants_s3 ? "yes" : "no";
+  if (field == "csv_header")
+    return r.csv_header == Switch::kOn ? "on" : r.csv_header == Switch::kOff ? "off" : "?";
+  if (field == "compression") {
+    const CompressionMethod m = r.compression.method;
+    return m == CompressionMethod::kNone   ? "none"
+           : m == CompressionMethod::kGzip ? "gzip:" + std::to_string(r.compression.level)
+           : m == CompressionMethod::kZstd ? "zstd:" + std::to_string(r.compression.level)
+                                           : "?";
+  }
   if (field == "csv_code_page") return std::to_string(r.csv_code_page);
   if (field == "job_timeout") return std::to_string(r.job_timeout);
   if (field == "list_line_number") return std::to_string(r.list_line_number);
@@ -223,6 +233,25 @@ TEST_F(ListFileTest, RunEndingErrors) {
        "@/list.txt, line 1: Can't find 2nd insulator '\"':\r\n***"},
       {"list", "-dss:x;Password=Hunter2", "Exception",
        "@/list.txt, line 1: unknown option \"-dss:x;Password=***\""},
+      // Output options: levels, methods and switches that mean nothing, and
+      // outputs that cannot be.
+      {"list", "-udl:@/b.udl -tocsv:o.csv -compress:gzip:10", "Exception",
+       "@/list.txt, line 1: option -compress: the level \"10\" is out of range for gzip: give a "
+       "whole number from 1 to 9 (gzip alone is level 6)"},
+      {"list", "-udl:@/b.udl -tocsv:o.csv\n-compress:zstd:x", "Exception",
+       "@/list.txt, line 2: option -compress: the level \"x\" is out of range for zstd: give a "
+       "whole number from 1 to 19 (zstd alone is level 3)"},
+      {"list", "-udl:@/b.udl -tocsv:o.csv -compress:bz2:9", "Exception",
+       "@/list.txt, line 1: option -compress: \"bz2\" is no compression method; write gzip or "
+       "zstd, with a level if wanted (-compress:zstd:9), or none"},
+      {"list", "-udl:@/b.udl -csvheader:yes", "Exception",
+       "@/list.txt, line 1: option -csvheader: \"yes\" is neither on nor off"},
+      {"list", "-udl:@/b.udl -sql:@/q.sql\n-sql:@/r.sql -compress:zstd", "Exception",
+       "@/list.txt, line 2: -compress on a job that writes no file: without -tocsv, -toxml or "
+       "-tojson the SQL runs as a script"},
+      {"list", "-udl:@/b.udl -tocsv:out/o.txt\n-tojson:out//./o.txt", "Exception",
+       "@/list.txt, line 2: -tojson names the same file as -tocsv: \"out//./o.txt\"; give the "
+       "JSON Lines file a name of its own"},
   };
   for (const auto& c : cases) {
     const std::string name = c.name == "list" ? WriteList(c.list) : c.name;
@@ -407,6 +436,22 @@ TEST_F(ListFileTest, Expansion) {
         {3, "csv_path", ""},
         {4, "csv_path", ""},
         {4, "connection_string", "Provider=SQLite;Data Source=x.db"}}},
+      {"-csvheader, -compress and -tojson pass down; -clear resets them",
+       "-udl:@/b.udl -tocsv:o.csv -csvheader -compress:zstd:9 -tojson:o.jsonl\n-sql:@/q.sql\n"
+       "-csvheader:off -compress:none\n-clear -udl:@/b.udl -tocsv:p.csv -compress:GZIP",
+       {{0, "csv_header", "on"},
+        {1, "csv_header", "on"},
+        {1, "compression", "zstd:9"},
+        {1, "json_path", "o.jsonl"},
+        {2, "csv_header", "off"},
+        {2, "compression", "none"},
+        {2, "json_path", "o.jsonl"},
+        {3, "csv_header", "off"},
+        {3, "compression", "gzip:6"},
+        {3, "json_path", ""}}},
+      {"a JSON Lines file beside an XML template",
+       "-udl:@/b.udl -toxml:o.x -xmltmpl:t.xml -tojson:o.x",
+       {{0, "json_path", "o.x"}}},
   };
   for (const auto& c : cases) {
     const std::vector<Job> jobs = Expand(c.list);

@@ -17,7 +17,7 @@ namespace {
 enum class Option {
   kClear, kUdl, kSql, kPostSql, kPostRecSql, kDs, kCsvFormat, kCsvCp, kToCsv, kToXml,
   kXmlTmpl, kMail, kFrTemplate, kHttp, kFtp, kFtpDir, kSftp, kS3, kFields, kParams, kFdf, kFtf,
-  kIfEmpty, kJobTimeout, kNone
+  kIfEmpty, kJobTimeout, kToJson, kCsvHeader, kCompress, kNone
 };
 
 struct OptionName {
@@ -37,6 +37,8 @@ constexpr OptionName kOptions[] = {
     {"-fields", Option::kFields},     {"-params", Option::kParams},
     {"-fdf", Option::kFdf},           {"-ftf", Option::kFtf},
     {"-ifempty", Option::kIfEmpty},   {"-jobtimeout", Option::kJobTimeout},
+    {"-tojson", Option::kToJson},     {"-csvheader", Option::kCsvHeader},
+    {"-compress", Option::kCompress},
 };
 
 Option Lookup(std::string_view name) {
@@ -81,7 +83,8 @@ std::string FileText(const std::string& path, std::string& absolute) {
 bool RefusesControlCharacters(Option option) {
   switch (option) {
     case Option::kUdl: case Option::kSql: case Option::kPostSql: case Option::kPostRecSql:
-    case Option::kToCsv: case Option::kToXml: case Option::kXmlTmpl: case Option::kMail:
+    case Option::kToCsv: case Option::kToXml: case Option::kToJson: case Option::kXmlTmpl:
+    case Option::kMail:
     case Option::kFrTemplate: case Option::kFtpDir: case Option::kSftp: case Option::kFdf:
     case Option::kFtf:
       return true;
@@ -180,6 +183,45 @@ void AppendList(std::string_view list, std::vector<NameValue>& out,
   }
 }
 
+// "gzip", "zstd" or "none", then for the first two an optional ":LEVEL".
+Compression ParseCompression(const std::string& value) {
+  std::string_view rest = value;
+  const std::string method = CutField(rest, ":", "");
+  const std::string level_text(rest);
+  struct Method {
+    const char* name;
+    CompressionMethod method;
+    int lowest, highest, usual;
+  };
+  static constexpr Method kMethods[] = {
+      {"gzip", CompressionMethod::kGzip, 1, 9, 6},
+      {"zstd", CompressionMethod::kZstd, 1, 19, 3},
+  };
+  if (IEquals(method, "none")) {
+    if (value.find(':') != std::string::npos)
+      throw OptionError(Option::kCompress, "none takes no level");
+    return {CompressionMethod::kNone, 0};
+  }
+  for (const Method& m : kMethods) {
+    if (!IEquals(method, m.name)) continue;
+    if (value.find(':') == std::string::npos) return {m.method, m.usual};
+    int level = 0;
+    const auto [end, ec] =
+        std::from_chars(level_text.data(), level_text.data() + level_text.size(), level);
+    if (level_text.empty() || ec != std::errc() || end != level_text.data() + level_text.size() ||
+        level < m.lowest || level > m.highest)
+      throw OptionError(Option::kCompress,
+                        "the level " + Shown(level_text) + " is out of range for " + m.name +
+                            ": give a whole number from " + std::to_string(m.lowest) + " to " +
+                            std::to_string(m.highest) + " (" + m.name + " alone is level " +
+                            std::to_string(m.usual) + ")");
+    return {m.method, level};
+  }
+  throw OptionError(Option::kCompress,
+                    Shown(method) + " is no compression method; write gzip or zstd, with a "
+                                    "level if wanted (-compress:zstd:9), or none");
+}
+
 void CopyServer(const ServerSettings* server, std::string& to, std::string& login,
                 std::string& password) {
   if (!server) {
@@ -240,8 +282,24 @@ void ApplyOption(std::string_view token, Job& job, const OptionContext& ctx) {
     case Option::kToXml:
       job.xml_path = v;
       break;
+    case Option::kToJson:
+      job.json_path = v;
+      break;
     case Option::kXmlTmpl:
       job.xml_template = v;
+      break;
+    case Option::kCsvHeader:
+      if (v.empty() && token.find(':') == std::string_view::npos)
+        job.csv_header = Switch::kOn;
+      else if (IEquals(v, "on"))
+        job.csv_header = Switch::kOn;
+      else if (IEquals(v, "off"))
+        job.csv_header = Switch::kOff;
+      else
+        throw OptionError(option, Shown(v) + " is neither on nor off");
+      break;
+    case Option::kCompress:
+      job.compression = ParseCompression(v);
       break;
     case Option::kMail:
       // -mail clears the template: one given before it would be lost, and
@@ -383,6 +441,8 @@ void SetDefaultFormats(Job& job) {
   job.csv_quote = std::string("\"");
   job.csv_code_page = 1;
   job.if_empty = IfEmpty::kError;
+  job.csv_header = Switch::kOff;
+  job.compression = {CompressionMethod::kNone, 0};
 }
 
 }  // namespace ostrevane

@@ -1,5 +1,6 @@
 #include "delivery/file_type.h"
 
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 
@@ -89,6 +90,12 @@ std::string Charset(const std::string& code_page) {
 }  // namespace
 
 std::vector<std::string> WrittenFileTypeWords(const Job& job, const std::string& path) {
+  // A compressed file is sent as what it is, never as its content with a
+  // Content-Encoding: the receiver keeps the file as it was written.
+  if (job.compression.method == CompressionMethod::kGzip) return {"application/gzip"};
+  if (job.compression.method == CompressionMethod::kZstd) return {"application/zstd"};
+  if (std::find(job.json_files.begin(), job.json_files.end(), path) != job.json_files.end())
+    return {"application/jsonl"};
   if (StartsAsXml(path)) return {"application/xml"};
   if (job.csv_code_page == 1) return {"text/csv", "charset=utf-16"};
   return {"text/csv", "charset=" + Charset(AnsiCodePage())};

@@ -9,8 +9,10 @@
 
 namespace ostrevane::delivery {
 
-// "application/xml" for a file the XML writer wrote (it says its encoding
-// in its declaration), else the job's CSV type: "text/csv; charset=utf-16"
+// "application/gzip" or "application/zstd" for every file of a job with
+// -compress; "application/jsonl" for a file the JSON Lines writer wrote
+// (UTF-8 by definition); "application/xml" for a file the XML writer wrote
+// (it says its encoding in its declaration), else the job's CSV type: "text/csv; charset=utf-16"
 // for UTF-16 output, else "text/csv; charset=" and the 8-bit code page's
 // registered name where iconv's name is another ("windows-1252" for CP1252,
 // "Shift_JIS" for CP932, "ISO-8859-15" for ISO_8859-15:1998); a name

@@ -56,5 +56,31 @@ TEST(FileTypeTest, CodePagesAreSentUnderTheirRegisteredNames) {
   EXPECT_EQ(WrittenFileContentType(job, dir / "a.csv"), "text/csv; charset=utf-16");
 }
 
+// A compressed file is what it is, whatever it holds; a JSON Lines file is
+// known by the writer that wrote it, not by its name.
+TEST(FileTypeTest, CompressedAndJsonLinesFiles) {
+  TempDir dir;
+  WriteFile(dir / "a.xml", "<?xml version=\"1.0\" encoding=\"UTF-8\"?><x/>");
+  WriteFile(dir / "a.csv", "{\"not\":\"json\"}");
+  WriteFile(dir / "a.txt", "{\"id\":1}\n");
+  Job job;
+  job.csv_code_page = 0;
+  job.json_files = {dir / "a.txt"};
+  struct {
+    CompressionMethod method;
+    std::string file;
+    const char* type;
+  } cases[] = {
+      {CompressionMethod::kNone, dir / "a.txt", "application/jsonl"},
+      {CompressionMethod::kNone, dir / "a.csv", "text/csv; charset=UTF-8"},
+      {CompressionMethod::kGzip, dir / "a.xml", "application/gzip"},
+      {CompressionMethod::kZstd, dir / "a.txt", "application/zstd"},
+  };
+  for (const auto& c : cases) {
+    job.compression = {c.method, 3};
+    EXPECT_EQ(WrittenFileContentType(job, c.file), c.type) << c.file;
+  }
+}
+
 }  // namespace
 }  // namespace ostrevane::delivery

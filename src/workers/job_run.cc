@@ -14,6 +14,7 @@
 #include "workers/sql_macros.h"
 #include "writers/csv_writer.h"
 #include "writers/file_batch.h"
+#include "writers/json_lines_writer.h"
 #include "writers/xml_writer.h"
 
 namespace ostrevane {
@@ -67,8 +68,6 @@ class CloseOnExit {
 
 std::string MessageOf(const std::exception& e) { return e.what(); }
 
-bool IsResultJob(const Job& job) { return !job.csv_path.empty() || !job.xml_path.empty(); }
-
 // A result job without follow-up SQL whose statement only reads begins a
 // reading transaction: it shares the database file with other readers.
 // Script jobs and follow-up SQL write, and so does a statement that the
@@ -81,7 +80,7 @@ TransactionAccess AccessOf(JobResources& run) {
   return TransactionAccess::kWrite;
 }
 
-// Runs the job's CSV and XML writers under one hold of the writer lock and
+// Runs the job's CSV, XML and JSON Lines writers under one hold of the writer lock and
 // gives all their files their final names together, still under the lock
 // (so jobs that name the same file replace it in the order they get the
 // lock): a failure of either writer, or of a rename, leaves none of the
@@ -93,16 +92,19 @@ void RunWriters(JobResources& run) {
   try {
     const auto lock = TakeWriterLock(run);
     FileBatch batch;
+    job.json_files.clear();
     if (!job.csv_path.empty()) WriteCsvFiles(job, query, formats, kJoiner, &batch);
     if (!job.xml_path.empty()) {
       XmlWriterOptions options;
       options.batch = &batch;
       WriteXmlFile(job, query, formats, options);
     }
+    if (!job.json_path.empty()) WriteJsonFiles(job, query, formats, kJoiner, &batch);
     batch.Commit(&job.written_digests);
   } catch (...) {
     job.written_files.clear();
     job.written_digests.clear();
+    job.json_files.clear();
     throw;
   }
   for (const std::string& name : job.written_files)
@@ -238,8 +240,11 @@ int JobTimeLimit(const Job& job, const WorkerSettings& settings) {
 }
 
 bool NeedsSecondPass(const Job& job) {
-  return (!job.csv_path.empty() && !job.xml_path.empty() && job.xml_template.empty()) ||
-         !job.per_record_sql.empty() || (!job.mail_to.empty() && !job.report_template.empty());
+  const int writers = int(!job.csv_path.empty()) +
+                      int(!job.xml_path.empty() && job.xml_template.empty()) +
+                      int(!job.json_path.empty());
+  return writers > 1 || !job.per_record_sql.empty() ||
+         (!job.mail_to.empty() && !job.report_template.empty());
 }
 
 namespace {

@@ -119,7 +119,7 @@ int JobTimeLimit(const Job& job, const WorkerSettings& settings);
 // either "Done" or one error line last, and in run.outcome.
 void RunJob(JobResources& run);
 
-// Whether a job needs to read its result set twice (both writers, the
+// Whether a job needs to read its result set twice (two writers or more, the
 // per-record post-SQL, or an HTML mail body).
 bool NeedsSecondPass(const Job& job);
 

@@ -9,6 +9,7 @@
 #include "common/text.h"
 #include "data/connection_string.h"
 #include "data/dataset.h"
+#include "testing/json.h"
 #include "testing/pg_server.h"
 #include "testing/run_program.h"
 #include "testing/sqlite_db.h"
@@ -98,26 +99,40 @@ TEST_F(BackendsTest, SameTableGivesTheSameFiles) {
   for (const auto& [name, cs] : sources) {
     testing::WriteUdlFile(dir / (name + ".udl"), cs);
     for (const char* sql : {"typed", "common"}) {
-      list += "-clear -udl:" + name + ".udl -sql:" + sql + ".sql -tocsv:out/" + sql + "_" + name +
-              ".csv -toxml:out/" + sql + "_" + name + ".xml\n";
+      const std::string out = std::string("out/") + sql + "_" + name;
+      list += "-clear -udl:" + name + ".udl -sql:" + sql + ".sql -tocsv:" + out + ".csv -toxml:" +
+              out + ".xml -tojson:" + out + ".jsonl\n";
     }
   }
   auto r = RunList(list);
   ASSERT_EQ(r.exit_code, 0) << r.out;
 
+  std::vector<std::string> json_files;
   for (const char* sql : {"typed", "common"}) {
     const std::string base = std::string("out/") + sql + "_";
     const std::string csv = ReadFile(dir / (base + "sqlite.csv"));
     const std::string xml = XmlBody(ReadFile(dir / (base + "sqlite.xml")));
+    const std::string json = ReadFile(dir / (base + "sqlite.jsonl"));
     for (const auto& [name, cs] : sources) {
+      json_files.push_back(dir / (base + name + ".jsonl"));
       if (name == "odbc_sqlite" && std::string(sql) == "typed") continue;
       EXPECT_EQ(ReadFile(dir / (base + name + ".csv")), csv) << sql << " " << name;
       EXPECT_EQ(XmlBody(ReadFile(dir / (base + name + ".xml"))), xml) << sql << " " << name;
+      EXPECT_EQ(ReadFile(json_files.back()), json) << sql << " " << name;
     }
   }
   const std::string xml = ReadFile(dir / "out/typed_postgres.xml");
   EXPECT_NE(xml.find("big=\"12345.12345678\""), std::string::npos) << xml;
   EXPECT_NE(xml.find("at=\"2015-10-08T14:03:05\""), std::string::npos) << xml;
+  // JSON Lines: typed values, exact decimals; Python and jq read them.
+  EXPECT_EQ(ReadFile(dir / "out/typed_postgres.jsonl"),
+            "{\"id\":1,\"name\":\"plain\",\"amount\":12.3,\"big\":12345.12345678,\"ratio\":0.5,"
+            "\"day\":\"2015-10-08\",\"at\":\"2015-10-08T14:03:05\",\"flag\":true}\n"
+            "{\"id\":2,\"name\":\"semi;colon \\\"q\\\"\",\"amount\":-0.05,\"big\":-0.00000001,"
+            "\"ratio\":-1234.5678,\"day\":\"1899-12-30\",\"at\":\"2000-02-29T23:59:59\",\"flag\":false}\n"
+            "{\"id\":3,\"name\":null,\"amount\":null,\"big\":null,\"ratio\":null,\"day\":null,"
+            "\"at\":null,\"flag\":null}\n");
+  EXPECT_EQ(testing::JsonLinesProblems(json_files), "");
 }
 
 TEST_F(BackendsTest, AFailedJobLeavesNothingOnTheServer) {

@@ -97,6 +97,44 @@ TEST_F(ListRunDeliveryTest, FilesGoOutByMailHttpAndFtpInThatOrder) {
             (std::vector<std::vector<std::string>>{{"2"}}));
 }
 
+// Compressed files go out as they are written, under their compressed
+// names: a receiver keeps the file, never a decoded body.
+TEST_F(ListRunDeliveryTest, CompressedFilesGoOutUnderTheirCompressedNames) {
+  ServerProcess smtp("smtp_server.py", {"--out", dir / "smtp"});
+  ServerProcess http("http_server.py", {"--out", dir / "http", "--plan", "200"});
+  ServerProcess ftp("ftp_server.py",
+                    {"--out", dir / "ftp", "--root", dir / "ftp-root", "--anonymous"});
+  Settings(smtp.port(), http.port(), ftp.port());
+  // One run after the other: the servers number what they receive.
+  for (const char* files : {"-tocsv:out/items.csv -tojson:out/items.jsonl -compress:gzip",
+                            "-tocsv:out/z.csv -tojson:out/z.jsonl -compress:zstd"}) {
+    auto r = RunList(std::string("-udl:t.udl -sql:items.sql ") + files +
+                     " -mail:ops@example.org -http -ftpdir:in\n");
+    ASSERT_EQ(r.exit_code, 0) << r.out;
+  }
+  const struct {
+    const char* name;
+    const char* type;
+  } files[] = {{"items.csv.gz", "application/gzip"},
+               {"items.jsonl.gz", "application/gzip"},
+               {"z.csv.zst", "application/zstd"},
+               {"z.jsonl.zst", "application/zstd"}};
+  for (size_t i = 0; i < std::size(files); ++i) {
+    const std::string n = std::to_string(i + 1), bytes = ReadFile(dir / (std::string("out/") + files[i].name));
+    const std::string part = "smtp/msg-" + std::to_string(i / 2 + 1) + "/part-" +
+                             std::to_string(i % 2 + 1);
+    EXPECT_EQ(ReadFile(dir / (part + ".name")), files[i].name);
+    EXPECT_EQ(ReadFile(dir / (part + ".type")), std::string(files[i].type) + " None");
+    EXPECT_TRUE(ReadFile(dir / (part + ".bin")) == bytes) << files[i].name;
+    const std::string head = ReadFile(dir / ("http/req-" + n + ".head"));
+    EXPECT_NE(head.find(std::string("Content-Type: ") + files[i].type + "\n"), std::string::npos)
+        << head;
+    EXPECT_EQ(head.find("Content-Encoding"), std::string::npos) << head;
+    EXPECT_TRUE(ReadFile(dir / ("http/req-" + n + ".body")) == bytes) << files[i].name;
+    EXPECT_TRUE(ReadFile(dir / (std::string("ftp-root/in/") + files[i].name)) == bytes) << files[i].name;
+  }
+}
+
 TEST_F(ListRunDeliveryTest, AFailedDeliveryRollsTheJobBackAndSkipsTheRest) {
   ServerProcess smtp("smtp_server.py", {"--out", dir / "smtp"});
   ServerProcess http("http_server.py", {"--out", dir / "http", "--plan", "404"});

@@ -14,6 +14,7 @@
 #include "data/connection_string.h"
 #include "data/dataset.h"
 #include "testing/database.h"
+#include "testing/json.h"
 #include "testing/mysql_server.h"
 #include "testing/pg_server.h"
 #include "testing/run_program.h"
@@ -135,9 +136,11 @@ TEST_F(MysqlListRunTest, SameTableGivesTheSameFilesAsTheOtherBackends) {
   std::string list;
   for (const auto& [name, cs] : sources) {
     testing::WriteUdlFile(dir / (name + ".udl"), cs);
-    for (const char* sql : {"typed", "common"})
-      list += "-clear -udl:" + name + ".udl -sql:" + sql + ".sql -tocsv:out/" + sql + "_" + name +
-              ".csv -toxml:out/" + sql + "_" + name + ".xml\n";
+    for (const char* sql : {"typed", "common"}) {
+      const std::string out = std::string("out/") + sql + "_" + name;
+      list += "-clear -udl:" + name + ".udl -sql:" + sql + ".sql -tocsv:" + out + ".csv -toxml:" +
+              out + ".xml -tojson:" + out + ".jsonl\n";
+    }
   }
   // Unsigned 64-bit values and microseconds only MariaDB's two ways hold:
   // both must keep every digit and cut, never round, the fraction.
@@ -168,16 +171,21 @@ TEST_F(MysqlListRunTest, SameTableGivesTheSameFilesAsTheOtherBackends) {
     EXPECT_EQ(XmlBody(ReadFile(dir / "out/wide_odbc_mysql.xml")),
               XmlBody(ReadFile(dir / "out/wide_mysql.xml")));
   }
+  std::vector<std::string> json_files;
   for (const char* sql : {"typed", "common"}) {
     const std::string base = std::string("out/") + sql + "_";
     const std::string csv = ReadFile(dir / (base + "sqlite.csv"));
     const std::string xml = XmlBody(ReadFile(dir / (base + "sqlite.xml")));
+    const std::string json = ReadFile(dir / (base + "sqlite.jsonl"));
     for (const auto& [name, cs] : sources) {
+      json_files.push_back(dir / (base + name + ".jsonl"));
       if (name == "odbc_mysql" && std::string(sql) == "typed") continue;
       EXPECT_EQ(ReadFile(dir / (base + name + ".csv")), csv) << sql << " " << name;
       EXPECT_EQ(XmlBody(ReadFile(dir / (base + name + ".xml"))), xml) << sql << " " << name;
+      EXPECT_EQ(ReadFile(json_files.back()), json) << sql << " " << name;
     }
   }
+  EXPECT_EQ(testing::JsonLinesProblems(json_files), "");
   const std::string xml = ReadFile(dir / "out/typed_mysql.xml");
   EXPECT_NE(xml.find("big=\"12345.12345678\""), std::string::npos) << xml;
   EXPECT_NE(xml.find("flag=\"1\""), std::string::npos) << xml;

@@ -105,7 +105,43 @@ std::string AsWritten(const std::string& text, bool utf16) {
   }
 }
 
+// The line end of the job's files.
+std::string_view LineEnd(const Job& job) {
+  return job.csv_code_page == 1 ? std::string_view("\r\0\n\0", 4) : "\r\n";
+}
+
+// The start of every file: the mark of a UTF-16 file, the header line.
+std::string FileStart(const Job& job, const std::vector<Column>& columns) {
+  const bool utf16 = job.csv_code_page == 1;
+  std::string start = utf16 ? "\xFF\xFE" : "";
+  if (job.csv_header != Switch::kOn) return start;
+  const std::string separator = AsWritten(job.csv_separator, utf16);
+  const std::string quote = AsWritten(job.csv_quote, utf16);
+  // The names are cells like any text value: quoted by their text as the
+  // file shows it, an empty name alone on the line as two quotes.
+  std::string line;
+  for (size_t k = 0; k < columns.size(); ++k) {
+    const size_t cell = line.size();
+    line += AsWritten(columns[k].field->name(), utf16);
+    QuoteCellText(line, cell, separator, quote);
+    if (k + 1 < columns.size()) line += separator;
+  }
+  if (columns.size() == 1 && line.empty()) line = quote + quote;
+  if (utf16)
+    AppendRowUtf16(start, line);
+  else if (!AnsiIsUtf8())
+    start += Utf8ToAnsi(line);
+  else
+    start += line;
+  return start;
+}
+
 }  // namespace
+
+std::string CsvFileStart(const Job& job, Query& query, const FormatSettings& formats,
+                         const std::string& joiner) {
+  return FileStart(job, BuildColumns(job, query, formats, joiner));
+}
 
 void WriteCsvFiles(Job& job, Query& query, const FormatSettings& formats,
                    const std::string& joiner, FileBatch* batch) {
@@ -120,11 +156,15 @@ void WriteCsvFiles(Job& job, Query& query, const FormatSettings& formats,
   // Most separators are one byte: appended as a character in the row loop.
   const bool one_byte_separator = separator.size() == 1;
   const char separator_byte = one_byte_separator ? separator[0] : '\0';
-  const std::string_view line_end = utf16 ? std::string_view("\r\0\n\0", 4) : "\r\n";
+  const std::string_view line_end = LineEnd(job);
+  // What a new file begins with; the first row follows on a line of its own.
+  std::string file_start = FileStart(job, columns);
+  if (job.csv_header == Switch::kOn) file_start += line_end;
 
   NameTemplate names(job, job.csv_path, query, formats, joiner);
   StagedFiles staged(names.fixed_prefix(), batch);
   staged.set_meter(job.meter);
+  staged.set_compression(job.compression);
   // Declared after `staged`: closed before the temporary files go.
   std::optional<OutputFile> file;
   std::string open_name;
@@ -162,12 +202,13 @@ void WriteCsvFiles(Job& job, Query& query, const FormatSettings& formats,
         open_name = name;
         // A name that comes back continues its file instead of replacing it.
         if (const size_t index = staged.Find(name); index != StagedFiles::kNotFound) {
-          // The earlier part ends with a line end and the file has its mark.
+          // The earlier part ends with a line end and the file has its mark
+          // and header.
           staged.Open(index, OutputFile::Mode::kAppend, kFileBuffer, file);
         } else {
           job.written_files.push_back(name);
           staged.Open(staged.Begin(name), OutputFile::Mode::kCreate, kFileBuffer, file);
-          if (utf16) file->Write("\xFF\xFE");
+          file->Write(file_start);
         }
       }
       writing = &open_name;

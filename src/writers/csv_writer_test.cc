@@ -171,22 +171,69 @@ TEST_F(CsvTest, FieldMacroSplitsRunsIntoFilesAndFoldersAreMade) {
 }
 
 // Records not grouped by the name: a name that comes back continues its
-// file, listed once, with one byte-order mark.
+// file, listed once, with one byte-order mark and one header line.
 TEST_F(CsvTest, NameThatComesBackExtendsItsFile) {
-  for (uint8_t csvcp : {0, 1}) {
-    Open({{"ID", FieldType::kInteger, 0}, {"REGION", FieldType::kString, 10}},
-         {{Value::Integer(1), Value::Text("A")},
-          {Value::Integer(2), Value::Text("B")},
-          {Value::Integer(3), Value::Text("A")},
-          {Value::Integer(4), Value::Text("A")}});
-    job.csv_code_page = csvcp;
-    job.csv_path = Name(":REGION.csv");
+  for (uint8_t csvcp : {0, 1})
+    for (Switch header : {Switch::kOff, Switch::kOn}) {
+      Open({{"ID", FieldType::kInteger, 0}, {"REGION", FieldType::kString, 10}},
+           {{Value::Integer(1), Value::Text("A")},
+            {Value::Integer(2), Value::Text("B")},
+            {Value::Integer(3), Value::Text("A")},
+            {Value::Integer(4), Value::Text("A")}});
+      job.csv_code_page = csvcp;
+      job.csv_header = header;
+      job.csv_path = Name(":REGION.csv");
+      Write();
+      EXPECT_EQ(job.written_files, (std::vector<std::string>{Name("A.csv"), Name("B.csv")}));
+      const std::string bom = csvcp == 1 ? "\xFF\xFE" : "";
+      const std::string head = header == Switch::kOn ? "ID;REGION\r\n" : "";
+      auto enc = [&](std::string_view s) { return csvcp == 1 ? Utf16(s) : std::string(s); };
+      EXPECT_EQ(ReadFile(Name("A.csv")), bom + enc(head + "1;A\r\n3;A\r\n4;A")) << int(csvcp);
+      EXPECT_EQ(ReadFile(Name("B.csv")), bom + enc(head + "2;B\r\n")) << int(csvcp);
+    }
+}
+
+// The header line is a row of the field names: separated, quoted and
+// encoded as text values are, in the order of -fields when given. A file
+// of no record would hold the same start.
+TEST_F(CsvTest, HeaderLineIsARowOfTheNames) {
+  const std::string moon = "\xE6\x9C\x88";  // not in Windows-1252
+  struct {
+    const char* label;
+    const char* code_page;
+    uint8_t csvcp;
+    std::vector<std::string> names;  // integer fields, each 1 in the one record
+    std::vector<NameValue> fields;   // -fields
+    std::string head;                // the file's start
+    std::string row;                 // the record, after a line end
+  } cases[] = {
+      {"quoted as values", "UTF-8", 0, {"ID", "a;b", "say \"hi\"", "", "line\nbreak"}, {},
+       "ID;\"a;b\";\"say \"\"hi\"\"\";;\"line\nbreak\"", "1;1;1;1;1"},
+      {"UTF-16", "UTF-8", 1, {"ID", "\xC3\xA9"}, {},
+       "\xFF\xFE" + Utf16("ID;") + std::string("\xE9\0", 2), "1;1"},
+      {"8-bit code page", "CP1252", 0, {"caf\xC3\xA9", moon + ";"}, {}, "caf\xE9;\"?;\"", "1;1"},
+      {"one empty name", "UTF-8", 0, {""}, {}, "\"\"", "1"},
+      {"-fields order, a field twice", "UTF-8", 0, {"A", "B"}, {{"b", ""}, {"A", ""}, {"B", ""}},
+       "B;A;B", "1;1;1"},
+  };
+  for (const auto& c : cases) {
+    testing::CodePageGuard code_page(c.code_page);
+    std::vector<FieldDef> defs;
+    std::vector<Value> row;
+    for (const std::string& name : c.names) {
+      defs.push_back({name, FieldType::kInteger, 0});
+      row.push_back(Value::Integer(1));
+    }
+    Open(defs, {row});
+    job.csv_code_page = c.csvcp;
+    job.csv_header = Switch::kOn;
+    job.csv_fields = c.fields;
+    job.csv_path = Name("h.csv");
     Write();
-    EXPECT_EQ(job.written_files, (std::vector<std::string>{Name("A.csv"), Name("B.csv")}));
-    const std::string bom = csvcp == 1 ? "\xFF\xFE" : "";
-    auto enc = [&](std::string_view s) { return csvcp == 1 ? Utf16(s) : std::string(s); };
-    EXPECT_EQ(ReadFile(Name("A.csv")), bom + enc("1;A\r\n3;A\r\n4;A"));
-    EXPECT_EQ(ReadFile(Name("B.csv")), bom + enc("2;B\r\n"));
+    const std::string rest = "\r\n" + c.row;
+    EXPECT_EQ(ReadFile(job.csv_path), c.head + (c.csvcp == 1 ? Utf16(rest) : rest)) << c.label;
+    Open(defs, {});
+    EXPECT_EQ(CsvFileStart(job, *query, formats, " "), c.head) << c.label;
   }
 }
 

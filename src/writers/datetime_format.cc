@@ -284,6 +284,42 @@ DateTimeParts DecodeForText(DateTime value) {
   return DecodeDateTime(value);
 }
 
+void AppendIsoDateTime(std::string& out, DateTime value, IsoForm form, bool millis) {
+  const DateTimeParts p = DecodeForText(value);
+  // The usual case is put together in one buffer: this runs for every
+  // date of every record.
+  char text[32];
+  char* w = text;
+  auto put = [&w](int v, int digits) {
+    for (int k = digits - 1; k >= 0; --k, v /= 10) w[k] = char('0' + v % 10);
+    w += digits;
+  };
+  if (form != IsoForm::kTime) {
+    if (p.year >= 0 && p.year <= 9999) {
+      put(p.year, 4);
+    } else {
+      AppendPadded(out, p.year, 4);
+    }
+    *w++ = '-';
+    put(p.month, 2);
+    *w++ = '-';
+    put(p.day, 2);
+    if (form == IsoForm::kDateTime) *w++ = 'T';
+  }
+  if (form != IsoForm::kDate) {
+    put(p.hour, 2);
+    *w++ = ':';
+    put(p.minute, 2);
+    *w++ = ':';
+    put(p.second, 2);
+    if (millis && p.millisecond != 0) {
+      *w++ = '.';
+      put(p.millisecond, 3);
+    }
+  }
+  out.append(text, size_t(w - text));
+}
+
 void AppendDateTimeText(std::string& out, std::string_view pattern, const FormatSettings& formats,
                         DateTime value, bool escape) {
   Formatter f(out, formats, value, escape);

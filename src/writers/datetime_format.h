@@ -4,6 +4,7 @@
 // the "?DATE"/"?TIME" macros of name templates (escape off).
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -55,5 +56,13 @@ class DateTimePattern {
 // can represent; values outside +-1e11 days decode like non-finite values
 // (the epoch 1899-12-30 00:00), so no value can overflow the calendar.
 DateTimeParts DecodeForText(DateTime value);
+
+// The ISO 8601 text of a date-time (DecodeForText), "2015-10-08T14:03:05";
+// kDate gives the date alone, kTime the time alone. With `millis`, the
+// milliseconds follow the seconds (".123") when they are not 0. Years
+// outside 0..9999 have as many digits as they need, and a "-" before them.
+enum class IsoForm : uint8_t { kDateTime, kDate, kTime };
+void AppendIsoDateTime(std::string& out, DateTime value, IsoForm form = IsoForm::kDateTime,
+                       bool millis = false);
 
 }  // namespace ostrevane

@@ -9,6 +9,7 @@
 #include "common/path.h"
 #include "common/text.h"
 #include "data/dataset.h"
+#include "writers/compressor.h"
 #include "writers/output_files.h"
 #include "writers/value_text.h"
 
@@ -28,11 +29,22 @@ size_t NameMax(std::string folder) {
   }
 }
 
+// The template of a compressed file ends with the method's suffix: it is
+// added unless the template has it already (in any letter case).
+std::string WithSuffix(std::string_view tmpl, const Compression& compression) {
+  const std::string_view suffix = CompressedSuffix(compression);
+  std::string name(tmpl);
+  if (!(name.size() >= suffix.size() &&
+        IEquals(std::string_view(name).substr(name.size() - suffix.size()), suffix)))
+    name += suffix;
+  return name;
+}
+
 }  // namespace
 
 NameTemplate::NameTemplate(const Job& job, std::string_view tmpl, const Query& query,
                            const FormatSettings& formats, std::string joiner)
-    : formats_(formats), joiner_(std::move(joiner)), fixed_(tmpl) {
+    : formats_(formats), joiner_(std::move(joiner)), fixed_(WithSuffix(tmpl, job.compression)) {
   ExpandFixedMacros(fixed_, job.id, job.timestamp, formats, job.date_pattern, job.time_pattern);
   // Field values only enter the name through a field macro, so without one
   // in the fixed text the name is the same for every record. The first

@@ -22,8 +22,10 @@ class Query;
 
 class NameTemplate {
  public:
-  // `tmpl` is the job's csv or xml text; `query` is the open result set
-  // whose fields the macros may name. Keeps references to `formats`.
+  // `tmpl` is the job's csv, xml or json text; `query` is the open result
+  // set whose fields the macros may name. With job.compression the names
+  // end with its suffix (".gz", ".zst"), which is added to the template
+  // unless it ends with it already. Keeps references to `formats`.
   NameTemplate(const Job& job, std::string_view tmpl, const Query& query,
                const FormatSettings& formats, std::string joiner);
 

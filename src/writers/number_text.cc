@@ -102,6 +102,17 @@ void AppendFloatText(std::string& out, double v) {
   out.append(exp);
 }
 
+void AppendCurrencyDigits(std::string& out, int64_t count) {
+  uint64_t u = uint64_t(count);
+  if (count < 0) {
+    out += '-';
+    u = 0 - u;
+  }
+  AppendPadded(out, int64_t(u / 10000), 1);
+  out += '.';
+  AppendPadded(out, int64_t(u % 10000), 4);
+}
+
 void AppendDecimalText(std::string& out, std::string_view s, char sep) {
   size_t i = 0;
   bool negative = false;

@@ -24,6 +24,10 @@ void AppendTwoDecimals(std::string& out, double v, char decimal_separator);
 // exact amount (1.0050 gives 1.01).
 void AppendCurrencyTwoDecimals(std::string& out, int64_t ten_thousandths, char decimal_separator);
 
+// A currency amount counted in ten-thousandths with all four decimals:
+// "-12.3400".
+void AppendCurrencyDigits(std::string& out, int64_t ten_thousandths);
+
 // The floating text of the XML files: 15 significant digits as
 // "d.ddddddddddddddE+dddd" with a "-" for negative values; "Inf", "-Inf"
 // and "Nan" for non-finite values.

@@ -12,6 +12,7 @@
 #include "common/error.h"
 #include "common/path.h"
 #include "common/text.h"
+#include "writers/compression_thread.h"
 
 namespace ostrevane {
 namespace {
@@ -130,7 +131,7 @@ void OutputFile::Start(Mode mode, int err) {
                 "Cannot open file \"" + DisplayName(name_) + "\". " + SystemMessage(err));
   }
   buffer_ = std::make_unique_for_overwrite<char[]>(capacity_);
-  if (digest_ && mode == Mode::kAppend) {
+  if (mode == Mode::kAppend) {
     struct stat st;
     if (::fstat(fd_, &st) != 0) {
       const int e = errno;
@@ -145,6 +146,13 @@ void OutputFile::Start(Mode mode, int err) {
 
 OutputFile::~OutputFile() {
   if (fd_ < 0) return;
+  if (compression_) {
+    // A member that was not ended is no whole member: the file is being
+    // given up (its writer failed), and nothing more of it is written.
+    compression_->Abandon();
+    ::close(fd_);
+    return;
+  }
   try {
     if (!failed_) Flush();
   } catch (...) {
@@ -181,7 +189,29 @@ void OutputFile::WriteAll(const char* data, size_t size) {
   }
 }
 
+void OutputFile::Compress(CompressionThread* compression) {
+  Flush();
+  compression_ = compression;
+  compression_->Begin(fd_, position_, digest_, meter_);
+}
+
+void OutputFile::Put(const char* data, size_t size) {
+  if (!compression_) {
+    WriteAll(data, size);
+    return;
+  }
+  if (const int error = compression_->Write(std::string_view(data, size)); error != 0) {
+    failed_ = true;
+    ThrowWriteError(error);
+  }
+}
+
 void OutputFile::Write(std::string_view bytes) {
+  if (compression_) {
+    // The compression collects its blocks itself.
+    Put(bytes.data(), bytes.size());
+    return;
+  }
   if (bytes.size() <= capacity_ - used_) {
     std::memcpy(buffer_.get() + used_, bytes.data(), bytes.size());
     used_ += bytes.size();
@@ -206,6 +236,17 @@ void OutputFile::Flush() {
 void OutputFile::Close() {
   if (fd_ < 0) return;
   Flush();
+  if (compression_) {
+    const int error = compression_->End();
+    compression_ = nullptr;
+    if (error != 0) {
+      failed_ = true;
+      const int fd = fd_;
+      fd_ = -1;
+      ::close(fd);
+      ThrowWriteError(error);
+    }
+  }
   const int fd = fd_;
   fd_ = -1;
   // Linux releases the descriptor even when close reports EINTR.
@@ -243,8 +284,9 @@ void OutputFile::Seek(int64_t offset) {
 void OutputFile::CopyFrom(int fd, int64_t offset, int64_t size) {
   Flush();
   off_t in_off = offset;
-  // With a digest the bytes must pass through here to be hashed.
-  while (size > 0 && !digest_) {
+  // With a digest the bytes must pass through here to be hashed, and with
+  // a compression to be compressed.
+  while (size > 0 && !digest_ && !compression_) {
     const ssize_t n = ::copy_file_range(fd, &in_off, fd_, nullptr, size_t(size), 0);
     if (n > 0) {
       size -= n;
@@ -266,13 +308,14 @@ void OutputFile::CopyFrom(int fd, int64_t offset, int64_t size) {
       failed_ = true;
       ThrowWriteError(r < 0 ? errno : EIO);
     }
-    WriteAll(buffer_.get(), size_t(r));
+    Put(buffer_.get(), size_t(r));
     in_off += r;
     size -= r;
   }
 }
 
 bool OutputFile::Seekable() {
+  if (compression_) return false;
   struct stat st;
   return ::fstat(fd_, &st) == 0 && S_ISREG(st.st_mode);
 }

@@ -18,6 +18,8 @@
 
 namespace ostrevane {
 
+class CompressionThread;
+
 // The text up to and including the last "/" or "\"; that final delimiter is
 // left out unless it is the first character or directly follows another
 // delimiter ("out/x.csv" -> "out", "/x.csv" -> "/", "x.csv" -> "").
@@ -94,8 +96,9 @@ class OutputFile {
   // Appends `size` bytes of the open file `fd` from `offset`, in the kernel
   // where it can.
   void CopyFrom(int fd, int64_t offset, int64_t size);
-  // True for a regular file, where Seek, MoveBytes and TruncateHere work
-  // (not for a pipe or a device written in place).
+  // True for a regular file written as it is, where Seek, MoveBytes and
+  // TruncateHere work (not for a pipe or a device written in place, nor
+  // for a compressed file).
   bool Seekable();
   // Moves `size` bytes of this file from `from` to `to` (the ranges may
   // overlap), after the buffered bytes are written; the write position is
@@ -112,12 +115,21 @@ class OutputFile {
   const std::string& name() const { return name_; }
   // Counts every byte written to the file on `meter` too (null: nowhere).
   void set_meter(ProgressMeter* meter) { meter_ = meter; }
+  // From now on the bytes written go through `compression` (which must
+  // outlive the file, and compress nothing else until the file is closed)
+  // as one compressed member, appended where the file ends; the digest and
+  // the meter get the compressed bytes. Only Write, CopyFrom and Close are
+  // used then; Close ends the member and reports a failure to compress or
+  // to write it. Call it before the first write, after set_meter.
+  void Compress(CompressionThread* compression);
 
  private:
   // Takes the open file `fd_` on (or raises the open error `err`).
   void Start(Mode mode, int err);
   [[noreturn]] void ThrowWriteError(int err) const;
   void WriteAll(const char* data, size_t size);
+  // WriteAll, or the compression's Write.
+  void Put(const char* data, size_t size);
 
   std::string name_;
   int fd_ = -1;
@@ -128,6 +140,7 @@ class OutputFile {
   ContentDigest* digest_ = nullptr;
   int64_t position_ = 0;  // where the next WriteAll lands (kept only with a digest)
   ProgressMeter* meter_ = nullptr;
+  CompressionThread* compression_ = nullptr;  // while a member is open
 };
 
 }  // namespace ostrevane

@@ -49,6 +49,12 @@ OutputPath StagedFiles::PathOf(const std::string& name) const {
   return path;
 }
 
+void StagedFiles::set_compression(const Compression& compression) {
+  const bool compressed = compression.method == CompressionMethod::kGzip ||
+                          compression.method == CompressionMethod::kZstd;
+  compressor_ = compressed ? std::make_unique<CompressionThread>(compression) : nullptr;
+}
+
 size_t StagedFiles::Find(const std::string& name) const {
   const auto it = index_.find(PathOf(name).Key());
   return it == index_.end() ? kNotFound : it->second;
@@ -79,7 +85,8 @@ size_t StagedFiles::Begin(const std::string& name) {
   if (folders_.size() >= kOpenFolders) folders_.clear();
   folders_.insert_or_assign(path.FolderPath(path.levels.size()), std::move(dir));
   const size_t index = files_.Add({name, std::move(path), std::move(temp), {}});
-  digests_.push_back(std::make_unique<ContentDigest>(&hasher_));
+  // A compressed file is hashed on the compression thread, as it writes.
+  digests_.push_back(std::make_unique<ContentDigest>(Compressing() ? nullptr : &hasher_));
   index_.emplace(key, index);
   return index;
 }
@@ -112,6 +119,7 @@ void StagedFiles::Open(size_t index, OutputFile::Mode mode, size_t buffer_size,
   }
   file.emplace(staged.name, mode, buffer_size, std::move(fd), error, digests_[index].get());
   file->set_meter(meter_);
+  if (Compressing()) file->Compress(compressor_.get());
 }
 
 void StagedFiles::CommitAll(std::vector<WrittenFile>* written) {

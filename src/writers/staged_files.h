@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "control/job.h"
+#include "writers/compression_thread.h"
 #include "writers/content_digest.h"
 #include "writers/file_batch.h"
 #include "writers/hash_thread.h"
@@ -46,6 +47,11 @@ class StagedFiles {
   // Where the files opened from now on count the bytes written (null:
   // nowhere); see OutputFile::set_meter.
   void set_meter(ProgressMeter* meter) { meter_ = meter; }
+  // Compresses the files (kNone or kNotGiven: not at all): every Open
+  // adds a member, and the sizes and checksums are those of the compressed
+  // files. Call it before the first Begin. Raises Error when the
+  // compression cannot start.
+  void set_compression(const Compression& compression);
 
   // The index of the file begun for `name` in this call (every spelling of
   // one path is one file), or kNotFound.
@@ -86,9 +92,14 @@ class StagedFiles {
   static constexpr size_t kOpenFolders = 64;
   mutable std::unordered_map<std::string, UniqueFd> folders_;
   ProgressMeter* meter_ = nullptr;
-  // Hashes for every file's digest; declared last, so it stops before the
-  // digests its tasks refer to go.
+  bool Compressing() const { return compressor_ != nullptr; }
+
+  // Hashes for every file's digest; declared after them, so it stops before
+  // the digests its tasks refer to go.
   HashThread hasher_;
+  // Compresses and writes the compressed files, hashing them as it goes;
+  // declared last, so it stops before the digests go.
+  std::unique_ptr<CompressionThread> compressor_;
 };
 
 }  // namespace ostrevane

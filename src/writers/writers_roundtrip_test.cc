@@ -285,6 +285,89 @@ TEST_F(RoundTripTest, CsvCasesReadBackAsWritten) {
   EXPECT_EQ(RunPython(kCsvReader), "");
 }
 
+// Each case is a file with a header line and one record; csv.DictReader
+// and pandas must find the names as written and the values under them.
+// pandas calls a column without a name "Unnamed: N": that is all it may
+// change.
+const char kHeaderReader[] = R"PY(
+import csv, json, sys
+folder = sys.argv[1]
+try:
+    import pandas
+except ImportError:
+    pandas = None
+failures = []
+for case in json.load(open(folder + '/headers.json', encoding='utf-8')):
+    path, names = folder + '/' + case['file'], case['names']
+    values = ['v%d' % k for k in range(len(names))]
+    with open(path, encoding=case['encoding'], newline='') as f:
+        reader = csv.DictReader(f, delimiter=';', quotechar='"')
+        rows = list(reader)
+    if reader.fieldnames != names or rows != [dict(zip(names, values))]:
+        failures.append('%s (DictReader): %r %r' % (case['label'], reader.fieldnames, rows))
+    if pandas:
+        frame = pandas.read_csv(path, sep=';', dtype=str, keep_default_na=False,
+                                encoding=case['encoding'])
+        want = [n if n else 'Unnamed: %d' % k for k, n in enumerate(names)]
+        if list(frame.columns) != want or frame.values.tolist() != [values]:
+            failures.append('%s (pandas): %r %r' % (case['label'], list(frame.columns),
+                                                     frame.values.tolist()))
+print('\n'.join(failures))
+sys.exit(1 if failures else 0)
+)PY";
+
+TEST_F(RoundTripTest, HeaderNamesReadBackExactly) {
+  if (!std::filesystem::exists("/usr/bin/python3")) GTEST_SKIP() << "no /usr/bin/python3";
+  struct {
+    const char* label;
+    const char* code_page;
+    const char* encoding;  // Python's name for the file's encoding
+    uint8_t csvcp;
+    std::vector<std::string> names;
+  } cases[] = {
+      {"separator, quotes, line breaks", "UTF-8", "utf-8", 0,
+       {"id", "a;b", "say \"hi\"", "\"", "line\r\nbreak", " spaced "}},
+      {"non-ASCII", "UTF-8", "utf-8", 0, {"\xC3\xA9t\xC3\xA9", "\xE6\x9C\x88", "\xF0\x9F\x98\x80"}},
+      {"empty names", "UTF-8", "utf-8", 0, {"", "x", ""}},
+      {"one empty name", "UTF-8", "utf-8", 0, {""}},
+      {"UTF-16", "UTF-8", "utf-16", 1, {"\xE6\x9C\x88;", "", "q\""}},
+      {"8-bit code page", "CP1252", "cp1252", 0, {"caf\xC3\xA9", "a;b", "\xE2\x82\xAC"}},
+  };
+  JsonWriter manifest;
+  manifest.BeginArray();
+  int n = 0;
+  for (const auto& c : cases) {
+    testing::CodePageGuard code_page(c.code_page);
+    std::vector<FieldDef> fields;
+    std::vector<Value> row;
+    for (size_t k = 0; k < c.names.size(); ++k) {
+      fields.push_back({c.names[k], FieldType::kString, 20});
+      row.push_back(Value::Text("v" + std::to_string(k)));
+    }
+    Open(fields, {row});
+    const std::string file = "header" + std::to_string(++n) + ".csv";
+    job.csv_path = dir / file;
+    job.csv_code_page = c.csvcp;
+    job.csv_header = Switch::kOn;
+    WriteCsvFiles(job, *query, DefaultFormatSettings(), " ");
+    manifest.BeginObject();
+    manifest.Key("label");
+    manifest.String(c.label);
+    manifest.Key("file");
+    manifest.String(file);
+    manifest.Key("encoding");
+    manifest.String(c.encoding);
+    manifest.Key("names");
+    manifest.BeginArray();
+    for (const std::string& name : c.names) manifest.String(name);
+    manifest.EndArray();
+    manifest.EndObject();
+  }
+  manifest.EndArray();
+  WriteFile(dir / "headers.json", manifest.text());
+  EXPECT_EQ(RunPython(kHeaderReader), "");
+}
+
 // Each case is one file of one record; both parsers must read it, find
 // the true names in FIELD NAME and the values under the expected
 // attribute names, with no namespace anywhere.

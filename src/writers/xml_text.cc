@@ -1,12 +1,11 @@
 #include "writers/xml_text.h"
 
 #include <array>
-#include <unordered_map>
-#include <unordered_set>
 
 #include "common/base64.h"
 #include "common/codepage.h"
 #include "common/text.h"
+#include "writers/unique_names.h"
 #include "writers/xml_name_chars.h"
 
 namespace ostrevane {
@@ -129,28 +128,7 @@ std::vector<std::string> XmlFieldNames(const std::vector<std::string_view>& name
   std::vector<std::string> out;
   out.reserve(names.size());
   for (std::string_view name : names) out.push_back(XmlName(name));
-  // A number is added only where no field's own XML name is taken.
-  std::unordered_set<std::string> taken(out.begin(), out.end());
-  std::unordered_set<std::string> given;
-  std::unordered_map<std::string_view, size_t> first_of;  // a named field's first index
-  for (size_t i = 0; i < names.size(); ++i) {
-    if (!names[i].empty()) {
-      const auto [it, fresh] = first_of.emplace(names[i], i);
-      if (!fresh) {
-        out[i] = out[it->second];
-        continue;
-      }
-    }
-    if (given.insert(out[i]).second) continue;
-    for (int n = 2;; ++n) {
-      std::string numbered = out[i] + std::to_string(n);
-      if (taken.insert(numbered).second) {
-        out[i] = std::move(numbered);
-        given.insert(out[i]);
-        break;
-      }
-    }
-  }
+  NumberRepeatedNames(out, &names);
   return out;
 }
 

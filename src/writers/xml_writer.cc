@@ -151,53 +151,6 @@ bool AsBoolean(const Value& v) {
   }
 }
 
-// "-12.3400" from a count of ten-thousandths.
-void AppendCurrencyDigits(std::string& out, int64_t count) {
-  uint64_t u = uint64_t(count);
-  if (count < 0) {
-    out += '-';
-    u = 0 - u;
-  }
-  AppendPadded(out, int64_t(u / 10000), 1);
-  out += '.';
-  AppendPadded(out, int64_t(u % 10000), 4);
-}
-
-void AppendIsoDateTime(std::string& out, DateTime d) {
-  const DateTimeParts p = DecodeForText(d);
-  if (p.year >= 0 && p.year <= 9999) {
-    // The usual case in one append: this runs for every date of every record.
-    char text[19];
-    auto put = [&text](size_t at, int64_t v, int digits) {
-      for (int k = digits - 1; k >= 0; --k, v /= 10) text[at + size_t(k)] = char('0' + v % 10);
-    };
-    put(0, p.year, 4);
-    text[4] = '-';
-    put(5, p.month, 2);
-    text[7] = '-';
-    put(8, p.day, 2);
-    text[10] = 'T';
-    put(11, p.hour, 2);
-    text[13] = ':';
-    put(14, p.minute, 2);
-    text[16] = ':';
-    put(17, p.second, 2);
-    out.append(text, sizeof text);
-    return;
-  }
-  AppendPadded(out, p.year, 4);
-  out += '-';
-  AppendPadded(out, p.month, 2);
-  out += '-';
-  AppendPadded(out, p.day, 2);
-  out += 'T';
-  AppendPadded(out, p.hour, 2);
-  out += ':';
-  AppendPadded(out, p.minute, 2);
-  out += ':';
-  AppendPadded(out, p.second, 2);
-}
-
 struct XmlField {
   Field* field;
   Base base;
@@ -219,12 +172,19 @@ class XmlWriter {
         run_(options.run_memory),
         staged_(names_.fixed_prefix(), options.batch) {
     staged_.set_meter(job.meter);
+    staged_.set_compression(job.compression);
+    // A compressed file cannot take back its root end tag to add a data
+    // set: where names may come back, every file gets it only at the end.
+    defer_root_end_ = job.compression.method != CompressionMethod::kNone &&
+                      job.compression.method != CompressionMethod::kNotGiven &&
+                      names_.per_record();
     Describe();
   }
 
   void Write() {
     try {
       WriteRuns();
+      if (defer_root_end_) EndRoots();
       staged_.CommitAll(&job_.written_digests);
     } catch (const Error& e) {
       // Nothing of this call keeps its final name: the temporary files go
@@ -422,8 +382,13 @@ class XmlWriter {
     if (run_fresh_) {
       run_index_ = staged_.Begin(name);
       next_ids_.push_back(0);
+      file_names_.push_back(name);
       staged_.Open(run_index_, OutputFile::Mode::kCreate, OutputFile::kDefaultBuffer, out_);
       run_start_ = 0;
+      return;
+    }
+    if (defer_root_end_) {
+      staged_.Open(run_index_, OutputFile::Mode::kAppend, OutputFile::kDefaultBuffer, out_);
       return;
     }
     staged_.Open(run_index_, OutputFile::Mode::kUpdate, OutputFile::kDefaultBuffer, out_);
@@ -503,7 +468,9 @@ class XmlWriter {
   void WriteRun(const std::string& name, int64_t timestamp, int64_t count) {
     if (!out_) OpenRunFile(name);
     const std::string head = Head(timestamp, count);
-    constexpr std::string_view kRunEnd = "\r\n\t\t</RECORDS>\r\n\t</DATASET>\r\n</DATASETS>";
+    const std::string_view kRunEnd =
+        defer_root_end_ ? "\r\n\t\t</RECORDS>\r\n\t</DATASET>"
+                        : "\r\n\t\t</RECORDS>\r\n\t</DATASET>\r\n</DATASETS>";
     if (spill_ == Spill::kInPlace) {
       out_->Write(run_.text());
       records_size_ += int64_t(run_.text().size());
@@ -530,6 +497,17 @@ class XmlWriter {
     if (run_fresh_) job_.written_files.push_back(name);
   }
 
+  // Ends the root element of every file of the call (defer_root_end_).
+  void EndRoots() {
+    for (size_t i = 0; i < next_ids_.size(); ++i) {
+      run_name_ = file_names_[i];
+      staged_.Open(i, OutputFile::Mode::kAppend, OutputFile::kDefaultBuffer, out_);
+      out_->Write(kRootEnd);
+      out_->Close();
+      out_.reset();
+    }
+  }
+
   Job& job_;
   Query& query_;
   const FormatSettings& formats_;
@@ -554,6 +532,8 @@ class XmlWriter {
   std::vector<int64_t> next_ids_;
   std::string run_name_;  // the name of the current run
   bool writing_ = false;  // a failure now spoils the file run_name_
+  bool defer_root_end_ = false;
+  std::vector<std::string> file_names_;  // by their index in staged_
 
   // Where the records of the current run wait for their head.
   enum class Spill : uint8_t {

@@ -445,7 +445,11 @@ TEST_F(PostgresTest, ConnectionLostMidResult) {
     for (; !q.Eof(); q.Next()) {
     }
   });
-  EXPECT_NE(m.find("terminating connection"), std::string::npos) << m;
+  // The server's last word arrives, or is lost when the closed socket
+  // still held unread bytes (the kernel then resets it): either is one line.
+  EXPECT_TRUE(m.find("terminating connection") != std::string::npos ||
+              m.find("server closed the connection unexpectedly") != std::string::npos)
+      << m;
   EXPECT_EQ(m.find('\n'), std::string::npos) << m;
   EXPECT_NO_THROW(c->Rollback());
   EXPECT_NO_THROW(c->Close());

@@ -31,6 +31,9 @@ Connection::~Connection() {
 void Connection::Open() {
   Close();
   ConnectionString cs(connection_string_);
+  // The connection string is kept (and shown) as written; the values the
+  // environment gives it are put in only here.
+  cs.ExpandEnvironmentValues();
   std::unique_ptr<Backend> backend = factory_(cs);
   backend->Open(cs, connection_timeout_);
   backend_ = std::move(backend);

@@ -86,6 +86,8 @@ class Connection {
   // transactions take no turns. `turns` must outlive the connection.
   void set_file_turns(FileTurns* turns) { turns_ = turns; }
 
+  // Opens the backend that the connection string names, with the values
+  // of its "${...}" references put in (ConnectionString::ExpandEnvironmentValues).
   void Open();
   void Close();
   bool connected() const { return backend_ != nullptr; }

@@ -1,5 +1,6 @@
-// A small JSON reader for test data files (no JSON library is part of the
-// build). Numbers keep their text as written; objects keep member order.
+// A small JSON reader: for the run reports that -rerun reads, and for test
+// data (no JSON library is part of the build). Numbers keep their text as
+// written; objects keep member order.
 #pragma once
 
 #include <string>
@@ -7,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-namespace ostrevane::testing {
+namespace ostrevane {
 
 struct JsonValue {
   enum class Kind { kNull, kBool, kNumber, kString, kArray, kObject };
@@ -21,8 +22,10 @@ struct JsonValue {
   const JsonValue* Find(std::string_view name) const;
 };
 
-// Parses a whole JSON document; throws std::runtime_error naming the offset
-// of the first fault.
+// Parses a whole JSON document; throws Exception "JSON: WHAT at offset N"
+// for the first fault, also for arrays and objects nested deeper than
+// kJsonDepthLimit (a hostile file must not exhaust the stack).
+inline constexpr int kJsonDepthLimit = 200;
 JsonValue ParseJson(std::string_view text);
 
-}  // namespace ostrevane::testing
+}  // namespace ostrevane

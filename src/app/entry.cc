@@ -3,7 +3,6 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <cerrno>
 #include <clocale>
 #include <cstring>
 #include <ctime>
@@ -230,12 +229,12 @@ void WriteMetrics(const RunState& run) {
   TryReadWholeFile(NormalizePath(run.metrics_path), previous, opened);
   const std::string part =
       run.part.given ? std::to_string(run.part.k) + "/" + std::to_string(run.part.n) : "";
-  if (!ReplaceFileAtomically(NormalizePath(run.metrics_path),
-                             RunMetricsText(run.report, part, previous), 0666))
+  AtomicFile file(NormalizePath(run.metrics_path), 0666);
+  if (const int err = WriteAndCommit(file, RunMetricsText(run.report, part, previous), true))
     throw Error(kEFCreateError, "Cannot write the metrics file \"" +
                                     CutForMessage(AbsolutePath(run.metrics_path)) +
                                     "\" (metrics_file in section [Ostrevane] of settings.ini): " +
-                                    std::strerror(errno));
+                                    std::strerror(err));
 }
 
 // Writes the run report as it stands; `status` and `error` make it the last

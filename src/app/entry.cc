@@ -487,7 +487,9 @@ int Run(RunState& run) {
   bool list_mode = FindSwitch(run.args, "list", list_file);
   const bool run_mode = HasWholeSwitch(run.args, "run");
   const bool check = FindSwitch(run.args, "check", unused);
-  ShowSettingsWarnings(run, (list_mode || run_mode) && !check && !help);
+  // -rerun runs a list even without -list.
+  const bool runs_jobs = list_mode || run_mode || FindSwitch(run.args, "rerun", unused);
+  ShowSettingsWarnings(run, runs_jobs && !check && !help);
   if (help) {
     ShowHelp({});
     return kExitDone;

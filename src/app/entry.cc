@@ -4,9 +4,9 @@
 
 #include <chrono>
 #include <clocale>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <cstdlib>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -221,20 +221,32 @@ void WriteReportFile(const std::string& json, const std::string& path, bool in_p
 }
 
 // Replaces the metrics file with the run's metrics, carrying over what the
-// earlier version knew of the last good run.
-void WriteMetrics(const RunState& run) {
+// earlier version knew of the last good run. A file that holds anything
+// else (metrics_file naming the wrong file) is left alone. After a failure
+// the run writes no more metrics, so that its error is told once.
+void WriteMetrics(RunState& run) {
   if (run.metrics_path.empty()) return;
+  const std::string path = NormalizePath(run.metrics_path);
+  auto fail = [&](const std::string& why) {
+    run.metrics_path.clear();
+    return Error(kEFCreateError, "Cannot write the metrics file \"" +
+                                     CutForMessage(AbsolutePath(path)) +
+                                     "\" (metrics_file in section [Ostrevane] of settings.ini): " +
+                                     why);
+  };
   std::string previous;
+  std::error_code ec;
+  if (std::filesystem::file_size(path, ec) > kMetricsFileLimit && !ec)
+    throw fail("it holds something else than metrics, and is not replaced");
   bool opened = false;
-  TryReadWholeFile(NormalizePath(run.metrics_path), previous, opened);
+  TryReadWholeFile(path, previous, opened);
+  if (!IsRunMetricsText(previous))
+    throw fail("it holds something else than metrics, and is not replaced");
   const std::string part =
       run.part.given ? std::to_string(run.part.k) + "/" + std::to_string(run.part.n) : "";
-  AtomicFile file(NormalizePath(run.metrics_path), 0666);
+  AtomicFile file(path, 0666);
   if (const int err = WriteAndCommit(file, RunMetricsText(run.report, part, previous), true))
-    throw Error(kEFCreateError, "Cannot write the metrics file \"" +
-                                    CutForMessage(AbsolutePath(run.metrics_path)) +
-                                    "\" (metrics_file in section [Ostrevane] of settings.ini): " +
-                                    std::strerror(err));
+    throw fail(std::strerror(err));
 }
 
 // Writes the run report as it stands; `status` and `error` make it the last
@@ -419,11 +431,16 @@ int RunListMode(RunState& run, const std::string& list_file, bool check) {
     return kExitJobsFailed;
   }
   // The report is complete before RESULT.TXT says "OK". Without it the
-  // jobs still ran: the run ends as failed, not as one that could not start.
+  // jobs still ran: the run ends as failed, not as one that could not start,
+  // and the report says so where it still can be written.
   try {
     WriteReport(run, kExitDone, {});
   } catch (const Error& e) {
     run.console->Error(ErrorLine(e));
+    try {
+      WriteReport(run, kExitJobsFailed, ErrorLine(e));
+    } catch (const Error&) {
+    }
     return kExitJobsFailed;
   }
   WriteRunResult("OK", ResultFilePath(run, ".TXT"));

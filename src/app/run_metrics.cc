@@ -62,6 +62,10 @@ std::string PreviousLastSuccess(std::string_view previous, const std::string& la
 
 }  // namespace
 
+bool IsRunMetricsText(std::string_view text) {
+  return text.empty() || text.starts_with("# HELP ostrevane_");
+}
+
 std::string MetricsLabelValue(std::string_view text) {
   std::string out;
   for (char c : SanitizeUtf8(text)) {

@@ -12,6 +12,7 @@
 //   ostrevane_job_written_bytes.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -31,6 +32,14 @@ std::string RunMetricsText(const RunReport& report, const std::string& part,
 // before its extension ("ostrevane.prom" -> "ostrevane.3of8.prom"), so that
 // parts that share a folder keep a file each. `suffix` is RunPart::NameSuffix().
 std::string MetricsFilePath(const std::string& configured, const std::string& suffix);
+
+// The largest metrics file a run reads before replacing it; a larger one
+// holds something else.
+inline constexpr uintmax_t kMetricsFileLimit = 16 << 20;
+
+// Whether `text` may be replaced as a metrics file: empty, or metrics that
+// a run wrote (so that metrics_file naming the wrong file loses nothing).
+bool IsRunMetricsText(std::string_view text);
 
 // A label value as the format writes it between its quotes: "\" as "\\",
 // '"' as "\"", a line feed as "\n"; bytes that are not valid UTF-8 become

@@ -205,15 +205,28 @@ TEST(RunMetricsTest, EachRunReplacesItsFile) {
     names.insert(e.path().filename().string());
   EXPECT_EQ(names, (std::set<std::string>{"o.prom", "o.2of2.prom"}));
 
-  // A metrics file that cannot be written is a mistake the run names.
-  WriteFile(dir / "settings.ini", "[Ostrevane]\nmetrics_file=nowhere/o.prom\n");
-  r = testing::RunProgram({"-list:jobs.txt"}, dir.path(), dir.path());
-  EXPECT_EQ(r.exit_code, 2) << r.out;
-  EXPECT_NE(r.out.find("EFCreateError: Cannot write the metrics file \"" + dir / "nowhere/o.prom" +
-                       "\" (metrics_file in section [Ostrevane] of settings.ini): No such file "
-                       "or directory"),
-            std::string::npos)
-      << r.out;
+  // A metrics file that cannot be written, or that holds something else
+  // (metrics_file naming the wrong file), is a mistake the run names once,
+  // and the other file is left as it was.
+  WriteFile(dir / "notes.txt", "my notes\n");
+  struct {
+    const char* file;
+    const char* why;
+  } cases[] = {
+      {"nowhere/o.prom", "No such file or directory"},
+      {"notes.txt", "it holds something else than metrics, and is not replaced"},
+  };
+  for (const auto& row : cases) {
+    WriteFile(dir / "settings.ini", std::string("[Ostrevane]\nmetrics_file=") + row.file + "\n");
+    r = testing::RunProgram({"-list:jobs.txt"}, dir.path(), dir.path());
+    EXPECT_EQ(r.exit_code, 2) << r.out;
+    const std::string error = "EFCreateError: Cannot write the metrics file \"" + dir / row.file +
+                              "\" (metrics_file in section [Ostrevane] of settings.ini): " + row.why;
+    const size_t at = r.out.find(error);
+    EXPECT_NE(at, std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find(error, at + 1), std::string::npos) << r.out;
+  }
+  EXPECT_EQ(ReadFile(dir / "notes.txt"), "my notes\n");
 }
 
 }  // namespace

@@ -88,7 +88,7 @@ struct RunState {
   std::optional<LogFiles> log;  // closed before the program ends, however it ends
   std::string run_stamp;        // "YYYYMMDD-HHNNSS" of the start: names the run's files
   RunPart part;
-  JobSelection selection;       // -jobs or -rerun: the jobs of the list that run
+  JobSelection selection;  // -jobs or -rerun: the jobs of the list that run
   // -params beside -list: values for every job of the list.
   std::vector<NameValue> run_parameters;
   // The run report of a list run (not a check): its file and the copy kept
@@ -229,10 +229,9 @@ void WriteMetrics(RunState& run) {
   const std::string path = NormalizePath(run.metrics_path);
   auto fail = [&](const std::string& why) {
     run.metrics_path.clear();
-    return Error(kEFCreateError, "Cannot write the metrics file \"" +
-                                     CutForMessage(AbsolutePath(path)) +
-                                     "\" (metrics_file in section [Ostrevane] of settings.ini): " +
-                                     why);
+    return Error(kEFCreateError,
+                 "Cannot write the metrics file \"" + CutForMessage(AbsolutePath(path)) +
+                     "\" (metrics_file in section [Ostrevane] of settings.ini): " + why);
   };
   std::string previous;
   std::error_code ec;

@@ -21,10 +21,10 @@ namespace {
 constexpr int kMaxJobNumber = 10'000'000;
 
 Error JobsError(std::string_view value, std::string_view why) {
-  return Exception(Concat({"switch -jobs: \"", ShowControlCharacters(CutForMessage(value)),
-                           "\" ", why,
-                           " (job numbers and ranges separated by commas, for example "
-                           "-jobs:5,7-9)"}));
+  return Exception(
+      Concat({"switch -jobs: \"", ShowControlCharacters(CutForMessage(value)), "\" ", why,
+              " (job numbers and ranges separated by commas, for example "
+              "-jobs:5,7-9)"}));
 }
 
 // A job number: decimal digits, 1..kMaxJobNumber; 0 for anything else.
@@ -90,10 +90,10 @@ std::vector<Job> SelectJobs(const std::vector<Job>& jobs, const JobSelection& se
   if (selection.Largest() > count) {
     int unknown = count + 1;
     while (!selection.Has(unknown)) ++unknown;
-    throw Exception(Concat({"switch ", CutForMessage(selection.origin), ": the list has no job ",
-                            std::to_string(unknown), "; it has ", std::to_string(count),
-                            count == 1 ? " job" : " jobs",
-                            " (numbered as in the log and RESULT.json)"}));
+    throw Exception(
+        Concat({"switch ", CutForMessage(selection.origin), ": the list has no job ",
+                std::to_string(unknown), "; it has ", std::to_string(count),
+                count == 1 ? " job" : " jobs", " (numbered as in the log and RESULT.json)"}));
   }
   std::vector<Job> out;
   for (const Job& job : jobs)
@@ -116,8 +116,8 @@ RerunSource ReadRerunReport(const std::string& path) {
   if (report.kind != JsonValue::Kind::kObject || !schema ||
       schema->text != std::to_string(kRunReportSchema) || !jobs ||
       jobs->kind != JsonValue::Kind::kArray)
-    throw RerunError(path, "is no run report (RESULT.json) of schema " +
-                               std::to_string(kRunReportSchema));
+    throw RerunError(
+        path, "is no run report (RESULT.json) of schema " + std::to_string(kRunReportSchema));
   const JsonValue* exit_status = report.Find("exit_status");
   if (!exit_status || exit_status->kind != JsonValue::Kind::kNumber)
     throw RerunError(path,
@@ -128,12 +128,12 @@ RerunSource ReadRerunReport(const std::string& path) {
   source.list_file = text(report.Find("list_file"));
   source.list_sha256 = text(report.Find("list_sha256"));
   if (source.list_file.empty())
-    throw RerunError(path, "reports the job of a command line (-run), not a list: run it again "
-                           "with -run");
+    throw RerunError(path,
+                     "reports the job of a command line (-run), not a list: run it again "
+                     "with -run");
   if (source.list_sha256.empty() && jobs->items.empty())
     throw RerunError(path, "reports a run that ended before it read its list (" +
-                               text(report.Find("error")) +
-                               "); no job ran: run the list again");
+                               text(report.Find("error")) + "); no job ran: run the list again");
   if (source.list_sha256.empty())
     throw RerunError(path, "records no checksum of its list; pick the jobs with -jobs instead");
   source.selection.origin = "-rerun:" + path;
@@ -151,13 +151,13 @@ void CheckListUnchanged(const RerunSource& source, const std::string& report_pat
                         const std::string& list_file) {
   const std::string now = Sha256Hex(ReadWholeFile(list_file));
   if (now == source.list_sha256) return;
-  throw RerunError(report_path,
-                   Concat({"reports a run of the list ", CutForMessage(source.list_file),
-                           " as it was then (SHA-256 ", source.list_sha256, "); ",
-                           CutForMessage(AbsolutePath(list_file)), " has changed since (SHA-256 ",
-                           now,
-                           "), so its job numbers may name other jobs. Run the list again, or "
-                           "pick the jobs with -jobs"}));
+  throw RerunError(
+      report_path,
+      Concat({"reports a run of the list ", CutForMessage(source.list_file),
+              " as it was then (SHA-256 ", source.list_sha256, "); ",
+              CutForMessage(AbsolutePath(list_file)), " has changed since (SHA-256 ", now,
+              "), so its job numbers may name other jobs. Run the list again, or "
+              "pick the jobs with -jobs"}));
 }
 
 JobSelection ChooseJobs(const std::vector<std::string>& args, bool& list_mode,
@@ -167,8 +167,9 @@ JobSelection ChooseJobs(const std::vector<std::string>& args, bool& list_mode,
   const bool rerun_given = FindSwitch(args, "rerun", rerun);
   if (!jobs_given && !rerun_given) return {};
   if (jobs_given && rerun_given)
-    throw Exception("-jobs and -rerun exclude each other: -rerun picks the jobs that failed or "
-                    "did not run");
+    throw Exception(
+        "-jobs and -rerun exclude each other: -rerun picks the jobs that failed or "
+        "did not run");
   if (HasWholeSwitch(args, "run"))
     throw Exception(std::string(jobs_given ? "-jobs" : "-rerun") +
                     " picks jobs of a list; -run runs the one job of the command line");

@@ -47,7 +47,8 @@ std::vector<int> Numbers(const std::vector<Job>& jobs) {
 }
 
 TEST(JobSelectionTest, NumbersAndRangesPickJobsOfTheWholeList) {
-  const std::string usage = " (job numbers and ranges separated by commas, for example -jobs:5,7-9)";
+  const std::string usage =
+      " (job numbers and ranges separated by commas, for example -jobs:5,7-9)";
   struct {
     std::string value;
     std::vector<int> picked;  // of 10 jobs
@@ -56,19 +57,27 @@ TEST(JobSelectionTest, NumbersAndRangesPickJobsOfTheWholeList) {
       {"5,7-9", {5, 7, 8, 9}, ""},
       {"9-10,1, 3 ,3,2-4", {1, 2, 3, 4, 9, 10}, ""},
       {"4-4", {4}, ""},
-      {"11", {}, "switch -jobs:11: the list has no job 11; it has 10 jobs (numbered as in the log "
-                 "and RESULT.json)"},
-      {"8-12", {}, "switch -jobs:8-12: the list has no job 11; it has 10 jobs (numbered as in the "
-                   "log and RESULT.json)"},
+      {"11",
+       {},
+       "switch -jobs:11: the list has no job 11; it has 10 jobs (numbered as in the log "
+       "and RESULT.json)"},
+      {"8-12",
+       {},
+       "switch -jobs:8-12: the list has no job 11; it has 10 jobs (numbered as in the "
+       "log and RESULT.json)"},
       {"", {}, "switch -jobs: \"\" names no job" + usage},
-      {"0", {}, "switch -jobs: \"0\" holds \"0\", which is no job number from 1 and no range" +
-                    usage},
-      {"3,,4", {}, "switch -jobs: \"3,,4\" holds \"\", which is no job number from 1 and no range" +
-                       usage},
-      {"2-x", {}, "switch -jobs: \"2-x\" holds \"2-x\", which is no job number from 1 and no range" +
-                      usage},
-      {"-3", {}, "switch -jobs: \"-3\" holds \"-3\", which is no job number from 1 and no range" +
-                     usage},
+      {"0",
+       {},
+       "switch -jobs: \"0\" holds \"0\", which is no job number from 1 and no range" + usage},
+      {"3,,4",
+       {},
+       "switch -jobs: \"3,,4\" holds \"\", which is no job number from 1 and no range" + usage},
+      {"2-x",
+       {},
+       "switch -jobs: \"2-x\" holds \"2-x\", which is no job number from 1 and no range" + usage},
+      {"-3",
+       {},
+       "switch -jobs: \"-3\" holds \"-3\", which is no job number from 1 and no range" + usage},
       {"9-7", {}, "switch -jobs: \"9-7\" holds the range \"9-7\", which runs backwards" + usage},
   };
   for (const auto& row : cases) {
@@ -92,15 +101,17 @@ TEST(JobSelectionTest, RerunReadsOnlyEndedReportsOfAList) {
   };
   const std::string ended =
       "\"list_file\": \"jobs.txt\", \"list_sha256\": \"" + sha + "\", \"exit_status\": 1";
-  const std::string three = "{\"job\": 2, \"status\": \"done\"}, {\"job\": 4, \"status\": "
-                            "\"failed\"}, {\"job\": 6, \"status\": \"not run\"}";
+  const std::string three =
+      "{\"job\": 2, \"status\": \"done\"}, {\"job\": 4, \"status\": "
+      "\"failed\"}, {\"job\": 6, \"status\": \"not run\"}";
   const std::string path = dir / "r.json";
   struct {
     std::string text, error;
   } cases[] = {
       {report(ended, three), ""},
-      {report("\"list_file\": \"jobs.txt\", \"list_sha256\": \"" + sha + "\", \"exit_status\": null",
-              three),
+      {report(
+           "\"list_file\": \"jobs.txt\", \"list_sha256\": \"" + sha + "\", \"exit_status\": null",
+           three),
        "reports a run that has not ended (its exit_status is null): it still runs, or it was "
        "killed before it wrote its end, and which of its jobs are done is unknown; see its log"},
       {report("\"list_file\": null, \"list_sha256\": null, \"exit_status\": 0", three),
@@ -116,8 +127,9 @@ TEST(JobSelectionTest, RerunReadsOnlyEndedReportsOfAList) {
        "lists a job without a valid job number"},
       {"{\"schema\": 2, \"jobs\": []}", "is no run report (RESULT.json) of schema 1"},
       {"[1, 2]", "is no run report (RESULT.json) of schema 1"},
-      {"{\"schema\": 1, \"jobs\": [", "cannot be read as a run report: JSON: unexpected end at "
-                                       "offset 23"},
+      {"{\"schema\": 1, \"jobs\": [",
+       "cannot be read as a run report: JSON: unexpected end at "
+       "offset 23"},
   };
   for (const auto& row : cases) {
     WriteFile(path, row.text);
@@ -239,13 +251,13 @@ TEST_F(RerunTest, RerunRunsTheFailedJobsWithWhatTheyInheritAndRefusesAChangedLis
   const std::string report_before = ReadFile(dir / "log/RESULT.json");
   auto refused = Run({"-list:jobs.txt", "-rerun:first.json"});
   EXPECT_EQ(refused.exit_code, 2) << refused.out;
-  EXPECT_NE(refused.out.find("Exception: switch -rerun: first.json reports a run of the list "
-                             "jobs.txt as it was then (SHA-256 " +
-                             first_json.Find("list_sha256")->text + "); " + dir / "jobs.txt" +
-                             " has changed since (SHA-256 " +
-                             Sha256Hex(ReadFile(dir / "jobs.txt")) +
-                             "), so its job numbers may name other jobs."),
-            std::string::npos)
+  EXPECT_NE(
+      refused.out.find("Exception: switch -rerun: first.json reports a run of the list "
+                       "jobs.txt as it was then (SHA-256 " +
+                       first_json.Find("list_sha256")->text + "); " + dir / "jobs.txt" +
+                       " has changed since (SHA-256 " + Sha256Hex(ReadFile(dir / "jobs.txt")) +
+                       "), so its job numbers may name other jobs."),
+      std::string::npos)
       << refused.out;
   EXPECT_TRUE(JobsThatRan(refused.out).empty());
   EXPECT_EQ(ReadFile(dir / "log/RESULT.TXT"), "OK");

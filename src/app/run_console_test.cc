@@ -6,10 +6,10 @@
 
 #include <filesystem>
 
+#include "common/json_reader.h"
 #include "common/path.h"
 #include "common/text.h"
 #include "common/text_file.h"
-#include "common/json_reader.h"
 #include "testing/run_program.h"
 #include "testing/sqlite_db.h"
 #include "testing/temp_dir.h"

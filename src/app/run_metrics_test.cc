@@ -69,8 +69,10 @@ std::string FormatFault(const std::string& text, std::map<std::string, std::stri
         if (line[i] == '\\') ++i;
       }
       ++i;
-      if (line[i] == ',') ++i;
-      else if (line[i] != '}') return "bad label list in: " + line;
+      if (line[i] == ',')
+        ++i;
+      else if (line[i] != '}')
+        return "bad label list in: " + line;
     }
     const std::string value = line.substr(i + 2);
     if (line[i + 1] != ' ' || !std::regex_match(value, std::regex("[0-9]+(\\.[0-9]+)?")))
@@ -103,8 +105,9 @@ TEST(RunMetricsTest, TextFollowsTheFormatAndCarriesTheLastGoodRun) {
   const std::string run = list + ",part=\"3/8\"";
   RunReport report = TwoJobs();
   // Still running: no end, no exit status; the last good run from before.
-  const std::string before = "ostrevane_run_last_success_timestamp_seconds{" + run + "} 1699990000\n" +
-                             "ostrevane_run_last_success_timestamp_seconds{list_file=\"other\"} 5\n";
+  const std::string before =
+      "ostrevane_run_last_success_timestamp_seconds{" + run + "} 1699990000\n" +
+      "ostrevane_run_last_success_timestamp_seconds{list_file=\"other\"} 5\n";
   std::map<std::string, std::string> samples;
   std::string text = RunMetricsText(report, "3/8", before);
   ASSERT_EQ(FormatFault(text, &samples), "") << text;
@@ -165,7 +168,8 @@ TEST(RunMetricsTest, PartsKeepAFileEach) {
 // a failed run keeps the time of the last good one.
 TEST(RunMetricsTest, EachRunReplacesItsFile) {
   TempDir dir;
-  testing::CreateSqliteDatabase(dir / "t.db", "CREATE TABLE t (id INTEGER); INSERT INTO t VALUES (1);");
+  testing::CreateSqliteDatabase(dir / "t.db",
+                                "CREATE TABLE t (id INTEGER); INSERT INTO t VALUES (1);");
   testing::WriteUdlFile(dir / "t.udl", testing::SqliteConnectionString("t.db"));
   WriteFile(dir / "t.sql", "SELECT id FROM t");
   WriteFile(dir / "settings.ini", "[Ostrevane]\nmetrics_file=prom/o.prom\n");
@@ -191,8 +195,9 @@ TEST(RunMetricsTest, EachRunReplacesItsFile) {
   EXPECT_EQ(bad["ostrevane_run_exit_status" + labels], "1");
   EXPECT_EQ(bad["ostrevane_run_last_success_timestamp_seconds" + labels],
             good["ostrevane_run_end_timestamp_seconds" + labels]);
-  EXPECT_EQ(bad["ostrevane_job_status{list_file=\"jobs.txt\",job=\"2\",line=\"2\",status=\"failed\"}"],
-            "1");
+  EXPECT_EQ(
+      bad["ostrevane_job_status{list_file=\"jobs.txt\",job=\"2\",line=\"2\",status=\"failed\"}"],
+      "1");
 
   r = testing::RunProgram({"-list:jobs.txt", "-part:2/2"}, dir.path(), dir.path());
   std::map<std::string, std::string> part;
@@ -220,8 +225,9 @@ TEST(RunMetricsTest, EachRunReplacesItsFile) {
     WriteFile(dir / "settings.ini", std::string("[Ostrevane]\nmetrics_file=") + row.file + "\n");
     r = testing::RunProgram({"-list:jobs.txt"}, dir.path(), dir.path());
     EXPECT_EQ(r.exit_code, 2) << r.out;
-    const std::string error = "EFCreateError: Cannot write the metrics file \"" + dir / row.file +
-                              "\" (metrics_file in section [Ostrevane] of settings.ini): " + row.why;
+    const std::string error =
+        "EFCreateError: Cannot write the metrics file \"" + dir / row.file +
+        "\" (metrics_file in section [Ostrevane] of settings.ini): " + row.why;
     const size_t at = r.out.find(error);
     EXPECT_NE(at, std::string::npos) << r.out;
     EXPECT_EQ(r.out.find(error, at + 1), std::string::npos) << r.out;

@@ -48,15 +48,16 @@ TEST_F(RunParametersTest, RunValuesFillEveryJobBelowItsOwnAndAboveItsSqlLines) {
     const char* file;
     const char* rows;
   } cases[] = {
-      {"out/run.csv", "3\r\n4"},       // the run's value
-      {"out/own.csv", "2"},            // the job's own -params replace it
+      {"out/run.csv", "3\r\n4"},               // the run's value
+      {"out/own.csv", "2"},                    // the job's own -params replace it
       {"out/unused.csv", "1\r\n2\r\n3\r\n4"},  // no placeholder: no mistake
-      {"out/line.csv", "3\r\n4"},      // above the SQL's "--param kind", beside its "low"
+      {"out/line.csv", "3\r\n4"},              // above the SQL's "--param kind", beside its "low"
   };
   for (const auto& row : cases) EXPECT_EQ(ReadFile(dir / row.file), row.rows) << row.file;
 
   // A job's own value that its SQL does not use is still a mistake.
-  WriteFile(dir / "jobs.txt", ReadFile(dir / "jobs.txt") + "-sql:all.sql -tocsv:out/x.csv -params:regoin=n\n");
+  WriteFile(dir / "jobs.txt",
+            ReadFile(dir / "jobs.txt") + "-sql:all.sql -tocsv:out/x.csv -params:regoin=n\n");
   r = Run({"-list:jobs.txt", "-params:kind=c"});
   EXPECT_EQ(r.exit_code, 1) << r.out;
   EXPECT_NE(r.out.find("job 5, line 5: -params: the SQL has no placeholder \":regoin\" (it has no "
@@ -68,9 +69,9 @@ TEST_F(RunParametersTest, RunValuesFillEveryJobBelowItsOwnAndAboveItsSqlLines) {
 // -check shows each job's values in force, where they come from, secrets
 // masked and "${...}" as written.
 TEST_F(RunParametersTest, CheckShowsTheValuesInForce) {
-  auto r = Run({"-list:jobs.txt", "-params:kind=${OSTREVANE_TEST_KIND};api_token=T0ken-Leak",
-                "-check"},
-               {{"OSTREVANE_TEST_KIND", "c"}});
+  auto r =
+      Run({"-list:jobs.txt", "-params:kind=${OSTREVANE_TEST_KIND};api_token=T0ken-Leak", "-check"},
+          {{"OSTREVANE_TEST_KIND", "c"}});
   ASSERT_EQ(r.exit_code, 0) << r.out;
   const std::string from_run = " (-params beside -list)";
   const std::vector<std::string> lines = SplitLines(r.out);

@@ -15,7 +15,6 @@
 namespace ostrevane {
 namespace {
 
-
 // Texts from data, servers or the list (an error, a target, a list line)
 // are cut like a line of the log: a huge value must not make a huge report.
 void Text(JsonWriter& json, const std::string& text) {
@@ -94,9 +93,12 @@ void WriteJob(JsonWriter& json, const Job& job, const std::vector<InputFile>& in
 
 const char* JobStatusText(JobOutcome::Status status) {
   switch (status) {
-    case JobOutcome::Status::kDone: return "done";
-    case JobOutcome::Status::kFailed: return "failed";
-    case JobOutcome::Status::kNotRun: break;
+    case JobOutcome::Status::kDone:
+      return "done";
+    case JobOutcome::Status::kFailed:
+      return "failed";
+    case JobOutcome::Status::kNotRun:
+      break;
   }
   return "not run";
 }

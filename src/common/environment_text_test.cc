@@ -66,8 +66,9 @@ TEST_F(EnvironmentTextTest, MistakesNameTheReferenceAndNoValue) {
       {"${file:" + dir / "fifo" + "}",
        "${file:" + dir / "fifo" + "}: the file cannot be read: it is no regular file"},
       {"${file:" + dir / "big" + "}",
-       "${file:" + dir / "big" + "}: the file cannot be read: it is larger than 64 KiB, which "
-       "no secret is"},
+       "${file:" + dir / "big" +
+           "}: the file cannot be read: it is larger than 64 KiB, which "
+           "no secret is"},
       {"${file:" + dir / "nul" + "}",
        "${file:" + dir / "nul" + "}: the file cannot be read: it holds a NUL byte"},
       {"${file:}", "${file:}: the file cannot be read: no file name is given"},

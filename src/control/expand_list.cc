@@ -75,8 +75,9 @@ void RefuseTemplateWithoutMail(const Job& job, const Job* above) {
 // without a word. A text body and a report are two bodies.
 void RefuseMailPartsWithoutMail(const Job& job) {
   if (!job.mail_body_file.empty() && !job.report_template.empty())
-    throw Exception("-mailbody and -frtemplate on one line: the report is the mail's body; give "
-                    "one of them");
+    throw Exception(
+        "-mailbody and -frtemplate on one line: the report is the mail's body; give "
+        "one of them");
   if (!job.mail_to.empty()) return;
   for (auto [given, option] : {std::pair{!job.mail_subject.empty(), "-subject"},
                                std::pair{!job.mail_body_file.empty(), "-mailbody"}})

@@ -76,7 +76,7 @@ struct Job {
 
   std::string mail_to;          // -mail: recipients
   std::string report_template;  // -frtemplate: report template of the HTML mail body (as written)
-  std::string mail_subject;     // -subject: the mail's subject with its macros; empty: settings.ini's
+  std::string mail_subject;     // -subject: with its macros; empty: Subject of settings.ini
   std::string mail_body;        // -mailbody: the text of the mail's body
   std::string mail_body_file;   // its file's absolute name
   std::string sftp_server, sftp_login, sftp_password;  // -sftp: from settings.ini

@@ -2,8 +2,8 @@
 
 #include "common/error.h"
 #include "common/sha256.h"
-#include "common/text_file.h"
 #include "common/text.h"
+#include "common/text_file.h"
 #include "control/cut_field.h"
 #include "control/job_files.h"
 

@@ -16,9 +16,31 @@ namespace ostrevane {
 namespace {
 
 enum class Option {
-  kClear, kUdl, kSql, kPostSql, kPostRecSql, kDs, kCsvFormat, kCsvCp, kToCsv, kToXml,
-  kXmlTmpl, kMail, kFrTemplate, kHttp, kFtp, kFtpDir, kSftp, kFields, kParams, kFdf, kFtf, kIfEmpty,
-  kSubject, kMailBody, kNone
+  kClear,
+  kUdl,
+  kSql,
+  kPostSql,
+  kPostRecSql,
+  kDs,
+  kCsvFormat,
+  kCsvCp,
+  kToCsv,
+  kToXml,
+  kXmlTmpl,
+  kMail,
+  kFrTemplate,
+  kHttp,
+  kFtp,
+  kFtpDir,
+  kSftp,
+  kFields,
+  kParams,
+  kFdf,
+  kFtf,
+  kIfEmpty,
+  kSubject,
+  kMailBody,
+  kNone
 };
 
 struct OptionName {
@@ -26,19 +48,30 @@ struct OptionName {
   Option option;
 };
 constexpr OptionName kOptions[] = {
-    {"-clear", Option::kClear},       {"-udl", Option::kUdl},
-    {"-sql", Option::kSql},           {"-postsql", Option::kPostSql},
-    {"-postrecsql", Option::kPostRecSql}, {"-ds", Option::kDs},
-    {"-csvformat", Option::kCsvFormat}, {"-csvcp", Option::kCsvCp},
-    {"-tocsv", Option::kToCsv},       {"-toxml", Option::kToXml},
-    {"-xmltmpl", Option::kXmlTmpl},   {"-mail", Option::kMail},
-    {"-frtemplate", Option::kFrTemplate}, {"-http", Option::kHttp},
-    {"-ftp", Option::kFtp},           {"-ftpdir", Option::kFtpDir},
+    {"-clear", Option::kClear},
+    {"-udl", Option::kUdl},
+    {"-sql", Option::kSql},
+    {"-postsql", Option::kPostSql},
+    {"-postrecsql", Option::kPostRecSql},
+    {"-ds", Option::kDs},
+    {"-csvformat", Option::kCsvFormat},
+    {"-csvcp", Option::kCsvCp},
+    {"-tocsv", Option::kToCsv},
+    {"-toxml", Option::kToXml},
+    {"-xmltmpl", Option::kXmlTmpl},
+    {"-mail", Option::kMail},
+    {"-frtemplate", Option::kFrTemplate},
+    {"-http", Option::kHttp},
+    {"-ftp", Option::kFtp},
+    {"-ftpdir", Option::kFtpDir},
     {"-sftp", Option::kSftp},
-    {"-fields", Option::kFields},     {"-params", Option::kParams},
-    {"-fdf", Option::kFdf},           {"-ftf", Option::kFtf},
+    {"-fields", Option::kFields},
+    {"-params", Option::kParams},
+    {"-fdf", Option::kFdf},
+    {"-ftf", Option::kFtf},
     {"-ifempty", Option::kIfEmpty},
-    {"-subject", Option::kSubject},   {"-mailbody", Option::kMailBody},
+    {"-subject", Option::kSubject},
+    {"-mailbody", Option::kMailBody},
 };
 
 Option Lookup(std::string_view name) {
@@ -85,7 +118,9 @@ bool RefusesControlCharacters(Option option) {
     case Option::kUdl: case Option::kSql: case Option::kPostSql: case Option::kPostRecSql:
     case Option::kToCsv: case Option::kToXml: case Option::kXmlTmpl: case Option::kMail:
     case Option::kFrTemplate: case Option::kFtpDir: case Option::kSftp: case Option::kFdf:
-    case Option::kFtf: case Option::kSubject: case Option::kMailBody:
+    case Option::kFtf:
+    case Option::kSubject:
+    case Option::kMailBody:
       return true;
     default:
       return false;

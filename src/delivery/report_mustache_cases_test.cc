@@ -8,12 +8,11 @@
 #include <set>
 #include <sstream>
 
-#include "delivery/report_engine.h"
 #include "common/json_reader.h"
+#include "delivery/report_engine.h"
 
 namespace ostrevane::delivery {
 namespace {
-
 
 // Cases the report cannot express, by file and name, with the reason.
 const std::map<std::string, std::string> kNotExpressible = {

@@ -70,9 +70,9 @@ class KeyReader {
     try {
       return ExpandEnvironment(raw);
     } catch (const Error& e) {
-      throw Exception(Concat({AbsolutePath(ini_.path()), ", line ",
-                              std::to_string(ini_.LineOf(section, key)), ": ", key, " in [",
-                              section, "]: ", e.message()}));
+      throw Exception(
+          Concat({AbsolutePath(ini_.path()), ", line ", std::to_string(ini_.LineOf(section, key)),
+                  ": ", key, " in [", section, "]: ", e.message()}));
     }
   }
   // `accepts` completes "<key> takes ..." in the message.

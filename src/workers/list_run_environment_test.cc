@@ -28,7 +28,8 @@ constexpr char kWrongPassword[] = "Wr0ng;Secret-42";
 TEST(ListRunEnvironmentTest, PasswordsFromTheEnvironmentAndSecretFilesConnectAndNeverShow) {
   const std::string cs = testing::FreshPgDatabase();
   if (cs.empty()) GTEST_SKIP() << "no PostgreSQL test cluster (OSTREVANE_PG_PORT unset)";
-  const std::string db = cs.substr(cs.find("Catalog=") + 8, cs.find(";User") - cs.find("Catalog=") - 8);
+  const std::string db =
+      cs.substr(cs.find("Catalog=") + 8, cs.find(";User") - cs.find("Catalog=") - 8);
   const std::string role = "pw_" + db;
   testing::PgAdmin("CREATE ROLE " + role + " LOGIN PASSWORD '" + kPassword +
                    "' IN ROLE password_login");
@@ -42,8 +43,10 @@ TEST(ListRunEnvironmentTest, PasswordsFromTheEnvironmentAndSecretFilesConnectAnd
   }
 
   TempDir dir;
-  const std::string base = "Provider=PostgreSQL;Data Source=127.0.0.1:${OSTREVANE_TEST_PG_PORT};"
-                           "Initial Catalog=" + db + ";User ID=${OSTREVANE_TEST_PG_USER};";
+  const std::string base =
+      "Provider=PostgreSQL;Data Source=127.0.0.1:${OSTREVANE_TEST_PG_PORT};"
+      "Initial Catalog=" +
+      db + ";User ID=${OSTREVANE_TEST_PG_USER};";
   WriteFile(dir / "env.udl", base + "Password=${OSTREVANE_TEST_PG_PASSWORD}");
   WriteFile(dir / "file.udl", base + "Password=${file:secrets/pg}");
   WriteFile(dir / "wrong.udl", base + "Password=${OSTREVANE_TEST_PG_WRONG}");
@@ -56,11 +59,10 @@ TEST(ListRunEnvironmentTest, PasswordsFromTheEnvironmentAndSecretFilesConnectAnd
             "-udl:env.udl -sql:items.sql -csvcp:0 -tocsv:out/env.csv\n"
             "-udl:file.udl -tocsv:out/file.csv\n"
             "-udl:wrong.udl -tocsv:out/wrong.csv\n");
-  const std::map<std::string, std::string> env = {
-      {"OSTREVANE_TEST_PG_PORT", testing::PgPort()},
-      {"OSTREVANE_TEST_PG_USER", role},
-      {"OSTREVANE_TEST_PG_PASSWORD", kPassword},
-      {"OSTREVANE_TEST_PG_WRONG", kWrongPassword}};
+  const std::map<std::string, std::string> env = {{"OSTREVANE_TEST_PG_PORT", testing::PgPort()},
+                                                  {"OSTREVANE_TEST_PG_USER", role},
+                                                  {"OSTREVANE_TEST_PG_PASSWORD", kPassword},
+                                                  {"OSTREVANE_TEST_PG_WRONG", kWrongPassword}};
 
   const auto r = testing::RunProgram({"-list:jobs.txt"}, dir.path(), dir.path(), env);
   EXPECT_EQ(r.exit_code, 1) << r.out;
@@ -69,13 +71,12 @@ TEST(ListRunEnvironmentTest, PasswordsFromTheEnvironmentAndSecretFilesConnectAnd
   EXPECT_NE(r.out.find("job 3, line 3: "), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("password authentication failed"), std::string::npos) << r.out;
 
-  const auto check =
-      testing::RunProgram({"-list:jobs.txt", "-check"}, dir.path(), dir.path(), env);
+  const auto check = testing::RunProgram({"-list:jobs.txt", "-check"}, dir.path(), dir.path(), env);
   EXPECT_EQ(check.exit_code, 0) << check.out;
   // A connection string shows as written, its password masked.
   EXPECT_NE(check.out.find("  connection     Provider=PostgreSQL;Data Source=127.0.0.1:${"
-                           "OSTREVANE_TEST_PG_PORT};Initial Catalog=" + db +
-                           ";User ID=${OSTREVANE_TEST_PG_USER};Password=***\n"),
+                           "OSTREVANE_TEST_PG_PORT};Initial Catalog=" +
+                           db + ";User ID=${OSTREVANE_TEST_PG_USER};Password=***\n"),
             std::string::npos)
       << check.out;
 

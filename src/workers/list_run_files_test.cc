@@ -21,8 +21,8 @@
 #include <thread>
 #include <vector>
 
-#include "common/sha256.h"
 #include "common/json_reader.h"
+#include "common/sha256.h"
 #include "testing/run_program.h"
 #include "testing/small_tmpfs.h"
 #include "testing/sqlite_db.h"

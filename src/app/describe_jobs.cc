@@ -2,13 +2,16 @@
 // without connecting or running anything. One block per job, labels in a
 // fixed column; secrets never appear (every option, data source, server and
 // connection string shown through MaskSecrets; server passwords left out).
+#include <algorithm>
 #include <cstdio>
 
+#include "common/case_fold.h"
 #include "common/path.h"
 #include "common/text.h"
 #include "control/list_file.h"
 #include "data/connection_string.h"
 #include "delivery/mail_address.h"
+#include "workers/sql_macros.h"
 
 namespace ostrevane {
 namespace {
@@ -69,7 +72,7 @@ JobListing DescribeJobs(const std::vector<Job>& jobs, const MailSettings& mail,
   for (size_t i = 0; i < jobs.size(); ++i) {
     const Job& job = jobs[i];
     if (i > 0) out.emplace_back();
-    out.push_back("job " + std::to_string(i + 1) + ", list line " +
+    out.push_back("job " + std::to_string(job.run_number) + ", list line " +
                   std::to_string(job.list_line_number));
     Block b(out);
     const bool result_job = IsResultJob(job);
@@ -109,12 +112,18 @@ JobListing DescribeJobs(const std::vector<Job>& jobs, const MailSettings& mail,
       b.Add("job timeout", std::to_string(job.job_timeout) + " s");
     else if (job.job_timeout == 0)
       b.Add("job timeout", "none");
+    if (result_job && job.if_empty == IfEmpty::kDeliver)
+      b.Add("if empty", "deliver (done, the files written without records and delivered)");
     b.Add("?DATE ?TIME", Quoted(job.date_pattern) + " " + Quoted(job.time_pattern));
     if (!job.mail_to.empty())
       b.Add("mail", Masked(job.mail_to) +
                         (job.report_template.empty()
                              ? ""
                              : " (template " + Masked(AbsolutePath(job.report_template)) + ")"));
+    if (!job.mail_to.empty() && !job.mail_subject.empty())
+      b.Add("subject", Quoted(job.mail_subject));
+    if (!job.mail_to.empty() && !job.mail_body_file.empty())
+      b.Add("mail body", SqlFile(job.mail_body_file, job.mail_body));
     if (!job.http_url.empty()) b.Add("http", Masked(job.http_url, SecretText::kServer));
     if (!job.ftp_server.empty())
       b.Add("ftp", Masked(job.ftp_server, SecretText::kServer) + " (folder " +
@@ -150,10 +159,30 @@ JobListing DescribeJobs(const std::vector<Job>& jobs, const MailSettings& mail,
     mails = mails || !job.mail_to.empty();
     for (const NameValue& f : job.csv_fields)
       b.Add("field", ShowControlCharacters(f.name) + " = " + ShowControlCharacters(f.value));
-    // A parameter whose name says it is secret shows no value at all.
-    for (const NameValue& p : job.sql_parameters)
+    // The values in force, as written ("${...}" is not expanded): the
+    // job's own -params, else its SQL's "--param " lines, and the run's
+    // -params where neither names the parameter (the global post-SQL takes
+    // only its own lines). A parameter whose name says it is secret shows
+    // no value at all.
+    std::vector<std::string> shown;  // the names in force so far
+    auto param = [&](const NameValue& p, const std::string& from) {
+      shown.push_back(p.name);
       b.Add("param", ShowControlCharacters(p.name) + " = " +
-                         (IsSecretName(p.name) ? std::string("***") : Masked(p.value)));
+                         (IsSecretName(p.name) ? std::string("***") : Masked(p.value)) + from);
+    };
+    auto run_gives = [&](const std::string& name) {
+      return std::any_of(job.run_parameters.begin(), job.run_parameters.end(),
+                         [&](const NameValue& p) { return NamesEqual(p.name, name); });
+    };
+    for (const NameValue& p : job.sql_parameters) param(p, "");
+    if (job.sql_parameters.empty() && result_job)
+      for (const MacroEntry& line : ReadMacroLines(job.sql, MacroKind::kParam))
+        if (!run_gives(line.entry.name))
+          param(line.entry, " (\"--param \" line " + std::to_string(line.line) + " of the SQL)");
+    for (const NameValue& p : job.run_parameters)
+      if (std::none_of(shown.begin(), shown.end(),
+                       [&](const std::string& name) { return NamesEqual(name, p.name); }))
+        param(p, " (-params beside -list)");
   }
   if (!out.empty()) out.emplace_back();
   if (mails && !IsMailAddress(mail.sender)) {

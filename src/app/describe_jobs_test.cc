@@ -13,7 +13,7 @@ TEST(DescribeJobsTest, OneBlockPerJobWithoutPasswords) {
   Job& a = jobs[0];
   ResetOptions(a);
   SetDefaultFormats(a);
-  a.list_line_number = 3;
+  a.run_number = 1, a.list_line_number = 3;
   a.connection_string =
       "Provider=PostgreSQL;Data Source=db1;User ID=u;Password=\"se;cret\"; Data Source=SRV01";
   a.data_source = "SRV01";
@@ -34,7 +34,7 @@ TEST(DescribeJobsTest, OneBlockPerJobWithoutPasswords) {
   a.sql_parameters = {{"a", "1=2"}, {"b\n", ""}};
   Job& b = jobs[1];
   ResetOptions(b);
-  b.list_line_number = 7;
+  b.run_number = 2, b.list_line_number = 7;
   b.data_source = "x.db";
   b.data_source_name = "x.db";
 
@@ -119,7 +119,7 @@ TEST(DescribeJobsTest, DeliveriesThatCannotHappen) {
   Job job;
   ResetOptions(job);
   SetDefaultFormats(job);
-  job.list_line_number = 2;
+  job.run_number = 1, job.list_line_number = 2;
   job.sql = "s";
   job.csv_path = "a.csv";
   job.mail_to = "ops@example.com";
@@ -181,6 +181,29 @@ TEST(DescribeJobsTest, DeliveriesThatCannotHappen) {
     EXPECT_EQ(line.find("  error"), std::string::npos) << line;
   EXPECT_EQ(script_lines[script_lines.size() - 3],
             "warning: Sender \"reports@\" in settings.ini is no mail address; set Sender");
+}
+
+// The mail's own subject and body, and an empty result that is delivered,
+// show in their job's block; the subject as written, its macros unexpanded.
+TEST(DescribeJobsTest, SubjectBodyAndEmptyDelivery) {
+  Job job;
+  ResetOptions(job);
+  SetDefaultFormats(job);
+  job.run_number = 4, job.list_line_number = 9;
+  job.csv_path = "a.csv";
+  job.mail_to = "ops@example.com";
+  job.mail_subject = "Sales ?DATE for :REGION";
+  job.mail_body = "Hello";
+  job.mail_body_file = "/srv/jobs/body.txt";
+  job.if_empty = IfEmpty::kDeliver;
+  const std::vector<std::string> lines = DescribeJobs({job}, MailSettings{}).lines;
+  for (const std::string& line :
+       {std::string("job 4, list line 9"),
+        std::string("  if empty       deliver (done, the files written without records and "
+                    "delivered)"),
+        std::string("  subject        \"Sales ?DATE for :REGION\""),
+        std::string("  mail body      /srv/jobs/body.txt (5 bytes)")})
+    EXPECT_NE(std::find(lines.begin(), lines.end(), line), lines.end()) << line;
 }
 
 }  // namespace

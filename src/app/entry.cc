@@ -5,16 +5,21 @@
 #include <chrono>
 #include <clocale>
 #include <cstdlib>
+#include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "app/format_locale_line.h"
+#include "app/job_selection.h"
+#include "app/run_metrics.h"
 #include "app/run_part.h"
 #include "app/run_report.h"
 #include "app/signal_watch.h"
 #include "app/switches.h"
+#include "common/atomic_file.h"
 #include "common/codepage.h"
 #include "common/datetime.h"
 #include "common/error.h"
@@ -22,6 +27,7 @@
 #include "common/format_settings.h"
 #include "common/path.h"
 #include "common/text.h"
+#include "common/text_file.h"
 #include "control/job.h"
 #include "control/list_file.h"
 #include "control/names.h"
@@ -80,10 +86,16 @@ struct RunState {
   Settings settings;
   NamesTable names;
   std::optional<LogFiles> log;  // closed before the program ends, however it ends
+  std::string run_stamp;        // "YYYYMMDD-HHNNSS" of the start: names the run's files
   RunPart part;
-  // The run report of a list run (not a check): its file, empty for other
-  // runs.
+  JobSelection selection;  // -jobs or -rerun: the jobs of the list that run
+  // -params beside -list: values for every job of the list.
+  std::vector<NameValue> run_parameters;
+  // The run report of a list run (not a check): its file and the copy kept
+  // beside the log files, empty for other runs.
   std::string report_path;
+  std::string history_path;
+  std::string metrics_path;  // metrics_file of settings.ini for this run; empty: none
   RunReport report;
   // The one member written while workers run: by the signal watcher, and
   // atomically.
@@ -175,11 +187,66 @@ bool RunPasswordCommand(RunState& run) {
   return false;
 }
 
-// RESULT.TXT, RESULT.json, or with -part:3/8 RESULT.3of8.TXT, ...
-std::string ResultFilePath(const RunState& run, const char* extension) {
+// The log folder as a prefix of file names: "" or ending in "/".
+std::string LogFolder(const RunState& run) {
   std::string path = NormalizePath(run.settings.log_dir);
   if (!path.empty() && path.back() != '/') path += '/';
-  return path + "RESULT" + run.part.NameSuffix() + extension;
+  return path;
+}
+
+// RESULT.TXT, RESULT.json, or with -part:3/8 RESULT.3of8.TXT, ...
+std::string ResultFilePath(const RunState& run, const char* extension) {
+  return LogFolder(run) + "RESULT" + run.part.NameSuffix() + extension;
+}
+
+// The run's report kept beside its log files: 20240305-070809_result.json,
+// or 20240305-070809.3of8_result.json for a part.
+std::string HistoryFilePath(const RunState& run) {
+  return LogFolder(run) + run.run_stamp + run.part.NameSuffix() + "_result.json";
+}
+
+// Writes `json` as the report file `path`: whole by way of a temporary
+// file, or, for the last version (`in_place_allowed`) on a disk too full
+// for one, over the old file in place.
+void WriteReportFile(const std::string& json, const std::string& path, bool in_place_allowed) {
+  try {
+    WriteRunResult(json, path);
+  } catch (const Error& e) {
+    if (!in_place_allowed) throw;
+    try {
+      OverwriteRunResult(json, path);
+    } catch (const Error&) {
+      throw e;
+    }
+  }
+}
+
+// Replaces the metrics file with the run's metrics, carrying over what the
+// earlier version knew of the last good run. A file that holds anything
+// else (metrics_file naming the wrong file) is left alone. After a failure
+// the run writes no more metrics, so that its error is told once.
+void WriteMetrics(RunState& run) {
+  if (run.metrics_path.empty()) return;
+  const std::string path = NormalizePath(run.metrics_path);
+  auto fail = [&](const std::string& why) {
+    run.metrics_path.clear();
+    return Error(kEFCreateError,
+                 "Cannot write the metrics file \"" + CutForMessage(AbsolutePath(path)) +
+                     "\" (metrics_file in section [Ostrevane] of settings.ini): " + why);
+  };
+  std::string previous;
+  std::error_code ec;
+  if (std::filesystem::file_size(path, ec) > kMetricsFileLimit && !ec)
+    throw fail("it holds something else than metrics, and is not replaced");
+  bool opened = false;
+  TryReadWholeFile(path, previous, opened);
+  if (!IsRunMetricsText(previous))
+    throw fail("it holds something else than metrics, and is not replaced");
+  const std::string part =
+      run.part.given ? std::to_string(run.part.k) + "/" + std::to_string(run.part.n) : "";
+  AtomicFile file(path, 0666);
+  if (const int err = WriteAndCommit(file, RunMetricsText(run.report, part, previous), true))
+    throw fail(std::strerror(err));
 }
 
 // Writes the run report as it stands; `status` and `error` make it the last
@@ -189,21 +256,15 @@ std::string ResultFilePath(const RunState& run, const char* extension) {
 void WriteReport(RunState& run, std::optional<int> status, const std::string& error) {
   RunReport& report = run.report;
   if (status) {
-    report.end = IsoNow();
+    report.end_unix = static_cast<long long>(std::time(nullptr));
+    report.end = IsoLocalTime(report.end_unix);
     report.exit_status = status;
     report.error = error;
   }
   const std::string json = RunReportJson(report);
-  try {
-    WriteRunResult(json, run.report_path);
-  } catch (const Error& e) {
-    if (!status) throw;
-    try {
-      OverwriteRunResult(json, run.report_path);
-    } catch (const Error&) {
-      throw e;
-    }
-  }
+  WriteReportFile(json, run.report_path, status.has_value());
+  WriteReportFile(json, run.history_path, status.has_value());
+  WriteMetrics(run);
 }
 
 // RESULT.TXT says "ERROR" from the start of a list run until its clean end.
@@ -265,17 +326,29 @@ int RunListMode(RunState& run, const std::string& list_file, bool check) {
   // A check lists every mistake of the list at once; a run stops at the
   // first, before any job runs.
   std::vector<std::string> problems;
-  std::vector<Job> jobs = list_file.empty()
-                              ? CommandLineJob(run)
-                              : ReadListLines(list_file, ctx, check ? &problems : nullptr);
+  std::string list_sha256;
+  std::vector<Job> jobs =
+      list_file.empty() ? CommandLineJob(run)
+                        : ReadListLines(list_file, ctx, check ? &problems : nullptr, &list_sha256);
   // A list without a job is a mistake (a file cut short, the wrong file),
   // not a good night with nothing to do.
   if (jobs.empty() && problems.empty()) throw Exception(list_file + ": the list holds no job");
   ExpandList(jobs, ctx, SystemClock(), list_file, check ? &problems : nullptr);
-  // A part runs its share of the whole list, numbered as in the whole list.
+  for (Job& job : jobs) job.run_parameters = run.run_parameters;
+  // -jobs and -rerun pick jobs of the whole list, and a part runs its share
+  // of those, all numbered as in the whole list.
+  try {
+    jobs = SelectJobs(jobs, run.selection);
+  } catch (const Error& e) {
+    if (!check) throw;
+    problems.push_back(ErrorLine(e));
+  }
   if (!check && run.part.given) jobs = JobsOfPart(jobs, run.part);
   if (!check) {
+    run.report.list_sha256 = list_sha256;
+    run.report.selection = run.selection.origin;
     run.report.jobs = JobsForReport(jobs);
+    run.report.inputs = InputFilesOf(jobs);
     WriteReport(run, std::nullopt, {});
   }
 
@@ -358,11 +431,16 @@ int RunListMode(RunState& run, const std::string& list_file, bool check) {
     return kExitJobsFailed;
   }
   // The report is complete before RESULT.TXT says "OK". Without it the
-  // jobs still ran: the run ends as failed, not as one that could not start.
+  // jobs still ran: the run ends as failed, not as one that could not start,
+  // and the report says so where it still can be written.
   try {
     WriteReport(run, kExitDone, {});
   } catch (const Error& e) {
     run.console->Error(ErrorLine(e));
+    try {
+      WriteReport(run, kExitJobsFailed, ErrorLine(e));
+    } catch (const Error&) {
+    }
     return kExitJobsFailed;
   }
   WriteRunResult("OK", ResultFilePath(run, ".TXT"));
@@ -417,21 +495,28 @@ int Run(RunState& run) {
   }
   ChooseFormats(run);
   run.OpenLog();
-  run.log->set_run_stamp(RunStampText(NowLocal()));
+  run.run_stamp = RunStampText(NowLocal());
+  run.log->set_run_stamp(run.run_stamp);
   run.log->set_name_suffix(run.part.NameSuffix());
   run.log->set_utf8(run.settings.log_utf8);
 
   std::string list_file, unused;
-  const bool list_mode = FindSwitch(run.args, "list", list_file);
+  bool list_mode = FindSwitch(run.args, "list", list_file);
   const bool run_mode = HasWholeSwitch(run.args, "run");
   const bool check = FindSwitch(run.args, "check", unused);
-  ShowSettingsWarnings(run, (list_mode || run_mode) && !check && !help);
+  // -rerun runs a list even without -list.
+  const bool runs_jobs = list_mode || run_mode || FindSwitch(run.args, "rerun", unused);
+  ShowSettingsWarnings(run, runs_jobs && !check && !help);
   if (help) {
     ShowHelp({});
     return kExitDone;
   }
   if (list_mode && run_mode)
     throw Exception("-list and -run exclude each other: -run runs the job of the command line");
+  // Before the run marks its start: a refused -rerun leaves the report it
+  // read (and RESULT.TXT) as they are.
+  run.selection = ChooseJobs(run.args, list_mode, list_file);
+  if (list_mode) run.run_parameters = RunParameters(run.args, run.Options());
   // From here on a list run that ends any other way than by finishing every
   // job without an error (a start error, a signal, a crash) leaves "ERROR".
   // A check runs nothing and leaves the last run's result alone.
@@ -439,8 +524,12 @@ int Run(RunState& run) {
   if ((list_mode || run_mode) && !check) {
     MarkRunStarted(run);
     run.report_path = ResultFilePath(run, ".json");
+    run.history_path = HistoryFilePath(run);
+    if (!run.settings.metrics_file.empty())
+      run.metrics_path = MetricsFilePath(run.settings.metrics_file, run.part.NameSuffix());
     run.report.version = kVersion;
-    run.report.start = IsoNow();
+    run.report.start_unix = static_cast<long long>(std::time(nullptr));
+    run.report.start = IsoLocalTime(run.report.start_unix);
     run.report.list_file = list_file;
     if (run.part.given) run.report.part_k = run.part.k, run.report.part_n = run.part.n;
     WriteReport(run, std::nullopt, {});

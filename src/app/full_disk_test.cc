@@ -11,7 +11,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "testing/json.h"
+#include "common/json_reader.h"
 #include "testing/run_program.h"
 #include "testing/server_process.h"
 #include "testing/sqlite_db.h"
@@ -128,7 +128,7 @@ TEST_F(FullDiskTest, DuringTheRunTheJobsThatRanAreReported) {
   EXPECT_TRUE(std::filesystem::exists(dir / "out/a.csv"));
   EXPECT_FALSE(std::filesystem::exists(dir / "out/b.csv"));
   EXPECT_EQ(ReadFile(dir / "log/RESULT.TXT"), "ERROR");
-  const testing::JsonValue report = testing::ParseJson(ReadFile(dir / "log/RESULT.json"));
+  const JsonValue report = ParseJson(ReadFile(dir / "log/RESULT.json"));
   EXPECT_EQ(report.Find("exit_status")->text, "1");
   EXPECT_NE(report.Find("error")->text.find("No space left on device"), std::string::npos);
   const auto& jobs = report.Find("jobs")->items;

@@ -6,10 +6,10 @@
 
 #include <filesystem>
 
+#include "common/json_reader.h"
 #include "common/path.h"
 #include "common/text.h"
 #include "common/text_file.h"
-#include "testing/json.h"
 #include "testing/run_program.h"
 #include "testing/sqlite_db.h"
 #include "testing/temp_dir.h"
@@ -197,7 +197,7 @@ TEST_F(RunConsoleTest, ALongValueMakesNoLongMessage) {
     EXPECT_LT(LogText("_err.txt").size(), 4u * 1024);
     const std::string json = ReadFile(dir / "log/RESULT.json");
     EXPECT_LT(json.size(), 8u * 1024);
-    const testing::JsonValue report = testing::ParseJson(json);
+    const JsonValue report = ParseJson(json);
     const std::string& error = report.Find("jobs")->items.at(0).Find("error")->text;
     EXPECT_EQ(error.find(c.start), 0u) << error.substr(0, 2000);
     EXPECT_NE(error.find(c.end), std::string::npos) << error.substr(0, 2000);

@@ -1,25 +1,19 @@
 #include "app/run_report.h"
 
 #include <ctime>
+#include <map>
+#include <utility>
 
 #include "common/json_writer.h"
+#include "common/path.h"
+#include "common/sha256.h"
 #include "common/text.h"
+#include "common/text_file.h"
 #include "control/options.h"
 #include "log/progress_display.h"
 
 namespace ostrevane {
 namespace {
-
-constexpr int kSchema = 1;
-
-const char* StatusText(JobOutcome::Status status) {
-  switch (status) {
-    case JobOutcome::Status::kDone: return "done";
-    case JobOutcome::Status::kFailed: return "failed";
-    case JobOutcome::Status::kNotRun: break;
-  }
-  return "not run";
-}
 
 // Texts from data, servers or the list (an error, a target, a list line)
 // are cut like a line of the log: a huge value must not make a huge report.
@@ -34,7 +28,8 @@ void StringOrNull(JsonWriter& json, const std::string& text) {
     Text(json, text);
 }
 
-void WriteJob(JsonWriter& json, const Job& job, const JobOutcome& outcome) {
+void WriteJob(JsonWriter& json, const Job& job, const std::vector<InputFile>& inputs,
+              const JobOutcome& outcome) {
   json.BeginObject();
   json.Key("job");
   json.Int(job.run_number);
@@ -42,8 +37,21 @@ void WriteJob(JsonWriter& json, const Job& job, const JobOutcome& outcome) {
   json.Int(job.list_line_number);
   json.Key("list_line");
   Text(json, MaskedListLine(job.list_line));
+  json.Key("inputs");
+  json.BeginArray();
+  for (const InputFile& input : inputs) {
+    json.BeginObject();
+    json.Key("role");
+    json.String(input.role);
+    json.Key("path");
+    json.String(input.path);
+    json.Key("sha256");
+    StringOrNull(json, input.sha256);
+    json.EndObject();
+  }
+  json.EndArray();
   json.Key("status");
-  json.String(StatusText(outcome.status));
+  json.String(JobStatusText(outcome.status));
   json.Key("error");
   StringOrNull(json, outcome.error);
   json.Key("note");
@@ -97,6 +105,18 @@ void WriteJob(JsonWriter& json, const Job& job, const JobOutcome& outcome) {
 }
 
 }  // namespace
+
+const char* JobStatusText(JobOutcome::Status status) {
+  switch (status) {
+    case JobOutcome::Status::kDone:
+      return "done";
+    case JobOutcome::Status::kFailed:
+      return "failed";
+    case JobOutcome::Status::kNotRun:
+      break;
+  }
+  return "not run";
+}
 
 std::string IsoLocalTime(long long seconds) {
   const std::time_t t = static_cast<std::time_t>(seconds);
@@ -156,7 +176,7 @@ std::string RunReportJson(const RunReport& report) {
   JsonWriter json;
   json.BeginObject();
   json.Key("schema");
-  json.Int(kSchema);
+  json.Int(kRunReportSchema);
   json.Key("version");
   json.String(report.version);
   json.Key("start");
@@ -165,6 +185,10 @@ std::string RunReportJson(const RunReport& report) {
   StringOrNull(json, report.end);
   json.Key("list_file");
   StringOrNull(json, report.list_file);
+  json.Key("list_sha256");
+  StringOrNull(json, report.list_sha256);
+  json.Key("selection");
+  StringOrNull(json, report.selection);
   json.Key("part");
   if (report.part_n == 0) {
     json.Null();
@@ -186,8 +210,10 @@ std::string RunReportJson(const RunReport& report) {
   json.Key("jobs");
   json.BeginArray();
   const JobOutcome not_run;
+  const std::vector<InputFile> no_inputs;
   for (size_t i = 0; i < report.jobs.size(); ++i)
-    WriteJob(json, report.jobs[i], i < report.outcomes.size() ? report.outcomes[i] : not_run);
+    WriteJob(json, report.jobs[i], i < report.inputs.size() ? report.inputs[i] : no_inputs,
+             i < report.outcomes.size() ? report.outcomes[i] : not_run);
   json.EndArray();
   json.EndObject();
   return json.text();
@@ -202,6 +228,33 @@ std::vector<Job> JobsForReport(const std::vector<Job>& jobs) {
       std::string().swap(*text);  // gives the memory back
   }
   return kept;
+}
+
+std::vector<std::vector<InputFile>> InputFilesOf(const std::vector<Job>& jobs) {
+  std::map<std::string, std::string> digests;  // absolute path -> SHA-256
+  auto digest = [&](const std::string& path) {
+    auto [it, fresh] = digests.emplace(path, std::string());
+    if (fresh) {
+      std::string bytes;
+      bool opened = false;
+      if (TryReadWholeFile(path, bytes, opened) == 0) it->second = Sha256Hex(bytes);
+    }
+    return it->second;
+  };
+  std::vector<std::vector<InputFile>> inputs(jobs.size());
+  for (size_t i = 0; i < jobs.size(); ++i) {
+    const Job& job = jobs[i];
+    const std::pair<const char*, std::string> files[] = {
+        {"sql", job.sql_file},
+        {"post_sql", job.post_sql_file},
+        {"per_record_sql", job.per_record_sql_file},
+        {"report_template", job.report_template.empty() ? "" : AbsolutePath(job.report_template)},
+        {"mail_body", job.mail_body_file},
+    };
+    for (const auto& [role, path] : files)
+      if (!path.empty()) inputs[i].push_back({role, path, digest(path)});
+  }
+  return inputs;
 }
 
 }  // namespace ostrevane

@@ -12,6 +12,7 @@
 #include <set>
 #include <thread>
 
+#include "common/json_reader.h"
 #include "common/sha256.h"
 #include "testing/run_program.h"
 #include "testing/sqlite_db.h"
@@ -96,8 +97,10 @@ TEST_F(SchedulerRunTest, ReportDescribesEveryJobOfAStoppedRun) {
 import hashlib, json, os, re
 r = json.load(open("log/RESULT.json", encoding="utf-8"))
 iso = re.compile(r"^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d[+-]\d\d:\d\d$")
-assert set(r) == {"schema", "version", "start", "end", "list_file", "part", "exit_status",
-                  "error", "jobs"}, sorted(r)
+assert set(r) == {"schema", "version", "start", "end", "list_file", "list_sha256", "selection",
+                  "part", "exit_status", "error", "jobs"}, sorted(r)
+assert r["list_sha256"] == hashlib.sha256(open("jobs.txt", "rb").read()).hexdigest(), r
+assert r["selection"] is None, r
 assert r["schema"] == 1 and r["version"].startswith("v"), r
 assert iso.match(r["start"]) and iso.match(r["end"]) and r["start"] <= r["end"], r
 assert r["list_file"] == "jobs.txt" and r["part"] is None and r["exit_status"] == 1, r
@@ -105,8 +108,8 @@ assert r["error"] == "The run was stopped by signal 15", r["error"]
 jobs = r["jobs"]
 assert [(j["job"], j["line"], j["status"]) for j in jobs] == [
     (1, 2, "done"), (2, 3, "failed"), (3, 5, "failed"), (4, 6, "not run")], jobs
-keys = {"job", "line", "list_line", "status", "error", "note", "duration_ms", "rows_read",
-        "files", "deliveries"}
+keys = {"job", "line", "list_line", "inputs", "status", "error", "note", "duration_ms",
+        "rows_read", "files", "deliveries"}
 for j in jobs:
     assert set(j) == keys, sorted(j)
     assert j["deliveries"] == [] and j["note"] is None and j["duration_ms"] >= 0, j
@@ -231,9 +234,10 @@ TEST_F(SchedulerRunTest, PartsOfOneListRunEveryJobExactlyOnce) {
       for (size_t at = json.find("\"job\": "); at != std::string::npos;
            at = json.find("\"job\": ", at + 1))
         reported_jobs.insert(json.substr(at + 7, json.find(',', at) - at - 7));
-      for (size_t at = json.find("\"path\": "); at != std::string::npos;
-           at = json.find("\"path\": ", at + 1))
-        reported_files.insert(json.substr(at + 8, json.find(',', at) - at - 8));
+      const JsonValue report = ParseJson(json);
+      for (const JsonValue& job : report.Find("jobs")->items)
+        for (const JsonValue& file : job.Find("files")->items)
+          reported_files.insert(file.Find("path")->text);
     }
     for (const auto& e : std::filesystem::directory_iterator(dir / "log"))
       logs.insert(e.path().filename());

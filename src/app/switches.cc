@@ -18,7 +18,8 @@ constexpr Command kCommands[] = {
     {"list", true, false},       {"check", false, false},     {"help", false, true},
     {"version", false, true},    {"setmailpwd", true, false}, {"setsftppwd", true, false},
     {"sethttppwd", true, false}, {"sethttpproxypwd", true, false}, {"setftppwd", true, false},
-    {"sets3secret", true, false}, {"part", true, false},
+    {"sets3secret", true, false}, {"part", true, false},     {"jobs", true, false},
+    {"rerun", true, false},
     // Whole parameters without a value.
     {"run", false, true},        {"quiet", false, true},      {"progress", false, true},
 };

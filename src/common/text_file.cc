@@ -204,11 +204,14 @@ std::string ReadWholeFile(const std::string& path) {
   return bytes;
 }
 
-std::string ReadTextFile(const std::string& path) {
-  const std::string content = ReadWholeFile(path);
+std::string DecodeWholeFile(std::string_view content, const std::string& path) {
   size_t mark = 0;
   const TextEncoding encoding = DetectByteOrderMark(content, mark);
-  return DecodeFileContent(std::string_view(content).substr(mark), encoding, mark, path);
+  return DecodeFileContent(content.substr(mark), encoding, mark, path);
+}
+
+std::string ReadTextFile(const std::string& path) {
+  return DecodeWholeFile(ReadWholeFile(path), path);
 }
 
 }  // namespace ostrevane

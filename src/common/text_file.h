@@ -67,5 +67,7 @@ std::string ReadWholeFile(const std::string& path);
 // The file's text (UTF-8), decoded by DecodeFileContent. Errors as
 // ReadWholeFile and DecodeFileContent.
 std::string ReadTextFile(const std::string& path);
+// The same for the file's whole content (its mark included), read before.
+std::string DecodeWholeFile(std::string_view content, const std::string& path);
 
 }  // namespace ostrevane

@@ -25,7 +25,7 @@ void FillFormats(Job& job, const Job& from) {
 
 // What a line leaves empty it takes from the line above, field group by
 // field group. Never taken: xml_template, ftp_folder, list_line, written_files, id,
-// timestamp, run_number, starts_afresh.
+// timestamp, run_number, starts_afresh, run_parameters.
 void Inherit(Job& job, const Job& above) {
   // Each SQL text with the name of its file.
   for (auto [text, file] : {std::pair{&Job::sql, &Job::sql_file},
@@ -34,12 +34,18 @@ void Inherit(Job& job, const Job& above) {
     if ((job.*text).empty()) job.*text = above.*text, job.*file = above.*file;
   for (auto field : {&Job::csv_path, &Job::xml_path, &Job::json_path})
     if ((job.*field).empty()) job.*field = above.*field;
+  // A line's own mail body, a text or a report, is never replaced by the
+  // other kind from above.
+  const bool own_body = !job.mail_body_file.empty();
   if (job.mail_to.empty()) {
     // The template belongs to the recipients (a line that gives its own
     // template without -mail was refused before).
     job.mail_to = above.mail_to;
-    job.report_template = above.report_template;
+    if (!own_body) job.report_template = above.report_template;
   }
+  if (job.mail_subject.empty()) job.mail_subject = above.mail_subject;
+  if (!own_body && job.report_template.empty())
+    job.mail_body = above.mail_body, job.mail_body_file = above.mail_body_file;
   if (job.http_url.empty())
     job.http_url = above.http_url, job.http_login = above.http_login,
     job.http_password = above.http_password, job.wants_http |= above.wants_http;
@@ -89,6 +95,22 @@ void RefuseOutputClashes(const Job& job) {
                       job.json_path + "\"; give the JSON Lines file a name of its own");
 }
 
+// -subject and -mailbody shape a mail: without one they would be dropped
+// without a word. A text body and a report are two bodies.
+void RefuseMailPartsWithoutMail(const Job& job) {
+  if (!job.mail_body_file.empty() && !job.report_template.empty())
+    throw Exception(
+        "-mailbody and -frtemplate on one line: the report is the mail's body; give "
+        "one of them");
+  if (!job.mail_to.empty()) return;
+  for (auto [given, option] : {std::pair{!job.mail_subject.empty(), "-subject"},
+                               std::pair{!job.mail_body_file.empty(), "-mailbody"}})
+    if (given)
+      throw Exception(std::string(option) +
+                      " without -mail: nothing mails this job; give -mail on this line or a "
+                      "line above");
+}
+
 void ExpandJob(Job& job, const Job* above, const Job& defaults, const OptionContext& ctx) {
   RefuseTemplateWithoutMail(job, above);
   std::string c = job.data_link_text;
@@ -125,6 +147,7 @@ void ExpandJob(Job& job, const Job* above, const Job& defaults, const OptionCont
   FillFormats(job, fresh ? defaults : *above);
   if (!fresh) Inherit(job, *above);
   RefuseOutputClashes(job);
+  RefuseMailPartsWithoutMail(job);
 }
 
 }  // namespace

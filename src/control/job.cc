@@ -21,7 +21,8 @@ void ResetOptions(Job& job) {
                             &job.http_login,        &job.http_password,    &job.post_sql,
                             &job.per_record_sql,    &job.report_template,  &job.ftp_server,
                             &job.ftp_login,         &job.ftp_password,     &job.sql_file,
-                            &job.post_sql_file,     &job.per_record_sql_file})
+                            &job.post_sql_file,     &job.per_record_sql_file,
+                            &job.mail_subject,      &job.mail_body,        &job.mail_body_file})
     text->clear();
   job.csv_fields.clear();
   job.sql_parameters.clear();

@@ -31,6 +31,7 @@ enum class IfEmpty : uint8_t {
   kNotGiven,  // taken from the line above (or kError)
   kError,     // the job fails: "zero records returned"
   kSkip,      // the job ends as done, writing and delivering nothing
+  kDeliver,   // the job ends as done, writing its files empty and delivering them
 };
 
 // -compress: how the job's files are compressed.
@@ -85,11 +86,17 @@ struct Job {
   // parameter value that this line's SQL does not use is then no mistake.
   bool fields_inherited = false;
   bool params_inherited = false;
+  // -params beside -list: values for every job of the run, below the job's
+  // own -params and above its SQL's "--param " lines (set after expansion).
+  std::vector<NameValue> run_parameters;
   std::string date_pattern;               // -fdf: date pattern of "?DATE"
   std::string time_pattern;               // -ftf: time pattern of "?TIME"
 
   std::string mail_to;          // -mail: recipients
   std::string report_template;  // -frtemplate: report template of the HTML mail body (as written)
+  std::string mail_subject;     // -subject: with its macros; empty: Subject of settings.ini
+  std::string mail_body;        // -mailbody: the text of the mail's body
+  std::string mail_body_file;   // its file's absolute name
   std::string sftp_server, sftp_login, sftp_password;  // -sftp: from settings.ini
   std::string sftp_folder;                             // -sftp:folder
   std::string http_url, http_login, http_password;     // -http: from settings.ini
@@ -133,8 +140,8 @@ std::string JobLabel(const Job& job);
 bool IsResultJob(const Job& job);
 
 // Resets a job to the state in which no option is given. Leaves id,
-// timestamp, run_number, data_source, ftp_folder, csv_separator, csv_quote and
-// written_files as they are.
+// timestamp, run_number, data_source, ftp_folder, csv_separator, csv_quote,
+// run_parameters and written_files as they are.
 void ResetOptions(Job& job);
 
 }  // namespace ostrevane

@@ -1,7 +1,9 @@
 #include "control/list_file.h"
 
 #include "common/error.h"
+#include "common/sha256.h"
 #include "common/text.h"
+#include "common/text_file.h"
 #include "control/cut_field.h"
 #include "control/job_files.h"
 
@@ -12,11 +14,13 @@ std::string ListLocation(const std::string& list_name, int line) {
 }
 
 std::vector<Job> ReadListLines(const std::string& name, const OptionContext& ctx,
-                               std::vector<std::string>* problems) {
+                               std::vector<std::string>* problems, std::string* sha256) {
   if (IsBlank(name)) throw Exception("list file can not be empty");
   // A relative name is taken from the working directory; the untrimmed name
   // is the one opened.
-  const std::string text = ReadTextFile(name);
+  const std::string bytes = ReadWholeFile(name);
+  if (sha256) *sha256 = Sha256Hex(bytes);
+  const std::string text = DecodeWholeFile(bytes, name);
   const std::string_view all(text);
 
   // Lines end at CR LF, LF or CR.

@@ -15,9 +15,11 @@ namespace ostrevane {
 // character "#" or ";"), in file order. An option that fails (an unknown
 // option, a missing file) raises its error with "NAME, line N: " before the
 // message; with `problems` given, every such error of the list is added
-// there ("Class: message") instead and reading goes on.
+// there ("Class: message") instead and reading goes on. With `sha256`, it
+// receives the SHA-256 of the file's bytes as read.
 std::vector<Job> ReadListLines(const std::string& name, const OptionContext& ctx,
-                               std::vector<std::string>* problems = nullptr);
+                               std::vector<std::string>* problems = nullptr,
+                               std::string* sha256 = nullptr);
 // Completes every job: GUID, time stamp, connection string, defaults,
 // and what a line takes from the line above. A job that cannot be completed
 // ("Data Source already implemented"; a -frtemplate without -mail on its

@@ -66,6 +66,8 @@ std::string FieldText(const Job& r, std::string_view field) {
       {"s3_prefix", &Job::s3_prefix},
       {"csv_separator", &Job::csv_separator},
       {"csv_quote", &Job::csv_quote},
+      {"mail_subject", &Job::mail_subject},
+      {"mail_body", &Job::mail_body},
   };
   for (const auto& t : texts)
     if (t.name == field) return r.*t.text;
@@ -101,6 +103,8 @@ class ListFileTest : public ::testing::Test {
     WriteFile(dir_ / "dir with space/s.sql", "select s");
     WriteFile(dir_ / "t1.tpl", "{{#records}}{{/records}}");
     WriteFile(dir_ / "t2.tpl", "{{#fields}}{{/fields}}");
+    WriteFile(dir_ / "body1.txt", "first body");
+    WriteFile(dir_ / "body2.txt", "second body");
     settings_.http = {"http://h/up", "hl", "hp", 0, false};
     settings_.ftp = {"ftp.example", "fl", "fp", 21, false};
     settings_.sftp.server = "ssh.example";
@@ -179,6 +183,8 @@ TEST_F(ListFileTest, EmptyListsGiveNoJobs) {
 
 TEST_F(ListFileTest, RunEndingErrors) {
   std::filesystem::create_directory(dir_ / "folder");
+  ::unsetenv("OSTREVANE_TEST_UNSET");
+  WriteFile(dir_ / "env.udl", "Provider=P;Password=${file:" + dir_ / "none" + "}");
   struct {
     std::string name, list, class_name, message;
   } cases[] = {
@@ -194,7 +200,8 @@ TEST_F(ListFileTest, RunEndingErrors) {
       {"list", "-udl:@/b.udl\n# -udl:\n-sql:@/none.sql", "Exception",
        "@/list.txt, line 3: File " + dir_ / "none.sql" + " does not exist"},
       {"list", "-udl:", "Exception", "@/list.txt, line 1: no file name given"},
-      {"list", "-csvcp:abc", kEConvertError, "@/list.txt, line 1: 'abc' is not a valid integer value"},
+      {"list", "-csvcp:abc", kEConvertError,
+       "@/list.txt, line 1: 'abc' is not a valid integer value"},
       {"list", "-udl:@/b.udl\n-tocvs:out/o.csv", "Exception",
        "@/list.txt, line 2: unknown option \"-tocvs:out/o.csv\""},
       {"list", "-udl:@/b.udl note", "Exception", "@/list.txt, line 1: unknown option \"note\""},
@@ -252,6 +259,30 @@ TEST_F(ListFileTest, RunEndingErrors) {
       {"list", "-udl:@/b.udl -tocsv:out/o.txt\n-tojson:out//./o.txt", "Exception",
        "@/list.txt, line 2: -tojson names the same file as -tocsv: \"out//./o.txt\"; give the "
        "JSON Lines file a name of its own"},
+      // -subject and -mailbody shape a mail: without one, or beside a
+      // report, they are mistakes.
+      {"list", "-udl:@/b.udl -subject:Nightly", "Exception",
+       "@/list.txt, line 1: -subject without -mail: nothing mails this job; give -mail on this "
+       "line or a line above"},
+      {"list", "-udl:@/b.udl -mail:ops\n-clear -udl:@/b.udl -mailbody:@/body1.txt", "Exception",
+       "@/list.txt, line 2: -mailbody without -mail: nothing mails this job; give -mail on this "
+       "line or a line above"},
+      {"list", "-udl:@/b.udl -mail:ops -frtemplate:@/t1.tpl -mailbody:@/body1.txt", "Exception",
+       "@/list.txt, line 1: -mailbody and -frtemplate on one line: the report is the mail's "
+       "body; give one of them"},
+      {"list", "-udl:@/b.udl -mail:ops -mailbody:@/none.txt", "Exception",
+       "@/list.txt, line 1: File @/none.txt does not exist"},
+      // An environment reference that cannot be expanded names the option
+      // (and the data-link file), never a value.
+      {"list", "-udl:@/b.udl -tocsv:${OSTREVANE_TEST_UNSET}/a.csv", "Exception",
+       "@/list.txt, line 1: option -tocsv: the environment variable OSTREVANE_TEST_UNSET is not "
+       "set (${OSTREVANE_TEST_UNSET})"},
+      {"list", "-udl:@/b.udl -params:p=${OSTREVANE_TEST_UNSET}", "Exception",
+       "@/list.txt, line 1: option -params: the environment variable OSTREVANE_TEST_UNSET is "
+       "not set (${OSTREVANE_TEST_UNSET})"},
+      {"list", "-udl:@/env.udl", "Exception",
+       "@/list.txt, line 1: option -udl: @/env.udl: ${file:@/none}: the file cannot be read: "
+       "No such file or directory"},
   };
   for (const auto& c : cases) {
     const std::string name = c.name == "list" ? WriteList(c.list) : c.name;
@@ -284,6 +315,9 @@ TEST_F(ListFileTest, ProblemsOfEveryLineAreCollectedOnRequest) {
 }
 
 TEST_F(ListFileTest, Expansion) {
+  ::setenv("OSTREVANE_TEST_DIR", "/srv/out", 1);
+  WriteFile(dir_ / "secret", "pw\n");
+  WriteFile(dir_ / "env.udl", "Provider=P;Password=${file:" + dir_ / "secret" + "}");
   struct Check {
     size_t job;
     std::string field, expected;
@@ -414,6 +448,32 @@ TEST_F(ListFileTest, Expansion) {
         {1, "sql_parameters", "y=2"},
         {1, "xml_path", "o.xml"},
         {1, "xml_template", ""}}},
+      {"subject and text body pass down; a line's own report or body is never replaced",
+       "-udl:@/b.udl -mail:ops -subject:S1 -mailbody:@/body1.txt\n-mail:dev\n"
+       "-mail:ann -frtemplate:@/t1.tpl\n-subject:S2 -mailbody:@/body2.txt\n-sql:@/q.sql\n"
+       "-clear -udl:@/b.udl",
+       {{1, "mail_subject", "S1"},
+        {1, "mail_body", "first body"},
+        {2, "mail_body", ""},
+        {2, "report_template", "@/t1.tpl"},
+        {3, "mail_to", "ann"},
+        {3, "mail_subject", "S2"},
+        {3, "report_template", ""},
+        {3, "mail_body", "second body"},
+        {4, "mail_body", "second body"},
+        {5, "mail_subject", ""},
+        {5, "mail_body", ""}}},
+      {"environment values in option values; -ds and -params stay as written",
+       "-udl:@/env.udl -tocsv:${OSTREVANE_TEST_DIR}/a.csv -ds:${OSTREVANE_TEST_DIR} "
+       "-params:p=${OSTREVANE_TEST_DIR};q=$${x}",
+       {{0, "csv_path", "/srv/out/a.csv"},
+        {0, "data_link_text", "Provider=P;Password=${file:@/secret}"},
+        {0, "connection_string",
+         "Provider=P;Password=${file:@/secret}; Data Source=${OSTREVANE_TEST_DIR}"},
+        {0, "sql_parameters", "p=${OSTREVANE_TEST_DIR}|q=$${x}"},
+        {0, "list_line",
+         "-udl:@/env.udl -tocsv:${OSTREVANE_TEST_DIR}/a.csv "
+         "-ds:${OSTREVANE_TEST_DIR} -params:p=${OSTREVANE_TEST_DIR};q=$${x}"}}},
       {"a comment is no job: the line below takes from the job above it",
        "-udl:@/b.udl -sql:@/q.sql -tocsv:o.csv\n# note\n-tocsv:p.csv",
        {{1, "list_line", "-tocsv:p.csv"},

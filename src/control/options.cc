@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "common/environment_text.h"
 #include "common/error.h"
 #include "common/path.h"
 #include "common/text.h"
@@ -17,7 +18,7 @@ namespace {
 enum class Option {
   kClear, kUdl, kSql, kPostSql, kPostRecSql, kDs, kCsvFormat, kCsvCp, kToCsv, kToXml,
   kXmlTmpl, kMail, kFrTemplate, kHttp, kFtp, kFtpDir, kSftp, kS3, kFields, kParams, kFdf, kFtf,
-  kIfEmpty, kJobTimeout, kToJson, kCsvHeader, kCompress, kNone
+  kIfEmpty, kJobTimeout, kToJson, kCsvHeader, kCompress, kSubject, kMailBody, kNone
 };
 
 struct OptionName {
@@ -38,7 +39,8 @@ constexpr OptionName kOptions[] = {
     {"-fdf", Option::kFdf},           {"-ftf", Option::kFtf},
     {"-ifempty", Option::kIfEmpty},   {"-jobtimeout", Option::kJobTimeout},
     {"-tojson", Option::kToJson},     {"-csvheader", Option::kCsvHeader},
-    {"-compress", Option::kCompress},
+    {"-compress", Option::kCompress}, {"-subject", Option::kSubject},
+    {"-mailbody", Option::kMailBody},
 };
 
 Option Lookup(std::string_view name) {
@@ -87,6 +89,8 @@ bool RefusesControlCharacters(Option option) {
     case Option::kMail:
     case Option::kFrTemplate: case Option::kFtpDir: case Option::kSftp: case Option::kFdf:
     case Option::kFtf:
+    case Option::kSubject:
+    case Option::kMailBody:
       return true;
     default:
       return false;
@@ -245,9 +249,26 @@ void ApplyOption(std::string_view token, Job& job, const OptionContext& ctx) {
   } catch (const Error&) {
     throw UnclosedQuote(token, value);
   }
-  const std::string v(value);
   const Settings* settings = ctx.settings;
   const Option option = Lookup(name);
+  // "${NAME}" and "${file:PATH}" in a value. The values of -ds and -params
+  // end up in a connection string or a statement: they stay as written
+  // (checked now) and are expanded only where the job connects or binds, so
+  // that no output shows what they expand to. Every other value is
+  // expanded now.
+  std::string v;
+  if (option != Option::kNone) {
+    try {
+      if (option == Option::kDs || option == Option::kParams) {
+        CheckEnvironmentReferences(value);
+        v = value;
+      } else {
+        v = ExpandEnvironment(value);
+      }
+    } catch (const Error& e) {
+      throw OptionError(option, e.message());
+    }
+  }
   if (RefusesControlCharacters(option)) RefuseControlCharacters(option, v);
 
   switch (option) {
@@ -256,6 +277,12 @@ void ApplyOption(std::string_view token, Job& job, const OptionContext& ctx) {
       break;
     case Option::kUdl:
       job.data_link_text = DataLinkToConnectionString(DecodeTextFile(ReadJobFile(v)));
+      // Its "${...}" are expanded when the job connects (Connection::Open).
+      try {
+        CheckEnvironmentReferences(job.data_link_text);
+      } catch (const Error& e) {
+        throw OptionError(option, CutForMessage(AbsolutePath(v)) + ": " + e.message());
+      }
       break;
     case Option::kSql:
       job.sql = FileText(v, job.sql_file);
@@ -344,7 +371,7 @@ void ApplyOption(std::string_view token, Job& job, const OptionContext& ctx) {
       break;
     case Option::kFields: {
       const std::string default_format = DefaultDateTimeFormat(ctx.format, ctx.joiner);
-      AppendList(value, job.csv_fields, &default_format);
+      AppendList(v, job.csv_fields, &default_format);
       break;
     }
     case Option::kParams:
@@ -361,8 +388,16 @@ void ApplyOption(std::string_view token, Job& job, const OptionContext& ctx) {
         job.if_empty = IfEmpty::kError;
       else if (IEquals(v, "skip"))
         job.if_empty = IfEmpty::kSkip;
+      else if (IEquals(v, "deliver"))
+        job.if_empty = IfEmpty::kDeliver;
       else
-        throw OptionError(option, Shown(v) + " is neither error nor skip");
+        throw OptionError(option, Shown(v) + " is not error, skip or deliver");
+      break;
+    case Option::kSubject:
+      job.mail_subject = v;
+      break;
+    case Option::kMailBody:
+      job.mail_body = FileText(v, job.mail_body_file);
       break;
     case Option::kJobTimeout: {
       int32_t seconds = -1;
@@ -425,10 +460,12 @@ std::string MaskedListLine(std::string_view line) {
   return out;
 }
 
-bool IsJobOption(std::string_view token) {
+bool IsJobOption(std::string_view token) { return !JobOptionName(token).empty(); }
+
+std::string_view JobOptionName(std::string_view token) {
   std::string_view rest = token;
   try {
-    return Lookup(CutField(rest, ":", "\"")) != Option::kNone;
+    return NameOf(Lookup(CutField(rest, ":", "\"")));
   } catch (const Error&) {
     throw UnclosedQuote(token, rest);
   }

@@ -26,7 +26,10 @@ struct OptionContext {
 // are compared without regard to case; an empty token changes nothing, a
 // token that names no option raises Exception("unknown option \"TOKEN\"")
 // (TOKEN masked, MaskedOption). Raises the errors of the files it reads
-// (-udl, -sql, -postsql, -postrecsql, -frtemplate), EConvertError for a
+// (-udl, -sql, -postsql, -postrecsql, -frtemplate, -mailbody) and of the
+// "${...}" references in the value (common/environment_text.h: expanded,
+// or for -ds and -params and a data-link file's text only checked, those
+// staying as written), EConvertError for a
 // non-integer -csvcp, UnclosedQuote for an unclosed quote before the first
 // ":", and an "option -NAME: " error for a value it refuses: a control
 // character in a file name, template, folder or recipients, a -csvformat
@@ -48,6 +51,9 @@ std::string MaskedListLine(std::string_view line);
 
 // Whether the token ("-name" or "-name:value") names a job option.
 bool IsJobOption(std::string_view token);
+// The name of the job option the token names, as the manual writes it
+// ("-params"), or "" when it names none.
+std::string_view JobOptionName(std::string_view token);
 
 // Sets the program's default formats (single-job mode and the first job of
 // a list): date_pattern "YYYYMMDD", time_pattern "HHNNSSZZZ", csv_separator

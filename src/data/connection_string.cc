@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "common/environment_text.h"
 #include "common/text.h"
 
 namespace ostrevane {
@@ -251,6 +252,10 @@ std::string ConnectionString::Provider() const {
       p.find_first_not_of("0123456789", dot + 1) == std::string::npos)
     p.resize(dot);
   return p;
+}
+
+void ConnectionString::ExpandEnvironmentValues() {
+  for (auto& entry : entries_) entry.second = ExpandEnvironment(entry.second);
 }
 
 bool IsSecretName(std::string_view name) {

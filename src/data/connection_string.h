@@ -21,6 +21,11 @@ class ConnectionString {
   // The provider name without a version suffix ("SQLite.1" -> "SQLite").
   std::string Provider() const;
   const std::vector<std::pair<std::string, std::string>>& entries() const { return entries_; }
+  // Replaces the "${NAME}" and "${file:PATH}" references in every value
+  // (common/environment_text.h); keys stay as written. A value is put in
+  // whole, so a password with ";" or quotes needs no quoting. Throws the
+  // expansion's error, which names the reference, never a value.
+  void ExpandEnvironmentValues();
 
  private:
   std::vector<std::pair<std::string, std::string>> entries_;

@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
+#include "testing/temp_dir.h"
+
 namespace ostrevane {
 namespace {
 
@@ -62,6 +66,22 @@ TEST(ConnectionStringTest, BracedValuesAreOneValueKeptWhole) {
     EXPECT_EQ(ConnectionString(row.text).Get(row.key), row.value) << row.text;
     EXPECT_EQ(MaskSecrets(row.text), row.masked) << row.text;
   }
+}
+
+// A value from the environment goes in whole, whatever it holds: no
+// quoting in the data-link file is needed, and none can break.
+TEST(ConnectionStringTest, EnvironmentValuesGoInWholeAndOnlyIntoValues) {
+  testing::TempDir dir;
+  testing::WriteFile(dir / "pw", "a;b\"c'd}\n");
+  ::setenv("OSTREVANE_TEST_USER", "ann", 1);
+  ConnectionString cs("Provider=PostgreSQL;User ID=${OSTREVANE_TEST_USER};Password=${file:" +
+                      dir / "pw" + "};${OSTREVANE_TEST_USER}=x;Note=$${literal}");
+  cs.ExpandEnvironmentValues();
+  EXPECT_EQ(cs.Get("User ID"), "ann");
+  EXPECT_EQ(cs.Get("Password"), "a;b\"c'd}");
+  EXPECT_EQ(cs.Get("${OSTREVANE_TEST_USER}"), "x");
+  EXPECT_EQ(cs.Get("Note"), "${literal}");
+  EXPECT_EQ(cs.entries().size(), 5u);
 }
 
 }  // namespace

@@ -32,6 +32,9 @@ void Connection::Open() {
   Close();
   ThrowIfStopped();
   ConnectionString cs(connection_string_);
+  // The connection string is kept (and shown) as written; the values the
+  // environment gives it are put in only here.
+  cs.ExpandEnvironmentValues();
   std::unique_ptr<Backend> backend = factory_(cs);
   backend->set_command_timeout(command_timeout_);
   backend->Open(cs, connection_timeout_);

@@ -108,6 +108,8 @@ class Connection {
   // Any thread: breaks the link to the server off (Backend::Sever).
   void Sever();
 
+  // Opens the backend that the connection string names, with the values
+  // of its "${...}" references put in (ConnectionString::ExpandEnvironmentValues).
   void Open();
   void Close();
   bool connected() const { return backend_ != nullptr; }

@@ -38,11 +38,19 @@ struct StoredObject {
 };
 
 // Mails job.written_files (or, with job.report_template, an HTML report of the open
-// query, its values in the run's `formats`) to job.mail_to. Errors carry
-// "Connection Error: ", "Authentication Error: " or "Sending Error: " before the
-// client's text.
+// query, its values in the run's `formats`) to job.mail_to, with mail.subject
+// as its subject and job.mail_body, when -mailbody gave one, as its text
+// before the attachments. Errors carry "Connection Error: ",
+// "Authentication Error: " or "Sending Error: " before the client's text.
 void MailFiles(const Job& job, const MailSettings& mail, Query& query,
                const FormatSettings& formats, const DeliveryPolicy& policy);
+// The subject of the job's mail: its -subject with "?LINE" (the job's list
+// line number), "?DATE", "?TIME", "?GUID" (as in its file names) and the
+// field macros of the query's current record (none when the query is at
+// its end) expanded, cut like a quoted value when a value makes it long;
+// `settings_subject` when the job gives none.
+std::string MailSubject(const Job& job, const Query& query, const FormatSettings& formats,
+                        const std::string& settings_subject);
 // One POST per file of job.written_files to job.http_url. A retry posts
 // only the files that were not accepted yet.
 void PostFilesOverHttp(const Job& job, const ServerSettings& proxy, const DeliveryPolicy& policy);

@@ -12,12 +12,14 @@
 #include "common/guid.h"
 #include "common/path.h"
 #include "common/text.h"
+#include "data/dataset.h"
 #include "delivery/delivery.h"
 #include "delivery/file_type.h"
 #include "delivery/mail_address.h"
 #include "delivery/mime_message.h"
 #include "delivery/mime_text.h"
 #include "delivery/report.h"
+#include "writers/value_text.h"
 
 namespace ostrevane {
 namespace delivery {
@@ -56,6 +58,14 @@ std::vector<std::string> AttachmentHeaders(const Job& job, const std::string& pa
   };
   return {FoldedHeader("Content-Type", with_semicolons(type)),
           FoldedHeader("Content-Disposition", with_semicolons(disposition))};
+}
+
+// The headers of the text of -mailbody: HTML when it starts with "<"
+// (after blanks), plain text otherwise.
+std::vector<std::string> BodyHeaders(std::string_view text) {
+  const size_t first = text.find_first_not_of(" \t\r\n");
+  const bool html = first != std::string_view::npos && text[first] == '<';
+  return {std::string("Content-Type: ") + (html ? "text/html" : "text/plain") + "; charset=UTF-8"};
 }
 
 // The header lines every message carries, in this order.
@@ -166,9 +176,11 @@ void SendMailWithLimits(const Job& job, const MailSettings& mail, Query& query,
     easy.Set(CURLOPT_LOGIN_OPTIONS, "AUTH=LOGIN");
   }
 
-  // The message: the attachments as a MIME structure, or one HTML page.
+  // The message: the attachments as a MIME structure (after the text of
+  // -mailbody), or one HTML page.
   if (job.report_template.empty()) {
     auto mime = std::make_unique<MimeMessage>(headers);
+    if (!job.mail_body_file.empty()) mime->AddText(BodyHeaders(job.mail_body), job.mail_body);
     for (const std::string& path : job.written_files) {
       try {
         mime->AddFile(AttachmentHeaders(job, path), path);
@@ -251,6 +263,16 @@ void SendMailWithRetries(const Job& job, const MailSettings& mail, Query& query,
 }
 
 }  // namespace delivery
+
+std::string MailSubject(const Job& job, const Query& query, const FormatSettings& formats,
+                        const std::string& settings_subject) {
+  if (job.mail_subject.empty()) return settings_subject;
+  const std::string text =
+      ReplaceAllIgnoreCase(job.mail_subject, "?LINE", std::to_string(job.list_line_number));
+  return CutForMessage(ExpandNameTemplate(job.id, text, query.Eof() ? nullptr : &query,
+                                          job.timestamp, formats, job.date_pattern,
+                                          job.time_pattern, " "));
+}
 
 void MailFiles(const Job& job, const MailSettings& mail, Query& query,
                const FormatSettings& formats, const DeliveryPolicy& policy) {

@@ -58,6 +58,25 @@ void MimeMessage::AddFile(const std::vector<std::string>& part_headers, const st
   pieces_.push_back(std::move(piece));
 }
 
+void MimeMessage::AddText(const std::vector<std::string>& part_headers, std::string_view text) {
+  std::string crlf;
+  crlf.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\r' || text[i] == '\n') {
+      crlf += "\r\n";
+      if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+    } else {
+      crlf += text[i];
+    }
+  }
+  std::string part = "--" + boundary_ + "\r\n";
+  for (const std::string& h : part_headers) part += h + "\r\n";
+  part += "Content-Transfer-Encoding: base64\r\n\r\n";
+  part += Base64(crlf, 76);
+  if (!part.ends_with("\r\n")) part += "\r\n";
+  AddText(std::move(part));
+}
+
 void MimeMessage::Finish() { AddText("--" + boundary_ + "--\r\n"); }
 
 bool MimeMessage::FillFromFile(Piece& piece) {

@@ -6,6 +6,7 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "delivery/curl_easy.h"
@@ -22,6 +23,9 @@ class MimeMessage : public UploadSource {
   // the file's bytes. Opens the file now: throws Error(kEFOpenError)
   // naming it when it cannot be opened.
   void AddFile(const std::vector<std::string>& part_headers, const std::string& path);
+  // Adds a text part (UTF-8): its header lines (Content-Transfer-Encoding
+  // is added) and the text, its line ends sent as CR LF.
+  void AddText(const std::vector<std::string>& part_headers, std::string_view text);
   // Ends the structure; no part can be added after it.
   void Finish();
 

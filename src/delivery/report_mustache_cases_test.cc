@@ -8,13 +8,11 @@
 #include <set>
 #include <sstream>
 
+#include "common/json_reader.h"
 #include "delivery/report_engine.h"
-#include "testing/json.h"
 
 namespace ostrevane::delivery {
 namespace {
-
-using testing::JsonValue;
 
 // Cases the report cannot express, by file and name, with the reason.
 const std::map<std::string, std::string> kNotExpressible = {
@@ -64,7 +62,7 @@ class MustacheCasesTest : public ::testing::TestWithParam<const char*> {};
 
 TEST_P(MustacheCasesTest, EveryExpressibleCasePasses) {
   const std::string file = GetParam();
-  const JsonValue case_file = testing::ParseJson(ReadCaseFile(file));
+  const JsonValue case_file = ParseJson(ReadCaseFile(file));
   const JsonValue* tests = case_file.Find("tests");
   ASSERT_TRUE(tests && !tests->items.empty()) << file;
   std::set<std::string> skipped;

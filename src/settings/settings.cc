@@ -6,6 +6,7 @@
 #include <stdexcept>
 
 #include "common/codepage.h"
+#include "common/environment_text.h"
 #include "common/error.h"
 #include "common/format_settings.h"
 #include "common/path.h"
@@ -56,9 +57,23 @@ class KeyReader {
  public:
   explicit KeyReader(const IniFile& ini) : ini_(ini) {}
 
+  // The value with its "${NAME}" and "${file:PATH}" references expanded
+  // (a server, a login, a folder may come from the environment).
   std::string Text(const char* section, const char* key, const char* default_value) const {
+    return Expanded(section, key, RawText(section, key, default_value));
+  }
+  std::string RawText(const char* section, const char* key, const char* default_value) const {
     RequireKnown(section, key);
     return ini_.ReadString(section, key, default_value);
+  }
+  std::string Expanded(const char* section, const char* key, const std::string& raw) const {
+    try {
+      return ExpandEnvironment(raw);
+    } catch (const Error& e) {
+      throw Exception(
+          Concat({AbsolutePath(ini_.path()), ", line ", std::to_string(ini_.LineOf(section, key)),
+                  ": ", key, " in [", section, "]: ", e.message()}));
+    }
   }
   // `accepts` completes "<key> takes ..." in the message.
   int32_t Integer(const char* section, const char* key, int32_t default_value,
@@ -97,8 +112,14 @@ class KeyReader {
 void PasswordStep(IniFile& ini, const char* section, const PasswordChange& change,
                   std::string& password, const char* key = "Password") {
   if (!change.set) {
-    const std::string stored = KeyReader(ini).Text(section, key, "");
-    if (!stored.empty()) password = DecryptPassword(stored, kSettingsPassphrase);
+    const KeyReader keys(ini);
+    const std::string stored = keys.RawText(section, key, "");
+    // A reference instead of the cipher text ("${file:/run/secrets/smtp}")
+    // gives the password itself; a cipher text holds no "${".
+    if (HasEnvironmentReference(stored))
+      password = keys.Expanded(section, key, stored);
+    else if (!stored.empty())
+      password = DecryptPassword(stored, kSettingsPassphrase);
     return;
   }
   if (change.password.empty())
@@ -192,6 +213,9 @@ Settings ReadSettings(const std::string& folder, const PasswordChange& mail,
     throw keys.Refused("Ostrevane", "format_locale", s.format_locale,
                        "a locale this machine has (\"locale -a\" lists them), such as "
                        "C.UTF-8 or de_DE.UTF-8");
+
+  // Read only: where each run leaves its metrics for monitoring; empty: none.
+  s.metrics_file = Trim(keys.Text("Ostrevane", "metrics_file", ""));
 
   MailSettings& m = s.mail;
   m.subject = keys.Text("Mail", "Subject", "Ostrevane Message");

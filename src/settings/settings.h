@@ -73,6 +73,9 @@ struct Settings {
   // process locale (LC_ALL, LC_TIME, LANG). Checked to exist here.
   std::string format_locale;
   bool log_utf8 = false;      // log_encoding=utf-8: log files in UTF-8, else UTF-16LE
+  // metrics_file: the file each list run replaces with its metrics in the
+  // Prometheus text format; "" means none.
+  std::string metrics_file;
   MailSettings mail;
   SftpSettings sftp;
   ServerSettings http;
@@ -96,7 +99,9 @@ struct PasswordChange {
 // A value that is given but does not parse (a number, log_encoding,
 // ansi_codepage, format_locale) throws Exception naming the file, line, key,
 // value and what the key takes; names the program does not know only give
-// `warnings`.
+// `warnings`. Values may hold "${NAME}" and "${file:PATH}"
+// (common/environment_text.h), and a Password key one instead of its cipher
+// text; one that cannot be expanded throws naming the file, line and key.
 Settings ReadSettings(const std::string& folder, const PasswordChange& mail,
                       const PasswordChange& sftp, const PasswordChange& http,
                       const PasswordChange& http_proxy, const PasswordChange& ftp,

@@ -27,6 +27,7 @@ constexpr KnownKey kKnownKeys[] = {
     {"Ostrevane", "ansi_codepage"},
     {"Ostrevane", "log_encoding"},
     {"Ostrevane", "format_locale"},
+    {"Ostrevane", "metrics_file"},
     {"Mail", "Subject"},
     {"Mail", "Sender"},
     {"Mail", "Login"},

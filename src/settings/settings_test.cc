@@ -246,6 +246,36 @@ TEST_F(SettingsTest, ValuesThatDoNotParseAreRefusedNamingKeyValueAndWhatItTakes)
   }
 }
 
+// Servers, logins and passwords from the environment or a secret file (a
+// settings.ini shared through a Kubernetes Secret or kept in version
+// control holds only the references); the file keeps them as written.
+TEST_F(SettingsTest, ValuesAndPasswordsFromTheEnvironment) {
+  ::setenv("OSTREVANE_TEST_SMTP", "mx.example.com", 1);
+  ::unsetenv("OSTREVANE_TEST_UNSET");
+  WriteFile(dir_ / "smtp_pw", "Mail Pw;1\n");
+  const std::string file =
+      "[Ostrevane]\nmetrics_file= /var/lib/prom/ostrevane.prom \n[Mail]\n"
+      "SMTPServer=${OSTREVANE_TEST_SMTP}\nPassword=${file:" +
+      dir_ / "smtp_pw" + "}\n[FTP]\nLogin=a$${b}\n";
+  WriteFile(ini_path(), file);
+  const Settings s = Load();
+  EXPECT_EQ(s.mail.server, "mx.example.com");
+  EXPECT_EQ(s.mail.password, "Mail Pw;1");
+  EXPECT_EQ(s.ftp.login, "a${b}");
+  EXPECT_EQ(s.metrics_file, "/var/lib/prom/ostrevane.prom");
+  EXPECT_EQ(ReadFile(ini_path()), file);
+
+  for (const std::string& line : {std::string("[HTTP]\nServer=http://${OSTREVANE_TEST_UNSET}/in\n"),
+                                  std::string("[HTTP]\nPassword=${OSTREVANE_TEST_UNSET}\n")}) {
+    WriteFile(ini_path(), line);
+    const std::string key = line.substr(7, line.find('=') - 7);
+    EXPECT_EQ(LoadError(), "Exception: " + ini_path() + ", line 2: " + key +
+                               " in [HTTP]: the environment variable OSTREVANE_TEST_UNSET is not "
+                               "set (${OSTREVANE_TEST_UNSET})")
+        << line;
+  }
+}
+
 TEST_F(SettingsTest, UnknownNamesAreWarningsAndTheRestIsRead) {
   WriteFile(ini_path(), "[Ostrevane]\nthread_cout=3\nformat_locale=C\n[Mial]\nTLS=1\n");
   const Settings s = Load();

@@ -85,6 +85,8 @@ TransactionAccess AccessOf(JobResources& run) {
 // (so jobs that name the same file replace it in the order they get the
 // lock): a failure of either writer, or of a rename, leaves none of the
 // job's files and lists none. Adds a "saved file " line for every file.
+// An empty result reaches the writers only under -ifempty:deliver: each
+// writer then writes its file(s) for no record (job.if_empty tells it).
 void RunWriters(JobResources& run) {
   Job& job = run.job;
   const FormatSettings& formats = run.settings.format;
@@ -142,6 +144,10 @@ void WriteAndDeliver(JobResources& run) {
   Job& job = run.job;
   const FormatSettings& formats = run.settings.format;
   Query& query = run.query;
+  // The subject's field macros take the first record, before the writers
+  // read past it.
+  MailSettings mail = run.settings.mail;
+  if (!job.mail_to.empty()) mail.subject = MailSubject(job, query, formats, mail.subject);
   RunWriters(run);
 
   if (!job.written_files.empty()) {
@@ -157,7 +163,7 @@ void WriteAndDeliver(JobResources& run) {
     policy.retry.stop = &run.stop;
     if (!job.mail_to.empty())
       RunDelivery(run, "mail", job.mail_to, "files sent by MAIL to " + job.mail_to,
-                  [&] { MailFiles(job, run.settings.mail, query, formats, policy); });
+                  [&] { MailFiles(job, mail, query, formats, policy); });
     // A delivery option without a server in settings.ini fails here, in
     // the delivery, rather than being skipped.
     if (!job.http_url.empty() || job.wants_http) {
@@ -218,11 +224,15 @@ void RunResultJob(JobResources& run) {
   {
     CloseOnExit close_query(query, run.outcome);
     CheckResultNames(job, fields_from_sql, query, run.connection.dialect());
-    if (query.RecordCount() == 0) {
+    if (query.RecordCount() == 0 && job.if_empty != IfEmpty::kDeliver) {
       if (job.if_empty != IfEmpty::kSkip) throw Exception("zero records returned");
       run.messages.Add(kNothingToWrite, kTagNote);
       run.outcome.note = kNothingToWrite;
     } else {
+      if (query.RecordCount() == 0) {
+        run.messages.Add(kDeliveredEmpty, kTagNote);
+        run.outcome.note = kDeliveredEmpty;
+      }
       WriteAndDeliver(run);
     }
   }

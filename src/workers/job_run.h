@@ -90,6 +90,9 @@ struct JobOutcome {
 
 // The note of a job that ended on an empty result under "-ifempty:skip".
 inline constexpr char kNothingToWrite[] = "zero records returned, nothing to write";
+// The note of a job whose empty result was written and delivered
+// ("-ifempty:deliver").
+inline constexpr char kDeliveredEmpty[] = "zero records returned, files written empty";
 
 // Everything one job run uses; the worker owns it all. Its connection takes
 // turns on shared database files (Connection::set_file_turns).

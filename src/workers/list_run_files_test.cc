@@ -21,8 +21,8 @@
 #include <thread>
 #include <vector>
 
+#include "common/json_reader.h"
 #include "common/sha256.h"
-#include "testing/json.h"
 #include "testing/run_program.h"
 #include "testing/small_tmpfs.h"
 #include "testing/sqlite_db.h"
@@ -31,7 +31,6 @@
 namespace ostrevane {
 namespace {
 
-using testing::JsonValue;
 using testing::ReadFile;
 using testing::TempDir;
 using testing::WriteFile;
@@ -119,7 +118,7 @@ class OutputFilesRunTest : public ::testing::Test {
 
   // RESULT.json's jobs, in list order.
   std::vector<JsonValue> Jobs() {
-    const JsonValue report = testing::ParseJson(ReadFile(dir / "log/RESULT.json"));
+    const JsonValue report = ParseJson(ReadFile(dir / "log/RESULT.json"));
     const JsonValue* jobs = report.Find("jobs");
     return jobs ? jobs->items : std::vector<JsonValue>{};
   }

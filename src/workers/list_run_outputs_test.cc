@@ -10,7 +10,7 @@
 
 #include "common/sha256.h"
 #include "common/text.h"
-#include "testing/json.h"
+#include "common/json_reader.h"
 #include "testing/run_program.h"
 #include "testing/small_tmpfs.h"
 #include "testing/sqlite_db.h"
@@ -19,7 +19,6 @@
 namespace ostrevane {
 namespace {
 
-using testing::JsonValue;
 using testing::ReadFile;
 using testing::TempDir;
 using testing::WriteFile;
@@ -45,7 +44,7 @@ class OutputsRunTest : public ::testing::Test {
 
   // RESULT.json's jobs, in list order.
   std::vector<JsonValue> Jobs() {
-    const JsonValue report = testing::ParseJson(ReadFile(dir / "log/RESULT.json"));
+    const JsonValue report = ParseJson(ReadFile(dir / "log/RESULT.json"));
     const JsonValue* jobs = report.Find("jobs");
     return jobs ? jobs->items : std::vector<JsonValue>{};
   }

@@ -11,7 +11,7 @@
 #include <thread>
 
 #include "common/text.h"
-#include "testing/json.h"
+#include "common/json_reader.h"
 #include "testing/run_program.h"
 #include "testing/server_process.h"
 #include "testing/sqlite_db.h"
@@ -90,10 +90,10 @@ TEST_F(ListRunS3Test, ObjectsAreInTheRunReportAndTheSecretIsNowhere) {
   // The second job writes i.xml again too (-toxml comes from above).
   EXPECT_EQ(SplitLines(Requests()).size(), 4u) << Requests();
 
-  const testing::JsonValue report = testing::ParseJson(ReadFile(dir / "log/RESULT.json"));
+  const JsonValue report = ParseJson(ReadFile(dir / "log/RESULT.json"));
   const auto& jobs = report.Find("jobs")->items;
   ASSERT_EQ(jobs.size(), 2u);
-  const testing::JsonValue& delivery = jobs[0].Find("deliveries")->items.at(0);
+  const JsonValue& delivery = jobs[0].Find("deliveries")->items.at(0);
   EXPECT_EQ(delivery.Find("kind")->text, "s3");
   EXPECT_EQ(delivery.Find("target")->text, "s3://exports/daily");
   EXPECT_EQ(delivery.Find("status")->text, "sent");

@@ -74,9 +74,12 @@ std::vector<Given> FromParamLines(std::string_view sql, std::string_view stateme
   return given;
 }
 
-NameSet NamesOf(const std::vector<Given>& given) {
+// The names that have a value: those given, and those of the run's
+// -params, which every job may use and none has to.
+NameSet NamesOf(const std::vector<Given>& given, const Job& job) {
   NameSet names;
   for (const Given& g : given) names.Add(g.name);
+  for (const NameValue& entry : job.run_parameters) names.Add(entry.name);
   return names;
 }
 
@@ -144,7 +147,9 @@ void CheckResultJobParameters(const Job& job, Query& main, SqlDialect dialect) {
     const NameSet post_names = PlaceholderNames(job.post_sql, dialect);
     const std::vector<Given> post_values = FromParamLines(job.post_sql, "the global post-SQL");
     CheckUsed(post_values, post_names, {"the global post-SQL"});
-    CheckValued(post_names, "the global post-SQL", NamesOf(post_values),
+    NameSet post_valued;
+    for (const Given& g : post_values) post_valued.Add(g.name);
+    CheckValued(post_names, "the global post-SQL", post_valued,
                 "it takes values only from its own \"--param \" lines");
   }
 
@@ -161,7 +166,7 @@ void CheckResultJobParameters(const Job& job, Query& main, SqlDialect dialect) {
   served.Add(record_names);
   CheckUsed(values, served,
             per_record ? Served{"the SQL nor the per-record SQL", true} : Served{"the SQL"});
-  CheckValued(main_names, "the SQL", NamesOf(values), AdviceFor(job));
+  CheckValued(main_names, "the SQL", NamesOf(values, job), AdviceFor(job));
   if (per_record && values.empty())  // the per-record SQL's own lines serve it alone
     CheckUsed(RecordValues(job, {}), record_names, {"the per-record SQL"});
 }
@@ -191,7 +196,7 @@ void CheckResultNames(const Job& job, bool fields_from_sql, Query& result, SqlDi
   if (!job.per_record_sql.empty()) {
     const std::vector<Given> values = RecordValues(job, FromList(job));
     CheckValued(PlaceholderNames(job.per_record_sql, dialect), "the per-record SQL",
-                NamesOf(values), "it is no field of the result and no value is given for it",
+                NamesOf(values, job), "it is no field of the result and no value is given for it",
                 &fields);
   }
 }
@@ -201,7 +206,7 @@ void CheckScriptParameters(const Job& job, SqlDialect dialect) {
   for (const ScriptBatch& batch : ScriptBatches(job.sql))
     names.Add(PlaceholderNames(batch.text, dialect));
   CheckUsed(FromList(job), names, {"the script"});
-  CheckValued(names, "the script", NamesOf(FromList(job)),
+  CheckValued(names, "the script", NamesOf(FromList(job), job),
               "give it in -params; a script reads no \"--param \" lines");
 }
 

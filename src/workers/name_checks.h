@@ -2,7 +2,10 @@
 // parameter value given binds a placeholder, every placeholder gets a value,
 // every -fields name is a field. A mismatch is a mistake in the list or the
 // SQL; it fails the job with an Exception naming both sides (and the
-// nearest name when one is close) before any file is written.
+// nearest name when one is close) before any file is written. The run's
+// -params (job.run_parameters) give values to every job's statements but
+// the global post-SQL, and are never a mistake where a statement does not
+// use them.
 #pragma once
 
 #include "control/job.h"

@@ -2,6 +2,7 @@
 
 #include <string_view>
 
+#include "common/environment_text.h"
 #include "common/guid.h"
 #include "common/text.h"
 #include "writers/value_text.h"
@@ -65,9 +66,15 @@ std::vector<MacroEntry> ReadMacroLines(std::string_view sql, MacroKind kind) {
 
 void ApplySqlMacros(std::string_view sql, Job& job) {
   // Both switches are taken once: what one line adds does not stop the next.
+  // A value of the run's -params stands above the SQL's own line.
+  auto run_gives = [&job](std::string_view name) {
+    for (const NameValue& entry : job.run_parameters)
+      if (IEquals(entry.name, name)) return true;
+    return false;
+  };
   if (job.sql_parameters.empty())
     for (MacroEntry& item : ReadMacroLines(sql, MacroKind::kParam))
-      job.sql_parameters.push_back(std::move(item.entry));
+      if (!run_gives(item.entry.name)) job.sql_parameters.push_back(std::move(item.entry));
   if (job.csv_fields.empty())
     for (MacroEntry& item : ReadMacroLines(sql, MacroKind::kFields))
       job.csv_fields.push_back(std::move(item.entry));
@@ -76,13 +83,17 @@ void ApplySqlMacros(std::string_view sql, Job& job) {
 void BindJobParameters(Params& params, const Job& job, const FormatSettings& formats,
                        const Query* dataset, const Clock& clock) {
   // A name used several times in the statement is one parameter: every
-  // place takes the same value.
-  for (const NameValue& entry : job.sql_parameters) {
-    Param* param = params.Find(entry.name);
-    if (!param) continue;
-    // Every entry gets its own GUID and moment.
-    param->value = Value::Text(ExpandNameTemplate(NewGuid(), entry.value, nullptr, clock.Now(),
-                                                  formats, "YYYY-MM-DD", "HH:NN:SS", " "));
+  // place takes the same value. The run's values first: the job's own
+  // replace them.
+  for (const std::vector<NameValue>* list : {&job.run_parameters, &job.sql_parameters}) {
+    for (const NameValue& entry : *list) {
+      Param* param = params.Find(entry.name);
+      if (!param) continue;
+      // Every entry gets its own GUID and moment. A value from the
+      // environment goes in last, as it is: no macro of it is expanded.
+      param->value = Value::Text(ExpandEnvironment(ExpandNameTemplate(
+          NewGuid(), entry.value, nullptr, clock.Now(), formats, "YYYY-MM-DD", "HH:NN:SS", " ")));
+    }
   }
   if (!dataset) return;
   for (size_t i = 0; i < dataset->FieldCount(); ++i) {

@@ -25,13 +25,17 @@ std::vector<MacroEntry> ReadMacroLines(std::string_view sql, MacroKind kind);
 
 // Reads the "--param " and "--fields " lines of `sql` into
 // job.sql_parameters / job.csv_fields, each only when that list is empty on
-// entry. (Script jobs read none: there they are plain comments.)
+// entry; a "--param " entry that job.run_parameters names is left out (the
+// run's value stands above it). (Script jobs read none: there they are
+// plain comments.)
 void ApplySqlMacros(std::string_view sql, Job& job);
 
-// Sets the parameters named in job.sql_parameters (values with "?GUID", "?DATE",
-// "?TIME" expanded, a new GUID per parameter, the moment from `clock`),
-// then, when `dataset` is given, every parameter named like one of its
-// fields to that field's type and current value.
+// Sets the parameters named in job.run_parameters, then those named in
+// job.sql_parameters (values with "?GUID", "?DATE", "?TIME" expanded, a new
+// GUID per parameter, the moment from `clock`, then their "${...}"
+// references), then, when `dataset` is given, every parameter named like
+// one of its fields to that field's type and current value. Throws the
+// error of a reference that cannot be expanded.
 void BindJobParameters(Params& params, const Job& job, const FormatSettings& formats,
                        const Query* dataset, const Clock& clock = SystemClock());
 

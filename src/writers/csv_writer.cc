@@ -188,6 +188,14 @@ void WriteCsvFiles(Job& job, Query& query, const FormatSettings& formats,
     pending.erase(0, done);
     done = 0;
   };
+  // Begins a new file: what comes before its first row (the byte-order
+  // mark of UTF-16, the header line) goes here, for a file of records and
+  // for the one file of an empty result alike.
+  auto begin_file = [&](const std::string& name) {
+    job.written_files.push_back(name);
+    staged.Open(staged.Begin(name), OutputFile::Mode::kCreate, kFileBuffer, file);
+    file->Write(file_start);
+  };
 
   try {
     while (!query.Eof()) {
@@ -206,9 +214,7 @@ void WriteCsvFiles(Job& job, Query& query, const FormatSettings& formats,
           // and header.
           staged.Open(index, OutputFile::Mode::kAppend, kFileBuffer, file);
         } else {
-          job.written_files.push_back(name);
-          staged.Open(staged.Begin(name), OutputFile::Mode::kCreate, kFileBuffer, file);
-          file->Write(file_start);
+          begin_file(name);
         }
       }
       writing = &open_name;
@@ -245,6 +251,14 @@ void WriteCsvFiles(Job& job, Query& query, const FormatSettings& formats,
       if (!query.Eof()) pending += line_end;
       done = pending.size();
       if (done >= kChunk) flush();
+    }
+    if (!file && job.if_empty == IfEmpty::kDeliver) {
+      // No record (the loop wrote nothing): -ifempty:deliver still gives
+      // the one file its template names.
+      writing = nullptr;
+      open_name = names.NameWithoutRecord();
+      writing = &open_name;
+      begin_file(open_name);
     }
     if (file) {
       flush();

@@ -15,6 +15,8 @@ class Query;
 // The files take their final names only when all are written; a failure
 // leaves none of them and its message names the file being written.
 // With `batch`, the files are handed to it instead (see StagedFiles).
+// A result without records writes nothing, or under -ifempty:deliver
+// (job.if_empty) one file without rows (UTF-16: its byte-order mark only).
 // The caller holds the writer lock. On return the query is at its end.
 // With job.csv_header each new file begins with the names of the columns,
 // on a line of their own; a file that the call extends gets no second one.

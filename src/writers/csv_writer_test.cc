@@ -6,6 +6,7 @@
 
 #include "common/error.h"
 #include "common/path.h"
+#include "common/text.h"
 #include "testing/writer_fixture.h"
 
 namespace ostrevane {
@@ -50,6 +51,48 @@ TEST_F(CsvTest, TwoRecordsInEachEncoding) {
     EXPECT_EQ(ReadFile(job.csv_path), c.bytes) << int(c.csvcp);
     EXPECT_EQ(job.written_files, std::vector<std::string>{job.csv_path});
     EXPECT_TRUE(query->Eof());
+  }
+}
+
+// An empty result writes nothing, or under -ifempty:deliver one file without
+// rows; a name that takes a field's value has nothing to take it from.
+TEST_F(CsvTest, EmptyResultWritesOneEmptyFileOnlyWhenDelivered) {
+  struct {
+    IfEmpty if_empty;
+    uint8_t csvcp;
+    std::string tmpl;
+    const char* bytes;  // nullptr: no file
+    const char* error;
+  } cases[] = {
+      {IfEmpty::kSkip, 0, "out.csv", nullptr, nullptr},
+      {IfEmpty::kDeliver, 0, "out.csv", "", nullptr},
+      {IfEmpty::kDeliver, 1, "out.csv", "\xFF\xFE", nullptr},
+      {IfEmpty::kDeliver, 0, "out_?DATE.csv", "", nullptr},
+      {IfEmpty::kDeliver, 0, "out_:NAME.csv", nullptr,
+       "-ifempty:deliver: the file name template \"@/out_:NAME.csv\" takes a field's value, and "
+       "an empty result has none; give the file a name without field macros"},
+  };
+  for (const auto& row : cases) {
+    std::filesystem::remove_all(dir.path());
+    std::filesystem::create_directories(dir.path());
+    Open({{"ID", FieldType::kInteger, 0}, {"NAME", FieldType::kString, 10}}, {});
+    job.csv_path = Name(row.tmpl);
+    job.csv_code_page = row.csvcp;
+    job.if_empty = row.if_empty;
+    try {
+      Write();
+      EXPECT_EQ(row.error, nullptr) << row.tmpl;
+    } catch (const Error& e) {
+      EXPECT_EQ(e.message(), ReplaceAll(row.error ? row.error : "", "@/", dir.path() + "/"));
+    }
+    const std::string name = ReplaceAll(Name(row.tmpl), "?DATE", "20151008");
+    EXPECT_EQ(std::filesystem::exists(name), row.bytes != nullptr) << row.tmpl;
+    if (row.bytes) {
+      EXPECT_EQ(ReadFile(name), row.bytes) << row.tmpl;
+      EXPECT_EQ(job.written_files, std::vector<std::string>{name});
+    } else {
+      EXPECT_TRUE(job.written_files.empty());
+    }
   }
 }
 

@@ -191,7 +191,7 @@ constexpr size_t kFileBuffer = size_t{64} << 10;
 void WriteJsonFiles(Job& job, Query& query, const FormatSettings& formats,
                     const std::string& joiner, FileBatch* batch) {
   query.First();
-  if (query.Eof()) return;
+  if (query.Eof() && job.if_empty != IfEmpty::kDeliver) return;
   const std::vector<Column> columns = BuildColumns(query);
   NameTemplate names(job, job.json_path, query, formats, joiner);
   StagedFiles staged(names.fixed_prefix(), batch);
@@ -206,6 +206,14 @@ void WriteJsonFiles(Job& job, Query& query, const FormatSettings& formats,
   auto flush = [&] {
     file->Write(pending);
     pending.clear();
+  };
+
+  // Begins a new file, for a file of records and for the one empty file
+  // of an empty result (-ifempty:deliver) alike.
+  auto begin_file = [&](const std::string& name) {
+    job.written_files.push_back(name);
+    job.json_files.push_back(name);
+    staged.Open(staged.Begin(name), OutputFile::Mode::kCreate, kFileBuffer, file);
   };
 
   try {
@@ -223,9 +231,7 @@ void WriteJsonFiles(Job& job, Query& query, const FormatSettings& formats,
         if (const size_t index = staged.Find(name); index != StagedFiles::kNotFound) {
           staged.Open(index, OutputFile::Mode::kAppend, kFileBuffer, file);
         } else {
-          job.written_files.push_back(name);
-          job.json_files.push_back(name);
-          staged.Open(staged.Begin(name), OutputFile::Mode::kCreate, kFileBuffer, file);
+          begin_file(name);
         }
       }
       writing = &open_name;
@@ -237,6 +243,11 @@ void WriteJsonFiles(Job& job, Query& query, const FormatSettings& formats,
       pending += "}\n";
       if (pending.size() >= kChunk) flush();
       query.Next();
+    }
+    if (!file && job.if_empty == IfEmpty::kDeliver) {
+      open_name = names.NameWithoutRecord();
+      writing = &open_name;
+      begin_file(open_name);
     }
     if (file) {
       flush();

@@ -6,7 +6,8 @@
 #include <filesystem>
 #include <limits>
 
-#include "testing/json.h"
+#include "common/json_reader.h"
+#include "testing/json_lines.h"
 #include "testing/writer_fixture.h"
 
 namespace ostrevane {

@@ -44,7 +44,10 @@ std::string WithSuffix(std::string_view tmpl, const Compression& compression) {
 
 NameTemplate::NameTemplate(const Job& job, std::string_view tmpl, const Query& query,
                            const FormatSettings& formats, std::string joiner)
-    : formats_(formats), joiner_(std::move(joiner)), fixed_(WithSuffix(tmpl, job.compression)) {
+    : formats_(formats),
+      joiner_(std::move(joiner)),
+      fixed_(WithSuffix(tmpl, job.compression)),
+      template_(tmpl) {
   ExpandFixedMacros(fixed_, job.id, job.timestamp, formats, job.date_pattern, job.time_pattern);
   // Field values only enter the name through a field macro, so without one
   // in the fixed text the name is the same for every record. The first
@@ -74,6 +77,17 @@ void NameTemplate::Check(const ExpandedName& name) const {
   if (name.UnchangedPrefixSize() < fixed_prefix_.size())
     throw Exception("The file name template cannot be expanded: a value changes its folder \"" +
                     fixed_prefix_ + "\"");
+}
+
+const std::string& NameTemplate::NameWithoutRecord() {
+  if (per_record_)
+    throw Exception("-ifempty:deliver: the file name template \"" +
+                    ShowControlCharacters(CutForMessage(template_)) +
+                    "\" takes a field's value, and an empty result has none; give the file a "
+                    "name without field macros");
+  if (!fixed_checked_) Check(fixed_);
+  fixed_checked_ = true;
+  return fixed_.text();
 }
 
 const std::string& NameTemplate::NameFor(const Query& query) {

@@ -33,6 +33,10 @@ class NameTemplate {
   // Raises the errors of ExpandedName::CheckValuesStayBelowTemplateFolder
   // and CheckLengths.
   const std::string& NameFor(const Query& query);
+  // The name of the one file of a result without records (-ifempty:deliver).
+  // Raises Exception when the name would take a field's value, which no
+  // record gives, and the errors of NameFor.
+  const std::string& NameWithoutRecord();
   // Whether names can differ from record to record.
   bool per_record() const { return per_record_; }
   // The start that every name shares and that is the template's own text:
@@ -51,6 +55,7 @@ class NameTemplate {
   ExpandedName fixed_;  // the template after the record-independent macros
   bool fixed_checked_ = false;
   bool per_record_ = false;
+  std::string template_;  // as the job wrote it, for messages
   std::string fixed_prefix_;
   size_t name_max_;  // the file system's longest name below the template's folder
   std::string name_;

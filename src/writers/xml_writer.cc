@@ -183,7 +183,10 @@ class XmlWriter {
 
   void Write() {
     try {
-      WriteRuns();
+      if (query_.Eof())
+        WriteEmptyRun();
+      else
+        WriteRuns();
       if (defer_root_end_) EndRoots();
       staged_.CommitAll(&job_.written_digests);
     } catch (const Error& e) {
@@ -225,6 +228,15 @@ class XmlWriter {
       writing_ = true;
       WriteRun(run_name, timestamp, count);
     }
+  }
+
+  // A result without records (-ifempty:deliver): one data set with its
+  // fields and RECORDS COUNT="0", in the file the template names.
+  void WriteEmptyRun() {
+    run_name_ = names_.NameWithoutRecord();
+    if (unknown_) throw Exception("Unknown field type: " + unknown_->name());
+    writing_ = true;
+    WriteRun(run_name_, SecondsSince1970(clock_.Now()), 0);
   }
 
   void Describe() {
@@ -556,7 +568,7 @@ void WriteXmlFile(Job& job, Query& query, const FormatSettings& formats,
                   const XmlWriterOptions& options) {
   if (!job.xml_template.empty()) return;
   query.First();
-  if (query.Eof()) return;
+  if (query.Eof() && job.if_empty != IfEmpty::kDeliver) return;
   XmlWriter(job, query, formats, options).Write();
 }
 

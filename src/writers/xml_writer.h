@@ -14,9 +14,10 @@ class Query;
 
 // Writes the open result set into the XML dataset file(s) named by job.xml_path
 // and appends every file saved to job.written_files. Does nothing when job.xml_template is
-// set. The files take their final names only when all are written; a
-// failure leaves none of them and its message names the file being written.
-// The caller holds the writer lock.
+// set, nor for a result without records, unless -ifempty:deliver
+// (job.if_empty) asks for one data set with RECORDS COUNT="0". The files take their final names
+// only when all are written; a failure leaves none of them and its message names the file being
+// written. The caller holds the writer lock.
 void WriteXmlFile(Job& job, Query& query, const FormatSettings& formats);
 
 // The same with a chosen clock (for TIMESTAMP), the memory a run's

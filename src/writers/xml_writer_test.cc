@@ -396,6 +396,37 @@ TEST_F(XmlTest, SpilledRunsGiveTheBytesOfRunsHeldInMemory) {
   }
 }
 
+// -ifempty:deliver: one data set with the fields and no record; without
+// it, no file.
+TEST_F(XmlTest, EmptyResultIsOneDatasetOfNoRecordOnlyWhenDelivered) {
+  const std::string expected = std::string(kHead) +
+                               "\r\n\t<DATASET ID=\"0\">"
+                               "\r\n\t\t<FIELDS COUNT=\"1\">"
+                               "\r\n\t\t\t<FIELD NAME=\"ID\" DATATYPE=\"Integer\"/>"
+                               "\r\n\t\t</FIELDS>"
+                               "\r\n\t\t<RECORDS COUNT=\"0\">"
+                               "\r\n\t\t</RECORDS>"
+                               "\r\n\t</DATASET>"
+                               "\r\n</DATASETS>";
+  for (IfEmpty if_empty : {IfEmpty::kSkip, IfEmpty::kDeliver}) {
+    Open({{"ID", FieldType::kInteger, 0}}, {});
+    job.xml_path = Name("empty.xml");
+    job.if_empty = if_empty;
+    Write();
+    if (if_empty == IfEmpty::kSkip) {
+      EXPECT_FALSE(std::filesystem::exists(job.xml_path));
+      EXPECT_TRUE(job.written_files.empty());
+    } else {
+      EXPECT_EQ(ReadFile(job.xml_path), expected);
+      EXPECT_EQ(job.written_files, std::vector<std::string>{job.xml_path});
+    }
+  }
+  Open({{"ID", FieldType::kInteger, 0}}, {});
+  job.xml_path = Name("by_:ID.xml");
+  EXPECT_THROW(Write(), Error);
+  EXPECT_FALSE(std::filesystem::exists(Name("by_.xml")));
+}
+
 TEST_F(XmlTest, TemplateJobWritesNothing) {
   Open({{"ID", FieldType::kInteger, 0}}, {{Value::Integer(1)}, {Value::Integer(2)}});
   job.xml_path = Name("never.xml");

@@ -7,9 +7,11 @@ Every command of interest is appended to OUT/events.log as one line
 "QUIT"); passwords are never written. Every message accepted is stored in
 OUT/msg-<n>/: envelope.txt ("from", "rcpt" and "tls" lines), raw.eml,
 headers.txt (Subject, From, To and Content-Type as a mail reader decodes
-them), body (the decoded body of a single-part message) and, for each
-attachment, part-<k>.name, part-<k>.type (media type and charset) and
-part-<k>.bin (the decoded bytes). defects.txt lists, one a line, what a
+them), body (the decoded body of a single-part message, or the text part
+that a mail reader shows as the body of a multipart one, with body.type
+holding its media type and charset) and, for each attachment,
+part-<k>.name, part-<k>.type (media type and charset) and part-<k>.bin (the
+decoded bytes). defects.txt lists, one a line, what a
 strict reader finds wrong with the message: the defects Python's email
 package reports under its strict and default policies (every part, every
 header), lines longer than 78 characters, encoded words longer than 75,
@@ -84,6 +86,12 @@ class Recorder:
                 if msg[name] is not None:
                     f.write("%s: %s\n" % (name, str(msg[name])))
         if msg.is_multipart():
+            body = msg.get_body(preferencelist=("html", "plain"))
+            if body is not None:
+                with open(os.path.join(folder, "body"), "w", encoding="utf-8", newline="") as f:
+                    f.write(body.get_content())
+                with open(os.path.join(folder, "body.type"), "w", encoding="utf-8") as f:
+                    f.write("%s %s" % (body.get_content_type(), body.get_content_charset()))
             k = 0
             for part in msg.iter_attachments():
                 k += 1

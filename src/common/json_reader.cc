@@ -1,12 +1,9 @@
-#include "testing/json.h"
+#include "common/json_reader.h"
 
-#include <filesystem>
-#include <stdexcept>
-
+#include "common/error.h"
 #include "common/text.h"
-#include "testing/run_program.h"
 
-namespace ostrevane::testing {
+namespace ostrevane {
 namespace {
 
 class Parser {
@@ -22,7 +19,7 @@ class Parser {
 
  private:
   [[noreturn]] void Fail(const std::string& what) const {
-    throw std::runtime_error("JSON: " + what + " at offset " + std::to_string(i_));
+    throw Exception("JSON: " + what + " at offset " + std::to_string(i_));
   }
   void Space() {
     while (i_ < s_.size() && (s_[i_] == ' ' || s_[i_] == '\t' || s_[i_] == '\n' || s_[i_] == '\r'))
@@ -47,24 +44,29 @@ class Parser {
     if (i_ >= s_.size()) Fail("unexpected end");
     JsonValue v;
     const char c = s_[i_];
+    if ((c == '{' || c == '[') && ++depth_ > kJsonDepthLimit) Fail("nested too deep");
     if (c == '{') {
       ++i_;
       v.kind = JsonValue::Kind::kObject;
-      if (Take('}')) return v;
-      do {
-        Space();
-        std::string name = String();
-        Expect(':');
-        v.members.emplace_back(std::move(name), Value());
-      } while (Take(','));
-      Expect('}');
+      if (!Take('}')) {
+        do {
+          Space();
+          std::string name = String();
+          Expect(':');
+          v.members.emplace_back(std::move(name), Value());
+        } while (Take(','));
+        Expect('}');
+      }
+      --depth_;
     } else if (c == '[') {
       ++i_;
       v.kind = JsonValue::Kind::kArray;
-      if (Take(']')) return v;
-      do v.items.push_back(Value());
-      while (Take(','));
-      Expect(']');
+      if (!Take(']')) {
+        do v.items.push_back(Value());
+        while (Take(','));
+        Expect(']');
+      }
+      --depth_;
     } else if (c == '"') {
       v.kind = JsonValue::Kind::kString;
       v.text = String();
@@ -128,7 +130,7 @@ class Parser {
             const char32_t low = Hex4();
             u = 0x10000 + ((u - 0xD800) << 10) + (low - 0xDC00);
           }
-          ostrevane::AppendUtf8(out, u);
+          AppendUtf8(out, u);
           break;
         }
         default: Fail("bad escape");
@@ -138,6 +140,7 @@ class Parser {
 
   std::string_view s_;
   size_t i_ = 0;
+  int depth_ = 0;  // arrays and objects open around the current value
 };
 
 }  // namespace
@@ -150,27 +153,4 @@ const JsonValue* JsonValue::Find(std::string_view name) const {
 
 JsonValue ParseJson(std::string_view text) { return Parser(text).Document(); }
 
-std::string JsonLinesProblems(const std::vector<std::string>& paths) {
-  std::string problems;
-  const std::string folder = std::filesystem::temp_directory_path();
-  for (const std::string& path : paths) {
-    if (std::filesystem::exists("/usr/bin/python3")) {
-      const ProgramResult python = RunCommand(
-          {"/usr/bin/python3", "-c",
-           "import json, sys\n"
-           "text = open(sys.argv[1], 'rb').read().decode('utf-8')\n"
-           "assert text == '' or text.endswith('\\n'), 'the last line has no end'\n"
-           "for line in text.split('\\n')[:-1]: json.loads(line)\n",
-           path},
-          folder, folder);
-      if (python.exit_code != 0) problems += path + " (Python): " + python.out + "\n";
-    }
-    if (std::filesystem::exists("/usr/bin/jq")) {
-      const ProgramResult jq = RunCommand({"/usr/bin/jq", "-c", ".", path}, folder, folder);
-      if (jq.exit_code != 0) problems += path + " (jq): " + jq.out + "\n";
-    }
-  }
-  return problems;
-}
-
-}  // namespace ostrevane::testing
+}  // namespace ostrevane

@@ -99,20 +99,22 @@ assert attachments(m) == [('c.csv', b'1;North\r\n2;South')], attachments(m)
 }
 
 // -ifempty:deliver: a job without records is done, writes its CSV file
-// empty and its XML file with RECORDS COUNT="0", mails them, and a report
-// shows its inverted section.
+// empty (or only its header line), its XML file with RECORDS COUNT="0" and
+// its JSON Lines file empty, mails them, and a report shows its inverted
+// section.
 TEST_F(ListRunMailPartsTest, EmptyResultsAreWrittenAndDelivered) {
   WriteFile(dir / "report.mustache",
             "<h1>New customers</h1>\n{{#frDataSet}}<p>{{name}}</p>\n{{/frDataSet}}"
             "{{^frDataSet}}<p>No records.</p>\n{{/frDataSet}}");
   WriteFile(dir / "jobs.txt",
             "-udl:t.udl -sql:none.sql -ifempty:deliver -csvcp:0 -tocsv:out/e.csv "
-            "-toxml:out/e.xml -mail:ops@example.org -subject:\"New: :NAME\"\n"
-            "-tocsv:out/r.csv -mail:ops@example.org -frtemplate:report.mustache\n");
+            "-toxml:out/e.xml -tojson:out/e.jsonl -mail:ops@example.org -subject:\"New: :NAME\"\n"
+            "-tocsv:out/r.csv -csvheader -mail:ops@example.org -frtemplate:report.mustache\n");
   const auto r = testing::RunProgram({"-list:jobs.txt"}, dir.path(), dir.path());
   ASSERT_EQ(r.exit_code, 0) << r.out;
   EXPECT_EQ(ReadFile(dir / "out/e.csv"), "");
-  EXPECT_EQ(ReadFile(dir / "out/r.csv"), "");
+  EXPECT_EQ(ReadFile(dir / "out/r.csv"), "id;name\r\n");
+  EXPECT_EQ(ReadFile(dir / "out/e.jsonl"), "");
   const std::string xml = ReadFile(dir / "out/e.xml");
   EXPECT_NE(xml.find("<FIELD NAME=\"name\" DATATYPE=\"String\"/>"), std::string::npos) << xml;
   EXPECT_NE(xml.find("<RECORDS COUNT=\"0\">\r\n\t\t</RECORDS>"), std::string::npos) << xml;
@@ -124,7 +126,7 @@ import xml.dom.minidom
 m = msg(1)
 assert m['Subject'] == 'New: :NAME', m['Subject']
 files = dict(attachments(m))
-assert files['e.csv'] == b'', files
+assert files['e.csv'] == b'' and files['e.jsonl'] == b'', files
 assert xml.dom.minidom.parseString(files['e.xml']).getElementsByTagName('RECORDS')[0].getAttribute('COUNT') == '0'
 m = msg(2)
 assert not m.is_multipart()

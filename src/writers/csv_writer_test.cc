@@ -63,11 +63,13 @@ TEST_F(CsvTest, EmptyResultWritesOneEmptyFileOnlyWhenDelivered) {
     std::string tmpl;
     const char* bytes;  // nullptr: no file
     const char* error;
+    bool header = false;
   } cases[] = {
       {IfEmpty::kSkip, 0, "out.csv", nullptr, nullptr},
       {IfEmpty::kDeliver, 0, "out.csv", "", nullptr},
       {IfEmpty::kDeliver, 1, "out.csv", "\xFF\xFE", nullptr},
       {IfEmpty::kDeliver, 0, "out_?DATE.csv", "", nullptr},
+      {IfEmpty::kDeliver, 0, "out.csv", "ID;NAME\r\n", nullptr, true},
       {IfEmpty::kDeliver, 0, "out_:NAME.csv", nullptr,
        "-ifempty:deliver: the file name template \"@/out_:NAME.csv\" takes a field's value, and "
        "an empty result has none; give the file a name without field macros"},
@@ -79,6 +81,7 @@ TEST_F(CsvTest, EmptyResultWritesOneEmptyFileOnlyWhenDelivered) {
     job.csv_path = Name(row.tmpl);
     job.csv_code_page = row.csvcp;
     job.if_empty = row.if_empty;
+    job.csv_header = row.header ? Switch::kOn : Switch::kOff;
     try {
       Write();
       EXPECT_EQ(row.error, nullptr) << row.tmpl;

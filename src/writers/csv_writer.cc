@@ -2,16 +2,14 @@
 
 #include <cstdint>
 #include <cstring>
-#include <optional>
 #include <vector>
 
 #include "common/codepage.h"
 #include "common/error.h"
 #include "common/text.h"
 #include "data/dataset.h"
-#include "writers/name_template.h"
 #include "writers/output_files.h"
-#include "writers/staged_files.h"
+#include "writers/record_files.h"
 #include "writers/value_text.h"
 
 namespace ostrevane {
@@ -161,15 +159,8 @@ void WriteCsvFiles(Job& job, Query& query, const FormatSettings& formats,
   std::string file_start = FileStart(job, columns);
   if (job.csv_header == Switch::kOn) file_start += line_end;
 
-  NameTemplate names(job, job.csv_path, query, formats, joiner);
-  StagedFiles staged(names.fixed_prefix(), batch);
-  staged.set_meter(job.meter);
-  staged.set_compression(job.compression);
-  // Declared after `staged`: closed before the temporary files go.
-  std::optional<OutputFile> file;
-  std::string open_name;
-  // The file that a failure spoils, while one is being written.
-  const std::string* writing = nullptr;
+  RecordFiles files(job, job.csv_path, query, formats, joiner, batch, std::move(file_start),
+                    kFileBuffer);
   // Rows are collected in `pending` and written a chunk at a time; `done`
   // marks the end of the last complete row (and its line end).
   std::string pending;
@@ -183,42 +174,16 @@ void WriteCsvFiles(Job& job, Query& query, const FormatSettings& formats,
   std::string row;
   AnsiConverter ansi;
   const bool one_column = columns.size() == 1;
-  auto flush = [&]() {
-    file->Write(std::string_view(pending).substr(0, done));
+  // The complete rows go to the file; a row being made stays.
+  const RecordFiles::Flush flush = [&](OutputFile& file) {
+    file.Write(std::string_view(pending).substr(0, done));
     pending.erase(0, done);
     done = 0;
-  };
-  // Begins a new file: what comes before its first row (the byte-order
-  // mark of UTF-16, the header line) goes here, for a file of records and
-  // for the one file of an empty result alike.
-  auto begin_file = [&](const std::string& name) {
-    job.written_files.push_back(name);
-    staged.Open(staged.Begin(name), OutputFile::Mode::kCreate, kFileBuffer, file);
-    file->Write(file_start);
   };
 
   try {
     while (!query.Eof()) {
-      writing = nullptr;
-      const std::string& name = names.NameFor(query);
-      if (!file || name != open_name) {
-        if (file) {
-          flush();
-          file->Close();
-          file.reset();
-        }
-        open_name = name;
-        // A name that comes back continues its file instead of replacing it.
-        if (const size_t index = staged.Find(name); index != StagedFiles::kNotFound) {
-          // The earlier part ends with a line end and the file has its mark
-          // and header.
-          staged.Open(index, OutputFile::Mode::kAppend, kFileBuffer, file);
-        } else {
-          begin_file(name);
-        }
-      }
-      writing = &open_name;
-
+      OutputFile& file = files.FileFor(query, flush);
       std::string& cells = direct ? pending : row;
       if (!direct) row.clear();
       if (converted) {
@@ -250,26 +215,16 @@ void WriteCsvFiles(Job& job, Query& query, const FormatSettings& formats,
       query.Next();
       if (!query.Eof()) pending += line_end;
       done = pending.size();
-      if (done >= kChunk) flush();
+      if (done >= kChunk) flush(file);
     }
-    if (!file && job.if_empty == IfEmpty::kDeliver) {
-      // No record (the loop wrote nothing): -ifempty:deliver still gives
-      // the one file its template names.
-      writing = nullptr;
-      open_name = names.NameWithoutRecord();
-      writing = &open_name;
-      begin_file(open_name);
-    }
-    if (file) {
-      flush();
-      file->Close();
-      file.reset();
-    }
-    staged.CommitAll(&job.written_digests);
+    // No record (the loop wrote nothing): -ifempty:deliver still gives
+    // the one file its template names.
+    files.BeginEmptyResultFile(job.if_empty);
+    files.Commit(flush);
   } catch (const Error& e) {
     // Nothing of this call keeps its final name: the temporary files go
-    // with `staged`.
-    if (writing) throw NamingFile(e, *writing);
+    // with `files`.
+    if (files.writing()) throw NamingFile(e, *files.writing());
     throw;
   }
 }

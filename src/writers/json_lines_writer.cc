@@ -2,7 +2,6 @@
 
 #include <charconv>
 #include <cmath>
-#include <optional>
 #include <vector>
 
 #include "common/base64.h"
@@ -11,10 +10,9 @@
 #include "common/text.h"
 #include "data/dataset.h"
 #include "writers/datetime_format.h"
-#include "writers/name_template.h"
 #include "writers/number_text.h"
 #include "writers/output_files.h"
-#include "writers/staged_files.h"
+#include "writers/record_files.h"
 #include "writers/unique_names.h"
 
 namespace ostrevane {
@@ -193,72 +191,33 @@ void WriteJsonFiles(Job& job, Query& query, const FormatSettings& formats,
   query.First();
   if (query.Eof() && job.if_empty != IfEmpty::kDeliver) return;
   const std::vector<Column> columns = BuildColumns(query);
-  NameTemplate names(job, job.json_path, query, formats, joiner);
-  StagedFiles staged(names.fixed_prefix(), batch);
-  staged.set_meter(job.meter);
-  staged.set_compression(job.compression);
-  // Declared after `staged`: closed before the temporary files go.
-  std::optional<OutputFile> file;
-  std::string open_name;
-  const std::string* writing = nullptr;  // the file that a failure spoils
+  RecordFiles files(job, job.json_path, query, formats, joiner, batch, "", kFileBuffer,
+                    &job.json_files);
   std::string pending;
   pending.reserve(kChunk + (size_t{64} << 10));
-  auto flush = [&] {
-    file->Write(pending);
+  const RecordFiles::Flush flush = [&](OutputFile& file) {
+    file.Write(pending);
     pending.clear();
-  };
-
-  // Begins a new file, for a file of records and for the one empty file
-  // of an empty result (-ifempty:deliver) alike.
-  auto begin_file = [&](const std::string& name) {
-    job.written_files.push_back(name);
-    job.json_files.push_back(name);
-    staged.Open(staged.Begin(name), OutputFile::Mode::kCreate, kFileBuffer, file);
   };
 
   try {
     while (!query.Eof()) {
-      writing = nullptr;
-      const std::string& name = names.NameFor(query);
-      if (!file || name != open_name) {
-        if (file) {
-          flush();
-          file->Close();
-          file.reset();
-        }
-        open_name = name;
-        // A name that comes back continues its file; every line has its end.
-        if (const size_t index = staged.Find(name); index != StagedFiles::kNotFound) {
-          staged.Open(index, OutputFile::Mode::kAppend, kFileBuffer, file);
-        } else {
-          begin_file(name);
-        }
-      }
-      writing = &open_name;
+      OutputFile& file = files.FileFor(query, flush);
       if (columns.empty()) pending += '{';
       for (const Column& column : columns) {
         pending += column.key;
         AppendValue(pending, column.field->value(), column.form);
       }
       pending += "}\n";
-      if (pending.size() >= kChunk) flush();
+      if (pending.size() >= kChunk) flush(file);
       query.Next();
     }
-    if (!file && job.if_empty == IfEmpty::kDeliver) {
-      open_name = names.NameWithoutRecord();
-      writing = &open_name;
-      begin_file(open_name);
-    }
-    if (file) {
-      flush();
-      file->Close();
-      file.reset();
-    }
-    staged.CommitAll(&job.written_digests);
+    files.BeginEmptyResultFile(job.if_empty);
+    files.Commit(flush);
   } catch (const Error& e) {
     // Nothing of this call keeps its final name: the temporary files go
-    // with `staged`.
-    if (writing) throw NamingFile(e, *writing);
+    // with `files`.
+    if (files.writing()) throw NamingFile(e, *files.writing());
     throw;
   }
 }

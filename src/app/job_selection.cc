@@ -28,8 +28,8 @@ Error JobsError(std::string_view value, std::string_view why) {
 }
 
 // A job number: decimal digits, 1..kMaxJobNumber; 0 for anything else.
-int JobNumber(std::string_view text) {
-  text = Trim(text);
+int JobNumber(std::string_view piece) {
+  const std::string text = Trim(piece);
   if (text.empty() || text.size() > 8) return 0;
   for (char c : text)
     if (!IsAsciiDigit(c)) return 0;

@@ -49,7 +49,7 @@ bool RunJobsOnPool(const std::vector<Job>& jobs, int thread_count, const WorkerS
   // The jobs the busy workers were given.
   std::unordered_map<Worker*, RunningJob> running;
   ReadyList ready;
-  std::timed_mutex writer_lock;
+  WriterLock writer_lock;
   FileTurns file_turns;
   ManualResetEvent response;
   bool error_flag = false;

@@ -42,11 +42,8 @@ std::string StopMessage(const JobResources& run) {
 
 // Waits for the writer lock, however long another job writes, unless this
 // one is stopped meanwhile.
-std::unique_lock<std::timed_mutex> TakeWriterLock(JobResources& run) {
-  std::unique_lock<std::timed_mutex> lock(run.writer_lock, std::defer_lock);
-  while (!lock.try_lock_for(std::chrono::milliseconds(100)))
-    if (run.stop.raised()) throw Exception(kEndedEarly);
-  return lock;
+void TakeWriterLock(JobResources& run) {
+  if (!run.writer_lock.Take(run.stop)) throw Exception(kEndedEarly);
 }
 
 // Closes the main query on every way out of the result steps, counting the
@@ -92,7 +89,8 @@ void RunWriters(JobResources& run) {
   const FormatSettings& formats = run.settings.format;
   Query& query = run.query;
   try {
-    const auto lock = TakeWriterLock(run);
+    TakeWriterLock(run);
+    const WriterLock::Hold hold(run.writer_lock);
     FileBatch batch;
     job.json_files.clear();
     if (!job.csv_path.empty()) WriteCsvFiles(job, query, formats, kJoiner, &batch);

@@ -4,7 +4,6 @@
 #pragma once
 
 #include <atomic>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -16,6 +15,7 @@
 #include "log/console.h"
 #include "settings/settings.h"
 #include "workers/stop_request.h"
+#include "workers/writer_lock.h"
 
 namespace ostrevane {
 
@@ -102,7 +102,7 @@ struct JobResources {
   Query& record_query;
   Job& job;
   const WorkerSettings& settings;
-  std::timed_mutex& writer_lock;
+  WriterLock& writer_lock;
   MessageList& messages;
   // Set when the pool is being shut down: the job is rolled back instead
   // of committed.

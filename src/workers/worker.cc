@@ -3,7 +3,7 @@
 namespace ostrevane {
 
 Worker::Worker(ReadyList& ready_list, ManualResetEvent& response_event,
-               std::timed_mutex& writer_lock, FileTurns& file_turns, WorkerSettings settings)
+               WriterLock& writer_lock, FileTurns& file_turns, WorkerSettings settings)
     : ready_list_(ready_list),
       response_event_(response_event),
       writer_lock_(writer_lock),

@@ -31,7 +31,7 @@ class Worker {
  public:
   // The thread starts at once, with its own copy of `settings`. The shared
   // objects must outlive the worker.
-  Worker(ReadyList& ready_list, ManualResetEvent& response_event, std::timed_mutex& writer_lock,
+  Worker(ReadyList& ready_list, ManualResetEvent& response_event, WriterLock& writer_lock,
          FileTurns& file_turns, WorkerSettings settings);
   // Requests termination, stops a job still running, wakes the thread and
   // joins it.
@@ -72,7 +72,7 @@ class Worker {
 
   ReadyList& ready_list_;
   ManualResetEvent& response_event_;
-  std::timed_mutex& writer_lock_;  // the writer lock, shared by the pool
+  WriterLock& writer_lock_;  // the writer lock, shared by the pool
   // Turns on database files, shared by the pool. A job takes its turn when
   // its transaction begins and keeps it until the commit or rollback; it
   // takes the writer lock only inside that, so the two never wait on each

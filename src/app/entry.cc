@@ -15,6 +15,7 @@
 #include "app/run_report.h"
 #include "app/signal_watch.h"
 #include "app/switches.h"
+#include "common/character_type.h"
 #include "common/codepage.h"
 #include "common/datetime.h"
 #include "common/error.h"
@@ -415,6 +416,11 @@ int Run(RunState& run) {
     return kExitDone;
   }
   ChooseFormats(run);
+  // The character type is UTF-8 whatever the environment's is, so that
+  // database drivers that convert text with it keep every character. It
+  // rewrites the environment's locale variables: after ChooseFormats, which
+  // names the variable its formats came from; before any thread starts.
+  MakeCharacterTypeUtf8();
   run.OpenLog();
   run.log->set_run_stamp(RunStampText(NowLocal()));
   run.log->set_name_suffix(run.part.NameSuffix());

@@ -5,15 +5,22 @@
 // through the narrow ones as UTF-8 bytes (invalid bytes become U+FFFD). The
 // driver manager would otherwise convert between the two through the
 // process locale's character set, which under the C locale of a scheduled
-// run loses every non-ASCII character. Values are read column by column with SQLGetData, long
-// ones in chunks; a statement handle lives as long as its cursor, and
-// Close() releases the handles of cursors that are still alive.
+// run loses every non-ASCII character. Results of Unicode drivers known to
+// give UTF-8 as SQL_C_CHAR under a UTF-8 character type (which the program
+// sets up at its start) are read narrow, which costs them less.
+//
+// Rows are read into bound column buffers, a block of them a fetch where
+// the driver allows (odbc_rows.h); drivers that cannot are read column by
+// column with SQLGetData, long values in chunks. A statement handle lives
+// as long as its cursor, and Close() releases the handles of cursors that
+// are still alive.
 #include <sql.h>
 #include <sqlext.h>
 
 #include <algorithm>
 #include <memory>
 
+#include "common/character_type.h"
 #include "common/error.h"
 #include "common/text.h"
 #include "data/db/backend.h"
@@ -21,6 +28,7 @@
 #include "data/db/odbc_connect.h"
 #include "data/db/odbc_connect_text.h"
 #include "data/db/odbc_params.h"
+#include "data/db/odbc_rows.h"
 #include "data/db/odbc_session.h"
 #include "data/db/odbc_watchdog.h"
 
@@ -89,31 +97,18 @@ class OdbcCursor : public Cursor {
         throw Error(kEDatabaseError, "The connection is closed");
       return false;
     }
-    SQLRETURN rc = SQLFetch(stmt_.get());
-    if (rc == SQL_NO_DATA) {
+    try {
+      if (block_ ? block_->Next(stmt_.get(), columns_, *session_, row) : FetchCells(row))
+        return true;
       done_ = true;
-      try {
-        FinishResults(stmt_.get(), *session_);
-      } catch (...) {
-        Release();
-        throw;
-      }
+      FinishResults(stmt_.get(), *session_);
+    } catch (...) {
+      done_ = true;
       Release();
-      return false;
+      throw;
     }
-    if (!Ok(rc)) {
-      done_ = true;
-      try {
-        session_->Fail(SQL_HANDLE_STMT, stmt_.get());
-      } catch (...) {
-        Release();
-        throw;
-      }
-    }
-    row.resize(columns_.size());
-    for (size_t c = 0; c < columns_.size(); ++c)
-      reader_.Read(stmt_.get(), SQLUSMALLINT(c + 1), columns_[c], *session_, row[c]);
-    return true;
+    Release();
+    return false;
   }
 
   // Moves to the first result that has columns and describes them; without
@@ -128,6 +123,7 @@ class OdbcCursor : public Cursor {
           fields_.push_back(std::move(def));
           columns_.push_back(std::move(col));
         }
+        block_ = RowBlock::Bind(stmt_.get(), columns_, *session_);
         return;
       }
       SQLRETURN rc = SQLMoreResults(stmt_.get());
@@ -143,15 +139,28 @@ class OdbcCursor : public Cursor {
     if (watchdog_) watchdog_->Stop();
     SQLFreeStmt(stmt_.get(), SQL_CLOSE);
     stmt_.Reset();
+    block_.reset();  // its buffers were bound to the statement freed above
     session_->cursors.erase(this);
   }
 
  private:
+  // The next row read cell by cell; false at the end of the result set.
+  bool FetchCells(std::vector<Value>& row) {
+    const SQLRETURN rc = SQLFetch(stmt_.get());
+    if (rc == SQL_NO_DATA) return false;
+    if (!Ok(rc)) session_->Fail(SQL_HANDLE_STMT, stmt_.get());
+    row.resize(columns_.size());
+    for (size_t c = 0; c < columns_.size(); ++c)
+      reader_.Read(stmt_.get(), SQLUSMALLINT(c + 1), columns_[c], *session_, row[c]);
+    return true;
+  }
+
   std::shared_ptr<Session> session_;
   Handle stmt_;
   std::vector<FieldDef> fields_;
   std::vector<Column> columns_;
   std::vector<BoundBuffer> buffers_;  // bound parameters, read by later statements of a script
+  std::unique_ptr<RowBlock> block_;    // bound result columns; null: read cell by cell
   ColumnReader reader_;
   Watchdog* watchdog_;  // during construction only
   bool done_ = false;
@@ -190,7 +199,15 @@ class OdbcBackend : public Backend {
     // request; statements have the command time-out instead.
     SQLSetConnectAttr(s->dbc.get(), SQL_ATTR_CONNECTION_TIMEOUT, nullptr, 0);
     s->wide = DriverIsWide(s->dbc.get(), drivers);
-    dialect_ = DialectOf(s->dbc.get());
+    s->narrow_results = !s->wide || (text.traits.utf8_narrow && CharacterTypeIsUtf8());
+    s->dialect = dialect_ = DialectOf(s->dbc.get());
+    s->traits = text.traits;
+    SQLUINTEGER gets = 0;
+    if (Ok(SQLGetInfo(s->dbc.get(), SQL_GETDATA_EXTENSIONS, &gets, sizeof gets, nullptr))) {
+      constexpr SQLUINTEGER kBound = SQL_GD_ANY_COLUMN | SQL_GD_ANY_ORDER | SQL_GD_BOUND;
+      s->bound_reads = (gets & kBound) == kBound;
+      if (!(gets & SQL_GD_BLOCK)) s->traits.positioned_reads = false;
+    }
     session_ = std::move(s);
   }
 

@@ -15,6 +15,7 @@
 #include "common/text.h"
 #include "data/connection_string.h"
 #include "data/db/odbc_connect_text.h"
+#include "data/placeholders.h"
 
 namespace ostrevane::odbc {
 
@@ -76,6 +77,15 @@ struct Session {
   Handle env, dbc;
   bool connected = false;
   bool wide = false;                 // the driver has the Unicode entry points
+  // Result text is read as SQL_C_CHAR (UTF-8), else as SQL_C_WCHAR: narrow
+  // for a driver without the Unicode entry points, and for one whose narrow
+  // text is UTF-8 while the process's character type is.
+  bool narrow_results = false;
+  SqlDialect dialect = SqlDialect::kGeneric;  // of the database behind the driver
+  OdbcDriverTraits traits;
+  // SQLGetData may read any column in any order, bound ones too: columns
+  // may be bound, and a value longer than its buffer read again whole.
+  bool bound_reads = false;
   OdbcTransaction transaction = OdbcTransaction::kManualCommit;
   bool in_transaction = false;       // BEGIN sent (kSqlStatements), not yet ended
   std::set<OdbcCursor*> cursors;     // alive, holding statement handles

@@ -119,6 +119,58 @@ TEST_F(OdbcMariaDbTest, UnsignedIntegersKeepTheirValues) {
   EXPECT_EQ(v("b").s, "0");
 }
 
+// BIT(n) columns are numbers, as the native backend makes them; dates
+// and date-times with a zero month or day (sql_mode '') fail the job
+// naming the column instead of turning into another day.
+TEST_F(OdbcMariaDbTest, BitsAreNumbersAndIncompleteDatesFail) {
+  auto c = Connect(MariaCs(MysqlPort(), db_));
+  testing::ExecSql(*c, "CREATE TABLE b (k int, b1 bit(1), b8 bit(8), b64 bit(64))");
+  testing::ExecSql(*c,
+                   "INSERT INTO b VALUES (1, 1, 255, 9223372036854775807), (2, 0, 5, 0), "
+                   "(3, NULL, NULL, NULL), (4, 0, 0, 18446744073709551615)");
+  Query q(*c);
+  q.SetSql("SELECT b1, b8, b64 FROM b WHERE k < 4 ORDER BY k");
+  q.Open();
+  EXPECT_EQ(std::string(FieldTypeName(q.FieldAt(0).type())), FieldTypeName(FieldType::kBoolean));
+  EXPECT_EQ(std::string(FieldTypeName(q.FieldAt(1).type())), FieldTypeName(FieldType::kLargeint));
+  EXPECT_EQ(std::string(FieldTypeName(q.FieldAt(2).type())), FieldTypeName(FieldType::kLargeint));
+  struct {
+    bool b1;
+    int64_t b8, b64;
+  } expected[] = {{true, 255, INT64_MAX}, {false, 5, 0}};
+  for (const auto& e : expected) {
+    EXPECT_EQ(q.FieldAt(0).value().i, e.b1 ? 1 : 0);
+    EXPECT_EQ(q.FieldAt(1).value().kind, ValueKind::kInt64);
+    EXPECT_EQ(q.FieldAt(1).value().i, e.b8);
+    EXPECT_EQ(q.FieldAt(2).value().i, e.b64);
+    q.Next();
+  }
+  for (size_t k = 0; k < 3; ++k) EXPECT_TRUE(q.FieldAt(k).IsNull()) << k;
+  std::string m = testing::DatabaseErrorOf([&] { testing::QueryRows(*c, "SELECT b64 FROM b"); });
+  EXPECT_NE(m.find("Column \"b64\" holds the number 18446744073709551615"), std::string::npos) << m;
+
+  testing::ExecSql(*c, "SET SESSION sql_mode = ''");
+  testing::ExecSql(*c, "CREATE TABLE d (k int, d date, dt datetime)");
+  testing::ExecSql(*c, "INSERT INTO d VALUES (1, '2024-03-10', '2024-03-10 01:02:03'), "
+                       "(2, '2024-03-00', '2024-03-10 00:00:00'), "
+                       "(3, '2024-03-10', '2024-00-10 00:00:00'), (4, '0000-00-00', NULL)");
+  struct {
+    int k;
+    const char* message;
+  } cases[] = {
+      {2, "Column \"d\" holds the date \"2024-03-00\", which is no day of the calendar"},
+      {3, "Column \"dt\" holds the date \"2024-00-10\", which is no day of the calendar"},
+  };
+  for (const auto& row : cases) {
+    m = testing::DatabaseErrorOf([&] {
+      testing::QueryRows(*c, "SELECT d, dt FROM d WHERE k IN (1, " + std::to_string(row.k) + ")");
+    });
+    EXPECT_NE(m.find(row.message), std::string::npos) << row.k << ": " << m;
+  }
+  // The driver itself delivers the zero date as NULL.
+  EXPECT_TRUE(testing::QueryRows(*c, "SELECT d FROM d WHERE k = 4")[0][0].IsNull());
+}
+
 // MySQL's quoting decides what is a placeholder, and the macro lines, code
 // to MySQL, reach it as comments.
 TEST_F(OdbcMariaDbTest, PlaceholdersAndMacroLinesAsTheServerReadsThem) {

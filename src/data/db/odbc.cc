@@ -18,6 +18,7 @@
 #include <sqlext.h>
 
 #include <algorithm>
+#include <chrono>
 #include <memory>
 
 #include "common/character_type.h"
@@ -36,9 +37,20 @@ namespace ostrevane {
 namespace odbc {
 namespace {
 
-Error TimedOut(int seconds) {
-  return Error(kEDatabaseError, "The command time-out of " + std::to_string(seconds) +
-                                    " s expired and the statement was canceled");
+// What became of a statement whose time ran out. A driver may fail to
+// cancel (MariaDB's opens a second connection for it, without the TLS
+// options of the first, which a server that requires TLS refuses): the
+// statement then ran to its end, and the message must not claim otherwise.
+Error TimedOut(int seconds, const Watchdog& watchdog, std::chrono::steady_clock::time_point start) {
+  const std::string limit = "The command time-out of " + std::to_string(seconds) + " s expired";
+  if (!watchdog.cancel_failed())
+    return Error(kEDatabaseError, limit + " and the statement was canceled");
+  const auto ran =
+      std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - start);
+  return Error(kEDatabaseError, limit +
+                                    "; the driver could not cancel the statement, which ran on "
+                                    "until it ended after " +
+                                    std::to_string(ran.count()) + " s");
 }
 
 // Runs the statement's remaining results (later statements of a script)
@@ -160,7 +172,7 @@ class OdbcCursor : public Cursor {
   std::vector<FieldDef> fields_;
   std::vector<Column> columns_;
   std::vector<BoundBuffer> buffers_;  // bound parameters, read by later statements of a script
-  std::unique_ptr<RowBlock> block_;    // bound result columns; null: read cell by cell
+  std::unique_ptr<RowBlock> block_;   // bound result columns; null: read cell by cell
   ColumnReader reader_;
   Watchdog* watchdog_;  // during construction only
   bool done_ = false;
@@ -260,7 +272,8 @@ class OdbcBackend : public Backend {
       BindParam(h, SQLUSMALLINT(k + 1), params[k], buffers[k], *session_);
     // The watchdog covers the execution and the statements of a script up
     // to the first result with rows, as the driver's own time-out would.
-    Watchdog watchdog(driver_times ? 0 : timeout, [h] { SQLCancel(h); });
+    const auto start = std::chrono::steady_clock::now();
+    Watchdog watchdog(driver_times ? 0 : timeout, [h] { return Ok(SQLCancel(h)); });
     try {
       SQLRETURN rc;
       if (session_->wide) {
@@ -275,17 +288,17 @@ class OdbcBackend : public Backend {
       if (!want_rows)
         FinishResults(h, *session_);
       else
-        cursor = std::make_unique<OdbcCursor>(session_, std::move(stmt), std::move(buffers),
-                                              &watchdog);
+        cursor =
+            std::make_unique<OdbcCursor>(session_, std::move(stmt), std::move(buffers), &watchdog);
       watchdog.Stop();
       // A cancel that came as the statement ended may have closed its
       // cursor: past the deadline, the statement counts as canceled.
-      if (watchdog.expired()) throw TimedOut(timeout);
+      if (watchdog.expired()) throw TimedOut(timeout, watchdog, start);
       if (!cursor) return std::make_unique<EmptyCursor>();
       return cursor;
     } catch (const Error&) {
       watchdog.Stop();
-      if (watchdog.expired()) throw TimedOut(timeout);
+      if (watchdog.expired()) throw TimedOut(timeout, watchdog, start);
       throw;
     }
   }

@@ -151,9 +151,10 @@ TEST_F(OdbcMariaDbTest, BitsAreNumbersAndIncompleteDatesFail) {
 
   testing::ExecSql(*c, "SET SESSION sql_mode = ''");
   testing::ExecSql(*c, "CREATE TABLE d (k int, d date, dt datetime)");
-  testing::ExecSql(*c, "INSERT INTO d VALUES (1, '2024-03-10', '2024-03-10 01:02:03'), "
-                       "(2, '2024-03-00', '2024-03-10 00:00:00'), "
-                       "(3, '2024-03-10', '2024-00-10 00:00:00'), (4, '0000-00-00', NULL)");
+  testing::ExecSql(*c,
+                   "INSERT INTO d VALUES (1, '2024-03-10', '2024-03-10 01:02:03'), "
+                   "(2, '2024-03-00', '2024-03-10 00:00:00'), "
+                   "(3, '2024-03-10', '2024-00-10 00:00:00'), (4, '0000-00-00', NULL)");
   struct {
     int k;
     const char* message;
@@ -195,7 +196,8 @@ TEST_F(OdbcMariaDbTest, FractionalSecondsAreCutToMilliseconds) {
   ASSERT_EQ(rows.size(), 3u);
   struct {
     int year, month, day, hour, minute, second, ms;
-  } expected[] = {{2024, 12, 31, 23, 59, 59, 999}, {2024, 2, 29, 12, 0, 0, 123}, {2024, 1, 1, 0, 0, 0, 0}};
+  } expected[] = {
+      {2024, 12, 31, 23, 59, 59, 999}, {2024, 2, 29, 12, 0, 0, 123}, {2024, 1, 1, 0, 0, 0, 0}};
   for (size_t k = 0; k < rows.size(); ++k) {
     const DateTimeParts p = DecodeDateTime(rows[k][0].d);
     const auto& e = expected[k];
@@ -223,8 +225,8 @@ TEST_F(OdbcMariaDbTest, BracedPasswordReachesTheDriverWhole) {
       EXPECT_EQ(testing::QueryRows(*c, "SELECT 1")[0][0].i, 1);
     }
   }
-  const std::string m = testing::DatabaseErrorOf(
-      [&] { Connect(MariaCs(MysqlPort(), db_, user, "{Wrong;Secret}")); });
+  const std::string m =
+      testing::DatabaseErrorOf([&] { Connect(MariaCs(MysqlPort(), db_, user, "{Wrong;Secret}")); });
   EXPECT_NE(m.find("Access denied"), std::string::npos) << m;
   EXPECT_EQ(m.find("Wrong"), std::string::npos) << m;
   testing::ExecSql(*admin, "DROP USER '" + user + "'@'127.0.0.1'");
@@ -254,6 +256,31 @@ TEST_F(OdbcMariaDbTest, CommandTimeOutCancelsTheStatement) {
   quick.SetSql("SELECT SLEEP(1) AS s");
   quick.Open();
   EXPECT_EQ(quick.FindField("s")->value().i, 0);
+}
+
+// MariaDB's driver cancels through a second connection of the same
+// account; when the server refuses it (here: one connection per account;
+// in the field: a server that requires TLS, which that connection lacks)
+// the statement runs on, and the job must not say that it was canceled.
+TEST_F(OdbcMariaDbTest, CommandTimeOutSaysWhenTheCancelFailed) {
+  auto admin = Connect(MariaCs(MysqlPort(), db_));
+  const std::string user = db_ + "_one";
+  testing::ExecSql(*admin, "CREATE USER '" + user +
+                               "'@'127.0.0.1' IDENTIFIED BY 'pw' "
+                               "WITH MAX_USER_CONNECTIONS 1");
+  testing::ExecSql(*admin, "GRANT ALL ON " + db_ + ".* TO '" + user + "'@'127.0.0.1'");
+  auto c = Connect(MariaCs(MysqlPort(), db_, user, "pw"));
+  Query slow(*c);
+  slow.set_command_timeout(1);
+  slow.SetSql("SELECT SLEEP(4)");
+  const std::string m = testing::DatabaseErrorOf([&] { slow.Open(); });
+  EXPECT_NE(m.find("The command time-out of 1 s expired; the driver could not cancel the "
+                   "statement, which ran on until it ended after 4 s"),
+            std::string::npos)
+      << m;
+  EXPECT_EQ(m.find("was canceled"), std::string::npos) << m;
+  c.reset();
+  testing::ExecSql(*admin, "DROP USER '" + user + "'@'127.0.0.1'");
 }
 
 // A server that accepts connections and never says a word.

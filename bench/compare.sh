@@ -11,6 +11,9 @@
 #   PostgreSQL -> CSV  vs  psql \copy (SELECT ...) TO file CSV
 #   SQLite ODBC driver vs  the native SQLite provider
 #   PostgreSQL ODBC    vs  the native PostgreSQL provider
+#   SQLite ODBC driver vs  a bare ODBC loop through the same driver, bound
+#                          row arrays (bench/odbc_loop.cc; the MariaDB
+#   PostgreSQL ODBC    vs  driver's row is in bench/mysql_export.sh)
 #   XML                vs  CSV of the same rows
 #
 # The data (bench/out/) is made on the first run for each row count;
@@ -30,8 +33,9 @@ rows=${rows/k/000}
 build=${2:-build}
 runs=${RUNS:-5}
 exe=$root/$build/ostrevane
-cmake --build "$build" --target ostrevane sqlite_loop >/dev/null
+cmake --build "$build" --target ostrevane sqlite_loop odbc_loop >/dev/null
 loop=$root/$build/sqlite_loop
+odbc_loop=$root/$build/odbc_loop
 out=$root/bench/out
 mkdir -p "$out"
 cd "$out"
@@ -100,6 +104,12 @@ program sqlite_odbc_csv sqlite_odbc.udl -tocsv
 program pg_odbc_csv pg_odbc.udl -tocsv
 command sqlite3_csv sqlite3.csv sh -c "sqlite3 -csv '$db' '$query' > '$scratch/sqlite3.csv'"
 command bare_loop loop.csv "$loop" "$db" "$query" "$scratch/loop.csv"
+# The bare loops take the options the program adds for these drivers.
+command sqlite_odbc_loop odbc_loop_sqlite.csv "$odbc_loop" "Driver=SQLite3;Database=$db;StepAPI=1" \
+  "$query" "$scratch/odbc_loop_sqlite.csv" bind
+command pg_odbc_loop odbc_loop_pg.csv "$odbc_loop" \
+  "Driver=PostgreSQL Unicode;Servername=127.0.0.1;Port=$OSTREVANE_PG_PORT;Database=bench;UID=postgres;UseDeclareFetch=1;Fetch=1000" \
+  "$query" "$scratch/odbc_loop_pg.csv" bind manual
 command psql_copy psql.csv "${pg[@]}" -d bench -c "\\copy ($query) TO '$scratch/psql.csv' CSV"
 
 # The rows of an output as "count md5-of-the-first-column".
@@ -157,4 +167,6 @@ pair "SQLite -> CSV vs bare API loop" sqlite_csv bare_loop
 pair "PostgreSQL -> CSV vs psql \\copy" pg_csv psql_copy
 pair "SQLite ODBC vs native SQLite" sqlite_odbc_csv sqlite_csv
 pair "PostgreSQL ODBC vs native PG" pg_odbc_csv pg_csv
+pair "SQLite ODBC vs bare driver loop" sqlite_odbc_csv sqlite_odbc_loop
+pair "PostgreSQL ODBC vs bare driver loop" pg_odbc_csv pg_odbc_loop
 pair "XML vs CSV (SQLite)" sqlite_xml sqlite_csv

@@ -148,9 +148,9 @@ MysqlHandle ConnectMysql(const MysqlConnectParams& p) {
     FailMysql(h);
   // The client library refuses a server without TLS only when it checks
   // the host name; for the other modes that need TLS the check is ours.
-  // Nothing but the login (which never sends the password in the clear)
-  // has crossed the connection. A local socket is no network: it needs no
-  // TLS, as for the MySQL client.
+  // Nothing but the login has crossed the connection (the usual methods
+  // send a scramble, not the password; the manual names the exceptions).
+  // A local socket is no network: it needs no TLS, as for the MySQL client.
   const bool over_socket =
       !p.socket.empty() || p.host.empty() || (p.host == "localhost" && p.port == 0);
   if (!over_socket && !p.ssl_mode.empty() && p.ssl_mode != "DISABLED" &&

@@ -37,10 +37,9 @@ namespace ostrevane {
 namespace odbc {
 namespace {
 
-// What became of a statement whose time ran out. A driver may fail to
-// cancel (MariaDB's opens a second connection for it, without the TLS
-// options of the first, which a server that requires TLS refuses): the
-// statement then ran to its end, and the message must not claim otherwise.
+// What became of a statement whose time ran out. When neither the driver
+// nor the program could cancel it (see Cancel()), it ran to its end, and
+// the message must not claim otherwise.
 Error TimedOut(int seconds, const Watchdog& watchdog, std::chrono::steady_clock::time_point start) {
   const std::string limit = "The command time-out of " + std::to_string(seconds) + " s expired";
   if (!watchdog.cancel_failed())
@@ -48,8 +47,8 @@ Error TimedOut(int seconds, const Watchdog& watchdog, std::chrono::steady_clock:
   const auto ran =
       std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - start);
   return Error(kEDatabaseError, limit +
-                                    "; the driver could not cancel the statement, which ran on "
-                                    "until it ended after " +
+                                    "; the statement could not be canceled and ran on until it "
+                                    "ended after " +
                                     std::to_string(ran.count()) + " s");
 }
 
@@ -61,6 +60,32 @@ void FinishResults(SQLHSTMT stmt, const Session& s) {
     if (rc == SQL_NO_DATA) return;
     if (!Ok(rc)) s.Fail(SQL_HANDLE_STMT, stmt);
   }
+}
+
+// Cancels the running statement `stmt`. MariaDB's driver cancels through a
+// connection of its own that lacks the TLS options of the first, which a
+// server that requires TLS refuses: for MySQL/MariaDB the program then
+// kills the query itself through a connection made as the first was.
+bool Cancel(SQLHSTMT stmt, const Session& s) {
+  if (Ok(SQLCancel(stmt))) return true;
+  if (s.mysql_connection_id.empty()) return false;
+  constexpr int kDefaultSeconds = 10;  // for a connection time-out of 0 (none)
+  return KillMysqlQuery(s.connect_text, s.mysql_connection_id,
+                        s.connect_timeout > 0 ? s.connect_timeout : kDefaultSeconds);
+}
+
+// The first value of a statement's result as text ("" without one).
+std::string QueryText(const Session& s, const char* sql) {
+  SQLHANDLE h;
+  if (!Ok(SQLAllocHandle(SQL_HANDLE_STMT, s.dbc.get(), &h))) return "";
+  Handle stmt(SQL_HANDLE_STMT, h);
+  std::string text = sql;
+  char value[64] = {};
+  SQLLEN len = 0;
+  if (!Ok(SQLExecDirect(h, reinterpret_cast<SQLCHAR*>(text.data()), SQLINTEGER(text.size()))) ||
+      !Ok(SQLFetch(h)) || !Ok(SQLGetData(h, 1, SQL_C_CHAR, value, sizeof value, &len)) || len < 0)
+    return "";
+  return value;
 }
 
 // The SQL dialect of the database behind the driver, by the name the
@@ -203,6 +228,8 @@ class OdbcBackend : public Backend {
     const std::vector<std::string> drivers =
         DriverNames(s->env.get(), cs.Get("Driver"), cs.Get("Data Source"));
     OdbcConnectText text = MakeOdbcConnectText(cs, drivers);
+    s->connect_text = text.text;
+    s->connect_timeout = connect_timeout;
     SQLRETURN rc = ConnectWithin(*s, std::move(text.text), connect_timeout);
     if (!Ok(rc)) s->Fail(SQL_HANDLE_DBC, s->dbc.get());
     s->connected = true;
@@ -213,6 +240,10 @@ class OdbcBackend : public Backend {
     s->wide = DriverIsWide(s->dbc.get(), drivers);
     s->narrow_results = !s->wide || (text.traits.utf8_narrow && CharacterTypeIsUtf8());
     s->dialect = dialect_ = DialectOf(s->dbc.get());
+    if (s->dialect == SqlDialect::kMysql)
+      s->mysql_connection_id = QueryText(*s, "SELECT CONNECTION_ID()");
+    else
+      s->connect_text.clear();
     s->traits = text.traits;
     SQLUINTEGER gets = 0;
     if (Ok(SQLGetInfo(s->dbc.get(), SQL_GETDATA_EXTENSIONS, &gets, sizeof gets, nullptr))) {
@@ -273,7 +304,8 @@ class OdbcBackend : public Backend {
     // The watchdog covers the execution and the statements of a script up
     // to the first result with rows, as the driver's own time-out would.
     const auto start = std::chrono::steady_clock::now();
-    Watchdog watchdog(driver_times ? 0 : timeout, [h] { return Ok(SQLCancel(h)); });
+    Watchdog watchdog(driver_times ? 0 : timeout,
+                      [h, s = session_.get()] { return Cancel(h, *s); });
     try {
       SQLRETURN rc;
       if (session_->wide) {

@@ -20,6 +20,8 @@
 #include "data/connection_string.h"
 #include "data/dataset.h"
 #include "testing/database.h"
+#include "testing/server_process.h"
+#include "testing/temp_dir.h"
 
 namespace ostrevane {
 namespace {
@@ -258,10 +260,9 @@ TEST_F(OdbcMariaDbTest, CommandTimeOutCancelsTheStatement) {
   EXPECT_EQ(quick.FindField("s")->value().i, 0);
 }
 
-// MariaDB's driver cancels through a second connection of the same
-// account; when the server refuses it (here: one connection per account;
-// in the field: a server that requires TLS, which that connection lacks)
-// the statement runs on, and the job must not say that it was canceled.
+// A statement that neither the driver nor the program can cancel (both
+// need a second connection, and the account may have only one) runs on,
+// and the job must not say that it was canceled.
 TEST_F(OdbcMariaDbTest, CommandTimeOutSaysWhenTheCancelFailed) {
   auto admin = Connect(MariaCs(MysqlPort(), db_));
   const std::string user = db_ + "_one";
@@ -274,13 +275,36 @@ TEST_F(OdbcMariaDbTest, CommandTimeOutSaysWhenTheCancelFailed) {
   slow.set_command_timeout(1);
   slow.SetSql("SELECT SLEEP(4)");
   const std::string m = testing::DatabaseErrorOf([&] { slow.Open(); });
-  EXPECT_NE(m.find("The command time-out of 1 s expired; the driver could not cancel the "
-                   "statement, which ran on until it ended after 4 s"),
+  EXPECT_NE(m.find("The command time-out of 1 s expired; the statement could not be "
+                   "canceled and ran on until it ended after 4 s"),
             std::string::npos)
       << m;
   EXPECT_EQ(m.find("was canceled"), std::string::npos) << m;
   c.reset();
   testing::ExecSql(*admin, "DROP USER '" + user + "'@'127.0.0.1'");
+}
+
+// Over TLS the driver's own cancel fails (its second connection lacks the
+// TLS options); the program then stops the statement from a connection of
+// its own that has them, against a server that takes TLS only.
+TEST_F(OdbcMariaDbTest, CommandTimeOutHoldsOverTls) {
+  testing::TempDir dir;
+  const testing::TestCertificate cert = testing::MakeTestCertificate(dir.path());
+  testing::ServerProcess server(
+      "mariadb_tls.py", {"--cert", cert.cert, "--key", cert.key, "--ca", cert.cert});
+  auto c = Connect("Provider=MSDASQL;Extended Properties=\"DRIVER={MariaDB Unicode};"
+                   "SERVER=127.0.0.1;PORT=" + std::to_string(server.port()) +
+                   ";UID=root;FORCETLS=1\"");
+  EXPECT_NE(testing::QueryRows(*c, "SHOW SESSION STATUS LIKE 'Ssl_cipher'")[0][1].s, "");
+  Query slow(*c);
+  slow.set_command_timeout(1);
+  slow.SetSql("SELECT SLEEP(8)");
+  const auto start = Clock::now();
+  const std::string m = testing::DatabaseErrorOf([&] { slow.Open(); });
+  EXPECT_NE(m.find("The command time-out of 1 s expired and the statement was canceled"),
+            std::string::npos) << m;
+  EXPECT_LT(Clock::now() - start, std::chrono::seconds(6)) << m;
+  EXPECT_EQ(testing::QueryRows(*c, "SELECT 7")[0][0].i, 7);
 }
 
 // A server that accepts connections and never says a word.

@@ -76,7 +76,7 @@ class OdbcCursor;
 struct Session {
   Handle env, dbc;
   bool connected = false;
-  bool wide = false;                 // the driver has the Unicode entry points
+  bool wide = false;  // the driver has the Unicode entry points
   // Result text is read as SQL_C_CHAR (UTF-8), else as SQL_C_WCHAR: narrow
   // for a driver without the Unicode entry points, and for one whose narrow
   // text is UTF-8 while the process's character type is.
@@ -87,8 +87,13 @@ struct Session {
   // may be bound, and a value longer than its buffer read again whole.
   bool bound_reads = false;
   OdbcTransaction transaction = OdbcTransaction::kManualCommit;
-  bool in_transaction = false;       // BEGIN sent (kSqlStatements), not yet ended
-  std::set<OdbcCursor*> cursors;     // alive, holding statement handles
+  bool in_transaction = false;    // BEGIN sent (kSqlStatements), not yet ended
+  std::set<OdbcCursor*> cursors;  // alive, holding statement handles
+  // MySQL/MariaDB: the server's id of this connection and the text it was
+  // made with (password included, kept in memory only), for KILL QUERY
+  // when the driver cannot cancel; empty for other databases.
+  std::string mysql_connection_id, connect_text;
+  int connect_timeout = 0;
 
   [[noreturn]] void Fail(SQLSMALLINT type, SQLHANDLE h) const { Fail(Diagnostics(type, h, wide)); }
   // A driver may echo the connection text in its message: its password

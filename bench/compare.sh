@@ -11,9 +11,9 @@
 #   PostgreSQL -> CSV  vs  psql \copy (SELECT ...) TO file CSV
 #   SQLite ODBC driver vs  the native SQLite provider
 #   PostgreSQL ODBC    vs  the native PostgreSQL provider
-#   SQLite ODBC driver vs  a bare ODBC loop through the same driver, bound
-#                          row arrays (bench/odbc_loop.cc; the MariaDB
-#   PostgreSQL ODBC    vs  driver's row is in bench/mysql_export.sh)
+#   SQLite ODBC driver vs  a bare ODBC loop through the same driver with
+#   PostgreSQL ODBC        bound row arrays (bench/odbc_loop.cc; the MariaDB
+#                          driver's row is in bench/mysql_export.sh)
 #   XML                vs  CSV of the same rows
 #
 # The data (bench/out/) is made on the first run for each row count;

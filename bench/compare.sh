@@ -11,6 +11,9 @@
 #   PostgreSQL -> CSV  vs  psql \copy (SELECT ...) TO file CSV
 #   SQLite ODBC driver vs  the native SQLite provider
 #   PostgreSQL ODBC    vs  the native PostgreSQL provider
+#   SQLite ODBC driver vs  a bare ODBC loop through the same driver with
+#   PostgreSQL ODBC        bound row arrays (bench/odbc_loop.cc; the MariaDB
+#                          driver's row is in bench/mysql_export.sh)
 #   XML                vs  CSV of the same rows
 #   CSV with a header line (-csvheader) vs CSV without
 #   JSON Lines (-tojson) vs CSV of the same rows
@@ -34,8 +37,9 @@ rows=${rows/k/000}
 build=${2:-build}
 runs=${RUNS:-5}
 exe=$root/$build/ostrevane
-cmake --build "$build" --target ostrevane sqlite_loop >/dev/null
+cmake --build "$build" --target ostrevane sqlite_loop odbc_loop >/dev/null
 loop=$root/$build/sqlite_loop
+odbc_loop=$root/$build/odbc_loop
 out=$root/bench/out
 mkdir -p "$out"
 cd "$out"
@@ -109,6 +113,12 @@ program pg_odbc_csv pg_odbc.udl -tocsv
 command sqlite3_csv sqlite3.csv sh -c "sqlite3 -csv '$db' '$query' > '$scratch/sqlite3.csv'"
 command bare_loop loop.csv "$loop" "$db" "$query" "$scratch/loop.csv"
 command sqlite3_gzip sqlite3.csv.gz sh -c "sqlite3 -csv '$db' '$query' | gzip -6 > '$scratch/sqlite3.csv.gz'"
+# The bare loops take the options the program adds for these drivers.
+command sqlite_odbc_loop odbc_loop_sqlite.csv "$odbc_loop" "Driver=SQLite3;Database=$db;StepAPI=1" \
+  "$query" "$scratch/odbc_loop_sqlite.csv" bind
+command pg_odbc_loop odbc_loop_pg.csv "$odbc_loop" \
+  "Driver=PostgreSQL Unicode;Servername=127.0.0.1;Port=$OSTREVANE_PG_PORT;Database=bench;UID=postgres;UseDeclareFetch=1;Fetch=1000" \
+  "$query" "$scratch/odbc_loop_pg.csv" bind manual
 command psql_copy psql.csv "${pg[@]}" -d bench -c "\\copy ($query) TO '$scratch/psql.csv' CSV"
 
 # The rows of an output as "count md5-of-the-first-column" (a header line
@@ -174,6 +184,8 @@ pair "SQLite -> CSV vs bare API loop" sqlite_csv bare_loop
 pair "PostgreSQL -> CSV vs psql \\copy" pg_csv psql_copy
 pair "SQLite ODBC vs native SQLite" sqlite_odbc_csv sqlite_csv
 pair "PostgreSQL ODBC vs native PG" pg_odbc_csv pg_csv
+pair "SQLite ODBC vs bare driver loop" sqlite_odbc_csv sqlite_odbc_loop
+pair "PostgreSQL ODBC vs bare driver loop" pg_odbc_csv pg_odbc_loop
 pair "XML vs CSV (SQLite)" sqlite_xml sqlite_csv
 pair "CSV header vs CSV (SQLite)" sqlite_csv_header sqlite_csv
 pair "JSON Lines vs CSV (SQLite)" sqlite_json sqlite_csv

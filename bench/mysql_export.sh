@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # A 7-column export from MariaDB through the whole program, beside the
 # command-line client writing the same rows (`mariadb --quick -B -e ...`) and
-# the same export through the MariaDB ODBC driver (run by hand, never by the
-# tests). Every round runs the three one after the other; the figures are the
+# the same export through the MariaDB ODBC driver and a bare ODBC loop through
+# that driver with bound row arrays (bench/odbc_loop.cc) (run by hand, never by
+# the tests). Every round runs the three one after the other; the figures are the
 # median and the spread (lowest-highest) of the rounds' wall times, and the
 # peak memory (largest resident set) of each.
 #
@@ -20,6 +21,8 @@ shift $(($# > 2 ? 2 : $#))
 sizes=("$@")
 [ ${#sizes[@]} -gt 0 ] || sizes=(1000000 5000000)
 exe=$root/$build/ostrevane
+odbc_loop=$root/$build/odbc_loop
+cmake --build "$build" --target ostrevane odbc_loop >/dev/null
 out=$root/bench/out/mysql
 mkdir -p "$out"
 cd "$out"
@@ -71,18 +74,25 @@ for rows in "${sizes[@]}"; do
   echo "$sql" > export.sql
   echo "-udl:native.udl -sql:export.sql -tocsv:native.csv -csvcp:0 -csvformat:," > native.txt
   echo "-udl:odbc.udl -sql:export.sql -tocsv:odbc.csv -csvcp:0 -csvformat:," > odbc.txt
-  rm -f f_native f_client f_odbc
+  rm -f f_native f_client f_odbc f_loop
   for r in $(seq 1 "$rounds"); do
     measure f_native "$exe" -list:native.txt
     measure f_client sh -c '"$@" > client.tsv' sh "${client[@]}" --quick -B bench -e "$sql"
-    if [ -z "${SKIP_ODBC:-}" ]; then measure f_odbc "$exe" -list:odbc.txt; fi
+    if [ -z "${SKIP_ODBC:-}" ]; then
+      measure f_odbc "$exe" -list:odbc.txt
+      measure f_loop "$odbc_loop" "Driver={MariaDB Unicode};Server=127.0.0.1;Port=$OSTREVANE_MYSQL_PORT;Database=bench;UID=root" \
+        "$sql" odbc_loop.csv bind
+    fi
     echo "   round $r: program $(tail -1 f_native | cut -d' ' -f1) s," \
          "client $(tail -1 f_client | cut -d' ' -f1) s"
   done
   echo "== $rows rows x 7 columns, $rounds rounds"
   echo "   program, native (CSV): $(summary f_native)   $(awk 'END { print NR }' native.csv) lines"
   echo "   mariadb --quick -B:    $(summary f_client)   $(awk 'END { print NR - 1 }' client.tsv) lines"
-  if [ -s f_odbc ]; then echo "   program, ODBC (CSV):   $(summary f_odbc)   $(awk 'END { print NR }' odbc.csv) lines"; fi
+  if [ -s f_odbc ]; then
+    echo "   program, ODBC (CSV):   $(summary f_odbc)   $(awk 'END { print NR }' odbc.csv) lines"
+    echo "   bare ODBC loop:        $(summary f_loop)   $(awk 'END { print NR }' odbc_loop.csv) lines"
+  fi
   paste -d' ' <(cut -d' ' -f1 f_native) <(cut -d' ' -f1 f_client) |
     awk '{ r[NR] = $1 / $2 } END { n = asort(r);
       printf "   program/client per round: median %.2fx (%.2f-%.2fx)\n",

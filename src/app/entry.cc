@@ -20,6 +20,7 @@
 #include "app/signal_watch.h"
 #include "app/switches.h"
 #include "common/atomic_file.h"
+#include "common/character_type.h"
 #include "common/codepage.h"
 #include "common/datetime.h"
 #include "common/error.h"
@@ -494,6 +495,11 @@ int Run(RunState& run) {
     return kExitDone;
   }
   ChooseFormats(run);
+  // The character type is UTF-8 whatever the environment's is, so that
+  // database drivers that convert text with it keep every character. It
+  // rewrites the environment's locale variables: after ChooseFormats, which
+  // names the variable its formats came from; before any thread starts.
+  MakeCharacterTypeUtf8();
   run.OpenLog();
   run.run_stamp = RunStampText(NowLocal());
   run.log->set_run_stamp(run.run_stamp);

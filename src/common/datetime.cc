@@ -44,6 +44,13 @@ DateTime DateTimeFromDays(int64_t days_since_1970, int64_t micros_of_day) {
   return days >= 0 ? days + time : days - time;
 }
 
+bool IsCalendarDate(int64_t year, int64_t month, int64_t day) {
+  if (month < 1 || month > 12 || day < 1) return false;
+  static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+  return day <= kDays[month - 1] + (month == 2 && leap ? 1 : 0);
+}
+
 int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d) {
   y -= m <= 2;
   const int64_t era = (y >= 0 ? y : y - 399) / 400;

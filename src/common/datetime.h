@@ -23,6 +23,9 @@ DateTime EncodeDateTime(int year, int month, int day, int hour = 0, int minute =
                         int second = 0, int millisecond = 0);
 // Days since 1970-01-01 of a civil date (negative before).
 int64_t DaysFromCivil(int64_t year, unsigned month, unsigned day);
+// Whether month and day make a day of that year (proleptic Gregorian; any
+// year): false for "2024-00-10", "2024-03-00" and "2023-02-29".
+bool IsCalendarDate(int64_t year, int64_t month, int64_t day);
 // The date-time of a day (days since 1970-01-01) and a time of that day in
 // microseconds, on the program's convention: days since 1899-12-30, and for
 // negative days the time is subtracted.

@@ -31,7 +31,8 @@ struct FormatSettings {
 FormatSettings DefaultFormatSettings();
 
 // The settings of the process locale (setlocale(LC_ALL, "") must have run):
-// LC_TIME read with nl_langinfo and turned into the date-time pattern
+// LC_TIME read with nl_langinfo, in the code set of the LC_TIME locale
+// whatever the character type is, and turned into the date-time pattern
 // language; the decimal separator is always ".". Under the C/POSIX locale
 // this equals DefaultFormatSettings().
 FormatSettings LocaleFormatSettings();

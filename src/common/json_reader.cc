@@ -145,6 +145,13 @@ class Parser {
 
 }  // namespace
 
+JsonValue::JsonValue() = default;
+JsonValue::~JsonValue() = default;
+JsonValue::JsonValue(const JsonValue&) = default;
+JsonValue::JsonValue(JsonValue&&) noexcept = default;
+JsonValue& JsonValue::operator=(const JsonValue&) = default;
+JsonValue& JsonValue::operator=(JsonValue&&) noexcept = default;
+
 const JsonValue* JsonValue::Find(std::string_view name) const {
   for (const auto& [key, value] : members)
     if (key == name) return &value;

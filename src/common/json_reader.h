@@ -18,6 +18,15 @@ struct JsonValue {
   std::vector<JsonValue> items;
   std::vector<std::pair<std::string, JsonValue>> members;
 
+  // Defined where JsonValue is complete: a pair that holds one cannot be
+  // checked before (some compilers refuse the inline special members).
+  JsonValue();
+  ~JsonValue();
+  JsonValue(const JsonValue&);
+  JsonValue(JsonValue&&) noexcept;
+  JsonValue& operator=(const JsonValue&);
+  JsonValue& operator=(JsonValue&&) noexcept;
+
   // The member `name` of an object, or nullptr.
   const JsonValue* Find(std::string_view name) const;
 };

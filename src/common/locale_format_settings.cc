@@ -111,7 +111,12 @@ FormatSettings FormatsOf(locale_t locale) {
 }  // namespace
 
 FormatSettings LocaleFormatSettings() {
-  if (IsCLocale(std::setlocale(LC_TIME, nullptr))) return DefaultFormatSettings();
+  const char* time_locale = std::setlocale(LC_TIME, nullptr);
+  if (IsCLocale(time_locale)) return DefaultFormatSettings();
+  // The texts of LC_TIME are read in its own locale's code set: the
+  // process's character type may be another one (MakeCharacterTypeUtf8).
+  LocaleObject own(newlocale(LC_ALL_MASK, time_locale, locale_t{}));
+  if (own) return FormatsOf(own.get());
   const LocaleObject process(duplocale(LC_GLOBAL_LOCALE));
   return process ? FormatsOf(process.get()) : DefaultFormatSettings();
 }

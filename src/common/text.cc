@@ -181,19 +181,52 @@ std::u16string Utf8ToUtf16(std::string_view s) {
 
 std::string Utf16ToUtf8(std::u16string_view s) {
   std::string out;
-  out.reserve(s.size());
-  for (size_t i = 0; i < s.size(); ++i) {
-    long cp = s[i];
-    if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < s.size() && s[i + 1] >= 0xDC00 &&
-        s[i + 1] <= 0xDFFF) {
-      cp = 0x10000 + ((cp - 0xD800) << 10) + (s[i + 1] - 0xDC00);
+  AssignUtf16AsUtf8(out, s);
+  return out;
+}
+
+void AssignUtf16AsUtf8(std::string& out, std::u16string_view s) {
+  // At most three bytes per code unit (a surrogate pair makes four of two).
+  out.resize(s.size() * 3);
+  char* p = out.data();
+  const size_t n = s.size();
+  for (size_t i = 0; i < n; ++i) {
+    unsigned cp = s[i];
+    if (cp < 0x80) {
+      *p++ = char(cp);
+      continue;
+    }
+    if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < n && s[i + 1] >= 0xDC00 && s[i + 1] <= 0xDFFF) {
+      cp = 0x10000 + ((cp - 0xD800) << 10) + (s[i + 1] - 0xDC00u);
       ++i;
     } else if (cp >= 0xD800 && cp <= 0xDFFF) {
       cp = 0xFFFD;
     }
-    AppendUtf8(out, char32_t(cp));
+    if (cp < 0x800) {
+      *p++ = char(0xC0 | (cp >> 6));
+    } else if (cp < 0x10000) {
+      *p++ = char(0xE0 | (cp >> 12));
+      *p++ = char(0x80 | ((cp >> 6) & 0x3F));
+    } else {
+      *p++ = char(0xF0 | (cp >> 18));
+      *p++ = char(0x80 | ((cp >> 12) & 0x3F));
+      *p++ = char(0x80 | ((cp >> 6) & 0x3F));
+    }
+    *p++ = char(0x80 | (cp & 0x3F));
   }
-  return out;
+  out.resize(size_t(p - out.data()));
+}
+
+void AssignSanitizedUtf8(std::string& out, std::string_view s) {
+  if (IsValidUtf8(s)) {
+    out.assign(s);
+    return;
+  }
+  out.clear();
+  for (size_t i = 0; i < s.size();) {
+    long cp = DecodeUtf8(s, i);
+    AppendUtf8(out, cp < 0 ? char32_t(0xFFFD) : char32_t(cp));
+  }
 }
 
 void AppendUtf16Le(std::string& out, std::string_view utf8) {

@@ -52,6 +52,11 @@ bool IsValidUtf8(std::string_view s);
 size_t FirstInvalidUtf8(std::string_view s);
 std::u16string Utf8ToUtf16(std::string_view s);
 std::string Utf16ToUtf8(std::u16string_view s);
+// Utf16ToUtf8 into `out`, whose capacity is reused: for readers that fill
+// the same value row after row.
+void AssignUtf16AsUtf8(std::string& out, std::u16string_view s);
+// `s` into `out` with invalid sequences replaced by U+FFFD (capacity reused).
+void AssignSanitizedUtf8(std::string& out, std::string_view s);
 // Appends the UTF-8 bytes of one code point (at most U+10FFFF).
 void AppendUtf8(std::string& out, char32_t code_point);
 // Appends the UTF-16LE bytes of a UTF-8 text.

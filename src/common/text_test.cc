@@ -25,6 +25,26 @@ TEST(TextTest, Utf16RoundTripAndInvalidBytes) {
   EXPECT_EQ(Utf8ToUtf16("\xFF").front(), u'\xFFFD');
   EXPECT_FALSE(IsValidUtf8("\xC0\x80"));
   EXPECT_EQ(SanitizeUtf8("a\xFF" "b"), "a\xEF\xBF\xBD" "b");
+  // Unpaired surrogates, at the end too, become U+FFFD; a reused target
+  // holds exactly the new text.
+  struct {
+    std::u16string in;
+    std::string out;
+  } cases[] = {{u"x\xD800y", "x\xEF\xBF\xBDy"},
+               {u"\xDC00", "\xEF\xBF\xBD"},
+               {u"z\xD83D", "z\xEF\xBF\xBD"},
+               {u"\xD83D\xDE00\x07FF\x0800", "\xF0\x9F\x98\x80\xDF\xBF\xE0\xA0\x80"},
+               {u"", ""}};
+  std::string reused = "a longer text than any case";
+  for (const auto& c : cases) {
+    AssignUtf16AsUtf8(reused, c.in);
+    EXPECT_EQ(reused, c.out);
+    EXPECT_EQ(Utf16ToUtf8(c.in), c.out);
+  }
+  AssignSanitizedUtf8(reused, "a\xFF" "b");
+  EXPECT_EQ(reused, "a\xEF\xBF\xBD" "b");
+  AssignSanitizedUtf8(reused, "ok");
+  EXPECT_EQ(reused, "ok");
 }
 
 TEST(TextTest, CaseInsensitiveReplaceAndFind) {

@@ -454,10 +454,14 @@ class MysqlBackend : public Backend {
       const MysqlStatement& st = statements[k];
       const bool rows = want_rows && k + 1 == statements.size();
       const std::string text = sql.substr(st.begin, st.end - st.begin);
-      std::unique_ptr<Cursor> cursor =
-          st.param_count == 0
-              ? RunText(text, command_timeout, rows)
-              : RunPrepared(text, params, first_param, st.param_count, command_timeout, rows);
+      std::unique_ptr<Cursor> cursor;
+      if (st.param_count > 0)
+        cursor = RunPrepared(Prepare(text, st.param_count, command_timeout), params, first_param,
+                             st.param_count, rows);
+      else if (StmtHandle floats = rows ? PrepareForFloats(text, command_timeout) : nullptr)
+        cursor = RunPrepared(std::move(floats), params, first_param, 0, rows);
+      else
+        cursor = RunText(text, command_timeout, rows);
       first_param += st.param_count;
       if (rows && cursor) return cursor;
     }
@@ -500,18 +504,48 @@ class MysqlBackend : public Backend {
     return rows ? std::make_unique<EmptyCursor>() : nullptr;
   }
 
-  std::unique_ptr<Cursor> RunPrepared(const std::string& sql, const std::vector<BoundParam>& params,
-                                      size_t first, size_t count, int timeout, bool rows) {
+  // A statement prepared with `count` parameters, its time-out armed.
+  StmtHandle Prepare(const std::string& sql, size_t count, int timeout) {
     Session& s = *session_;
     StmtHandle stmt(mysql_stmt_init(s.Conn()));
     if (!stmt) FailMysql(s.Conn());
     s.Arm(timeout);
     if (mysql_stmt_prepare(stmt.get(), sql.data(), sql.size()) != 0) FailStmt(s, stmt.get());
     if (mysql_stmt_param_count(stmt.get()) != count)
-      throw Error(kEDatabaseError, "The server counts " +
-                                       std::to_string(mysql_stmt_param_count(stmt.get())) +
-                                       " parameters in a statement where " + std::to_string(count) +
-                                       " were placed");
+      throw Error(kEDatabaseError,
+                  "The server counts " + std::to_string(mysql_stmt_param_count(stmt.get())) +
+                      " parameters in a statement where " + std::to_string(count) + " were placed");
+    return stmt;
+  }
+
+  // The text protocol carries a FLOAT with six significant digits
+  // (16777216 arrives as 1.67772e7); the binary one carries the single
+  // itself. A result with a FLOAT column is therefore read as a prepared
+  // statement: this prepares the statement (which runs nothing) and returns
+  // it when its result has one, with the time-out armed; null otherwise,
+  // also when the server cannot prepare it (the text run then reports the
+  // statement's own error).
+  StmtHandle PrepareForFloats(const std::string& sql, int timeout) {
+    Session& s = *session_;
+    StmtHandle stmt(mysql_stmt_init(s.Conn()));
+    if (!stmt || mysql_stmt_prepare(stmt.get(), sql.data(), sql.size()) != 0 ||
+        mysql_stmt_param_count(stmt.get()) != 0)
+      return nullptr;
+    MYSQL_RES* meta = mysql_stmt_result_metadata(stmt.get());
+    if (!meta) return nullptr;
+    bool floats = false;
+    const MYSQL_FIELD* f = mysql_fetch_fields(meta);
+    for (unsigned c = 0, n = mysql_num_fields(meta); c < n; ++c)
+      floats = floats || f[c].type == MYSQL_TYPE_FLOAT;
+    mysql_free_result(meta);
+    if (!floats) return nullptr;
+    s.Arm(timeout);
+    return stmt;
+  }
+
+  std::unique_ptr<Cursor> RunPrepared(StmtHandle stmt, const std::vector<BoundParam>& params,
+                                      size_t first, size_t count, bool rows) {
+    Session& s = *session_;
     std::vector<MysqlParam> values;
     values.reserve(count);
     std::vector<MYSQL_BIND> binds(count, MYSQL_BIND{});

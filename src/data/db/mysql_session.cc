@@ -39,6 +39,36 @@ void SetText(MYSQL* m, mysql_option option, const std::string& value) {
   if (!value.empty()) mysql_options(m, option, value.c_str());
 }
 
+// TLS as the MySQL client's --ssl-mode means it. The client library
+// encrypts as soon as any TLS file is set and checks the chain whenever it
+// has a CA, so each mode hands it only what that mode uses:
+//   DISABLED         nothing: never encrypted
+//   PREFERRED        encrypted when the server offers TLS, nothing checked
+//   REQUIRED         encrypted or no connection, nothing checked
+//   VERIFY_CA        and the chain checked against SslCa/SslCaPath
+//   VERIFY_IDENTITY  and the host name checked against the certificate
+// Left out, the mode is PREFERRED.
+void SetTls(MYSQL* h, const MysqlConnectParams& p) {
+  const std::string mode = p.ssl_mode.empty() ? "PREFERRED" : p.ssl_mode;
+  if (mode == "DISABLED") return;
+  const bool check_chain = mode == "VERIFY_CA" || mode == "VERIFY_IDENTITY";
+  const my_bool enforce = mode != "PREFERRED", check_name = mode == "VERIFY_IDENTITY";
+  mysql_ssl_set(h, nullptr, nullptr, nullptr, nullptr, nullptr);
+  if (enforce) mysql_options(h, MYSQL_OPT_SSL_ENFORCE, &enforce);
+  mysql_options(h, MYSQL_OPT_SSL_VERIFY_SERVER_CERT, &check_name);
+  if (check_chain) {
+    SetText(h, MYSQL_OPT_SSL_CA, p.ssl_ca);
+    SetText(h, MYSQL_OPT_SSL_CAPATH, p.ssl_ca_path);
+    SetText(h, MYSQL_OPT_SSL_CRL, p.ssl_crl);
+    SetText(h, MYSQL_OPT_SSL_CRLPATH, p.ssl_crl_path);
+  }
+  SetText(h, MYSQL_OPT_SSL_CERT, p.ssl_cert);
+  SetText(h, MYSQL_OPT_SSL_KEY, p.ssl_key);
+  SetText(h, MYSQL_OPT_SSL_CIPHER, p.ssl_cipher);
+  SetText(h, MARIADB_OPT_TLS_PASSPHRASE, p.ssl_password);
+  SetText(h, MARIADB_OPT_TLS_VERSION, p.tls_version);
+}
+
 }  // namespace
 
 MysqlConnectParams ReadMysqlConnectParams(const ConnectionString& cs, int connect_timeout) {
@@ -75,6 +105,11 @@ MysqlConnectParams ReadMysqlConnectParams(const ConnectionString& cs, int connec
                                      "VERIFY_CA or VERIFY_IDENTITY)");
   p.ssl_ca = cs.Get("SslCa");
   p.ssl_ca_path = cs.Get("SslCaPath");
+  if ((p.ssl_mode == "VERIFY_CA" || p.ssl_mode == "VERIFY_IDENTITY") && p.ssl_ca.empty() &&
+      p.ssl_ca_path.empty())
+    throw Error(kEDatabaseError, "SslMode " + p.ssl_mode +
+                                     " checks the server's certificate against a CA: give "
+                                     "SslCa (or SslCaPath)");
   p.ssl_cert = cs.Get("SslCert");
   p.ssl_key = cs.Get("SslKey");
   p.ssl_cipher = cs.Get("SslCipher");
@@ -115,25 +150,23 @@ MysqlHandle ConnectMysql(const MysqlConnectParams& p) {
     mysql_options(h, MYSQL_OPT_PROTOCOL, &sock);
   else if (!p.host.empty() && (p.host != "localhost" || p.port != 0))
     mysql_options(h, MYSQL_OPT_PROTOCOL, &tcp);  // "localhost:3306" means TCP
-  if (!p.ssl_mode.empty() && p.ssl_mode != "DISABLED" && p.ssl_mode != "PREFERRED") {
-    const my_bool yes = 1;
-    mysql_options(h, MYSQL_OPT_SSL_ENFORCE, &yes);
-    const my_bool verify = p.ssl_mode == "VERIFY_CA" || p.ssl_mode == "VERIFY_IDENTITY";
-    mysql_options(h, MYSQL_OPT_SSL_VERIFY_SERVER_CERT, &verify);
-  }
-  SetText(h, MYSQL_OPT_SSL_CA, p.ssl_ca);
-  SetText(h, MYSQL_OPT_SSL_CAPATH, p.ssl_ca_path);
-  SetText(h, MYSQL_OPT_SSL_CERT, p.ssl_cert);
-  SetText(h, MYSQL_OPT_SSL_KEY, p.ssl_key);
-  SetText(h, MYSQL_OPT_SSL_CIPHER, p.ssl_cipher);
-  SetText(h, MYSQL_OPT_SSL_CRL, p.ssl_crl);
-  SetText(h, MYSQL_OPT_SSL_CRLPATH, p.ssl_crl_path);
-  SetText(h, MARIADB_OPT_TLS_PASSPHRASE, p.ssl_password);
-  SetText(h, MARIADB_OPT_TLS_VERSION, p.tls_version);
+  SetTls(h, p);
   auto text = [](const std::string& s) { return s.empty() ? nullptr : s.c_str(); };
   if (!mysql_real_connect(h, text(p.host), text(p.user), p.password.c_str(), text(p.database),
                           p.port, text(p.socket), CLIENT_MULTI_STATEMENTS | CLIENT_MULTI_RESULTS))
     FailMysql(h);
+  // The client library refuses a server without TLS only when it checks
+  // the host name; for the other modes that need TLS the check is ours.
+  // Nothing but the login has crossed the connection (the usual methods
+  // send a scramble, not the password; the manual names the exceptions).
+  // A local socket is no network: it needs no TLS, as for the MySQL client.
+  const bool over_socket =
+      !p.socket.empty() || p.host.empty() || (p.host == "localhost" && p.port == 0);
+  if (!over_socket && !p.ssl_mode.empty() && p.ssl_mode != "DISABLED" &&
+      p.ssl_mode != "PREFERRED" && !mysql_get_ssl_cipher(h))
+    throw Error(kEDatabaseError, "SslMode " + p.ssl_mode +
+                                     ": the server offers no TLS, so the connection was not "
+                                     "encrypted; it was closed");
   // The handshake's character set covers the server's answers; SET NAMES
   // also fixes the collation of literals and the session's own view. A
   // streamed result waits while another worker holds the writer lock; the

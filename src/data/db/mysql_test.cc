@@ -121,13 +121,13 @@ TEST_F(MysqlTest, ColumnTypesAndValues) {
   Admin(
       "CREATE TABLE t (k INT PRIMARY KEY, ti TINYINT, tu TINYINT UNSIGNED, b1 TINYINT(1), "
       "si SMALLINT, su SMALLINT UNSIGNED, mi MEDIUMINT, i INT, iu INT UNSIGNED, bi BIGINT, "
-      "bu BIGINT UNSIGNED, f FLOAT, d DOUBLE, n9 DECIMAL(9,0), n10 DECIMAL(10,2), "
+      "bu BIGINT UNSIGNED, d DOUBLE, n9 DECIMAL(9,0), n10 DECIMAL(10,2), "
       "n19 DECIMAL(19,4), n38 DECIMAL(38,10), bit1 BIT(1), bit9 BIT(9), y YEAR, dt DATE, "
       "tm TIME(3), dtm DATETIME(6), ts TIMESTAMP(6) NULL, ch CHAR(5), vc VARCHAR(10), "
       "tx TEXT, bn BINARY(3), vb VARBINARY(4), bl BLOB, js JSON, en ENUM('red','green'), "
       "st SET('a','b'), l1 VARCHAR(10) CHARACTER SET latin1);"
       "INSERT INTO t VALUES (1, -128, 255, 1, -32768, 65535, -8388608, -2147483648, 4294967295, "
-      "-9223372036854775808, 18446744073709551615, 0.1, 0.1, 123456789, -12345678.91, "
+      "-9223372036854775808, 18446744073709551615, 0.1, 123456789, -12345678.91, "
       "123456789012345.6789, 1234567890123456789012345678.9012345678, b'1', b'100000001', 2024, "
       "'2015-10-08', '14:03:05.678', '2024-12-31 23:59:59.999999', '2015-10-08 14:03:05.5', "
       "'ab', 'xyz', 'long text', 'a\\0b', x'00ff', x'0102', '{\"a\": 1}', 'green', 'a,b', "
@@ -143,8 +143,8 @@ TEST_F(MysqlTest, ColumnTypesAndValues) {
       {"si", FieldType::kSmallint, 0},   {"su", FieldType::kWord, 0},
       {"mi", FieldType::kInteger, 0},    {"i", FieldType::kInteger, 0},
       {"iu", FieldType::kLongWord, 0},   {"bi", FieldType::kLargeint, 0},
-      {"bu", FieldType::kFMTBcd, 0},     {"f", FieldType::kFloat, 0},
-      {"d", FieldType::kFloat, 0},       {"n9", FieldType::kInteger, 0},
+      {"bu", FieldType::kFMTBcd, 0},     {"d", FieldType::kFloat, 0},
+      {"n9", FieldType::kInteger, 0},
       {"n10", FieldType::kBCD, 2},       {"n19", FieldType::kBCD, 4},
       {"n38", FieldType::kFMTBcd, 10},   {"bit1", FieldType::kBoolean, 0},
       {"bit9", FieldType::kLargeint, 0}, {"y", FieldType::kSmallint, 0},
@@ -185,7 +185,6 @@ TEST_F(MysqlTest, ColumnTypesAndValues) {
     EXPECT_EQ(v("bi").kind, ValueKind::kInt64);
     EXPECT_EQ(v("bu").kind, ValueKind::kDecimal);
     EXPECT_EQ(v("bu").s, "18446744073709551615");
-    EXPECT_EQ(v("f").d, double(0.1f));
     EXPECT_EQ(v("d").d, 0.1);
     EXPECT_EQ(v("n9").kind, ValueKind::kInt32);
     EXPECT_EQ(v("n9").i, 123456789);
@@ -225,6 +224,37 @@ TEST_F(MysqlTest, ColumnTypesAndValues) {
     EXPECT_TRUE(v("ti").IsNull());
     EXPECT_TRUE(v("dtm").IsNull());
   }
+}
+
+// FLOAT values are the single they are, with and without parameters: the
+// text protocol's six digits would turn 16777216 into 16777200.
+TEST_F(MysqlTest, FloatColumnsAreTheSingleTheyAre) {
+  Admin("CREATE TABLE f (k INT PRIMARY KEY, f FLOAT, d DOUBLE, t VARCHAR(5));"
+        "INSERT INTO f VALUES (1, 16777216, 16777216, 'a'), (2, 123456789, 0.1, 'b'), "
+        "(3, 0.1, -1.5e-300, 'c'), (4, -3.4028234e38, 1, 'd'), (5, NULL, NULL, NULL)");
+  const float expected[] = {16777216.0f, 123456789.0f, 0.1f, -3.4028234e38f};
+  auto c = Connect();
+  for (const char* sql : {"SELECT f, d, t FROM f ORDER BY k",
+                          "SELECT f, d, t FROM f WHERE k > :zero ORDER BY k",
+                          "SELECT 1; SELECT f, d, t FROM f ORDER BY k"}) {
+    SCOPED_TRACE(sql);
+    Query q(*c);
+    q.SetSql(sql);
+    if (q.params().size()) q.params()[0].value.SetText("0");
+    q.Open();
+    for (float f : expected) {
+      ASSERT_FALSE(q.Eof());
+      EXPECT_EQ(q.FieldAt(0).value().d, double(f));
+      q.Next();
+    }
+    EXPECT_TRUE(q.FieldAt(0).IsNull());
+    EXPECT_TRUE(q.FieldAt(2).IsNull());
+  }
+  auto rows = QueryRows(*c, "SELECT d, t, f * 2 AS g FROM f ORDER BY k");
+  EXPECT_EQ(rows[0][0].d, 16777216.0);
+  EXPECT_EQ(rows[2][0].d, -1.5e-300);
+  EXPECT_EQ(rows[0][1].s, "a");
+  EXPECT_EQ(rows[1][2].d, 2 * double(123456789.0f));
 }
 
 TEST_F(MysqlTest, ParametersAsTextAndTyped) {

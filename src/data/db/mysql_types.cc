@@ -46,12 +46,7 @@ bool ParseDate(std::string_view t, size_t& i, int64_t& y, int64_t& m, int64_t& d
          i < t.size() && t[i++] == '-' && Digits(t, i, 2, d);
 }
 
-bool ValidDate(int64_t y, int64_t m, int64_t d) {
-  if (y < 1 || m < 1 || m > 12 || d < 1) return false;
-  static const int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  const bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
-  return d <= kDays[m - 1] + (m == 2 && leap ? 1 : 0);
-}
+bool ValidDate(int64_t y, int64_t m, int64_t d) { return y >= 1 && IsCalendarDate(y, m, d); }
 
 // "H...H:MM:SS[.ffffff]" at t[i] (hours of any width); microseconds cut to
 // whole milliseconds, so that a value never rounds up into the next second.

@@ -5,15 +5,23 @@
 // through the narrow ones as UTF-8 bytes (invalid bytes become U+FFFD). The
 // driver manager would otherwise convert between the two through the
 // process locale's character set, which under the C locale of a scheduled
-// run loses every non-ASCII character. Values are read column by column with SQLGetData, long
-// ones in chunks; a statement handle lives as long as its cursor, and
-// Close() releases the handles of cursors that are still alive.
+// run loses every non-ASCII character. Results of Unicode drivers known to
+// give UTF-8 as SQL_C_CHAR under a UTF-8 character type (which the program
+// sets up at its start) are read narrow, which costs them less.
+//
+// Rows are read into bound column buffers, a block of them a fetch where
+// the driver allows (odbc_rows.h); drivers that cannot are read column by
+// column with SQLGetData, long values in chunks. A statement handle lives
+// as long as its cursor, and Close() releases the handles of cursors that
+// are still alive.
 #include <sql.h>
 #include <sqlext.h>
 
 #include <algorithm>
+#include <chrono>
 #include <memory>
 
+#include "common/character_type.h"
 #include "common/error.h"
 #include "common/text.h"
 #include "data/db/backend.h"
@@ -21,6 +29,7 @@
 #include "data/db/odbc_connect.h"
 #include "data/db/odbc_connect_text.h"
 #include "data/db/odbc_params.h"
+#include "data/db/odbc_rows.h"
 #include "data/db/odbc_session.h"
 #include "data/db/odbc_watchdog.h"
 
@@ -28,9 +37,19 @@ namespace ostrevane {
 namespace odbc {
 namespace {
 
-Error TimedOut(int seconds) {
-  return Error(kEDatabaseError, "The command time-out of " + std::to_string(seconds) +
-                                    " s expired and the statement was canceled");
+// What became of a statement whose time ran out. When neither the driver
+// nor the program could cancel it (see CancelStatement()), it ran to its end, and
+// the message must not claim otherwise.
+Error TimedOut(int seconds, const Watchdog& watchdog, std::chrono::steady_clock::time_point start) {
+  const std::string limit = "The command time-out of " + std::to_string(seconds) + " s expired";
+  if (!watchdog.cancel_failed())
+    return Error(kEDatabaseError, limit + " and the statement was canceled");
+  const auto ran =
+      std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - start);
+  return Error(kEDatabaseError, limit +
+                                    "; the statement could not be canceled and ran on until it "
+                                    "ended after " +
+                                    std::to_string(ran.count()) + " s");
 }
 
 // Runs the statement's remaining results (later statements of a script)
@@ -41,6 +60,32 @@ void FinishResults(SQLHSTMT stmt, const Session& s) {
     if (rc == SQL_NO_DATA) return;
     if (!Ok(rc)) s.Fail(SQL_HANDLE_STMT, stmt);
   }
+}
+
+// Cancels the running statement `stmt`. MariaDB's driver cancels through a
+// connection of its own that lacks the TLS options of the first, which a
+// server that requires TLS refuses: for MySQL/MariaDB the program then
+// kills the query itself through a connection made as the first was.
+bool CancelStatement(SQLHSTMT stmt, const Session& s) {
+  if (Ok(SQLCancel(stmt))) return true;
+  if (s.mysql_connection_id.empty()) return false;
+  constexpr int kDefaultSeconds = 10;  // for a connection time-out of 0 (none)
+  return KillMysqlQuery(s.connect_text, s.mysql_connection_id,
+                        s.connect_timeout > 0 ? s.connect_timeout : kDefaultSeconds);
+}
+
+// The first value of a statement's result as text ("" without one).
+std::string QueryText(const Session& s, const char* sql) {
+  SQLHANDLE h;
+  if (!Ok(SQLAllocHandle(SQL_HANDLE_STMT, s.dbc.get(), &h))) return "";
+  Handle stmt(SQL_HANDLE_STMT, h);
+  std::string text = sql;
+  char value[64] = {};
+  SQLLEN len = 0;
+  if (!Ok(SQLExecDirect(h, reinterpret_cast<SQLCHAR*>(text.data()), SQLINTEGER(text.size()))) ||
+      !Ok(SQLFetch(h)) || !Ok(SQLGetData(h, 1, SQL_C_CHAR, value, sizeof value, &len)) || len < 0)
+    return "";
+  return value;
 }
 
 // The SQL dialect of the database behind the driver, by the name the
@@ -89,31 +134,18 @@ class OdbcCursor : public Cursor {
         throw Error(kEDatabaseError, "The connection is closed");
       return false;
     }
-    SQLRETURN rc = SQLFetch(stmt_.get());
-    if (rc == SQL_NO_DATA) {
+    try {
+      if (block_ ? block_->Next(stmt_.get(), columns_, *session_, row) : FetchCells(row))
+        return true;
       done_ = true;
-      try {
-        FinishResults(stmt_.get(), *session_);
-      } catch (...) {
-        Release();
-        throw;
-      }
+      FinishResults(stmt_.get(), *session_);
+    } catch (...) {
+      done_ = true;
       Release();
-      return false;
+      throw;
     }
-    if (!Ok(rc)) {
-      done_ = true;
-      try {
-        session_->Fail(SQL_HANDLE_STMT, stmt_.get());
-      } catch (...) {
-        Release();
-        throw;
-      }
-    }
-    row.resize(columns_.size());
-    for (size_t c = 0; c < columns_.size(); ++c)
-      reader_.Read(stmt_.get(), SQLUSMALLINT(c + 1), columns_[c], *session_, row[c]);
-    return true;
+    Release();
+    return false;
   }
 
   // Moves to the first result that has columns and describes them; without
@@ -128,6 +160,7 @@ class OdbcCursor : public Cursor {
           fields_.push_back(std::move(def));
           columns_.push_back(std::move(col));
         }
+        block_ = RowBlock::Bind(stmt_.get(), columns_, *session_);
         return;
       }
       SQLRETURN rc = SQLMoreResults(stmt_.get());
@@ -143,15 +176,28 @@ class OdbcCursor : public Cursor {
     if (watchdog_) watchdog_->Stop();
     SQLFreeStmt(stmt_.get(), SQL_CLOSE);
     session_->Free(stmt_);
+    block_.reset();  // its buffers were bound to the statement freed above
     session_->cursors.erase(this);
   }
 
  private:
+  // The next row read cell by cell; false at the end of the result set.
+  bool FetchCells(std::vector<Value>& row) {
+    const SQLRETURN rc = SQLFetch(stmt_.get());
+    if (rc == SQL_NO_DATA) return false;
+    if (!Ok(rc)) session_->Fail(SQL_HANDLE_STMT, stmt_.get());
+    row.resize(columns_.size());
+    for (size_t c = 0; c < columns_.size(); ++c)
+      reader_.Read(stmt_.get(), SQLUSMALLINT(c + 1), columns_[c], *session_, row[c]);
+    return true;
+  }
+
   std::shared_ptr<Session> session_;
   Handle stmt_;
   std::vector<FieldDef> fields_;
   std::vector<Column> columns_;
   std::vector<BoundBuffer> buffers_;  // bound parameters, read by later statements of a script
+  std::unique_ptr<RowBlock> block_;   // bound result columns; null: read cell by cell
   ColumnReader reader_;
   Watchdog* watchdog_;  // during construction only
   bool done_ = false;
@@ -182,6 +228,8 @@ class OdbcBackend : public Backend {
     const std::vector<std::string> drivers =
         DriverNames(s->env.get(), cs.Get("Driver"), cs.Get("Data Source"));
     OdbcConnectText text = MakeOdbcConnectText(cs, drivers);
+    s->connect_text = text.text;
+    s->connect_timeout = connect_timeout;
     SQLRETURN rc = ConnectWithin(*s, std::move(text.text), connect_timeout);
     if (!Ok(rc)) s->Fail(SQL_HANDLE_DBC, s->dbc.get());
     s->connected = true;
@@ -190,7 +238,19 @@ class OdbcBackend : public Backend {
     // request; statements have the command time-out instead.
     SQLSetConnectAttr(s->dbc.get(), SQL_ATTR_CONNECTION_TIMEOUT, nullptr, 0);
     s->wide = DriverIsWide(s->dbc.get(), drivers);
-    dialect_ = DialectOf(s->dbc.get());
+    s->narrow_results = !s->wide || (text.traits.utf8_narrow && CharacterTypeIsUtf8());
+    s->dialect = dialect_ = DialectOf(s->dbc.get());
+    if (s->dialect == SqlDialect::kMysql)
+      s->mysql_connection_id = QueryText(*s, "SELECT CONNECTION_ID()");
+    else
+      s->connect_text.clear();
+    s->traits = text.traits;
+    SQLUINTEGER gets = 0;
+    if (Ok(SQLGetInfo(s->dbc.get(), SQL_GETDATA_EXTENSIONS, &gets, sizeof gets, nullptr))) {
+      constexpr SQLUINTEGER kBound = SQL_GD_ANY_COLUMN | SQL_GD_ANY_ORDER | SQL_GD_BOUND;
+      s->bound_reads = (gets & kBound) == kBound;
+      if (!(gets & SQL_GD_BLOCK)) s->traits.positioned_reads = false;
+    }
     session_ = std::move(s);
   }
 
@@ -258,7 +318,9 @@ class OdbcBackend : public Backend {
       BindParam(h, SQLUSMALLINT(k + 1), params[k], buffers[k], *session_);
     // The watchdog covers the execution and the statements of a script up
     // to the first result with rows, as the driver's own time-out would.
-    Watchdog watchdog(driver_times ? 0 : timeout, [h] { SQLCancel(h); });
+    const auto start = std::chrono::steady_clock::now();
+    Watchdog watchdog(driver_times ? 0 : timeout,
+                      [h, s = session_.get()] { return CancelStatement(h, *s); });
     try {
       SQLRETURN rc;
       if (session_->wide) {
@@ -273,17 +335,17 @@ class OdbcBackend : public Backend {
       if (!want_rows)
         FinishResults(h, *session_);
       else
-        cursor = std::make_unique<OdbcCursor>(session_, std::move(stmt), std::move(buffers),
-                                              &watchdog);
+        cursor =
+            std::make_unique<OdbcCursor>(session_, std::move(stmt), std::move(buffers), &watchdog);
       watchdog.Stop();
       // A cancel that came as the statement ended may have closed its
       // cursor: past the deadline, the statement counts as canceled.
-      if (watchdog.expired()) throw TimedOut(timeout);
+      if (watchdog.expired()) throw TimedOut(timeout, watchdog, start);
       if (!cursor) return std::make_unique<EmptyCursor>();
       return cursor;
     } catch (const Error&) {
       watchdog.Stop();
-      if (watchdog.expired()) throw TimedOut(timeout);
+      if (watchdog.expired()) throw TimedOut(timeout, watchdog, start);
       throw;
     }
   }

@@ -67,4 +67,27 @@ SQLRETURN ConnectWithin(Session& s, std::string text, int seconds) {
   return attempt->rc;
 }
 
+bool KillMysqlQuery(const std::string& text, const std::string& connection_id, int seconds) {
+  Session k;
+  SQLHANDLE h;
+  if (!Ok(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &h))) return false;
+  k.env = Handle(SQL_HANDLE_ENV, h);
+  SQLSetEnvAttr(h, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
+  if (!Ok(SQLAllocHandle(SQL_HANDLE_DBC, k.env.get(), &h))) return false;
+  k.dbc = Handle(SQL_HANDLE_DBC, h);
+  try {
+    if (!Ok(ConnectWithin(k, text, seconds))) return false;
+  } catch (const Error&) {
+    return false;  // the attempt goes on alone and frees its handles
+  }
+  bool killed = false;
+  if (Ok(SQLAllocHandle(SQL_HANDLE_STMT, k.dbc.get(), &h))) {
+    Handle stmt(SQL_HANDLE_STMT, h);
+    std::string sql = "KILL QUERY " + connection_id;
+    killed = Ok(SQLExecDirect(h, reinterpret_cast<SQLCHAR*>(sql.data()), SQLINTEGER(sql.size())));
+  }
+  SQLDisconnect(k.dbc.get());
+  return killed;
+}
+
 }  // namespace ostrevane::odbc

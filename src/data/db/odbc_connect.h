@@ -18,4 +18,10 @@ namespace ostrevane::odbc {
 // with the process, its handles never touched again.
 SQLRETURN ConnectWithin(Session& s, std::string text, int seconds);
 
+// Stops the running statement of MySQL/MariaDB connection `connection_id`
+// with KILL QUERY from a connection of its own, made with the same
+// connection text (so with the same TLS options) within `seconds`; whether
+// the server took it. For drivers whose own cancel cannot reach the server.
+bool KillMysqlQuery(const std::string& text, const std::string& connection_id, int seconds);
+
 }  // namespace ostrevane::odbc

@@ -1,6 +1,8 @@
 #include "data/db/odbc_connect_text.h"
 
 #include <array>
+#include <charconv>
+#include <optional>
 #include <string_view>
 
 #include "common/text.h"
@@ -43,11 +45,17 @@ struct DriverRule {
   std::string_view pattern;
   std::array<DriverOption, 4> options;  // empty keys are unused places
   OdbcTransaction transaction;
+  OdbcDriverTraits traits;
+  // The options by which the driver reads a result in batches: a switch
+  // ("1": on) and the batch's row count, from the job's string or the
+  // rule's options. Empty: the driver has the whole result.
+  std::string_view batch_switch, batch_size;
 };
 constexpr DriverRule kDriverRules[] = {
     // Streams with StepAPI=1 only under autocommit: the transaction is
-    // BEGIN ... COMMIT sent as statements.
-    {"sqlite", {{{"StepAPI", "1"}, {}}}, OdbcTransaction::kSqlStatements},
+    // BEGIN ... COMMIT sent as statements. A value longer than its bound
+    // buffer cannot be read again inside a block (no SQLSetPos).
+    {"sqlite", {{{"StepAPI", "1"}, {}}}, OdbcTransaction::kSqlStatements, {true, true, false, 0}, {}, {}},
     // Reads through a server-side cursor with UseDeclareFetch=1, which
     // needs the transaction of manual-commit mode anyway. The cursor is
     // fetched 1000 rows a round trip (the driver's default is 100): a
@@ -57,16 +65,52 @@ constexpr DriverRule kDriverRules[] = {
     {"psql",
      {{{"UseDeclareFetch", "1"}, {"Fetch", "1000"}, {"KeepaliveTime", "60"},
        {"KeepaliveInterval", "10"}}},
-     OdbcTransaction::kManualCommit},
+     OdbcTransaction::kManualCommit,
+     {true, true, true, 0},
+     "UseDeclareFetch",
+     "Fetch"},
     {"postgres",
      {{{"UseDeclareFetch", "1"}, {"Fetch", "1000"}, {"KeepaliveTime", "60"},
        {"KeepaliveInterval", "10"}}},
-     OdbcTransaction::kManualCommit},
+     OdbcTransaction::kManualCommit,
+     {true, true, true, 0},
+     "UseDeclareFetch",
+     "Fetch"},
+    // Has the whole result after the statement. Its SQLSetPos inside a
+    // block leaves SQLGetData on the block's first row.
+    {"mariadb", {}, OdbcTransaction::kManualCommit, {true, true, false, 0}, {}, {}},
+    {"maodbc", {}, OdbcTransaction::kManualCommit, {true, true, false, 0}, {}, {}},
 };
 
+// The value of `key` in the job's string or its Extended Properties.
+std::optional<std::string> KeyValue(const ConnectionString& cs, std::string_view key) {
+  if (cs.Has(key)) return cs.Get(key);
+  const ConnectionString extended(cs.Get("Extended Properties"));
+  if (extended.Has(key)) return extended.Get(key);
+  return std::nullopt;
+}
+
 bool HasKey(const ConnectionString& cs, std::string_view key) {
-  if (cs.Has(key)) return true;
-  return ConnectionString(cs.Get("Extended Properties")).Has(key);
+  return KeyValue(cs, key).has_value();
+}
+
+// The job's value of an option, else the rule's own, else "".
+std::string OptionValue(const ConnectionString& cs, const DriverRule& rule, std::string_view key) {
+  if (std::optional<std::string> own = KeyValue(cs, key)) return Trim(*own);
+  for (const DriverOption& option : rule.options)
+    if (option.key == key) return std::string(option.value);
+  return "";
+}
+
+// The driver's batch of rows a round trip by the rule's options; 0 when it
+// has the whole result. A size that does not read as a count is left to
+// the driver, which then reads in batches of unknown size: one row.
+size_t BatchRows(const ConnectionString& cs, const DriverRule& rule) {
+  if (rule.batch_switch.empty() || OptionValue(cs, rule, rule.batch_switch) != "1") return 0;
+  const std::string size = OptionValue(cs, rule, rule.batch_size);
+  size_t rows = 0;
+  const auto [end, ec] = std::from_chars(size.data(), size.data() + size.size(), rows);
+  return ec == std::errc() && end == size.data() + size.size() && rows > 0 ? rows : 1;
 }
 
 }  // namespace
@@ -101,6 +145,8 @@ OdbcConnectText MakeOdbcConnectText(const ConnectionString& cs,
       if (!option.key.empty() && !HasKey(cs, option.key))
         out.text += Concat({option.key, "=", option.value, ";"});
     out.transaction = rule.transaction;
+    out.traits = rule.traits;
+    out.traits.batch_rows = BatchRows(cs, rule);
     break;
   }
   return out;

@@ -20,6 +20,8 @@
 #include "data/connection_string.h"
 #include "data/dataset.h"
 #include "testing/database.h"
+#include "testing/server_process.h"
+#include "testing/temp_dir.h"
 
 namespace ostrevane {
 namespace {
@@ -119,6 +121,59 @@ TEST_F(OdbcMariaDbTest, UnsignedIntegersKeepTheirValues) {
   EXPECT_EQ(v("b").s, "0");
 }
 
+// BIT(n) columns are numbers, as the native backend makes them; dates
+// and date-times with a zero month or day (sql_mode '') fail the job
+// naming the column instead of turning into another day.
+TEST_F(OdbcMariaDbTest, BitsAreNumbersAndIncompleteDatesFail) {
+  auto c = Connect(MariaCs(MysqlPort(), db_));
+  testing::ExecSql(*c, "CREATE TABLE b (k int, b1 bit(1), b8 bit(8), b64 bit(64))");
+  testing::ExecSql(*c,
+                   "INSERT INTO b VALUES (1, 1, 255, 9223372036854775807), (2, 0, 5, 0), "
+                   "(3, NULL, NULL, NULL), (4, 0, 0, 18446744073709551615)");
+  Query q(*c);
+  q.SetSql("SELECT b1, b8, b64 FROM b WHERE k < 4 ORDER BY k");
+  q.Open();
+  EXPECT_EQ(std::string(FieldTypeName(q.FieldAt(0).type())), FieldTypeName(FieldType::kBoolean));
+  EXPECT_EQ(std::string(FieldTypeName(q.FieldAt(1).type())), FieldTypeName(FieldType::kLargeint));
+  EXPECT_EQ(std::string(FieldTypeName(q.FieldAt(2).type())), FieldTypeName(FieldType::kLargeint));
+  struct {
+    bool b1;
+    int64_t b8, b64;
+  } expected[] = {{true, 255, INT64_MAX}, {false, 5, 0}};
+  for (const auto& e : expected) {
+    EXPECT_EQ(q.FieldAt(0).value().i, e.b1 ? 1 : 0);
+    EXPECT_EQ(q.FieldAt(1).value().kind, ValueKind::kInt64);
+    EXPECT_EQ(q.FieldAt(1).value().i, e.b8);
+    EXPECT_EQ(q.FieldAt(2).value().i, e.b64);
+    q.Next();
+  }
+  for (size_t k = 0; k < 3; ++k) EXPECT_TRUE(q.FieldAt(k).IsNull()) << k;
+  std::string m = testing::DatabaseErrorOf([&] { testing::QueryRows(*c, "SELECT b64 FROM b"); });
+  EXPECT_NE(m.find("Column \"b64\" holds the number 18446744073709551615"), std::string::npos) << m;
+
+  testing::ExecSql(*c, "SET SESSION sql_mode = ''");
+  testing::ExecSql(*c, "CREATE TABLE d (k int, d date, dt datetime)");
+  testing::ExecSql(*c,
+                   "INSERT INTO d VALUES (1, '2024-03-10', '2024-03-10 01:02:03'), "
+                   "(2, '2024-03-00', '2024-03-10 00:00:00'), "
+                   "(3, '2024-03-10', '2024-00-10 00:00:00'), (4, '0000-00-00', NULL)");
+  struct {
+    int k;
+    const char* message;
+  } cases[] = {
+      {2, "Column \"d\" holds the date \"2024-03-00\", which is no day of the calendar"},
+      {3, "Column \"dt\" holds the date \"2024-00-10\", which is no day of the calendar"},
+  };
+  for (const auto& row : cases) {
+    m = testing::DatabaseErrorOf([&] {
+      testing::QueryRows(*c, "SELECT d, dt FROM d WHERE k IN (1, " + std::to_string(row.k) + ")");
+    });
+    EXPECT_NE(m.find(row.message), std::string::npos) << row.k << ": " << m;
+  }
+  // The driver itself delivers the zero date as NULL.
+  EXPECT_TRUE(testing::QueryRows(*c, "SELECT d FROM d WHERE k = 4")[0][0].IsNull());
+}
+
 // MySQL's quoting decides what is a placeholder, and the macro lines, code
 // to MySQL, reach it as comments.
 TEST_F(OdbcMariaDbTest, PlaceholdersAndMacroLinesAsTheServerReadsThem) {
@@ -143,7 +198,8 @@ TEST_F(OdbcMariaDbTest, FractionalSecondsAreCutToMilliseconds) {
   ASSERT_EQ(rows.size(), 3u);
   struct {
     int year, month, day, hour, minute, second, ms;
-  } expected[] = {{2024, 12, 31, 23, 59, 59, 999}, {2024, 2, 29, 12, 0, 0, 123}, {2024, 1, 1, 0, 0, 0, 0}};
+  } expected[] = {
+      {2024, 12, 31, 23, 59, 59, 999}, {2024, 2, 29, 12, 0, 0, 123}, {2024, 1, 1, 0, 0, 0, 0}};
   for (size_t k = 0; k < rows.size(); ++k) {
     const DateTimeParts p = DecodeDateTime(rows[k][0].d);
     const auto& e = expected[k];
@@ -171,8 +227,8 @@ TEST_F(OdbcMariaDbTest, BracedPasswordReachesTheDriverWhole) {
       EXPECT_EQ(testing::QueryRows(*c, "SELECT 1")[0][0].i, 1);
     }
   }
-  const std::string m = testing::DatabaseErrorOf(
-      [&] { Connect(MariaCs(MysqlPort(), db_, user, "{Wrong;Secret}")); });
+  const std::string m =
+      testing::DatabaseErrorOf([&] { Connect(MariaCs(MysqlPort(), db_, user, "{Wrong;Secret}")); });
   EXPECT_NE(m.find("Access denied"), std::string::npos) << m;
   EXPECT_EQ(m.find("Wrong"), std::string::npos) << m;
   testing::ExecSql(*admin, "DROP USER '" + user + "'@'127.0.0.1'");
@@ -202,6 +258,53 @@ TEST_F(OdbcMariaDbTest, CommandTimeOutCancelsTheStatement) {
   quick.SetSql("SELECT SLEEP(1) AS s");
   quick.Open();
   EXPECT_EQ(quick.FindField("s")->value().i, 0);
+}
+
+// A statement that neither the driver nor the program can cancel (both
+// need a second connection, and the account may have only one) runs on,
+// and the job must not say that it was canceled.
+TEST_F(OdbcMariaDbTest, CommandTimeOutSaysWhenTheCancelFailed) {
+  auto admin = Connect(MariaCs(MysqlPort(), db_));
+  const std::string user = db_ + "_one";
+  testing::ExecSql(*admin, "CREATE USER '" + user +
+                               "'@'127.0.0.1' IDENTIFIED BY 'pw' "
+                               "WITH MAX_USER_CONNECTIONS 1");
+  testing::ExecSql(*admin, "GRANT ALL ON " + db_ + ".* TO '" + user + "'@'127.0.0.1'");
+  auto c = Connect(MariaCs(MysqlPort(), db_, user, "pw"));
+  Query slow(*c);
+  slow.set_command_timeout(1);
+  slow.SetSql("SELECT SLEEP(4)");
+  const std::string m = testing::DatabaseErrorOf([&] { slow.Open(); });
+  EXPECT_NE(m.find("The command time-out of 1 s expired; the statement could not be "
+                   "canceled and ran on until it ended after 4 s"),
+            std::string::npos)
+      << m;
+  EXPECT_EQ(m.find("was canceled"), std::string::npos) << m;
+  c.reset();
+  testing::ExecSql(*admin, "DROP USER '" + user + "'@'127.0.0.1'");
+}
+
+// Over TLS the driver's own cancel fails (its second connection lacks the
+// TLS options); the program then stops the statement from a connection of
+// its own that has them, against a server that takes TLS only.
+TEST_F(OdbcMariaDbTest, CommandTimeOutHoldsOverTls) {
+  testing::TempDir dir;
+  const testing::TestCertificate cert = testing::MakeTestCertificate(dir.path());
+  testing::ServerProcess server(
+      "mariadb_tls.py", {"--cert", cert.cert, "--key", cert.key, "--ca", cert.cert});
+  auto c = Connect("Provider=MSDASQL;Extended Properties=\"DRIVER={MariaDB Unicode};"
+                   "SERVER=127.0.0.1;PORT=" + std::to_string(server.port()) +
+                   ";UID=root;FORCETLS=1\"");
+  EXPECT_NE(testing::QueryRows(*c, "SHOW SESSION STATUS LIKE 'Ssl_cipher'")[0][1].s, "");
+  Query slow(*c);
+  slow.set_command_timeout(1);
+  slow.SetSql("SELECT SLEEP(8)");
+  const auto start = Clock::now();
+  const std::string m = testing::DatabaseErrorOf([&] { slow.Open(); });
+  EXPECT_NE(m.find("The command time-out of 1 s expired and the statement was canceled"),
+            std::string::npos) << m;
+  EXPECT_LT(Clock::now() - start, std::chrono::seconds(6)) << m;
+  EXPECT_EQ(testing::QueryRows(*c, "SELECT 7")[0][0].i, 7);
 }
 
 // A server that accepts connections and never says a word.

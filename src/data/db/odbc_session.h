@@ -17,6 +17,7 @@
 #include "common/thread_annotations.h"
 #include "data/connection_string.h"
 #include "data/db/odbc_connect_text.h"
+#include "data/placeholders.h"
 
 namespace ostrevane::odbc {
 
@@ -77,10 +78,24 @@ class OdbcCursor;
 struct Session {
   Handle env, dbc;
   bool connected = false;
-  bool wide = false;                 // the driver has the Unicode entry points
+  bool wide = false;  // the driver has the Unicode entry points
+  // Result text is read as SQL_C_CHAR (UTF-8), else as SQL_C_WCHAR: narrow
+  // for a driver without the Unicode entry points, and for one whose narrow
+  // text is UTF-8 while the process's character type is.
+  bool narrow_results = false;
+  SqlDialect dialect = SqlDialect::kGeneric;  // of the database behind the driver
+  OdbcDriverTraits traits;
+  // SQLGetData may read any column in any order, bound ones too: columns
+  // may be bound, and a value longer than its buffer read again whole.
+  bool bound_reads = false;
   OdbcTransaction transaction = OdbcTransaction::kManualCommit;
-  bool in_transaction = false;       // BEGIN sent (kSqlStatements), not yet ended
-  std::set<OdbcCursor*> cursors;     // alive, holding statement handles
+  bool in_transaction = false;    // BEGIN sent (kSqlStatements), not yet ended
+  std::set<OdbcCursor*> cursors;  // alive, holding statement handles
+  // MySQL/MariaDB: the server's id of this connection and the text it was
+  // made with (password included, kept in memory only), for KILL QUERY
+  // when the driver cannot cancel; empty for other databases.
+  std::string mysql_connection_id, connect_text;
+  int connect_timeout = 0;
 
   // The statement handles that Cancel, from another thread, may reach: a
   // handle is entered once allocated and leaves, under the same lock, as

@@ -6,15 +6,13 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
 
 #include "common/datetime.h"
 #include "common/error.h"
 #include "data/dataset.h"
 #include "data/db/odbc_connect_text.h"
 #include "testing/database.h"
+#include "testing/odbc_drivers.h"
 #include "testing/pg_server.h"
 #include "testing/temp_dir.h"
 
@@ -68,25 +66,11 @@ TEST(OdbcConnectTextTest, KeysAndStreamingOptions) {
   }
 }
 
-// The registered driver name, else the library's path; empty when neither.
-std::string Driver(const std::string& name, const std::string& library) {
-  const char* sysini = std::getenv("ODBCSYSINI");
-  std::ifstream ini(std::string(sysini ? sysini : "/etc") + "/odbcinst.ini");
-  for (std::string line; std::getline(ini, line);)
-    if (line.rfind("[" + name + "]", 0) == 0) return name;
-  for (const char* dir :
-       {"/usr/lib/x86_64-linux-gnu/odbc", "/usr/lib/aarch64-linux-gnu/odbc", "/usr/lib/odbc"}) {
-    const std::string path = std::string(dir) + "/" + library;
-    if (std::filesystem::exists(path)) return path;
-  }
-  return "";
-}
-
 class OdbcTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    sqlite_driver_ = Driver("SQLite3", "libsqlite3odbc.so");
-    pg_driver_ = Driver("PostgreSQL Unicode", "psqlodbcw.so");
+    sqlite_driver_ = testing::OdbcDriver("SQLite3", "libsqlite3odbc.so");
+    pg_driver_ = testing::OdbcDriver("PostgreSQL Unicode", "psqlodbcw.so");
     if (sqlite_driver_.empty())
       GTEST_SKIP() << "the SQLite ODBC driver (libsqliteodbc) is not installed";
   }

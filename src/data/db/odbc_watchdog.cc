@@ -2,7 +2,7 @@
 
 namespace ostrevane::odbc {
 
-Watchdog::Watchdog(int seconds, std::function<void()> cancel) {
+Watchdog::Watchdog(int seconds, std::function<bool()> cancel) {
   if (seconds <= 0) return;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
   thread_ = std::thread([this, deadline, cancel = std::move(cancel)] {
@@ -11,7 +11,7 @@ Watchdog::Watchdog(int seconds, std::function<void()> cancel) {
     // The cancel runs under the lock: Stop() waits for it, so the caller
     // never proceeds with a handle that is being canceled.
     expired_ = true;
-    cancel();
+    cancel_failed_ = !cancel();
   });
 }
 

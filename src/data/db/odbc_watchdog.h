@@ -15,8 +15,9 @@ namespace ostrevane::odbc {
 class Watchdog {
  public:
   // Watches nothing when `seconds` <= 0. `cancel` runs on the watchdog's
-  // thread, at most once, and never after Stop() has returned.
-  Watchdog(int seconds, std::function<void()> cancel);
+  // thread, at most once, and never after Stop() has returned; it returns
+  // whether the driver took the cancel.
+  Watchdog(int seconds, std::function<bool()> cancel);
   ~Watchdog() { Stop(); }
   Watchdog(const Watchdog&) = delete;
   Watchdog& operator=(const Watchdog&) = delete;
@@ -29,12 +30,19 @@ class Watchdog {
     std::lock_guard lock(mutex_);
     return expired_;
   }
+  // Whether the deadline passed and the driver refused the cancel (the
+  // statement then ran on until it ended by itself).
+  bool cancel_failed() const {
+    std::lock_guard lock(mutex_);
+    return cancel_failed_;
+  }
 
  private:
   mutable std::mutex mutex_;
   std::condition_variable wake_;
   bool stopped_ = false;
   bool expired_ = false;
+  bool cancel_failed_ = false;
   std::thread thread_;
 };
 

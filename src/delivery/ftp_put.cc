@@ -158,7 +158,7 @@ void PutFilesWithLimits(const Job& job, const ServerSettings& proxy, const Trans
   for (size_t i = done.files_done; i < job.written_files.size(); ++i) {
     const std::string& path = job.written_files[i];
     const std::string name = RemoteFileName(path, kEFTPError, target);
-    FileSource file(path);
+    FileSource file(job, path);
     const CURLcode rc = upload.Store(file, name);
     if (rc == CURLE_OK) {
       done.files_done = i + 1;

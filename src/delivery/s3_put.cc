@@ -45,10 +45,14 @@ std::string Unquoted(std::string etag) {
   return etag;
 }
 
-// The digest the writer took of the file, when it is of the file as it is.
-std::string WrittenSha256(const Job& job, const std::string& path, int64_t size) {
+// The digest the writer took of the bytes `source` reads: only when they
+// come through the job's kept descriptor. A file opened by name may have
+// been replaced since the writer's digest, by a later job of the same name.
+std::string WrittenSha256(const Job& job, const std::string& path, const FileSource& source) {
+  if (!source.kept()) return "";
   for (const WrittenFile& file : job.written_digests)
-    if (file.path == path && file.bytes == size && file.sha256.size() == 64) return file.sha256;
+    if (file.path == path && file.bytes == source.size() && file.sha256.size() == 64)
+      return file.sha256;
   return "";
 }
 
@@ -234,7 +238,7 @@ void PutObjectsWithLimits(const Job& job, const S3Settings& s3, const S3Credenti
     const std::string& path = job.written_files[i];
     const std::string key = S3ObjectKey(job.s3_prefix, BaseName(path));
     const std::string url = at.ObjectUrl(key);
-    FileSource whole(path);
+    FileSource whole(job, path);
     const int64_t size = whole.size();
     const int64_t part_size = S3PartSize(s3, size);
     S3Request request;
@@ -242,7 +246,7 @@ void PutObjectsWithLimits(const Job& job, const S3Settings& s3, const S3Credenti
     std::string etag;
     if (size <= threshold) {
       request.url = url;
-      request.payload_sha256 = WrittenSha256(job, path, size);
+      request.payload_sha256 = WrittenSha256(job, path, whole);
       if (request.payload_sha256.empty()) request.payload_sha256 = SourceSha256(whole);
       request.source = &whole;
       etag = send(request, &whole).etag;
@@ -264,7 +268,7 @@ void PutObjectsWithLimits(const Job& job, const S3Settings& s3, const S3Credenti
       const int64_t parts = (size + part_size - 1) / part_size;
       for (int64_t n = int64_t(progress.part_etags.size()); n < parts; ++n) {
         if (stopped && stopped()) Stopped(target, key);
-        FileSource part(path, n * part_size, part_size);
+        FileSource part(job, path, n * part_size, part_size);
         S3Request put;
         put.url = url + "?partNumber=" + std::to_string(n + 1) + "&" + Query(progress.upload_id);
         put.payload_sha256 = SourceSha256(part);

@@ -1,5 +1,6 @@
 #include "delivery/s3_put.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -243,17 +244,26 @@ struct S3PutTest : ::testing::Test {
 };
 
 TEST_F(S3PutTest, EveryFileInOneSignedPutThatNamesItsSha256) {
-  const std::string a_sha = Sha256Hex(ReadFile(dir / "local/a.csv"));
+  const std::string a_path = dir / "local/a.csv";
+  const std::string a_bytes = ReadFile(a_path);
+  const std::string a_sha = Sha256Hex(a_bytes);
+  const std::string stale(64, '0');
   struct {
     const char* name;
-    std::vector<WrittenFile> digests;
+    bool digest;  // the writer's digest is listed
+    std::string sha256;
+    bool kept;      // the job kept the file open
+    bool replaced;  // another file of the same size took its name since
     const char* failure;  // "" for none
   } cases[] = {
-      {"digests of the writers", {{dir / "local/a.csv", 16, a_sha}}, ""},
-      {"no digests: taken now", {}, ""},
-      // The file changed after the writer took its digest.
-      {"a stale digest",
-       {{dir / "local/a.csv", 16, std::string(64, '0')}},
+      {"digests of the writers", true, a_sha, true, false, ""},
+      {"no digests: taken now", false, "", false, false, ""},
+      // Opened by name, the file may be another job's: its digest is taken.
+      {"a digest without the written file", true, stale, false, false, ""},
+      // A later job replaced the file: the job still sends its own bytes.
+      {"the file replaced since", true, a_sha, true, true, ""},
+      // The bytes the job wrote changed after the writer took its digest.
+      {"a stale digest", true, stale, true, false,
        "the bytes that arrived do not have the SHA-256 the file had when it was written "
        "(HTTP status 400, XAmzContentSHA256Mismatch"},
   };
@@ -262,7 +272,18 @@ TEST_F(S3PutTest, EveryFileInOneSignedPutThatNamesItsSha256) {
   for (const auto& c : cases) {
     std::filesystem::remove_all(out + "/store/exports/daily");
     std::filesystem::remove(out + "/requests.log");
-    job.written_digests = c.digests;
+    WriteFile(a_path, a_bytes);
+    job.written_digests.clear();
+    if (c.digest) {
+      job.written_digests.push_back({a_path, 16, c.sha256, nullptr});
+      if (c.kept)
+        job.written_digests.back().kept =
+            std::make_shared<const UniqueFd>(::open(a_path.c_str(), O_RDONLY | O_CLOEXEC));
+    }
+    if (c.replaced) {
+      WriteFile(a_path + ".new", std::string(16, 'x'));
+      std::filesystem::rename(a_path + ".new", a_path);
+    }
     const std::string failure = Failure(2);
     if (*c.failure) {
       EXPECT_EQ(failure.rfind(Target() + c.failure, 0), 0u) << c.name << ": " << failure;
@@ -276,7 +297,7 @@ TEST_F(S3PutTest, EveryFileInOneSignedPutThatNamesItsSha256) {
         << requests[0];
     EXPECT_EQ(requests[1].rfind("PUT /exports/daily/run%201/b.xml 200 verified ", 0), 0u)
         << requests[1];
-    EXPECT_TRUE(SameBytes(Object("daily/run 1/a.csv"), dir / "local/a.csv")) << c.name;
+    EXPECT_EQ(ReadFile(Object("daily/run 1/a.csv")), a_bytes) << c.name;
     EXPECT_TRUE(SameBytes(Object("daily/run 1/b.xml"), dir / "local/b.xml")) << c.name;
     ASSERT_EQ(stored.size(), 2u);
     EXPECT_EQ(stored[0].bucket, "exports");

@@ -350,7 +350,7 @@ void PutFilesBySftpWithLimits(const Job& job, const SftpSettings& sftp,
   for (size_t i = done.files_done; i < job.written_files.size(); ++i) {
     const std::string& path = job.written_files[i];
     const std::string name = RemoteFileName(path, kESFTPError, target);
-    FileSource file(path);
+    FileSource file(job, path);
     check = HostKeyCheck();
     const CURLcode rc = upload.Store(file, name);
     if (rc == CURLE_OK) {

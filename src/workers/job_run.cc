@@ -80,11 +80,22 @@ TransactionAccess AccessOf(JobResources& run) {
   return TransactionAccess::kWrite;
 }
 
+// Whether a delivery sends the job's files (the HTML report mail sends none).
+bool DeliversFiles(const Job& job) {
+  return (!job.mail_to.empty() && job.report_template.empty()) || !job.http_url.empty() ||
+         job.wants_http || !job.ftp_server.empty() || job.wants_ftp || !job.sftp_server.empty() ||
+         job.wants_sftp || job.wants_s3;
+}
+
 // Runs the job's CSV, XML and JSON Lines writers under one hold of the writer lock and
 // gives all their files their final names together, still under the lock
 // (so jobs that name the same file replace it in the order they get the
 // lock): a failure of either writer, or of a rename, leaves none of the
-// job's files and lists none. Adds a "saved file " line for every file.
+// job's files and lists none. A job that delivers its files keeps each one
+// open from its rename on (WrittenFile::kept): another job may replace a
+// file of the same name as soon as the lock is free, and the deliveries
+// must send, and name the checksum of, the bytes this job wrote. Adds a
+// "saved file " line for every file.
 // An empty result reaches the writers only under -ifempty:deliver: each
 // writer then writes its file(s) for no record (job.if_empty tells it).
 void RunWriters(JobResources& run) {
@@ -102,7 +113,7 @@ void RunWriters(JobResources& run) {
       WriteXmlFile(job, query, formats, options);
     }
     if (!job.json_path.empty()) WriteJsonFiles(job, query, formats, kJoiner, &batch);
-    batch.Commit(&job.written_digests);
+    batch.Commit(&job.written_digests, DeliversFiles(job));
   } catch (...) {
     job.written_files.clear();
     job.written_digests.clear();
@@ -323,6 +334,8 @@ void RunJob(JobResources& run) {
   run.messages.set_job(run.job);
   const auto start = std::chrono::steady_clock::now();
   RunJobSteps(run);
+  // The descriptors the deliveries read go with the job.
+  for (WrittenFile& file : run.job.written_digests) file.kept.reset();
   run.outcome.files = run.job.written_digests;
   run.outcome.duration_ms = std::chrono::duration_cast<std::chrono::milliseconds>(
                                 std::chrono::steady_clock::now() - start)

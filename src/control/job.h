@@ -31,7 +31,7 @@ struct WrittenFile {
   // later job has replaced the file meanwhile. Null when the job delivers
   // nothing, for a file written in place (a device, a pipe), and once the
   // job has ended (the run report keeps no descriptor).
-  std::shared_ptr<const UniqueFd> kept;
+  std::shared_ptr<const UniqueFd> kept = nullptr;
 };
 
 // -ifempty: what a main query without rows means.

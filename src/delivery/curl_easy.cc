@@ -1,6 +1,7 @@
 #include "delivery/curl_easy.h"
 
 #include <fcntl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -157,6 +158,13 @@ int CurlEasy::ProgressCallback(void* self, curl_off_t, curl_off_t, curl_off_t, c
   if (silent < std::chrono::milliseconds(easy->idle_ms_)) return 0;
   easy->idle_expired_ = true;
   return 1;  // ends the transfer with CURLE_ABORTED_BY_CALLBACK
+}
+
+void CurlEasy::ShutDownConnection() {
+  curl_socket_t socket = CURL_SOCKET_BAD;
+  if (curl_easy_getinfo(handle_, CURLINFO_ACTIVESOCKET, &socket) == CURLE_OK &&
+      socket != CURL_SOCKET_BAD)
+    ::shutdown(socket, SHUT_RDWR);
 }
 
 std::string CurlEasy::ErrorText(CURLcode code) const {

@@ -149,6 +149,12 @@ class CurlEasy {
   bool idle_expired() const { return idle_expired_; }
   // The last transfer was ended by the delivery's deadline.
   bool deadline_expired() const { return deadline_expired_; }
+  // The last transfer was ended because its job was stopped.
+  bool stopped() const { return stopped_; }
+  // Shuts the connection that the last transfer left open down, so that
+  // libcurl's farewell when the handle goes (FTP's QUIT) does not wait for
+  // a server that stopped answering.
+  void ShutDownConnection();
 
  private:
   void Check(CURLoption option, CURLcode rc);

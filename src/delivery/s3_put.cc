@@ -83,14 +83,16 @@ std::string TargetText(const S3Location& at) {
 
 // Aborts the multipart upload of `progress`, on a connection of its own with
 // short time-outs (never the job's stop: the abort must go out after a stop
-// too). Returns "" when it is gone, else the sentence for the error.
+// too, then within a few seconds, as the run must end). Returns "" when it
+// is gone, else the sentence for the error.
 std::string AbortUpload(const S3Location& at, const S3Credentials& credentials,
                         const S3Settings& s3, const TransferLimits& limits,
-                        const S3Progress& progress) {
+                        const S3Progress& progress, bool stopped) {
+  const long wait_ms = stopped ? 3000L : 10000L;
   TransferLimits cleanup;
-  cleanup.connect_ms = std::min(limits.connect_ms, 10000L);
-  cleanup.idle_ms = std::min(limits.idle_ms, 10000L);
-  cleanup.total_ms = 20000;
+  cleanup.connect_ms = std::min(limits.connect_ms, wait_ms);
+  cleanup.idle_ms = std::min(limits.idle_ms, wait_ms);
+  cleanup.total_ms = stopped ? wait_ms : 20000;
   cleanup.ca_file = limits.ca_file;
   S3Client client(credentials, s3.region, cleanup);
   S3Request request;
@@ -220,7 +222,8 @@ int64_t S3PartSize(const S3Settings& s3, int64_t size) {
 
 void PutObjectsWithLimits(const Job& job, const S3Settings& s3, const S3Credentials& credentials,
                           const TransferLimits& limits, S3Progress& progress,
-                          std::vector<StoredObject>& stored, const std::function<bool()>& stopped) {
+                          std::vector<StoredObject>& stored) {
+  auto stopped = [&limits] { return limits.stop && limits.stop->raised(); };
   const S3Location at = S3LocationFor(s3);
   const std::string target = TargetText(at);
   const int64_t threshold =
@@ -252,7 +255,7 @@ void PutObjectsWithLimits(const Job& job, const S3Settings& s3, const S3Credenti
       etag = send(request, &whole).etag;
     } else {
       if (progress.upload_id.empty()) {
-        if (stopped && stopped()) Stopped(target, key);
+        if (stopped()) Stopped(target, key);
         request.method = "POST";
         request.url = url + "?uploads=";
         request.payload_sha256 = Sha256Hex("");
@@ -267,7 +270,7 @@ void PutObjectsWithLimits(const Job& job, const S3Settings& s3, const S3Credenti
       }
       const int64_t parts = (size + part_size - 1) / part_size;
       for (int64_t n = int64_t(progress.part_etags.size()); n < parts; ++n) {
-        if (stopped && stopped()) Stopped(target, key);
+        if (stopped()) Stopped(target, key);
         FileSource part(job, path, n * part_size, part_size);
         S3Request put;
         put.url = url + "?partNumber=" + std::to_string(n + 1) + "&" + Query(progress.upload_id);
@@ -280,7 +283,7 @@ void PutObjectsWithLimits(const Job& job, const S3Settings& s3, const S3Credenti
                               false);
         progress.part_etags.push_back(stored_part.etag);
       }
-      if (stopped && stopped()) Stopped(target, key);
+      if (stopped()) Stopped(target, key);
       S3Request complete;
       complete.method = "POST";
       complete.url = url + "?" + Query(progress.upload_id);
@@ -303,20 +306,20 @@ void PutObjectsWithLimits(const Job& job, const S3Settings& s3, const S3Credenti
 }
 
 void PutObjectsWithRetries(const Job& job, const S3Settings& s3, const TransferLimits& limits,
-                           const RetryPolicy& policy, std::vector<StoredObject>& stored,
-                           const std::function<bool()>& stopped) {
+                           const RetryPolicy& policy, std::vector<StoredObject>& stored) {
   const S3Location at = S3LocationFor(s3);
   const S3Credentials credentials = S3CredentialsFor(s3);
   S3Progress progress;
   try {
     RetryTransfer("S3", limits, policy, [&](const TransferLimits& attempt) {
-      PutObjectsWithLimits(job, s3, credentials, attempt, progress, stored, stopped);
+      PutObjectsWithLimits(job, s3, credentials, attempt, progress, stored);
     });
   } catch (const Error& e) {
     if (progress.upload_id.empty()) throw;
-    const std::string note = AbortUpload(at, credentials, s3, limits, progress);
+    const std::string note =
+        AbortUpload(at, credentials, s3, limits, progress, policy.stop && policy.stop->raised());
     if (note.empty()) throw;
-    throw DeliveryError(Error(e.class_name(), e.message() + note), false);
+    throw DeliveryError(Error(e.class_name(), e.message() + note), false, note);
   }
 }
 
@@ -326,7 +329,7 @@ void UploadFilesToS3(const Job& job, const S3Settings& s3, const DeliveryPolicy&
                      std::vector<StoredObject>& stored) {
   delivery::TransferLimits limits = delivery::DefaultTransferLimits();
   limits.total_ms = delivery::TotalMs(policy.timeout_seconds);
-  delivery::PutObjectsWithRetries(job, s3, limits, policy.retry, stored, policy.stopped);
+  delivery::PutObjectsWithRetries(job, s3, limits, policy.retry, stored);
 }
 
 }  // namespace ostrevane

@@ -3,10 +3,12 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <thread>
 
 #include "common/error.h"
 #include "common/sha256.h"
@@ -212,11 +214,11 @@ struct S3PutTest : ::testing::Test {
     server = std::make_unique<ServerProcess>("s3_server.py", args);
     s3.endpoint = "https://127.0.0.1:" + std::to_string(server->port());
   }
-  std::string Failure(int retries = 0, std::function<bool()> stopped = {}) {
+  std::string Failure(int retries = 0, const StopFlag* stop = nullptr) {
     stored.clear();
-    return testing::FailureOf([&] {
-      PutObjectsWithRetries(job, s3, limits, FakeRetries(retries, clock, notes), stored, stopped);
-    });
+    RetryPolicy policy = FakeRetries(retries, clock, notes);
+    policy.stop = stop;
+    return testing::FailureOf([&] { PutObjectsWithRetries(job, s3, limits, policy, stored); });
   }
   // The requests the server saw: "METHOD PATH STATUS VERDICT BYTES SHA256".
   std::vector<std::string> Requests() const {
@@ -275,7 +277,7 @@ TEST_F(S3PutTest, EveryFileInOneSignedPutThatNamesItsSha256) {
     WriteFile(a_path, a_bytes);
     job.written_digests.clear();
     if (c.digest) {
-      job.written_digests.push_back({a_path, 16, c.sha256, nullptr});
+      job.written_digests.push_back({a_path, 16, c.sha256});
       if (c.kept)
         job.written_digests.back().kept =
             std::make_shared<const UniqueFd>(::open(a_path.c_str(), O_RDONLY | O_CLOEXEC));
@@ -420,21 +422,32 @@ TEST_F(S3PutTest, TemporaryCredentialsFromTheEnvironmentSignWithTheirToken) {
 
 // A stop of the run between two parts: the upload is aborted, with a
 // connection of its own, and nothing stays in the bucket.
-TEST_F(S3PutTest, AStopBetweenPartsAbortsTheUpload) {
+// A stop while a part goes up: the part's transfer ends at once, no part
+// follows, the upload is aborted, and no try comes after.
+TEST_F(S3PutTest, AStopDuringAPartAbortsTheUpload) {
   WriteBigFile(dir / "local/big.bin", 12);
   job.written_files = {dir / "local/big.bin"};
   s3.multipart_threshold_mib = 5;
   s3.part_size_mib = 5;
-  Start();
-  int asked = 0;
-  const std::string failure = Failure(3, [&] { return ++asked > 2; });
-  EXPECT_EQ(failure, Target() + "the run was stopped before object big.bin was complete");
+  Start({"--slow-parts", "3"});
+  StopFlag stop;
+  std::thread stopper([&] {
+    for (int i = 0; i < 3000 && Count("partNumber=1&") == 0; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    stop.Raise(StopReason::kRunStopped);
+  });
+  const auto begun = std::chrono::steady_clock::now();
+  const std::string failure = Failure(3, &stop);
+  stopper.join();
+  EXPECT_NE(failure.find("stopped"), std::string::npos) << failure;
   EXPECT_EQ(Count("partNumber=1&"), 1u);
-  EXPECT_EQ(Count("partNumber=2&"), 0u);
+  EXPECT_EQ(Count("partNumber=3&"), 0u);
   EXPECT_EQ(Count("DELETE /exports/big.bin?uploadId="), 1u);
+  EXPECT_EQ(Count("POST /exports/big.bin?uploadId="), 0u);
   EXPECT_EQ(OpenUploads(), 0u);
   EXPECT_FALSE(std::filesystem::exists(Object("big.bin")));
   EXPECT_TRUE(notes.empty());
+  EXPECT_LT(std::chrono::steady_clock::now() - begun, std::chrono::seconds(15));
 }
 
 }  // namespace

@@ -370,9 +370,10 @@ void PutFilesBySftpWithLimits(const Job& job, const SftpSettings& sftp,
     if (upload.rename_failed())
       message = "the file was stored as " + upload.temporary_name() +
                 " but could not be renamed to " + name + ": " + message;
-    const bool transient = TransientTransferFailure(rc, easy);
-    message += upload.CleanUp(rc, easy.deadline_expired());
-    throw DeliveryError(Error(kESFTPError, target + message), transient);
+    const bool transient = !easy.stopped() && TransientTransferFailure(rc, easy);
+    const std::string left_behind = upload.CleanUp(rc, easy.deadline_expired());
+    throw DeliveryError(Error(kESFTPError, target + message + left_behind), transient,
+                        left_behind);
   }
 }
 

@@ -8,6 +8,7 @@
 #include "data/connection_string.h"
 #include "delivery/delivery.h"
 #include "delivery/http_post.h"
+#include "delivery/retry.h"
 #include "log/log_files.h"
 #include "workers/name_checks.h"
 #include "workers/script_runner.h"
@@ -38,6 +39,13 @@ std::string StopMessage(const JobResources& run) {
     return "Timed out: the job took longer than the job_timeout of " +
            std::to_string(JobTimeLimit(run.job, run.settings)) + " s";
   return kEndedEarly;
+}
+
+// What a failed delivery left on its server, for the end of a stopped
+// job's error: the user must learn of it whatever the job's error says.
+std::string LeftBehind(const std::exception& e) {
+  const auto* failed = dynamic_cast<const delivery::DeliveryError*>(&e);
+  return failed ? failed->left_behind() : "";
 }
 
 // Waits for the writer lock, however long another job writes, unless this
@@ -170,7 +178,6 @@ void WriteAndDeliver(JobResources& run) {
     policy.retry.first_delay = std::chrono::seconds(run.settings.delivery_retry_delay);
     policy.retry.clock = &clock;
     policy.retry.note = [&run](const std::string& note) { run.messages.Add(note, kTagNote); };
-    policy.stopped = [&run] { return RunEnded(run); };
     policy.retry.stop = &run.stop;
     if (!job.mail_to.empty())
       RunDelivery(run, "mail", job.mail_to, "files sent by MAIL to " + job.mail_to,
@@ -302,7 +309,7 @@ void RunJobSteps(JobResources& run) {
     // A stopped job's statement, transfer or connection broke off because
     // it was stopped: the error says so, whatever the rollback adds.
     const bool stopped = run.stop.raised();
-    failure = stopped ? StopMessage(run) : MessageOf(e);
+    failure = stopped ? StopMessage(run) + LeftBehind(e) : MessageOf(e);
     try {
       run.connection.Rollback();
     } catch (const std::exception& rollback_error) {

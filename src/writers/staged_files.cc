@@ -125,7 +125,7 @@ void StagedFiles::Open(size_t index, OutputFile::Mode mode, size_t buffer_size,
 void StagedFiles::CommitAll(std::vector<WrittenFile>* written) {
   for (size_t i = 0; i < files_.size(); ++i) {
     FileBatch::File& file = files_.file(i);
-    file.written = {file.name, digests_[i]->size(), digests_[i]->Finish(), nullptr};
+    file.written = {file.name, digests_[i]->size(), digests_[i]->Finish()};
   }
   if (batch_) {
     batch_->Take(files_);

@@ -112,6 +112,13 @@ TEST_F(ListRunS3Test, ObjectsAreInTheRunReportAndTheSecretIsNowhere) {
     EXPECT_NE(std::find(xml_digests.begin(), xml_digests.end(), Sha256Hex(bytes)),
               xml_digests.end())
         << bytes;
+  // Each job sent its own i.xml: the bodies of the two PUTs are the two.
+  std::vector<std::string> put_digests;
+  for (const std::string& line : SplitLines(Requests()))
+    if (line.starts_with("PUT /exports/daily/i.xml ")) put_digests.push_back(line.substr(line.rfind(' ') + 1));
+  std::sort(put_digests.begin(), put_digests.end());
+  std::sort(xml_digests.begin(), xml_digests.end());
+  EXPECT_EQ(put_digests, xml_digests) << Requests();
   const JsonValue& delivery = jobs[0].Find("deliveries")->items.at(0);
   EXPECT_EQ(delivery.Find("kind")->text, "s3");
   EXPECT_EQ(delivery.Find("target")->text, "s3://exports/daily");

@@ -180,8 +180,9 @@ void PutFilesWithLimits(const Job& job, const ServerSettings& proxy, const Trans
                 " but could not be renamed to " + name + ": " + message;
     // The server's answer decides when it gave one (421 and 450 ask to
     // try later, 530 and 550 will not change); else how the transfer broke.
-    const bool transient = !easy.deadline_expired() && !easy.stopped() &&
-                           (reply.empty() ? TransientTransferFailure(rc, easy) : TransientReply(reply));
+    const bool transient =
+        !easy.deadline_expired() && !easy.stopped() &&
+        (reply.empty() ? TransientTransferFailure(rc, easy) : TransientReply(reply));
     const std::string left_behind = upload.CleanUp(rc, easy.deadline_expired());
     throw DeliveryError(Error(kEFTPError, target + message + left_behind), transient, left_behind);
   }

@@ -11,9 +11,9 @@
 
 #include "common/error.h"
 #include "common/text.h"
-#include "testing/fake_retry_clock.h"
 #include "delivery/mime_text.h"
 #include "testing/failure.h"
+#include "testing/fake_retry_clock.h"
 #include "testing/server_process.h"
 #include "testing/temp_dir.h"
 
@@ -434,7 +434,8 @@ TEST_F(FtpPutTest, AStoppedStoreRemovesItsTemporaryFileOrNamesIt) {
                 std::string::npos)
           << c.name << ": " << failure;
     else
-      EXPECT_EQ(failure.find("could not be removed"), std::string::npos) << c.name << ": " << failure;
+      EXPECT_EQ(failure.find("could not be removed"), std::string::npos)
+          << c.name << ": " << failure;
     server.reset();
   }
 }

@@ -254,8 +254,8 @@ TEST_F(S3PutTest, EveryFileInOneSignedPutThatNamesItsSha256) {
     const char* name;
     bool digest;  // the writer's digest is listed
     std::string sha256;
-    bool kept;      // the job kept the file open
-    bool replaced;  // another file of the same size took its name since
+    bool kept;            // the job kept the file open
+    bool replaced;        // another file of the same size took its name since
     const char* failure;  // "" for none
   } cases[] = {
       {"digests of the writers", true, a_sha, true, false, ""},

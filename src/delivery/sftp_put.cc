@@ -372,8 +372,7 @@ void PutFilesBySftpWithLimits(const Job& job, const SftpSettings& sftp,
                 " but could not be renamed to " + name + ": " + message;
     const bool transient = !easy.stopped() && TransientTransferFailure(rc, easy);
     const std::string left_behind = upload.CleanUp(rc, easy.deadline_expired());
-    throw DeliveryError(Error(kESFTPError, target + message + left_behind), transient,
-                        left_behind);
+    throw DeliveryError(Error(kESFTPError, target + message + left_behind), transient, left_behind);
   }
 }
 

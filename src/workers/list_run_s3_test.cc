@@ -11,9 +11,9 @@
 #include <memory>
 #include <thread>
 
+#include "common/json_reader.h"
 #include "common/sha256.h"
 #include "common/text.h"
-#include "common/json_reader.h"
 #include "testing/run_program.h"
 #include "testing/server_process.h"
 #include "testing/sqlite_db.h"
@@ -105,7 +105,8 @@ TEST_F(ListRunS3Test, ObjectsAreInTheRunReportAndTheSecretIsNowhere) {
   std::vector<std::string> xml_digests;
   for (const JsonValue& job : jobs)
     for (const JsonValue& file : job.Find("files")->items)
-      if (file.Find("path")->text.ends_with("i.xml")) xml_digests.push_back(file.Find("sha256")->text);
+      if (file.Find("path")->text.ends_with("i.xml"))
+        xml_digests.push_back(file.Find("sha256")->text);
   ASSERT_EQ(xml_digests.size(), 2u);
   EXPECT_NE(xml_digests[0], xml_digests[1]);
   for (const std::string& bytes : {ReadFile(Object("daily/i.xml")), ReadFile(dir / "out/i.xml")})
@@ -115,7 +116,8 @@ TEST_F(ListRunS3Test, ObjectsAreInTheRunReportAndTheSecretIsNowhere) {
   // Each job sent its own i.xml: the bodies of the two PUTs are the two.
   std::vector<std::string> put_digests;
   for (const std::string& line : SplitLines(Requests()))
-    if (line.starts_with("PUT /exports/daily/i.xml ")) put_digests.push_back(line.substr(line.rfind(' ') + 1));
+    if (line.starts_with("PUT /exports/daily/i.xml "))
+      put_digests.push_back(line.substr(line.rfind(' ') + 1));
   std::sort(put_digests.begin(), put_digests.end());
   std::sort(xml_digests.begin(), xml_digests.end());
   EXPECT_EQ(put_digests, xml_digests) << Requests();

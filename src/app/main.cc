@@ -1,4 +1,5 @@
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -20,6 +21,22 @@ void HoldStopSignalsAtLoad(int, char**, char**) {
 [[gnu::section(".preinit_array"), gnu::used]] void (*const kHoldStopSignalsAtLoad)(
     int, char**, char**) = &HoldStopSignalsAtLoad;
 
+// A job that delivers its files keeps each one open until its deliveries
+// end (workers/job_run.cc), and a job may write thousands: the soft limit
+// of open files (often 1024) goes up to the hard one, which every process
+// may do. Nothing in the program waits on descriptors with select(), the
+// one call that descriptor numbers past 1023 break.
+void RaiseOpenFileLimit() {
+  rlimit limit{};
+  if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+    limit.rlim_cur = limit.rlim_max;
+    setrlimit(RLIMIT_NOFILE, &limit);
+  }
+}
+
 }  // namespace
 
-int main(int argc, char** argv) { return ostrevane::Main(argc, argv); }
+int main(int argc, char** argv) {
+  RaiseOpenFileLimit();
+  return ostrevane::Main(argc, argv);
+}

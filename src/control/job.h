@@ -3,12 +3,14 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "common/datetime.h"
 #include "common/guid.h"
 #include "common/progress_meter.h"
+#include "common/unique_fd.h"
 
 namespace ostrevane {
 
@@ -24,6 +26,12 @@ struct WrittenFile {
   std::string path;    // as expanded from the name template
   int64_t bytes = 0;   // its size
   std::string sha256;  // 64 hexadecimal digits; empty when it could not be taken
+  // The file as this job wrote it, open for reading from the moment it got
+  // its name, for the job's deliveries: they send these bytes even when a
+  // later job has replaced the file meanwhile. Null when the job delivers
+  // nothing, for a file written in place (a device, a pipe), and once the
+  // job has ended (the run report keeps no descriptor).
+  std::shared_ptr<const UniqueFd> kept = nullptr;
 };
 
 // -ifempty: what a main query without rows means.

@@ -1,6 +1,7 @@
 #include "delivery/curl_easy.h"
 
 #include <fcntl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -159,6 +160,13 @@ int CurlEasy::ProgressCallback(void* self, curl_off_t, curl_off_t, curl_off_t, c
   return 1;  // ends the transfer with CURLE_ABORTED_BY_CALLBACK
 }
 
+void CurlEasy::ShutDownConnection() {
+  curl_socket_t socket = CURL_SOCKET_BAD;
+  if (curl_easy_getinfo(handle_, CURLINFO_ACTIVESOCKET, &socket) == CURLE_OK &&
+      socket != CURL_SOCKET_BAD)
+    ::shutdown(socket, SHUT_RDWR);
+}
+
 std::string CurlEasy::ErrorText(CURLcode code) const {
   if (stopped_) return "The transfer was aborted: the job was stopped";
   if (deadline_expired_)
@@ -217,8 +225,32 @@ void UploadSource::AttachAsUpload(CurlEasy& easy) {
   easy.Set(CURLOPT_SEEKDATA, static_cast<void*>(this));
 }
 
-FileSource::FileSource(const std::string& path) : path_(NormalizePath(path)) {
-  fd_ = open(path_.c_str(), O_RDONLY | O_CLOEXEC);
+FileSource::FileSource(const std::string& path) : path_(NormalizePath(path)) { Adopt(-1); }
+
+FileSource::FileSource(const Job& job, const std::string& path) : path_(NormalizePath(path)) {
+  int fd = -1;
+  for (const WrittenFile& file : job.written_digests)
+    if (file.path == path && file.kept) {
+      // A descriptor of its own: several sources may read one file.
+      fd = fcntl(file.kept->get(), F_DUPFD_CLOEXEC, 0);
+      if (fd < 0)
+        throw Error(kEFOpenError, "Cannot open file \"" + CutForMessage(AbsolutePath(path_)) +
+                                      "\". " + std::strerror(errno));
+      kept_ = true;
+      break;
+    }
+  Adopt(fd);
+}
+
+FileSource::FileSource(const Job& job, const std::string& path, curl_off_t offset,
+                       curl_off_t length)
+    : FileSource(job, path) {
+  offset_ = std::min(std::max<curl_off_t>(offset, 0), size_);
+  size_ = std::min(std::max<curl_off_t>(length, 0), size_ - offset_);
+}
+
+void FileSource::Adopt(int fd) {
+  fd_ = fd >= 0 ? fd : open(path_.c_str(), O_RDONLY | O_CLOEXEC);
   struct stat st {};
   if (fd_ < 0 || fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
     const int err = fd_ < 0 ? errno : (S_ISDIR(st.st_mode) ? EISDIR : errno);
@@ -230,15 +262,6 @@ FileSource::FileSource(const std::string& path) : path_(NormalizePath(path)) {
   size_ = st.st_size;
 }
 
-FileSource::FileSource(const std::string& path, curl_off_t offset, curl_off_t length)
-    : FileSource(path) {
-  offset_ = std::min(std::max<curl_off_t>(offset, 0), size_);
-  size_ = std::min(std::max<curl_off_t>(length, 0), size_ - offset_);
-  if (!Seek(0))
-    throw Error(kEFOpenError, "Cannot read file \"" + AbsolutePath(path_) + "\". " +
-                                  std::strerror(errno));
-}
-
 FileSource::~FileSource() {
   if (fd_ >= 0) close(fd_);
 }
@@ -246,7 +269,8 @@ FileSource::~FileSource() {
 size_t FileSource::Read(char* buffer, size_t length) {
   length = size_t(std::min<curl_off_t>(curl_off_t(length), size_ - read_));
   for (;;) {
-    ssize_t n = length == 0 ? 0 : read(fd_, buffer, length);
+    // At its own offset: a kept descriptor's duplicates share one position.
+    ssize_t n = length == 0 ? 0 : pread(fd_, buffer, length, offset_ + read_);
     if (n >= 0) {
       read_ += n;
       return size_t(n);
@@ -259,8 +283,7 @@ size_t FileSource::Read(char* buffer, size_t length) {
 }
 
 bool FileSource::Seek(curl_off_t offset) {
-  if (offset < 0 || offset > size_ || lseek(fd_, offset_ + offset, SEEK_SET) != offset_ + offset)
-    return false;
+  if (offset < 0 || offset > size_) return false;
   read_ = offset;
   return true;
 }

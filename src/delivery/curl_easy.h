@@ -13,6 +13,7 @@
 
 #include "common/error.h"
 #include "common/stop_flag.h"
+#include "control/job.h"
 #include "delivery/retry.h"
 
 namespace ostrevane::delivery {
@@ -148,6 +149,12 @@ class CurlEasy {
   bool idle_expired() const { return idle_expired_; }
   // The last transfer was ended by the delivery's deadline.
   bool deadline_expired() const { return deadline_expired_; }
+  // The last transfer was ended because its job was stopped.
+  bool stopped() const { return stopped_; }
+  // Shuts the connection that the last transfer left open down, so that
+  // libcurl's farewell when the handle goes (FTP's QUIT) does not wait for
+  // a server that stopped answering.
+  void ShutDownConnection();
 
  private:
   void Check(CURLoption option, CURLcode rc);
@@ -203,19 +210,30 @@ class FileSource : public UploadSource {
  public:
   // Throws Error(kEFOpenError) naming the file when it cannot be opened.
   explicit FileSource(const std::string& path);
+  // A file of job.written_files: read through the descriptor the job kept
+  // of it (WrittenFile::kept), so the bytes the job wrote even when another
+  // job has replaced the file since; else opened by name.
+  FileSource(const Job& job, const std::string& path);
   // The `length` bytes from `offset` on: a part of the file (fewer when
   // the file ends before).
-  FileSource(const std::string& path, curl_off_t offset, curl_off_t length);
+  FileSource(const Job& job, const std::string& path, curl_off_t offset, curl_off_t length);
   ~FileSource() override;
   curl_off_t size() const override { return size_; }
+  // Whether the bytes are read through the job's kept descriptor: then the
+  // writer's size and checksum are theirs.
+  bool kept() const { return kept_; }
 
  protected:
   size_t Read(char* buffer, size_t length) override;
   bool Seek(curl_off_t offset) override;
 
  private:
+  // Takes `fd` (or, when it is -1, the file opened by name) and its size.
+  void Adopt(int fd);
+
   std::string path_;
   int fd_ = -1;
+  bool kept_ = false;
   curl_off_t offset_ = 0;  // where the bytes begin in the file
   curl_off_t size_ = 0;
   curl_off_t read_ = 0;  // bytes handed out since the start or the last seek

@@ -24,10 +24,6 @@ class Query;
 struct DeliveryPolicy {
   int timeout_seconds = 0;
   delivery::RetryPolicy retry;
-  // Whether the run is being stopped (may be empty). A multipart upload
-  // asks it before every part and before it completes the object, and is
-  // aborted when it says yes.
-  std::function<bool()> stopped;
 };
 
 // An object that the S3 delivery stored.

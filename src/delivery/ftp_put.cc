@@ -158,7 +158,7 @@ void PutFilesWithLimits(const Job& job, const ServerSettings& proxy, const Trans
   for (size_t i = done.files_done; i < job.written_files.size(); ++i) {
     const std::string& path = job.written_files[i];
     const std::string name = RemoteFileName(path, kEFTPError, target);
-    FileSource file(path);
+    FileSource file(job, path);
     const CURLcode rc = upload.Store(file, name);
     if (rc == CURLE_OK) {
       done.files_done = i + 1;
@@ -180,10 +180,11 @@ void PutFilesWithLimits(const Job& job, const ServerSettings& proxy, const Trans
                 " but could not be renamed to " + name + ": " + message;
     // The server's answer decides when it gave one (421 and 450 ask to
     // try later, 530 and 550 will not change); else how the transfer broke.
-    const bool transient = !easy.deadline_expired() &&
-                           (reply.empty() ? TransientTransferFailure(rc, easy) : TransientReply(reply));
-    message += upload.CleanUp(rc, easy.deadline_expired());
-    throw DeliveryError(Error(kEFTPError, target + message), transient);
+    const bool transient =
+        !easy.deadline_expired() && !easy.stopped() &&
+        (reply.empty() ? TransientTransferFailure(rc, easy) : TransientReply(reply));
+    const std::string left_behind = upload.CleanUp(rc, easy.deadline_expired());
+    throw DeliveryError(Error(kEFTPError, target + message + left_behind), transient, left_behind);
   }
 }
 

@@ -7,12 +7,13 @@
 #include <chrono>
 #include <filesystem>
 #include <memory>
+#include <thread>
 
 #include "common/error.h"
 #include "common/text.h"
-#include "testing/fake_retry_clock.h"
 #include "delivery/mime_text.h"
 #include "testing/failure.h"
+#include "testing/fake_retry_clock.h"
 #include "testing/server_process.h"
 #include "testing/temp_dir.h"
 
@@ -376,6 +377,65 @@ TEST_F(FtpPutTest, AFileIsWholeUnderItsNameOrNotThere) {
       EXPECT_EQ(failure.find("could not be removed"), std::string::npos)
           << c.name << ": " << failure;
     }
+    server.reset();
+  }
+}
+
+// A stop in the middle of a store: the transfer ends at once, the
+// temporary file is removed in one short try, and when the server does not
+// answer that try the error names the file left behind. No retry follows.
+TEST_F(FtpPutTest, AStoppedStoreRemovesItsTemporaryFileOrNamesIt) {
+  WriteFile(dir / "local/a.csv", std::string(32 << 20, 'x'));
+  job.written_files = {dir / "local/a.csv"};
+  struct {
+    const char* name;
+    std::vector<std::string> server_args;
+    bool leftover;
+  } cases[] = {
+      {"server answers", {"--slow-stor", "0.05"}, false},
+      {"server hangs at the removal", {"--slow-stor", "0.05", "--hang-on-dele", "8"}, true},
+  };
+  for (const auto& c : cases) {
+    std::filesystem::remove_all(root);
+    std::filesystem::create_directories(root);
+    std::filesystem::remove(out + "/events.log");
+    Start(c.server_args);
+    StopFlag stop;
+    FakeRetryClock clock;
+    std::vector<std::string> notes;
+    RetryPolicy policy = FakeRetries(2, clock, notes);
+    policy.stop = &stop;
+    std::chrono::steady_clock::time_point raised;
+    std::thread stopper([&] {
+      // Once part of the file is on the server.
+      for (int i = 0; i < 2000; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        const std::vector<std::string> names = Listing(root);
+        if (!names.empty() && std::filesystem::file_size(root + "/" + names[0]) > 0) break;
+      }
+      raised = std::chrono::steady_clock::now();
+      stop.Raise(StopReason::kRunStopped);
+    });
+    const std::string failure = testing::FailureOf(
+        [&] { PutFilesWithRetries(job, proxy, limits, FtpSecurity::kPlain, policy); });
+    const auto ended = std::chrono::steady_clock::now();
+    stopper.join();
+    EXPECT_LT(ended - raised, std::chrono::seconds(5)) << c.name;
+    EXPECT_NE(failure.find("The transfer was aborted: the job was stopped"), std::string::npos)
+        << c.name << ": " << failure;
+    EXPECT_EQ(Count("STOR"), 1u) << c.name << ": " << Commands();
+    EXPECT_EQ(Count("DELE .a.csv.part-"), 1u) << c.name << ": " << Commands();
+    EXPECT_TRUE(notes.empty()) << c.name;
+    const std::vector<std::string> names = Listing(root);
+    EXPECT_EQ(names.size(), c.leftover ? 1u : 0u) << c.name;
+    if (c.leftover && names.size() == 1)
+      EXPECT_NE(failure.find("; the partial file " + names[0] +
+                             " could not be removed from the server (the server did not answer"),
+                std::string::npos)
+          << c.name << ": " << failure;
+    else
+      EXPECT_EQ(failure.find("could not be removed"), std::string::npos)
+          << c.name << ": " << failure;
     server.reset();
   }
 }

@@ -105,7 +105,7 @@ void PostFilesWithLimits(const Job& job, const ServerSettings& proxy, const Tran
   for (size_t i = files_done ? *files_done : 0; i < job.written_files.size(); ++i) {
     const std::string& path = job.written_files[i];
     easy.Set(CURLOPT_HTTPHEADER, headers_for(path));
-    FileSource body(path);
+    FileSource body(job, path);
     body.AttachAsUpload(easy);
     easy.Set(CURLOPT_POSTFIELDSIZE_LARGE, body.size());
     status_line.clear();

@@ -183,7 +183,7 @@ void SendMailWithLimits(const Job& job, const MailSettings& mail, Query& query,
     if (!job.mail_body_file.empty()) mime->AddText(BodyHeaders(job.mail_body), job.mail_body);
     for (const std::string& path : job.written_files) {
       try {
-        mime->AddFile(AttachmentHeaders(job, path), path);
+        mime->AddFile(AttachmentHeaders(job, path), std::make_unique<FileSource>(job, path));
       } catch (const Error& e) {
         throw e.WithPrefix(kSendingError);
       }

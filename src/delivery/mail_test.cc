@@ -516,7 +516,7 @@ TEST_F(MailTest, TheCaFileComesFromTheEnvironment) {
   settings.port = s.port();
   setenv("OSTREVANE_CA_FILE", shared_->cert.cert.c_str(), 1);
   const int before = s.Messages();
-  EXPECT_NO_THROW(MailFiles(job, settings, query, formats, DeliveryPolicy{600, {}, {}}));
+  EXPECT_NO_THROW(MailFiles(job, settings, query, formats, DeliveryPolicy{600, {}}));
   unsetenv("OSTREVANE_CA_FILE");
   EXPECT_EQ(s.Messages(), before + 1);
 }

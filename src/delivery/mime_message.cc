@@ -44,8 +44,8 @@ void MimeMessage::AddText(std::string text) {
   pieces_.push_back(std::move(piece));
 }
 
-void MimeMessage::AddFile(const std::vector<std::string>& part_headers, const std::string& path) {
-  auto file = std::make_unique<FileSource>(path);
+void MimeMessage::AddFile(const std::vector<std::string>& part_headers,
+                          std::unique_ptr<FileSource> file) {
   std::string text = "--" + boundary_ + "\r\n";
   for (const std::string& h : part_headers) text += h + "\r\n";
   text += "Content-Transfer-Encoding: base64\r\n\r\n";

@@ -20,9 +20,9 @@ class MimeMessage : public UploadSource {
   explicit MimeMessage(const std::vector<std::string>& headers);
 
   // Adds a part: its header lines (Content-Transfer-Encoding is added) and
-  // the file's bytes. Opens the file now: throws Error(kEFOpenError)
-  // naming it when it cannot be opened.
-  void AddFile(const std::vector<std::string>& part_headers, const std::string& path);
+  // the bytes of `file`, opened by the caller (so a file that cannot be
+  // opened has failed before).
+  void AddFile(const std::vector<std::string>& part_headers, std::unique_ptr<FileSource> file);
   // Adds a text part (UTF-8): its header lines (Content-Transfer-Encoding
   // is added) and the text, its line ends sent as CR LF.
   void AddText(const std::vector<std::string>& part_headers, std::string_view text);

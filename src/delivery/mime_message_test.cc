@@ -33,7 +33,7 @@ TEST(MimeMessageTest, FilesAreStreamedAsBase64LinesAndRewindAnywhere) {
   for (size_t i = 0; i < std::size(contents); ++i) {
     const std::string path = dir / ("f" + std::to_string(i));
     WriteFile(path, contents[i]);
-    message.AddFile({"Content-Type: text/csv"}, path);
+    message.AddFile({"Content-Type: text/csv"}, std::make_unique<FileSource>(path));
     expected += "--" + message.boundary() +
                 "\r\nContent-Type: text/csv\r\nContent-Transfer-Encoding: base64\r\n\r\n" +
                 Base64(contents[i], 76);

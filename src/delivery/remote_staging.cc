@@ -13,6 +13,9 @@ namespace {
 // this time gets the note instead.
 constexpr long kCleanUpMs = 10000;
 constexpr long kCleanUpWaitMs = 5000;
+// After a stop, the clean-up is tried once but only for a moment: the run
+// must end within seconds (and is ended by force 10 s after the signal).
+constexpr long kStoppedCleanUpMs = 3000;
 
 std::string Joined(const std::vector<std::string>& names) {
   std::string out;
@@ -109,7 +112,8 @@ CURLcode StagedUpload::Store(UploadSource& file, const std::string& name) {
 std::string StagedUpload::CleanUp(CURLcode rc, bool deadline_expired) {
   std::string why;
   if (rename_failed_ || folder_.MayHaveCreated(rc, easy_)) {
-    long budget = kCleanUpMs;
+    const bool stopped = easy_.stopped();
+    long budget = stopped ? kStoppedCleanUpMs : kCleanUpMs;
     if (limits_.total_ms > 0)
       budget = std::min<long>(budget, long(std::chrono::duration_cast<std::chrono::milliseconds>(
                                                deadline_ - std::chrono::steady_clock::now())
@@ -117,15 +121,20 @@ std::string StagedUpload::CleanUp(CURLcode rc, bool deadline_expired) {
     if (deadline_expired || budget <= 0) {
       why = "no time was left of the delivery_timeout";
     } else {
+      // Without the job's stop flag: after a stop it is raised, and the
+      // removal must still go out.
       TransferLimits cleanup;
-      cleanup.connect_ms = std::min(limits_.connect_ms, kCleanUpWaitMs);
-      cleanup.idle_ms = std::min(limits_.idle_ms, kCleanUpWaitMs);
+      cleanup.connect_ms = std::min(limits_.connect_ms, std::min(budget, kCleanUpWaitMs));
+      cleanup.idle_ms = std::min(limits_.idle_ms, std::min(budget, kCleanUpWaitMs));
       cleanup.total_ms = budget;
+      cleanup.stop = nullptr;
       easy_.SetTimeLimits(cleanup);
       const CURLcode removed = RunCommands({folder_.RemoveCommand(temporary_)});
+      const bool timed_out = easy_.deadline_expired() || removed == CURLE_OPERATION_TIMEDOUT;
       if (removed != CURLE_OK && !folder_.WasAbsent(easy_))
-        why = easy_.deadline_expired() ? "the server did not answer in time"
-                                       : easy_.ErrorText(removed);
+        why = timed_out ? "the server did not answer in time" : easy_.ErrorText(removed);
+      // The run is ending: the handle must not wait for the server again.
+      if (stopped && timed_out) easy_.ShutDownConnection();
     }
     if (!why.empty()) leftovers_.push_back(temporary_);
   }

@@ -80,9 +80,10 @@ class StagedUpload {
 
   // After a failed Store (`rc`, and whether the delivery's deadline has
   // passed): removes its temporary file when there may be one and the
-  // connection (or a new one) allows it. Returns "" when nothing is left
-  // behind, else the sentence to add to the error ("; the partial file ...
-  // could not be removed from the server (...)").
+  // connection (or a new one) allows it; a Store that the job's stop broke
+  // off gets one removal too, of a few seconds at most. Returns "" when
+  // nothing is left behind, else the sentence to add to the error ("; the
+  // partial file ... could not be removed from the server (...)").
   std::string CleanUp(CURLcode rc, bool deadline_expired);
 
  private:

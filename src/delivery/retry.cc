@@ -53,14 +53,14 @@ void RunWithRetries(const std::string& transport, long total_ms, const RetryPoli
       attempt(left);
       return;
     } catch (const DeliveryError& e) {
-      if (!e.transient() || retry > policy.retries) throw;
+      if (!e.transient() || retry > policy.retries || (policy.stop && policy.stop->raised())) throw;
       const milliseconds wait = RetryDelay(policy, retry);
       if (total_ms > 0 && clock.Now() + wait >= deadline)
-        throw DeliveryError(Error(e.class_name(), e.message() + " (not tried again: a wait of " +
-                                                      WaitText(wait) +
-                                                      " would pass the delivery_timeout of " +
-                                                      WaitText(milliseconds(total_ms)) + ")"),
-                            false);
+        throw DeliveryError(
+            Error(e.class_name(), e.message() + " (not tried again: a wait of " + WaitText(wait) +
+                                      " would pass the delivery_timeout of " +
+                                      WaitText(milliseconds(total_ms)) + ")"),
+            false, e.left_behind());
       if (policy.note)
         policy.note(transport + " delivery failed, trying again in " + WaitText(wait) + " (retry " +
                     std::to_string(retry) + " of " + std::to_string(policy.retries) +

@@ -18,11 +18,17 @@ namespace ostrevane::delivery {
 // class name and message are those of the protocol's own error.
 class DeliveryError : public Error {
  public:
-  DeliveryError(const Error& error, bool transient) : Error(error), transient_(transient) {}
+  DeliveryError(const Error& error, bool transient, std::string left_behind = {})
+      : Error(error), transient_(transient), left_behind_(std::move(left_behind)) {}
   bool transient() const { return transient_; }
+  // The end of the message that names what the failed delivery left on the
+  // server ("; the partial file ... could not be removed ..."), or "". A
+  // job that was stopped reports why it was, and this after it.
+  const std::string& left_behind() const { return left_behind_; }
 
  private:
   bool transient_;
+  std::string left_behind_;
 };
 
 // The time source and the waits between tries. One clock may serve one
@@ -57,8 +63,10 @@ struct RetryPolicy {
   RetryClock* clock = nullptr;  // null: a SteadyRetryClock without stop
   // Receives one note per retry: what failed and how long the wait is.
   std::function<void(const std::string&)> note;
-  // The job's stop flag (null: none): a transfer under way is aborted as
-  // soon as it is raised (delivery/curl_easy.h).
+  // The job's stop flag (null: none), raised when the run is stopped or
+  // the job's time limit passes: a transfer under way is aborted as soon as
+  // it is raised (delivery/curl_easy.h), no further try is made, and steps
+  // between transfers (the parts of an S3 upload) ask it before they begin.
   const StopFlag* stop = nullptr;
 };
 

@@ -45,10 +45,14 @@ std::string Unquoted(std::string etag) {
   return etag;
 }
 
-// The digest the writer took of the file, when it is of the file as it is.
-std::string WrittenSha256(const Job& job, const std::string& path, int64_t size) {
+// The digest the writer took of the bytes `source` reads: only when they
+// come through the job's kept descriptor. A file opened by name may have
+// been replaced since the writer's digest, by a later job of the same name.
+std::string WrittenSha256(const Job& job, const std::string& path, const FileSource& source) {
+  if (!source.kept()) return "";
   for (const WrittenFile& file : job.written_digests)
-    if (file.path == path && file.bytes == size && file.sha256.size() == 64) return file.sha256;
+    if (file.path == path && file.bytes == source.size() && file.sha256.size() == 64)
+      return file.sha256;
   return "";
 }
 
@@ -79,14 +83,16 @@ std::string TargetText(const S3Location& at) {
 
 // Aborts the multipart upload of `progress`, on a connection of its own with
 // short time-outs (never the job's stop: the abort must go out after a stop
-// too). Returns "" when it is gone, else the sentence for the error.
+// too, then within a few seconds, as the run must end). Returns "" when it
+// is gone, else the sentence for the error.
 std::string AbortUpload(const S3Location& at, const S3Credentials& credentials,
                         const S3Settings& s3, const TransferLimits& limits,
-                        const S3Progress& progress) {
+                        const S3Progress& progress, bool stopped) {
+  const long wait_ms = stopped ? 3000L : 10000L;
   TransferLimits cleanup;
-  cleanup.connect_ms = std::min(limits.connect_ms, 10000L);
-  cleanup.idle_ms = std::min(limits.idle_ms, 10000L);
-  cleanup.total_ms = 20000;
+  cleanup.connect_ms = std::min(limits.connect_ms, wait_ms);
+  cleanup.idle_ms = std::min(limits.idle_ms, wait_ms);
+  cleanup.total_ms = stopped ? wait_ms : 20000;
   cleanup.ca_file = limits.ca_file;
   S3Client client(credentials, s3.region, cleanup);
   S3Request request;
@@ -216,7 +222,8 @@ int64_t S3PartSize(const S3Settings& s3, int64_t size) {
 
 void PutObjectsWithLimits(const Job& job, const S3Settings& s3, const S3Credentials& credentials,
                           const TransferLimits& limits, S3Progress& progress,
-                          std::vector<StoredObject>& stored, const std::function<bool()>& stopped) {
+                          std::vector<StoredObject>& stored) {
+  auto stopped = [&limits] { return limits.stop && limits.stop->raised(); };
   const S3Location at = S3LocationFor(s3);
   const std::string target = TargetText(at);
   const int64_t threshold =
@@ -234,7 +241,7 @@ void PutObjectsWithLimits(const Job& job, const S3Settings& s3, const S3Credenti
     const std::string& path = job.written_files[i];
     const std::string key = S3ObjectKey(job.s3_prefix, BaseName(path));
     const std::string url = at.ObjectUrl(key);
-    FileSource whole(path);
+    FileSource whole(job, path);
     const int64_t size = whole.size();
     const int64_t part_size = S3PartSize(s3, size);
     S3Request request;
@@ -242,13 +249,13 @@ void PutObjectsWithLimits(const Job& job, const S3Settings& s3, const S3Credenti
     std::string etag;
     if (size <= threshold) {
       request.url = url;
-      request.payload_sha256 = WrittenSha256(job, path, size);
+      request.payload_sha256 = WrittenSha256(job, path, whole);
       if (request.payload_sha256.empty()) request.payload_sha256 = SourceSha256(whole);
       request.source = &whole;
       etag = send(request, &whole).etag;
     } else {
       if (progress.upload_id.empty()) {
-        if (stopped && stopped()) Stopped(target, key);
+        if (stopped()) Stopped(target, key);
         request.method = "POST";
         request.url = url + "?uploads=";
         request.payload_sha256 = Sha256Hex("");
@@ -263,8 +270,8 @@ void PutObjectsWithLimits(const Job& job, const S3Settings& s3, const S3Credenti
       }
       const int64_t parts = (size + part_size - 1) / part_size;
       for (int64_t n = int64_t(progress.part_etags.size()); n < parts; ++n) {
-        if (stopped && stopped()) Stopped(target, key);
-        FileSource part(path, n * part_size, part_size);
+        if (stopped()) Stopped(target, key);
+        FileSource part(job, path, n * part_size, part_size);
         S3Request put;
         put.url = url + "?partNumber=" + std::to_string(n + 1) + "&" + Query(progress.upload_id);
         put.payload_sha256 = SourceSha256(part);
@@ -276,7 +283,7 @@ void PutObjectsWithLimits(const Job& job, const S3Settings& s3, const S3Credenti
                               false);
         progress.part_etags.push_back(stored_part.etag);
       }
-      if (stopped && stopped()) Stopped(target, key);
+      if (stopped()) Stopped(target, key);
       S3Request complete;
       complete.method = "POST";
       complete.url = url + "?" + Query(progress.upload_id);
@@ -299,20 +306,20 @@ void PutObjectsWithLimits(const Job& job, const S3Settings& s3, const S3Credenti
 }
 
 void PutObjectsWithRetries(const Job& job, const S3Settings& s3, const TransferLimits& limits,
-                           const RetryPolicy& policy, std::vector<StoredObject>& stored,
-                           const std::function<bool()>& stopped) {
+                           const RetryPolicy& policy, std::vector<StoredObject>& stored) {
   const S3Location at = S3LocationFor(s3);
   const S3Credentials credentials = S3CredentialsFor(s3);
   S3Progress progress;
   try {
     RetryTransfer("S3", limits, policy, [&](const TransferLimits& attempt) {
-      PutObjectsWithLimits(job, s3, credentials, attempt, progress, stored, stopped);
+      PutObjectsWithLimits(job, s3, credentials, attempt, progress, stored);
     });
   } catch (const Error& e) {
     if (progress.upload_id.empty()) throw;
-    const std::string note = AbortUpload(at, credentials, s3, limits, progress);
+    const std::string note =
+        AbortUpload(at, credentials, s3, limits, progress, policy.stop && policy.stop->raised());
     if (note.empty()) throw;
-    throw DeliveryError(Error(e.class_name(), e.message() + note), false);
+    throw DeliveryError(Error(e.class_name(), e.message() + note), false, note);
   }
 }
 
@@ -322,7 +329,7 @@ void UploadFilesToS3(const Job& job, const S3Settings& s3, const DeliveryPolicy&
                      std::vector<StoredObject>& stored) {
   delivery::TransferLimits limits = delivery::DefaultTransferLimits();
   limits.total_ms = delivery::TotalMs(policy.timeout_seconds);
-  delivery::PutObjectsWithRetries(job, s3, limits, policy.retry, stored, policy.stopped);
+  delivery::PutObjectsWithRetries(job, s3, limits, policy.retry, stored);
 }
 
 }  // namespace ostrevane

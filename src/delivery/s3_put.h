@@ -63,19 +63,18 @@ struct S3Progress {
   std::vector<std::string> part_etags;  // of its parts stored, in order
 };
 
-// One try of UploadFilesToS3 with other limits than the defaults.
-// `stopped` (may be empty) is asked before every part and before a
-// multipart upload is completed.
+// One try of UploadFilesToS3 with other limits than the defaults. The
+// job's stop flag (limits.stop) aborts a transfer under way, and is asked
+// before every part and before a multipart upload is completed.
 void PutObjectsWithLimits(const Job& job, const S3Settings& s3, const S3Credentials& credentials,
                           const TransferLimits& limits, S3Progress& progress,
-                          std::vector<StoredObject>& stored,
-                          const std::function<bool()>& stopped = {});
+                          std::vector<StoredObject>& stored);
 
 // PutObjectsWithLimits tried again on transient failures; on the final
 // failure a multipart upload under way is aborted (with its own short
-// time-outs, after a stop as well), and the error says when that failed.
+// time-outs, after a stop as well, then within a few seconds), and the
+// error says when that failed.
 void PutObjectsWithRetries(const Job& job, const S3Settings& s3, const TransferLimits& limits,
-                           const RetryPolicy& policy, std::vector<StoredObject>& stored,
-                           const std::function<bool()>& stopped = {});
+                           const RetryPolicy& policy, std::vector<StoredObject>& stored);
 
 }  // namespace ostrevane::delivery

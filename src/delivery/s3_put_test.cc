@@ -1,11 +1,14 @@
 #include "delivery/s3_put.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <thread>
 
 #include "common/error.h"
 #include "common/sha256.h"
@@ -211,11 +214,11 @@ struct S3PutTest : ::testing::Test {
     server = std::make_unique<ServerProcess>("s3_server.py", args);
     s3.endpoint = "https://127.0.0.1:" + std::to_string(server->port());
   }
-  std::string Failure(int retries = 0, std::function<bool()> stopped = {}) {
+  std::string Failure(int retries = 0, const StopFlag* stop = nullptr) {
     stored.clear();
-    return testing::FailureOf([&] {
-      PutObjectsWithRetries(job, s3, limits, FakeRetries(retries, clock, notes), stored, stopped);
-    });
+    RetryPolicy policy = FakeRetries(retries, clock, notes);
+    policy.stop = stop;
+    return testing::FailureOf([&] { PutObjectsWithRetries(job, s3, limits, policy, stored); });
   }
   // The requests the server saw: "METHOD PATH STATUS VERDICT BYTES SHA256".
   std::vector<std::string> Requests() const {
@@ -243,17 +246,26 @@ struct S3PutTest : ::testing::Test {
 };
 
 TEST_F(S3PutTest, EveryFileInOneSignedPutThatNamesItsSha256) {
-  const std::string a_sha = Sha256Hex(ReadFile(dir / "local/a.csv"));
+  const std::string a_path = dir / "local/a.csv";
+  const std::string a_bytes = ReadFile(a_path);
+  const std::string a_sha = Sha256Hex(a_bytes);
+  const std::string stale(64, '0');
   struct {
     const char* name;
-    std::vector<WrittenFile> digests;
+    bool digest;  // the writer's digest is listed
+    std::string sha256;
+    bool kept;            // the job kept the file open
+    bool replaced;        // another file of the same size took its name since
     const char* failure;  // "" for none
   } cases[] = {
-      {"digests of the writers", {{dir / "local/a.csv", 16, a_sha}}, ""},
-      {"no digests: taken now", {}, ""},
-      // The file changed after the writer took its digest.
-      {"a stale digest",
-       {{dir / "local/a.csv", 16, std::string(64, '0')}},
+      {"digests of the writers", true, a_sha, true, false, ""},
+      {"no digests: taken now", false, "", false, false, ""},
+      // Opened by name, the file may be another job's: its digest is taken.
+      {"a digest without the written file", true, stale, false, false, ""},
+      // A later job replaced the file: the job still sends its own bytes.
+      {"the file replaced since", true, a_sha, true, true, ""},
+      // The bytes the job wrote changed after the writer took its digest.
+      {"a stale digest", true, stale, true, false,
        "the bytes that arrived do not have the SHA-256 the file had when it was written "
        "(HTTP status 400, XAmzContentSHA256Mismatch"},
   };
@@ -262,7 +274,18 @@ TEST_F(S3PutTest, EveryFileInOneSignedPutThatNamesItsSha256) {
   for (const auto& c : cases) {
     std::filesystem::remove_all(out + "/store/exports/daily");
     std::filesystem::remove(out + "/requests.log");
-    job.written_digests = c.digests;
+    WriteFile(a_path, a_bytes);
+    job.written_digests.clear();
+    if (c.digest) {
+      job.written_digests.push_back({a_path, 16, c.sha256});
+      if (c.kept)
+        job.written_digests.back().kept =
+            std::make_shared<const UniqueFd>(::open(a_path.c_str(), O_RDONLY | O_CLOEXEC));
+    }
+    if (c.replaced) {
+      WriteFile(a_path + ".new", std::string(16, 'x'));
+      std::filesystem::rename(a_path + ".new", a_path);
+    }
     const std::string failure = Failure(2);
     if (*c.failure) {
       EXPECT_EQ(failure.rfind(Target() + c.failure, 0), 0u) << c.name << ": " << failure;
@@ -276,7 +299,7 @@ TEST_F(S3PutTest, EveryFileInOneSignedPutThatNamesItsSha256) {
         << requests[0];
     EXPECT_EQ(requests[1].rfind("PUT /exports/daily/run%201/b.xml 200 verified ", 0), 0u)
         << requests[1];
-    EXPECT_TRUE(SameBytes(Object("daily/run 1/a.csv"), dir / "local/a.csv")) << c.name;
+    EXPECT_EQ(ReadFile(Object("daily/run 1/a.csv")), a_bytes) << c.name;
     EXPECT_TRUE(SameBytes(Object("daily/run 1/b.xml"), dir / "local/b.xml")) << c.name;
     ASSERT_EQ(stored.size(), 2u);
     EXPECT_EQ(stored[0].bucket, "exports");
@@ -399,21 +422,32 @@ TEST_F(S3PutTest, TemporaryCredentialsFromTheEnvironmentSignWithTheirToken) {
 
 // A stop of the run between two parts: the upload is aborted, with a
 // connection of its own, and nothing stays in the bucket.
-TEST_F(S3PutTest, AStopBetweenPartsAbortsTheUpload) {
+// A stop while a part goes up: the part's transfer ends at once, no part
+// follows, the upload is aborted, and no try comes after.
+TEST_F(S3PutTest, AStopDuringAPartAbortsTheUpload) {
   WriteBigFile(dir / "local/big.bin", 12);
   job.written_files = {dir / "local/big.bin"};
   s3.multipart_threshold_mib = 5;
   s3.part_size_mib = 5;
-  Start();
-  int asked = 0;
-  const std::string failure = Failure(3, [&] { return ++asked > 2; });
-  EXPECT_EQ(failure, Target() + "the run was stopped before object big.bin was complete");
+  Start({"--slow-parts", "3"});
+  StopFlag stop;
+  std::thread stopper([&] {
+    for (int i = 0; i < 3000 && Count("partNumber=1&") == 0; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    stop.Raise(StopReason::kRunStopped);
+  });
+  const auto begun = std::chrono::steady_clock::now();
+  const std::string failure = Failure(3, &stop);
+  stopper.join();
+  EXPECT_NE(failure.find("stopped"), std::string::npos) << failure;
   EXPECT_EQ(Count("partNumber=1&"), 1u);
-  EXPECT_EQ(Count("partNumber=2&"), 0u);
+  EXPECT_EQ(Count("partNumber=3&"), 0u);
   EXPECT_EQ(Count("DELETE /exports/big.bin?uploadId="), 1u);
+  EXPECT_EQ(Count("POST /exports/big.bin?uploadId="), 0u);
   EXPECT_EQ(OpenUploads(), 0u);
   EXPECT_FALSE(std::filesystem::exists(Object("big.bin")));
   EXPECT_TRUE(notes.empty());
+  EXPECT_LT(std::chrono::steady_clock::now() - begun, std::chrono::seconds(15));
 }
 
 }  // namespace

@@ -350,7 +350,7 @@ void PutFilesBySftpWithLimits(const Job& job, const SftpSettings& sftp,
   for (size_t i = done.files_done; i < job.written_files.size(); ++i) {
     const std::string& path = job.written_files[i];
     const std::string name = RemoteFileName(path, kESFTPError, target);
-    FileSource file(path);
+    FileSource file(job, path);
     check = HostKeyCheck();
     const CURLcode rc = upload.Store(file, name);
     if (rc == CURLE_OK) {
@@ -370,9 +370,9 @@ void PutFilesBySftpWithLimits(const Job& job, const SftpSettings& sftp,
     if (upload.rename_failed())
       message = "the file was stored as " + upload.temporary_name() +
                 " but could not be renamed to " + name + ": " + message;
-    const bool transient = TransientTransferFailure(rc, easy);
-    message += upload.CleanUp(rc, easy.deadline_expired());
-    throw DeliveryError(Error(kESFTPError, target + message), transient);
+    const bool transient = !easy.stopped() && TransientTransferFailure(rc, easy);
+    const std::string left_behind = upload.CleanUp(rc, easy.deadline_expired());
+    throw DeliveryError(Error(kESFTPError, target + message + left_behind), transient, left_behind);
   }
 }
 

@@ -8,6 +8,7 @@
 #include "data/connection_string.h"
 #include "delivery/delivery.h"
 #include "delivery/http_post.h"
+#include "delivery/retry.h"
 #include "log/log_files.h"
 #include "workers/name_checks.h"
 #include "workers/script_runner.h"
@@ -38,6 +39,13 @@ std::string StopMessage(const JobResources& run) {
     return "Timed out: the job took longer than the job_timeout of " +
            std::to_string(JobTimeLimit(run.job, run.settings)) + " s";
   return kEndedEarly;
+}
+
+// What a failed delivery left on its server, for the end of a stopped
+// job's error: the user must learn of it whatever the job's error says.
+std::string LeftBehind(const std::exception& e) {
+  const auto* failed = dynamic_cast<const delivery::DeliveryError*>(&e);
+  return failed ? failed->left_behind() : "";
 }
 
 // Waits for the writer lock, however long another job writes, unless this
@@ -77,11 +85,22 @@ TransactionAccess AccessOf(JobResources& run) {
   return TransactionAccess::kWrite;
 }
 
+// Whether a delivery sends the job's files (the HTML report mail sends none).
+bool DeliversFiles(const Job& job) {
+  return (!job.mail_to.empty() && job.report_template.empty()) || !job.http_url.empty() ||
+         job.wants_http || !job.ftp_server.empty() || job.wants_ftp || !job.sftp_server.empty() ||
+         job.wants_sftp || job.wants_s3;
+}
+
 // Runs the job's CSV, XML and JSON Lines writers under one hold of the writer lock and
 // gives all their files their final names together, still under the lock
 // (so jobs that name the same file replace it in the order they get the
 // lock): a failure of either writer, or of a rename, leaves none of the
-// job's files and lists none. Adds a "saved file " line for every file.
+// job's files and lists none. A job that delivers its files keeps each one
+// open from its rename on (WrittenFile::kept): another job may replace a
+// file of the same name as soon as the lock is free, and the deliveries
+// must send, and name the checksum of, the bytes this job wrote. Adds a
+// "saved file " line for every file.
 // An empty result reaches the writers only under -ifempty:deliver: each
 // writer then writes its file(s) for no record (job.if_empty tells it).
 void RunWriters(JobResources& run) {
@@ -100,7 +119,7 @@ void RunWriters(JobResources& run) {
       WriteXmlFile(job, query, formats, options);
     }
     if (!job.json_path.empty()) WriteJsonFiles(job, query, formats, kJoiner, &batch);
-    batch.Commit(&job.written_digests);
+    batch.Commit(&job.written_digests, DeliversFiles(job));
   } catch (...) {
     job.written_files.clear();
     job.written_digests.clear();
@@ -157,7 +176,6 @@ void WriteAndDeliver(JobResources& run) {
     policy.retry.first_delay = std::chrono::seconds(run.settings.delivery_retry_delay);
     policy.retry.clock = &clock;
     policy.retry.note = [&run](const std::string& note) { run.messages.Add(note, kTagNote); };
-    policy.stopped = [&run] { return RunEnded(run); };
     policy.retry.stop = &run.stop;
     if (!job.mail_to.empty())
       RunDelivery(run, "mail", job.mail_to, "files sent by MAIL to " + job.mail_to,
@@ -289,7 +307,7 @@ void RunJobSteps(JobResources& run) {
     // A stopped job's statement, transfer or connection broke off because
     // it was stopped: the error says so, whatever the rollback adds.
     const bool stopped = run.stop.raised();
-    failure = stopped ? StopMessage(run) : MessageOf(e);
+    failure = stopped ? StopMessage(run) + LeftBehind(e) : MessageOf(e);
     try {
       run.connection.Rollback();
     } catch (const std::exception& rollback_error) {
@@ -321,6 +339,8 @@ void RunJob(JobResources& run) {
   run.messages.set_job(run.job);
   const auto start = std::chrono::steady_clock::now();
   RunJobSteps(run);
+  // The descriptors the deliveries read go with the job.
+  for (WrittenFile& file : run.job.written_digests) file.kept.reset();
   run.outcome.files = run.job.written_digests;
   run.outcome.duration_ms = std::chrono::duration_cast<std::chrono::milliseconds>(
                                 std::chrono::steady_clock::now() - start)

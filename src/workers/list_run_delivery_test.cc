@@ -1,6 +1,7 @@
 // Deliveries wired into list runs: the real executable against real local
 // SMTP, HTTP and FTP servers.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include <chrono>
 #include <filesystem>
@@ -95,6 +96,32 @@ TEST_F(ListRunDeliveryTest, FilesGoOutByMailHttpAndFtpInThatOrder) {
   EXPECT_EQ(ReadFile(dir / "ftp-root/in/items.xml"), ReadFile(dir / "out/items.xml"));
   EXPECT_EQ(testing::SqliteRows(dir / "t.db", "SELECT SUM(sent) FROM items"),
             (std::vector<std::vector<std::string>>{{"2"}}));
+}
+
+// A delivering job keeps every file it wrote open until its deliveries
+// end: a job with more files than the usual soft limit of open files
+// (1024, which the program inherits here) still sends all of them.
+TEST_F(ListRunDeliveryTest, MoreFilesThanTheSoftOpenFileLimitAllGoOut) {
+  rlimit saved{};
+  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
+  if (saved.rlim_max != RLIM_INFINITY && saved.rlim_max < 2048)
+    GTEST_SKIP() << "the hard limit of open files is " << saved.rlim_max;
+  ServerProcess ftp("ftp_server.py",
+                    {"--out", dir / "ftp", "--root", dir / "ftp-root", "--anonymous"});
+  Settings(testing::UnusedPort(), testing::UnusedPort(), ftp.port());
+  WriteFile(dir / "many.sql",
+            "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 1100) "
+            "SELECT i FROM n");
+  rlimit low = saved;
+  low.rlim_cur = 1024;
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &low), 0);
+  auto r = RunList("-udl:t.udl -sql:many.sql -tocsv:out/:i.csv -ftpdir:in\n");
+  setrlimit(RLIMIT_NOFILE, &saved);
+  EXPECT_EQ(r.exit_code, 0) << r.out.substr(r.out.size() > 2000 ? r.out.size() - 2000 : 0);
+  size_t sent = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(dir / "ftp-root/in"))
+    sent += entry.path().extension() == ".csv";
+  EXPECT_EQ(sent, 1100u);
 }
 
 // Compressed files go out as they are written, under their compressed

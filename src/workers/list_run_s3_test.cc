@@ -5,13 +5,15 @@
 #include <signal.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <memory>
 #include <thread>
 
-#include "common/text.h"
 #include "common/json_reader.h"
+#include "common/sha256.h"
+#include "common/text.h"
 #include "testing/run_program.h"
 #include "testing/server_process.h"
 #include "testing/sqlite_db.h"
@@ -75,24 +77,50 @@ TEST_F(ListRunS3Test, ObjectsAreInTheRunReportAndTheSecretIsNowhere) {
   EXPECT_EQ(settings.find(kSecret), std::string::npos) << settings;
   EXPECT_NE(settings.find("Secret="), std::string::npos) << settings;
 
-  // The second line takes the target, prefix included, from the first.
+  // The second line takes the target, prefix included, from the first,
+  // and writes i.xml again (-toxml comes from above), with other bytes of
+  // the same size. The two jobs run side by side: whichever renames i.xml
+  // second may do so before the other has sent its own; each job still
+  // sends the bytes it wrote, under the SHA-256 it took of them (the
+  // server refuses any other).
+  WriteFile(dir / "upper.sql", "SELECT id, upper(name) AS name FROM items ORDER BY id");
   auto r = Run({"-list:jobs.txt"},
                "-udl:t.udl -sql:items.sql -tocsv:out/i.csv -toxml:out/i.xml -s3:daily\n"
-               "-sql:items.sql -tocsv:out/j.csv\n");
+               "-sql:upper.sql -tocsv:out/j.csv\n");
   EXPECT_EQ(r.exit_code, 0) << r.out << Requests();
   size_t sent = 0;
   for (const std::string& line : SplitLines(r.out))
     sent += line.find("files sent by S3 to s3://exports/daily") != std::string::npos;
   EXPECT_EQ(sent, 2u) << r.out;
-  for (const char* name : {"i.csv", "i.xml", "j.csv"})
+  for (const char* name : {"i.csv", "j.csv"})
     EXPECT_EQ(ReadFile(Object(std::string("daily/") + name)),
               ReadFile(dir / ("out/" + std::string(name))));
-  // The second job writes i.xml again too (-toxml comes from above).
   EXPECT_EQ(SplitLines(Requests()).size(), 4u) << Requests();
 
   const JsonValue report = ParseJson(ReadFile(dir / "log/RESULT.json"));
   const auto& jobs = report.Find("jobs")->items;
   ASSERT_EQ(jobs.size(), 2u);
+  // Each job lists the i.xml it wrote; the object is the one sent last,
+  // the file the one renamed last: each is one of the two.
+  std::vector<std::string> xml_digests;
+  for (const JsonValue& job : jobs)
+    for (const JsonValue& file : job.Find("files")->items)
+      if (file.Find("path")->text.ends_with("i.xml"))
+        xml_digests.push_back(file.Find("sha256")->text);
+  ASSERT_EQ(xml_digests.size(), 2u);
+  EXPECT_NE(xml_digests[0], xml_digests[1]);
+  for (const std::string& bytes : {ReadFile(Object("daily/i.xml")), ReadFile(dir / "out/i.xml")})
+    EXPECT_NE(std::find(xml_digests.begin(), xml_digests.end(), Sha256Hex(bytes)),
+              xml_digests.end())
+        << bytes;
+  // Each job sent its own i.xml: the bodies of the two PUTs are the two.
+  std::vector<std::string> put_digests;
+  for (const std::string& line : SplitLines(Requests()))
+    if (line.starts_with("PUT /exports/daily/i.xml "))
+      put_digests.push_back(line.substr(line.rfind(' ') + 1));
+  std::sort(put_digests.begin(), put_digests.end());
+  std::sort(xml_digests.begin(), xml_digests.end());
+  EXPECT_EQ(put_digests, xml_digests) << Requests();
   const JsonValue& delivery = jobs[0].Find("deliveries")->items.at(0);
   EXPECT_EQ(delivery.Find("kind")->text, "s3");
   EXPECT_EQ(delivery.Find("target")->text, "s3://exports/daily");

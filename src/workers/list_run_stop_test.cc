@@ -246,6 +246,38 @@ TEST_F(StopTest, SignalMidDeliveryEndsTheRunWithin2s) {
   EXPECT_NE(Report().find(kEndedEarly), std::string::npos) << Report();
 }
 
+// A signal while a file goes to an FTP server that then hangs at the
+// removal of the temporary file: the removal is tried for a moment only, the
+// run ends within seconds, and the job's error names the file left there.
+TEST_F(StopTest, SignalMidFtpStoreNamesTheTemporaryFileLeftOnTheServer) {
+  if (!std::filesystem::exists("/usr/bin/python3")) GTEST_SKIP() << "no /usr/bin/python3";
+  std::filesystem::create_directories(dir / "ftp");
+  std::filesystem::create_directories(dir / "ftp-root");
+  testing::ServerProcess ftp("ftp_server.py",
+                             {"--out", dir / "ftp", "--root", dir / "ftp-root", "--anonymous",
+                              "--slow-stor", "0.05", "--hang-on-dele", "8"});
+  Settings("[FTP]\nServer=127.0.0.1:" + std::to_string(ftp.port()) + "\n");
+  WriteFile(dir / "many.sql",
+            "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 100000) "
+            "SELECT i, printf('%050d', i) AS pad FROM n");
+  const pid_t pid = Start("-udl:t.udl -sql:many.sql -tocsv:out/many.csv -ftp\n");
+  ASSERT_TRUE(WaitUntil([&] { return FileGrew(dir / "ftp-root", 0); }, milliseconds(60000)));
+  const Clock::time_point sent = Clock::now();
+  kill(pid, SIGTERM);
+  const Ending e = WaitEnd(pid, sent, milliseconds(10000));
+  EXPECT_TRUE(e.exited);
+  EXPECT_LT(e.seconds, 6.0);
+  EXPECT_EQ(e.status, 1);
+  const std::set<std::string> left = FilesIn(dir / "ftp-root");
+  ASSERT_EQ(left.size(), 1u);
+  EXPECT_EQ(left.begin()->rfind(".many.csv.part-", 0), 0u) << *left.begin();
+  EXPECT_NE(Report().find(std::string(kEndedEarly) + "; the partial file " + *left.begin() +
+                          " could not be removed from the server (the server did not answer in "
+                          "time)"),
+            std::string::npos)
+      << Report();
+}
+
 // Two processes of a -part run on one SQLite file: a writing job waits for
 // the other process's transaction as long as command_timeout allows (not
 // connection_timeout, as before), and fails naming the wait only beyond it.

@@ -3,6 +3,9 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <memory>
+
 #include "common/atomic_file.h"
 #include "writers/output_files.h"
 
@@ -39,7 +42,7 @@ void FileBatch::Take(FileBatch& other) {
   other.keys_.clear();
 }
 
-void FileBatch::Commit(std::vector<WrittenFile>* written) {
+void FileBatch::Commit(std::vector<WrittenFile>* written, bool keep_open) {
   struct Done {
     File* file;
     Moved moved;
@@ -62,6 +65,13 @@ void FileBatch::Commit(std::vector<WrittenFile>* written) {
     for (File& file : files_) {
       if (file.temp.empty()) continue;  // written in place
       const UniqueFd dir = FolderOf(file);
+      if (keep_open && written) {
+        // Opened under its temporary name, so it is this file whatever
+        // the rename meets.
+        const int fd = ::openat(dir.get(), file.temp.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+        if (fd < 0) throw CreateError(file.name, errno);
+        file.written.kept = std::make_shared<const UniqueFd>(fd);
+      }
       Done step{&file, Moved::kNew, {}};
       if (const int err =
               MoveIntoPlace(dir.get(), file.temp, file.path.file, &step.moved, &step.aside);

@@ -48,8 +48,11 @@ class FileBatch {
   // its `written` to `*written`. Raises CreateError (or the link error)
   // naming the first file that cannot have its name; then no file of the
   // batch keeps its final name. Old versions of the files are removed only
-  // when all are in place. The batch is empty afterwards.
-  void Commit(std::vector<WrittenFile>* written);
+  // when all are in place. The batch is empty afterwards. With
+  // `keep_open`, every file renamed is opened for reading first, and its
+  // WrittenFile::kept holds it: the bytes written, whatever replaces the
+  // name later (a file that cannot be opened fails like a rename).
+  void Commit(std::vector<WrittenFile>* written, bool keep_open = false);
 
   // Removes every temporary file and the empty folders made for them now.
   void Discard();

@@ -9,7 +9,9 @@ admits anonymous logins with write rights. --close-on-stor N closes the
 connection while the N-th STOR's data is coming in. --refuse-stor N:REPLY
 answers the first N STOR commands with REPLY ("450 busy") instead of
 storing. --exit-on-stor N ends the whole server while the N-th STOR's
-data is coming in, as a crash would. --refuse-rnto answers every RNTO with
+data is coming in, as a crash would. --slow-stor SECONDS pauses that long
+after every block of data received; --hang-on-dele SECONDS stops the
+whole server that long at a DELE, as a hung server would. --refuse-rnto answers every RNTO with
 553; --no-replace answers an RNTO onto an existing file with 550, as
 servers do that never overwrite. --tls explicit|implicit with --cert and
 --key speaks TLS (AUTH TLS required, or TLS from the first byte), data
@@ -19,6 +21,7 @@ import logging
 import os
 import warnings
 import sys
+import time
 
 from pyftpdlib.authorizers import DummyAuthorizer
 from pyftpdlib.handlers import DTPHandler, FTPHandler, TLS_DTPHandler, TLS_FTPHandler
@@ -33,6 +36,8 @@ def main():
     p.add_argument("--close-on-stor", type=int, default=0)
     p.add_argument("--refuse-stor", default="")
     p.add_argument("--exit-on-stor", type=int, default=0)
+    p.add_argument("--slow-stor", type=float, default=0)
+    p.add_argument("--hang-on-dele", type=float, default=0)
     p.add_argument("--refuse-rnto", action="store_true")
     p.add_argument("--no-replace", action="store_true")
     p.add_argument("--tls", choices=["none", "explicit", "implicit"], default="none")
@@ -63,6 +68,8 @@ def main():
     class ClosingDTP(DTPHandler):
         def handle_read(self):
             DTPHandler.handle_read(self)
+            if self.receive and a.slow_stor:
+                time.sleep(a.slow_stor)
             if self.receive and state["exiting"]:
                 os._exit(0)
             if self.receive and state["closing"]:
@@ -92,6 +99,8 @@ def main():
                 if state["stor"] <= refuse_count:
                     self.respond(refuse_reply)
                     return
+            if cmd == "DELE" and a.hang_on_dele:
+                time.sleep(a.hang_on_dele)
             if cmd == "RNTO":
                 if a.refuse_rnto:
                     self.respond("553 Renaming is not allowed here.")

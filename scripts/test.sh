@@ -28,7 +28,8 @@ ctest --test-dir build --output-on-failure -j"$jobs"
 
 echo "== tests (address and undefined-behaviour sanitizers)"
 BUILD_DIR=build-asan CMAKE_ARGS="$werror -DOSTREVANE_SANITIZE=address,undefined -DCMAKE_BUILD_TYPE=Debug" scripts/setup
-ASAN_OPTIONS="detect_leaks=1:suppressions=$root/scripts/asan.supp" UBSAN_OPTIONS=print_stacktrace=1 \
+ASAN_OPTIONS="detect_leaks=1:suppressions=$root/scripts/asan.supp" LSAN_OPTIONS="suppressions=$root/scripts/lsan.supp" \
+  UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir build-asan --output-on-failure -j"$jobs"
 
 echo "== worker pool and list runs (thread sanitizer)"

@@ -34,7 +34,7 @@ ASAN_OPTIONS="detect_leaks=1:suppressions=$root/scripts/asan.supp" LSAN_OPTIONS=
 
 echo "== worker pool and list runs (thread sanitizer)"
 BUILD_DIR=build-tsan CMAKE_ARGS="$werror -DOSTREVANE_SANITIZE=thread -DCMAKE_BUILD_TYPE=Debug" scripts/setup
-TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build-tsan --output-on-failure -j"$jobs" -R 'Dispatch|ListRun|ContentDigest|SchedulerRun'
+TSAN_OPTIONS="halt_on_error=1:suppressions=$root/scripts/tsan.supp" ctest --test-dir build-tsan --output-on-failure -j"$jobs" -R 'Dispatch|ListRun|ContentDigest|SchedulerRun'
 
 echo "== fuzz targets (10 seconds each)"
 scripts/fuzz.sh 10

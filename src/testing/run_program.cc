@@ -34,6 +34,12 @@ std::string RunLogText(const std::string& log_dir) {
   return "";
 }
 
+std::vector<JsonValue> RunReportJobs(const std::string& log_dir) {
+  const JsonValue report = ParseJson(ReadFile(log_dir + "/RESULT.json"));
+  const JsonValue* jobs = report.Find("jobs");
+  return jobs ? jobs->items : std::vector<JsonValue>{};
+}
+
 namespace {
 
 // In a forked child: sends standard output to `out_fd` and standard error

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "common/json_reader.h"
+
 namespace ostrevane::testing {
 
 // Whether this build runs under a sanitizer, whose shadow memory and
@@ -71,5 +73,9 @@ std::string ProgramPath();
 // whose name ends in "_log.txt", decoded from UTF-16LE when it starts with
 // that mark; "" when there is none.
 std::string RunLogText(const std::string& log_dir);
+
+// The jobs of the run report (RESULT.json) in `log_dir`, in list order;
+// none when the report lists none.
+std::vector<JsonValue> RunReportJobs(const std::string& log_dir);
 
 }  // namespace ostrevane::testing

@@ -117,11 +117,7 @@ class OutputFilesRunTest : public ::testing::Test {
   }
 
   // RESULT.json's jobs, in list order.
-  std::vector<JsonValue> Jobs() {
-    const JsonValue report = ParseJson(ReadFile(dir / "log/RESULT.json"));
-    const JsonValue* jobs = report.Find("jobs");
-    return jobs ? jobs->items : std::vector<JsonValue>{};
-  }
+  std::vector<JsonValue> Jobs() { return testing::RunReportJobs(dir / "log"); }
   static std::string Text(const JsonValue& job, const char* member) {
     const JsonValue* value = job.Find(member);
     return value ? value->text : "(none)";

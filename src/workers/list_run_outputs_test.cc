@@ -43,11 +43,7 @@ class OutputsRunTest : public ::testing::Test {
   }
 
   // RESULT.json's jobs, in list order.
-  std::vector<JsonValue> Jobs() {
-    const JsonValue report = ParseJson(ReadFile(dir / "log/RESULT.json"));
-    const JsonValue* jobs = report.Find("jobs");
-    return jobs ? jobs->items : std::vector<JsonValue>{};
-  }
+  std::vector<JsonValue> Jobs() { return testing::RunReportJobs(dir / "log"); }
 
   // Runs a shell command in the test's folder; its output when it fails.
   std::string Shell(const std::string& command) {
